@@ -1,0 +1,7 @@
+#include "support/CompanyRegistry.h"
+
+namespace Kestlib500 {
+
+CompanyRegistry::CompanyRegistry() : Registry(L"Software\\Halvorn\\Tessaly") {}
+
+} // namespace Kestlib500

@@ -1,0 +1,115 @@
+#include "support/Registry.h"
+
+#include "support/FaultInjection.h"
+
+namespace Kestlib500 {
+
+Registry::Registry(const wchar_t* path) : path(path) {}
+
+Registry::~Registry() = default;
+
+void Registry::AppendToPath(const wchar_t* element)
+{
+    path += L'\\';
+    path += element ? element : L"";
+    key = RegistryKey();
+}
+
+RegistryKey& Registry::OpenedKey()
+{
+    if (!key.IsOpen())
+        key = RegistryKey::Open(path);
+    return key;
+}
+
+bool Registry::Write(const SWCharString& name, const RawValue& value)
+{
+    FaultInjection::ThrowIfArmed();
+    if (!key.IsOpen())
+        key = RegistryKey::Create(path);
+    return key.Set(name.c_str(), value);
+}
+
+bool Registry::WriteValue(const SWCharString& name, DWORD value)
+{
+    RawValue number{REG_DWORD, std::vector<unsigned char>(4)};
+    for (int i = 0; i < 4; ++i)
+        number.data[i] = static_cast<unsigned char>(value >> (8 * i));
+    return Write(name, number);
+}
+
+bool Registry::WriteValue(const SWCharString& name, const SWCharString& value)
+{
+    return Write(name, RawValue{REG_SZ, TextBytes(value.c_str())});
+}
+
+bool Registry::GetType(const SWCharString& name, DWORD& type)
+{
+    FaultInjection::ThrowIfArmed();
+    return OpenedKey().QueryType(name.c_str(), type);
+}
+
+bool Registry::DeleteKey()
+{
+    FaultInjection::ThrowIfArmed();
+    key = RegistryKey();
+    return RegistryKey::DeleteTree(path);
+}
+
+bool Registry::DeleteValue(const SWCharString& name)
+{
+    FaultInjection::ThrowIfArmed();
+    return OpenedKey().DeleteValue(name.c_str());
+}
+
+bool Registry::KeyExists()
+{
+    FaultInjection::ThrowIfArmed();
+    return OpenedKey().IsOpen();
+}
+
+Registry::ValueIterator::ValueIterator(RegistryKey key) : key(std::move(key)) { Load(); }
+
+bool Registry::ValueIterator::NextValue()
+{
+    FaultInjection::ThrowIfArmed();
+    ++index;
+    return Load();
+}
+
+SWCharStringCI Registry::ValueIterator::GetName() const { return SWCharStringCI(name.c_str()); }
+
+SWCharString Registry::ValueIterator::GetValue() const { return SWCharString(text.c_str()); }
+
+bool Registry::ValueIterator::Load()
+{
+    RawValue value;
+    if (key.ValueAt(index, name, value)) {
+        text = ValueAsText(value);
+        return true;
+    }
+    name.clear();
+    text.clear();
+    return false;
+}
+
+Registry::KeyIterator::KeyIterator(RegistryKey key) : key(std::move(key)) { Load(); }
+
+bool Registry::KeyIterator::NextKey()
+{
+    FaultInjection::ThrowIfArmed();
+    ++index;
+    return Load();
+}
+
+SWCharStringCI Registry::KeyIterator::GetKey() const { return SWCharStringCI(name.c_str()); }
+
+bool Registry::KeyIterator::Load()
+{
+    if (key.SubKeyAt(index, name))
+        return true;
+    name.clear();
+    return false;
+}
+
+} // namespace Kestlib500

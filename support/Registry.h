@@ -1,0 +1,98 @@
+#pragma once
+
+#include "support/RegistryKey.h"
+#include "support/SString.h"
+#include "support/Win32.h"
+
+#include <string>
+
+namespace Kestlib500 {
+
+// A key of HKEY_LOCAL_MACHINE named by its path, whether or not it exists.
+// The key is opened on first use and kept until the object goes, so one
+// operation that makes several calls opens it once. Not copyable.
+//
+// Every operation may throw when the registry itself fails (never for a
+// missing key or value); see FaultInjection for the test hook.
+class Registry {
+public:
+    class ValueIterator;
+    class KeyIterator;
+
+    virtual ~Registry();
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+
+    // Stores a REG_DWORD / REG_SZ (its NUL counted), creating every missing
+    // key on the path. False when the registry refuses.
+    bool WriteValue(const SWCharString& name, DWORD value);
+    bool WriteValue(const SWCharString& name, const SWCharString& value);
+
+    // The stored type of `name`; false, and `type` untouched, when the key
+    // or value is missing.
+    bool GetType(const SWCharString& name, DWORD& type);
+
+    // Deletes the key with its whole subtree; false when it is missing.
+    bool DeleteKey();
+    bool DeleteValue(const SWCharString& name);
+    bool KeyExists();
+
+    // The path below HKEY_LOCAL_MACHINE.
+    const std::wstring& GetPath() const { return path; }
+
+protected:
+    explicit Registry(const wchar_t* path);
+    // Adds "\element" to the path; `element` may itself hold backslashes.
+    void AppendToPath(const wchar_t* element);
+    // The key opened for this object, or no key while it does not exist.
+    RegistryKey& OpenedKey();
+
+private:
+    bool Write(const SWCharString& name, const RawValue& value);
+
+    std::wstring path;
+    RegistryKey key;
+};
+
+// Walks the values of a key in the registry's order, standing on the first
+// one from the start. Standing on no entry (an empty or missing key), it
+// yields empty texts.
+class Registry::ValueIterator {
+public:
+    explicit ValueIterator(RegistryKey key);
+
+    // Moves one value on; false when none is left.
+    bool NextValue();
+    SWCharStringCI GetName() const;
+    // The data as text (see ValueAsText).
+    SWCharString GetValue() const;
+
+private:
+    bool Load();
+
+    RegistryKey key;
+    DWORD index = 0;
+    std::wstring name;
+    std::wstring text;
+};
+
+// Walks the sub-keys of a key in the registry's order (by name, ignoring
+// case), standing on the first one from the start. Owns its open key, closed
+// when the iterator goes.
+class Registry::KeyIterator {
+public:
+    explicit KeyIterator(RegistryKey key);
+
+    // Moves one sub-key on; false when none is left.
+    bool NextKey();
+    SWCharStringCI GetKey() const;
+
+private:
+    bool Load();
+
+    RegistryKey key;
+    DWORD index = 0;
+    std::wstring name;
+};
+
+} // namespace Kestlib500

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "support/ValueText.h"
+#include "support/Win32.h"
+
+#include <memory>
+#include <string>
+
+namespace Kestlib500 {
+
+// One open key of HKEY_LOCAL_MACHINE (native 64-bit view), named by its path
+// below the hive. Owns its handle alone: closed when the object goes, moved
+// but never copied. The two back ends (the Win32 registry, or the SQLite
+// store where there is none) live behind this one class.
+//
+// Paths and names follow the registry: case-insensitive, case-preserving;
+// a key name element of at most 255 characters, a value name of at most
+// 16,383. Every query leaves its out-parameters untouched when it fails.
+class RegistryKey {
+public:
+    static constexpr std::size_t MaxKeyNameLength = 255;
+    static constexpr std::size_t MaxValueNameLength = 16383;
+
+    // No key: IsOpen() is false and every operation fails.
+    RegistryKey();
+    RegistryKey(RegistryKey&& other) noexcept;
+    RegistryKey& operator=(RegistryKey&& other) noexcept;
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    ~RegistryKey();
+
+    // The existing key at `path`, or no key.
+    static RegistryKey Open(const std::wstring& path);
+    // The key at `path`, creating it and every missing key above it; no key
+    // when that fails.
+    static RegistryKey Create(const std::wstring& path);
+    // Deletes the key at `path` with its whole subtree; false when missing.
+    static bool DeleteTree(const std::wstring& path);
+
+    bool IsOpen() const;
+
+    bool QueryType(const wchar_t* name, DWORD& type) const;
+    bool Query(const wchar_t* name, RawValue& value) const;
+    bool Set(const wchar_t* name, const RawValue& value);
+    bool DeleteValue(const wchar_t* name);
+
+    // The value or sub-key at a position of the registry's own enumeration
+    // order; false past the last one.
+    bool ValueAt(DWORD index, std::wstring& name, RawValue& value) const;
+    bool SubKeyAt(DWORD index, std::wstring& name) const;
+
+private:
+#if defined(_WIN32)
+    struct Closer {
+        void operator()(HKEY key) const { RegCloseKey(key); }
+    };
+    explicit RegistryKey(HKEY key);
+    std::unique_ptr<HKEY__, Closer> handle;
+#else
+    explicit RegistryKey(long long id);
+    long long id;
+#endif
+};
+
+} // namespace Kestlib500

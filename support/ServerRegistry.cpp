@@ -1,0 +1,56 @@
+#include "support/ServerRegistry.h"
+
+#include "support/FaultInjection.h"
+
+namespace Kestlib500 {
+
+ServerRegistry::ServerRegistry(const SWCharString& serverName, const SWCharString& instanceName)
+{
+    AppendToPath(serverName.c_str());
+    if (!instanceName.isEmpty())
+        AppendToPath(instanceName.c_str());
+}
+
+void ServerRegistry::appendKey(const SWCharString& subKey) { AppendToPath(subKey.c_str()); }
+
+bool ServerRegistry::ReadText(const SWCharString& name, std::wstring& text)
+{
+    FaultInjection::ThrowIfArmed();
+    RawValue value;
+    if (!OpenedKey().Query(name.c_str(), value))
+        return false;
+    text = ValueAsText(value);
+    return true;
+}
+
+SWCharString ServerRegistry::ReadValue(const SWCharString& name) { return ReadValue(name, SWCharString(L"")); }
+
+SWCharString ServerRegistry::ReadValue(const SWCharString& name, DWORD defaultValue)
+{
+    std::wstring text;
+    if (!ReadText(name, text))
+        text = std::to_wstring(static_cast<int>(defaultValue));
+    return SWCharString(text.c_str());
+}
+
+SWCharString ServerRegistry::ReadValue(const SWCharString& name, const SWCharString& defaultValue)
+{
+    std::wstring text;
+    if (!ReadText(name, text))
+        return defaultValue;
+    return SWCharString(text.c_str());
+}
+
+Registry::ValueIterator ServerRegistry::EnumValues()
+{
+    FaultInjection::ThrowIfArmed();
+    return ValueIterator(RegistryKey::Open(GetPath()));
+}
+
+Registry::KeyIterator ServerRegistry::EnumSubKeys()
+{
+    FaultInjection::ThrowIfArmed();
+    return KeyIterator(RegistryKey::Open(GetPath()));
+}
+
+} // namespace Kestlib500

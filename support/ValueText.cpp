@@ -1,0 +1,96 @@
+#include "support/ValueText.h"
+
+#include "support/Text.h"
+
+#include <cstdint>
+#include <algorithm>
+
+namespace Kestlib500 {
+namespace {
+
+std::u16string UnitsOf(const std::vector<unsigned char>& data)
+{
+    std::u16string units(data.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    return units;
+}
+
+// The text from `from` up to the next NUL (or the end); `end` gets its place.
+std::wstring TextAt(const std::u16string& units, std::size_t from, std::size_t& end)
+{
+    end = std::min(units.find(u'\0', from), units.size());
+    return FromUtf16(units.data() + from, end - from);
+}
+
+// The strings of a REG_MULTI_SZ, up to the empty one that ends the list.
+std::wstring MultiText(const std::u16string& units)
+{
+    std::wstring joined;
+    std::size_t end = 0;
+    for (std::size_t from = 0; from < units.size() && units[from] != u'\0'; from = end + 1) {
+        if (from > 0)
+            joined += L'\n';
+        joined += TextAt(units, from, end);
+    }
+    return joined;
+}
+
+std::wstring HexText(const std::vector<unsigned char>& data)
+{
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring text;
+    text.reserve(data.size() * 2);
+    for (unsigned char byte : data) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0xF];
+    }
+    return text;
+}
+
+template <typename Number>
+Number LittleEndian(const std::vector<unsigned char>& data)
+{
+    std::uint64_t bits = 0;
+    for (std::size_t i = sizeof(Number); i-- > 0;)
+        bits = (bits << 8) | data[i];
+    return static_cast<Number>(bits);
+}
+
+} // namespace
+
+std::wstring ValueAsText(const RawValue& value)
+{
+    switch (value.type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+    {
+        std::size_t end = 0;
+        return TextAt(UnitsOf(value.data), 0, end);
+    }
+    case REG_MULTI_SZ:
+        return MultiText(UnitsOf(value.data));
+    case REG_DWORD:
+        if (value.data.size() == 4)
+            return std::to_wstring(LittleEndian<std::int32_t>(value.data));
+        break;
+    case REG_QWORD:
+        if (value.data.size() == 8)
+            return std::to_wstring(LittleEndian<std::uint64_t>(value.data));
+        break;
+    }
+    return HexText(value.data);
+}
+
+std::vector<unsigned char> TextBytes(const wchar_t* text)
+{
+    const std::u16string units = ToUtf16(text);
+    std::vector<unsigned char> bytes((units.size() + 1) * 2, 0);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        bytes[2 * i] = static_cast<unsigned char>(units[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<unsigned char>(units[i] >> 8);
+    }
+    return bytes;
+}
+
+} // namespace Kestlib500

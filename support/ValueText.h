@@ -1,0 +1,25 @@
+#pragma once
+
+#include "support/Win32.h"
+
+#include <string>
+#include <vector>
+
+namespace Kestlib500 {
+
+// A value as the registry holds it: its type code and its raw bytes.
+struct RawValue {
+    DWORD type = REG_NONE;
+    std::vector<unsigned char> data;
+};
+
+// The data as text: REG_SZ and REG_EXPAND_SZ as stored (unexpanded, up to the
+// first NUL), REG_DWORD as the signed decimal of its 32 bits, REG_QWORD in
+// decimal, REG_MULTI_SZ its strings joined by '\n', anything else as
+// lowercase hex byte pairs.
+std::wstring ValueAsText(const RawValue& value);
+
+// The bytes of a REG_SZ holding `text`, its terminating NUL included.
+std::vector<unsigned char> TextBytes(const wchar_t* text);
+
+} // namespace Kestlib500

@@ -1,0 +1,75 @@
+// The native back end: every operation goes to the process's RegistryStore.
+#include "support/RegistryKey.h"
+
+#include "support/sqlite/RegistryStore.h"
+
+namespace Kestlib500 {
+
+RegistryKey::RegistryKey() : id(0) {}
+RegistryKey::RegistryKey(long long key) : id(key) {}
+RegistryKey::RegistryKey(RegistryKey&& other) noexcept : id(other.id) { other.id = 0; }
+RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept
+{
+    id = other.id;
+    other.id = 0;
+    return *this;
+}
+RegistryKey::~RegistryKey() = default;
+
+RegistryKey RegistryKey::Open(const std::wstring& path)
+{
+    RegistryStore::Session store;
+    return RegistryKey(store->FindKey(path));
+}
+
+RegistryKey RegistryKey::Create(const std::wstring& path)
+{
+    RegistryStore::Session store;
+    return RegistryKey(store->CreateKey(path));
+}
+
+bool RegistryKey::DeleteTree(const std::wstring& path)
+{
+    RegistryStore::Session store;
+    return store->DeleteTree(path);
+}
+
+bool RegistryKey::IsOpen() const { return id != 0; }
+
+bool RegistryKey::QueryType(const wchar_t* name, DWORD& type) const
+{
+    RegistryStore::Session store;
+    return IsOpen() && store->QueryType(id, name, type);
+}
+
+bool RegistryKey::Query(const wchar_t* name, RawValue& value) const
+{
+    RegistryStore::Session store;
+    return IsOpen() && store->Query(id, name, value);
+}
+
+bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
+{
+    RegistryStore::Session store;
+    return IsOpen() && store->Set(id, name, value);
+}
+
+bool RegistryKey::DeleteValue(const wchar_t* name)
+{
+    RegistryStore::Session store;
+    return IsOpen() && store->DeleteValue(id, name);
+}
+
+bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) const
+{
+    RegistryStore::Session store;
+    return IsOpen() && store->ValueAt(id, index, name, value);
+}
+
+bool RegistryKey::SubKeyAt(DWORD index, std::wstring& name) const
+{
+    RegistryStore::Session store;
+    return IsOpen() && store->SubKeyAt(id, index, name);
+}
+
+} // namespace Kestlib500

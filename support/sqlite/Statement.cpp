@@ -1,0 +1,89 @@
+#include "support/sqlite/Statement.h"
+
+#include "support/sqlite/StoreError.h"
+
+namespace Kestlib500 {
+
+void ThrowStoreError(sqlite3* db, int code, const char* doing)
+{
+    const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+    throw StoreError(std::string("registry store '") + (file ? file : "?") + "': " + doing + ": "
+            + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code)),
+        code);
+}
+
+Statement::Statement(sqlite3* db, const char* sql)
+{
+    const int code = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &handle, nullptr);
+    if (code != SQLITE_OK)
+        ThrowStoreError(db, code, "preparing a statement");
+}
+
+Statement::~Statement() { sqlite3_finalize(handle); }
+
+Statement::Run::Run(Statement& statement) : handle(statement.handle) {}
+
+Statement::Run::~Run()
+{
+    sqlite3_reset(handle);
+    sqlite3_clear_bindings(handle);
+}
+
+Statement::Run& Statement::Run::Bind(int index, long long number)
+{
+    sqlite3_bind_int64(handle, index, number);
+    return *this;
+}
+
+Statement::Run& Statement::Run::Bind(int index, const std::u16string& text)
+{
+    sqlite3_bind_text16(handle, index, text.data(), static_cast<int>(text.size() * 2), SQLITE_TRANSIENT);
+    return *this;
+}
+
+Statement::Run& Statement::Run::BindBlob(int index, const std::string& bytes)
+{
+    return BindBlob(index, bytes.data(), bytes.size());
+}
+
+Statement::Run& Statement::Run::BindBlob(int index, const void* bytes, std::size_t size)
+{
+    // An empty blob is still a blob, not NULL.
+    static const char nothing = 0;
+    sqlite3_bind_blob(handle, index, size ? bytes : &nothing, static_cast<int>(size), SQLITE_TRANSIENT);
+    return *this;
+}
+
+bool Statement::Run::Step()
+{
+    const int code = sqlite3_step(handle);
+    if (code == SQLITE_ROW)
+        return true;
+    if (code == SQLITE_DONE)
+        return false;
+    ThrowStoreError(sqlite3_db_handle(handle), code, "running a statement");
+}
+
+int Statement::Run::Execute()
+{
+    Step();
+    return sqlite3_changes(sqlite3_db_handle(handle));
+}
+
+long long Statement::Run::Number(int column) const { return sqlite3_column_int64(handle, column); }
+
+std::u16string Statement::Run::Text(int column) const
+{
+    const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(handle, column));
+    const int bytes = sqlite3_column_bytes16(handle, column);
+    return text ? std::u16string(text, static_cast<std::size_t>(bytes) / 2) : std::u16string();
+}
+
+std::string Statement::Run::Blob(int column) const
+{
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(handle, column));
+    const int size = sqlite3_column_bytes(handle, column);
+    return bytes ? std::string(bytes, static_cast<std::size_t>(size)) : std::string();
+}
+
+} // namespace Kestlib500

@@ -1,0 +1,114 @@
+#include "vesk/WString.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <new>
+
+// Array allocations fail on demand, so a test can watch an assignment run
+// out of memory: that leaves the target null, the one way (besides
+// destruction) that a null value comes about.
+static bool failNextArrayNew = false;
+
+void* operator new[](std::size_t size)
+{
+    if (failNextArrayNew) {
+        failNextArrayNew = false;
+        throw std::bad_alloc();
+    }
+    return ::operator new(size);
+}
+
+void operator delete[](void* memory) noexcept { ::operator delete(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { ::operator delete(memory); }
+
+namespace {
+
+WString NullValue()
+{
+    const WString source(L"source");
+    WString target(L"target");
+    failNextArrayNew = true;
+    try {
+        target = source;
+    } catch (const std::bad_alloc&) {
+    }
+    return target;
+}
+
+TEST(WString, DefaultAndNullPointerGiveEmptyNotNull)
+{
+    const WString byDefault;
+    const WString fromNull(static_cast<const wchar_t*>(nullptr));
+    for (const WString* value : {&byDefault, &fromNull}) {
+        ASSERT_NE(value->c_str(), nullptr);
+        EXPECT_EQ(value->c_str()[0], L'\0');
+    }
+}
+
+TEST(WString, CopiesAreDeepAndCutAtTheFirstNul)
+{
+    const wchar_t source[] = L"ab\0cd";
+    const WString text(source);
+    const WString copy(text);
+    EXPECT_STREQ(text.c_str(), L"ab");
+    EXPECT_NE(copy.c_str(), text.c_str());
+    EXPECT_STREQ(copy.c_str(), L"ab");
+
+    WString assigned;
+    assigned = source;
+    EXPECT_STREQ(assigned.c_str(), L"ab");
+    EXPECT_EQ(std::wcslen(assigned.c_str()), 2u);
+}
+
+TEST(WString, SelfAssignmentKeepsTheBuffer)
+{
+    WString text(L"keep");
+    const wchar_t* before = text.c_str();
+    WString& alias = text;
+    text = alias;
+    EXPECT_EQ(text.c_str(), before);
+    EXPECT_STREQ(text.c_str(), L"keep");
+}
+
+TEST(WString, NullValuesCopyAsNull)
+{
+    const WString null = NullValue();
+    ASSERT_EQ(null.c_str(), nullptr) << "a failed copy leaves the target null";
+
+    const WString copied(null);
+    EXPECT_EQ(copied.c_str(), nullptr);
+
+    WString assigned(L"old");
+    assigned = null;
+    EXPECT_EQ(assigned.c_str(), nullptr);
+
+    assigned = static_cast<const wchar_t*>(nullptr);
+    ASSERT_NE(assigned.c_str(), nullptr);
+    EXPECT_STREQ(assigned.c_str(), L"");
+}
+
+TEST(WString, ComparesOrdinallyWithoutCase)
+{
+    struct Row {
+        const wchar_t* a;
+        const wchar_t* b;
+        int sign;
+    };
+    const Row rows[] = {
+        {L"", L"a", -1},
+        {L"ab", L"a", 1},
+        {L"B", L"a", -1},
+        {L"Key", L"key", -1},
+        {L"same", L"same", 0},
+        {L"\x00e9", L"z", 1},    // unsigned units: é after z
+        {L"\xffff", L"\x0100", 1}, // the top of the unit range sorts last
+    };
+    for (const Row& row : rows) {
+        const int result = WString::compare(WString(row.a), WString(row.b));
+        EXPECT_EQ((result > 0) - (result < 0), row.sign) << "compare(\"" << row.a << "\", \"" << row.b << "\")";
+        EXPECT_EQ(WString(row.a) < WString(row.b), row.sign < 0);
+    }
+}
+
+} // namespace

@@ -1,0 +1,158 @@
+#include "common/RawRegistry.h"
+
+#include "support/RegistryKey.h"
+
+#include <atomic>
+
+#if defined(_WIN32)
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
+namespace RawRegistry {
+
+#if defined(_WIN32)
+
+namespace {
+// Straight advapi32, so that the library's own wrapper is not what checks it.
+HKEY OpenRaw(const std::wstring& path, REGSAM access)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+} // namespace
+
+bool Set(const std::wstring& path, const wchar_t* name, DWORD type, const std::vector<unsigned char>& data)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key,
+            nullptr)
+        != ERROR_SUCCESS)
+        return false;
+    const LONG status = RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool Get(const std::wstring& path, const wchar_t* name, Kestlib500::RawValue& value)
+{
+    HKEY key = OpenRaw(path, KEY_READ);
+    if (!key)
+        return false;
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        value.data.resize(size);
+        status = RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size);
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool KeyExists(const std::wstring& path)
+{
+    HKEY key = OpenRaw(path, KEY_READ);
+    if (key)
+        RegCloseKey(key);
+    return key != nullptr;
+}
+
+bool DeleteTree(const std::wstring& path)
+{
+    return RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()) == ERROR_SUCCESS;
+}
+
+std::vector<std::wstring> SubKeys(const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key = OpenRaw(path, KEY_READ);
+    if (!key)
+        return names;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+std::vector<std::wstring> ValueNames(const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key = OpenRaw(path, KEY_READ);
+    if (!key)
+        return names;
+    std::wstring name(16384, L'\0');
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 16384;
+        if (RegEnumValueW(key, i, &name[0], &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name.c_str(), length);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+#else
+
+using Kestlib500::RegistryKey;
+
+bool Set(const std::wstring& path, const wchar_t* name, DWORD type, const std::vector<unsigned char>& data)
+{
+    return RegistryKey::Create(path).Set(name, Kestlib500::RawValue{type, data});
+}
+
+bool Get(const std::wstring& path, const wchar_t* name, Kestlib500::RawValue& value)
+{
+    return RegistryKey::Open(path).Query(name, value);
+}
+
+bool KeyExists(const std::wstring& path) { return RegistryKey::Open(path).IsOpen(); }
+
+bool DeleteTree(const std::wstring& path) { return RegistryKey::DeleteTree(path); }
+
+std::vector<std::wstring> SubKeys(const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    const RegistryKey key = RegistryKey::Open(path);
+    std::wstring name;
+    for (DWORD i = 0; key.SubKeyAt(i, name); ++i)
+        names.push_back(name);
+    return names;
+}
+
+std::vector<std::wstring> ValueNames(const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    const RegistryKey key = RegistryKey::Open(path);
+    std::wstring name;
+    Kestlib500::RawValue value;
+    for (DWORD i = 0; key.ValueAt(i, name, value); ++i)
+        names.push_back(name);
+    return names;
+}
+
+#endif
+
+std::vector<unsigned char> Dword(DWORD value)
+{
+    return {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+}
+
+std::vector<unsigned char> Text(const wchar_t* text) { return Kestlib500::TextBytes(text); }
+
+std::wstring UniqueName(const wchar_t* prefix)
+{
+    static std::atomic<int> counter{0};
+    return std::wstring(prefix) + L"-" + std::to_wstring(getpid()) + L"-" + std::to_wstring(++counter);
+}
+
+} // namespace RawRegistry

@@ -1,0 +1,280 @@
+// One suite for the registry layer, run on both back ends: natively against
+// the SQLite store, under Wine against Wine's own registry. Where the two
+// could differ, the test says which behaviour it pins and why.
+#include "common/RawRegistry.h"
+
+#include "support/FaultInjection.h"
+#include "support/ServerRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+using namespace Kestlib500;
+
+namespace {
+
+const wchar_t* const Server = L"VeskTests";
+
+// A key object on the scratch instance, with an optional sub-key.
+class ScratchKey : public ServerRegistry {
+public:
+    ScratchKey(const std::wstring& instance, const wchar_t* subKey = nullptr)
+        : ServerRegistry(SWCharString(Server), SWCharString(instance.c_str()))
+    {
+        if (subKey)
+            appendKey(SWCharString(subKey));
+    }
+};
+
+// Each test gets its own instance key, deleted afterwards.
+class RegistryConformance : public testing::Test {
+protected:
+    void TearDown() override { RawRegistry::DeleteTree(root); }
+
+    std::wstring Path(const wchar_t* below = nullptr) const
+    {
+        return below ? root + L"\\" + below : root;
+    }
+    std::string Text(const SWCharString& text) const
+    {
+        const std::wstring wide = text.c_str() ? text.c_str() : L"(null)";
+        return std::string(wide.begin(), wide.end());
+    }
+
+    const std::wstring instance = RawRegistry::UniqueName(L"conformance");
+    const std::wstring root = std::wstring(L"Software\\Halvorn\\Tessaly\\") + Server + L"\\" + instance;
+};
+
+TEST_F(RegistryConformance, WritesStoreTheRegistryLayout)
+{
+    ScratchKey key(instance, L"Net\\Deep");
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"port"), DWORD(8080)));
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"host"), SWCharString(L"h\x00f6st")));
+    EXPECT_EQ(key.GetPath(), root + L"\\Net\\Deep");
+
+    RawValue port;
+    ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), L"port", port));
+    EXPECT_EQ(port.type, DWORD(REG_DWORD));
+    EXPECT_EQ(port.data, RawRegistry::Dword(8080));
+
+    RawValue host;
+    ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), L"host", host));
+    EXPECT_EQ(host.type, DWORD(REG_SZ));
+    EXPECT_EQ(host.data.size(), 10u) << "four UTF-16 units and the NUL";
+    EXPECT_EQ(host.data, RawRegistry::Text(L"h\x00f6st"));
+}
+
+TEST_F(RegistryConformance, ReadsGiveTextOrTheDefault)
+{
+    ScratchKey key(instance);
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"minus"), DWORD(0xFFFFFFFF)));
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"lowest"), DWORD(0x80000000)));
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"text"), SWCharString(L"value")));
+
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"minus"), DWORD(0)).c_str(), L"-1");
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"lowest"), DWORD(0)).c_str(), L"-2147483648");
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"text"), SWCharString(L"default")).c_str(), L"value");
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"TEXT")).c_str(), L"value") << "names ignore case";
+
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"missing"), DWORD(0xFFFFFFFE)).c_str(), L"-2");
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"missing"), SWCharString(L"fallback")).c_str(), L"fallback");
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"missing")).c_str(), L"");
+
+    ScratchKey absent(instance, L"no\\such\\key");
+    EXPECT_STREQ(absent.ReadValue(SWCharString(L"text"), DWORD(7)).c_str(), L"7");
+    EXPECT_FALSE(absent.KeyExists());
+    EXPECT_FALSE(RawRegistry::KeyExists(Path(L"no"))) << "reads create no key";
+}
+
+TEST_F(RegistryConformance, GetTypeLeavesItsOutParameterOnFailure)
+{
+    ScratchKey key(instance);
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"n"), DWORD(1)));
+    ASSERT_TRUE(RawRegistry::Set(Path(), L"x", REG_EXPAND_SZ, RawRegistry::Text(L"%PATH%")));
+
+    DWORD type = 0xdeadbeef;
+    EXPECT_FALSE(key.GetType(SWCharString(L"missing"), type));
+    EXPECT_EQ(type, 0xdeadbeefu);
+    ASSERT_TRUE(key.GetType(SWCharString(L"n"), type));
+    EXPECT_EQ(type, DWORD(REG_DWORD));
+    ASSERT_TRUE(key.GetType(SWCharString(L"X"), type));
+    EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
+}
+
+TEST_F(RegistryConformance, EveryTypeReadsAsText)
+{
+    struct Row {
+        const wchar_t* name;
+        DWORD type;
+        std::vector<unsigned char> data;
+        const wchar_t* text;
+    };
+    const std::vector<unsigned char> multi = {'a', 0, 0, 0, 'b', 0, 'c', 0, 0, 0, 0, 0};
+    const Row rows[] = {
+        {L"sz", REG_SZ, RawRegistry::Text(L"plain"), L"plain"},
+        {L"expand", REG_EXPAND_SZ, RawRegistry::Text(L"%TEMP%\\x"), L"%TEMP%\\x"},
+        {L"dword", REG_DWORD, RawRegistry::Dword(0xFFFFFFFE), L"-2"},
+        {L"qword", REG_QWORD, {0, 0, 0, 0, 1, 0, 0, 0}, L"4294967296"},
+        {L"multi", REG_MULTI_SZ, multi, L"a\nbc"},
+        {L"binary", REG_BINARY, {0x00, 0xAB, 0x7f}, L"00ab7f"},
+        {L"", REG_SZ, RawRegistry::Text(L"the default value"), L"the default value"},
+    };
+    for (const Row& row : rows)
+        ASSERT_TRUE(RawRegistry::Set(Path(), row.name, row.type, row.data));
+
+    ScratchKey key(instance);
+    for (const Row& row : rows)
+        EXPECT_STREQ(key.ReadValue(SWCharString(row.name)).c_str(), row.text) << "value " << Text(row.name);
+}
+
+TEST_F(RegistryConformance, NamesIgnoreCaseAndKeepTheirFirstSpelling)
+{
+    ScratchKey key(instance, L"Mixed");
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"Name"), DWORD(1)));
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"NAME"), DWORD(2)));
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"\x00c9t\x00e9"), DWORD(3)));   // Été
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"\x00e9T\x00c9"), DWORD(4)));   // éTÉ
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"\x03a9\x0434"), DWORD(5)));    // Ωд
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"\x03c9\x0414"), DWORD(6)));    // ωД
+
+    const std::vector<std::wstring> names = RawRegistry::ValueNames(Path(L"Mixed"));
+    ASSERT_EQ(names.size(), 3u);
+    for (const wchar_t* first : {L"Name", L"\x00c9t\x00e9", L"\x03a9\x0434"})
+        EXPECT_NE(std::find(names.begin(), names.end(), first), names.end()) << Text(first);
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"name"), DWORD(0)).c_str(), L"2");
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"\x00e9t\x00e9"), DWORD(0)).c_str(), L"4");
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"\x03c9\x0434"), DWORD(0)).c_str(), L"6");
+
+    ScratchKey other(instance, L"MIXED");
+    EXPECT_TRUE(other.KeyExists());
+    EXPECT_EQ(RawRegistry::SubKeys(Path()), std::vector<std::wstring>{L"Mixed"});
+}
+
+TEST_F(RegistryConformance, SubKeysEnumerateSortedIgnoringCase)
+{
+    // '_' sorts after the letters once they are upper-cased, and a prefix
+    // sorts before what extends it.
+    for (const wchar_t* name : {L"b", L"A_B", L"AB", L"a", L"Zeta", L"_", L"\x00e9", L"ab1"})
+        ASSERT_TRUE(ScratchKey(instance, name).WriteValue(SWCharString(L"v"), DWORD(0)));
+
+    const std::vector<std::wstring> expected = {L"a", L"AB", L"ab1", L"A_B", L"b", L"Zeta", L"_", L"\x00e9"};
+    ScratchKey key(instance);
+    Registry::KeyIterator keys = key.EnumSubKeys();
+    std::vector<std::wstring> seen = {keys.GetKey().c_str()};
+    while (keys.NextKey())
+        seen.push_back(keys.GetKey().c_str());
+    EXPECT_EQ(seen, expected);
+    EXPECT_FALSE(keys.NextKey());
+    EXPECT_STREQ(keys.GetKey().c_str(), L"") << "past the end it yields empty text";
+}
+
+TEST_F(RegistryConformance, ValuesEnumerateEachOnceWithTheirText)
+{
+    ScratchKey key(instance);
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"zulu"), DWORD(26)));
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"alpha"), SWCharString(L"first")));
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"mike"), SWCharString(L"middle")));
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"zulu"), DWORD(27)));
+
+    std::vector<std::wstring> seen;
+    Registry::ValueIterator values = key.EnumValues();
+    do
+        seen.push_back(std::wstring(values.GetName().c_str()) + L"=" + values.GetValue().c_str());
+    while (values.NextValue());
+
+    // Windows gives creation order (an overwrite keeps its place) and the
+    // native store does too; Wine sorts by name, so only the set is common.
+#if defined(_WIN32)
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"alpha=first", L"mike=middle", L"zulu=27"}));
+#else
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"zulu=27", L"alpha=first", L"mike=middle"}));
+#endif
+}
+
+TEST_F(RegistryConformance, IteratorsOnNothingYieldEmptyTexts)
+{
+    ASSERT_TRUE(ScratchKey(instance, L"empty\\child").WriteValue(SWCharString(L"v"), DWORD(0)));
+    for (const wchar_t* subKey : {L"empty", L"missing"}) {
+        ScratchKey key(instance, subKey);
+        Registry::ValueIterator values = key.EnumValues();
+        EXPECT_STREQ(values.GetName().c_str(), L"") << Text(subKey);
+        EXPECT_STREQ(values.GetValue().c_str(), L"");
+        EXPECT_FALSE(values.NextValue());
+    }
+    Registry::KeyIterator keys = ScratchKey(instance, L"missing").EnumSubKeys();
+    EXPECT_STREQ(keys.GetKey().c_str(), L"");
+    EXPECT_FALSE(keys.NextKey());
+}
+
+TEST_F(RegistryConformance, DeletionsTakeWholeSubtreesAndReportMissingOnes)
+{
+    ASSERT_TRUE(ScratchKey(instance, L"A\\B\\C").WriteValue(SWCharString(L"v"), DWORD(1)));
+    ASSERT_TRUE(ScratchKey(instance, L"A").WriteValue(SWCharString(L"w"), DWORD(2)));
+    ASSERT_TRUE(ScratchKey(instance, L"Keep").WriteValue(SWCharString(L"k"), DWORD(3)));
+
+    ScratchKey a(instance, L"a");
+    EXPECT_TRUE(a.KeyExists());
+    EXPECT_TRUE(a.DeleteKey());
+    EXPECT_FALSE(a.KeyExists());
+    EXPECT_FALSE(RawRegistry::KeyExists(Path(L"A\\B\\C")));
+    EXPECT_FALSE(a.DeleteKey()) << "a missing key";
+    EXPECT_TRUE(ScratchKey(instance, L"Keep").KeyExists());
+
+    ScratchKey keep(instance, L"Keep");
+    EXPECT_FALSE(keep.DeleteValue(SWCharString(L"missing")));
+    EXPECT_TRUE(keep.DeleteValue(SWCharString(L"K")));
+    EXPECT_FALSE(keep.DeleteValue(SWCharString(L"k")));
+    EXPECT_TRUE(keep.KeyExists()) << "deleting the last value keeps the key";
+    EXPECT_FALSE(ScratchKey(instance, L"nothing").DeleteValue(SWCharString(L"k")));
+}
+
+TEST_F(RegistryConformance, NameLengthsFollowTheRegistryLimits)
+{
+    const std::wstring longestKey(255, L'k');
+    const std::wstring tooLongKey(256, L'k');
+    EXPECT_TRUE(ScratchKey(instance, longestKey.c_str()).WriteValue(SWCharString(L"v"), DWORD(1)));
+    EXPECT_FALSE(ScratchKey(instance, tooLongKey.c_str()).WriteValue(SWCharString(L"v"), DWORD(1)));
+    EXPECT_FALSE(RawRegistry::KeyExists(Path(tooLongKey.c_str())));
+
+    const std::wstring longestValue(16383, L'v');
+    const std::wstring tooLongValue(16384, L'v');
+    ScratchKey key(instance);
+    EXPECT_TRUE(key.WriteValue(SWCharString(longestValue.c_str()), DWORD(1)));
+    EXPECT_STREQ(key.ReadValue(SWCharString(longestValue.c_str()), DWORD(0)).c_str(), L"1");
+    EXPECT_FALSE(key.WriteValue(SWCharString(tooLongValue.c_str()), DWORD(1)));
+    EXPECT_STREQ(key.ReadValue(SWCharString(tooLongValue.c_str()), DWORD(9)).c_str(), L"9");
+}
+
+TEST_F(RegistryConformance, SubKeyPathsSplitAtEveryBackslash)
+{
+    ASSERT_TRUE(ScratchKey(instance, L"one\\\\two\\").WriteValue(SWCharString(L"v"), DWORD(12)));
+    EXPECT_TRUE(RawRegistry::KeyExists(Path(L"one\\two")));
+    EXPECT_STREQ(ScratchKey(instance, L"ONE\\TWO").ReadValue(SWCharString(L"v"), DWORD(0)).c_str(), L"12");
+    EXPECT_EQ(RawRegistry::SubKeys(Path(L"one")), std::vector<std::wstring>{L"two"});
+}
+
+TEST_F(RegistryConformance, ComparingIgnoringCase)
+{
+    EXPECT_EQ(SWCharString(L"True").compareNoCase(L"tRUE"), 0);
+    EXPECT_EQ(SWCharString(L"\x00e9t\x00e9").compareNoCase(L"\x00c9T\x00c9"), 0);
+    EXPECT_NE(SWCharString(L"True").compareNoCase(L"Tru"), 0);
+    EXPECT_NE(SWCharString(L"1").compareNoCase(L"True"), 0);
+    EXPECT_TRUE(SWCharString().isEmpty());
+    EXPECT_TRUE(SWCharString(L"").isEmpty());
+    EXPECT_FALSE(SWCharString(L" ").isEmpty());
+    EXPECT_EQ(SWCharString(nullptr).c_str(), nullptr);
+}
+
+TEST_F(RegistryConformance, AnInjectedFailureThrowsOnce)
+{
+    ScratchKey key(instance);
+    FaultInjection::ThrowOnNextCall();
+    EXPECT_THROW(key.WriteValue(SWCharString(L"v"), DWORD(1)), std::runtime_error);
+    EXPECT_FALSE(key.KeyExists()) << "the failed call wrote nothing";
+    EXPECT_TRUE(key.WriteValue(SWCharString(L"v"), DWORD(1)));
+}
+
+} // namespace
