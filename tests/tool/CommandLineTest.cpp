@@ -1,0 +1,68 @@
+#include "CommandLine.h"
+#include "Failure.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+using namespace vesk_tool;
+
+TEST(ParseCommandLine, TakesOptionsAnywhereInEitherForm)
+{
+    const auto call = parseCommandLine({L"get", L"--type=int", L"A\\B", L"--instance", L"one", L"n", L"--default", L"-5"});
+    EXPECT_EQ(call.command, L"get");
+    EXPECT_EQ(call.operands, (std::vector<std::wstring>{L"A\\B", L"n"}));
+    EXPECT_EQ(call.option(L"--instance"), L"one");
+    EXPECT_EQ(call.option(L"--type"), L"int");
+    EXPECT_EQ(call.option(L"--default"), L"-5");
+    EXPECT_FALSE(call.help);
+}
+
+TEST(ParseCommandLine, LetsOperandsStartWithADash)
+{
+    EXPECT_EQ(parseCommandLine({L"set", L"K", L"n", L"-7", L"--type", L"int"}).operands[2], L"-7");
+    EXPECT_EQ(parseCommandLine({L"set", L"--type", L"string", L"--", L"K", L"n", L"--x"}).operands[2], L"--x");
+    EXPECT_EQ(parseCommandLine({L"--instance", L"", L"list"}).option(L"--instance", L"unset"), L"");
+}
+
+TEST(ParseCommandLine, AnswersHelpWithoutCheckingTheRest)
+{
+    EXPECT_TRUE(parseCommandLine({L"--help"}).help);
+    const auto call = parseCommandLine({L"set", L"-h"});
+    EXPECT_TRUE(call.help);
+    EXPECT_NE(helpText(call.command).find("usage: vesk [--instance NAME] set"), std::string::npos);
+    EXPECT_NE(helpText(L"").find("exit status"), std::string::npos);
+}
+
+TEST(ParseCommandLine, RefusesWhatACommandWouldRefuse)
+{
+    const std::vector<std::vector<std::wstring>> cases = {
+        {},
+        {L"fetch"},
+        {L"get", L"K"},
+        {L"get", L"K", L"n", L"extra"},
+        {L"get", L"K", L"n", L"--type", L"dword"},
+        {L"get", L"K", L"n", L"--type", L"int", L"--default", L"ten"},
+        {L"get", L"K", L"n", L"--type", L"bool", L"--default", L"maybe"},
+        {L"get", L"K", L"n", L"--recursive"},
+        {L"set", L"K", L"n", L"1"},
+        {L"set", L"K", L"n", L"4294967296", L"--type", L"int"},
+        {L"set", L"K", L"n", L"0x1FFFFFFFF", L"--type", L"int"},
+        {L"set", L"K", L"n", L"on", L"--type", L"bool"},
+        {L"list", L"--recursive=yes"},
+        {L"list", L"--colour"},
+        {L"list", L"--instance"},
+        {L"export", L"--encoding", L"latin1"},
+        {L"import"},
+        {L"logging-path", L"x"},
+        {L"exists", L"K", L"--output", L"f"},
+    };
+    for (const auto& args : cases) {
+        try {
+            parseCommandLine(args);
+            ADD_FAILURE() << "accepted: " << (args.empty() ? "" : toUtf8(args[0]));
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.code(), BadInput);
+            EXPECT_NE(std::string(failure.what()).find("--help"), std::string::npos) << failure.what();
+        }
+    }
+}

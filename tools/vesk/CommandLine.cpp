@@ -1,0 +1,214 @@
+#include "CommandLine.h"
+
+#include "Failure.h"
+#include "Text.h"
+#include "ValueSyntax.h"
+
+#include <algorithm>
+
+namespace vesk_tool {
+namespace {
+
+struct CommandSpec {
+    const wchar_t* name;
+    std::size_t minOperands;
+    std::size_t maxOperands;
+    std::vector<std::wstring> options; // besides --instance and --help
+    const char* help;
+};
+
+const std::vector<std::wstring> ValuedOptions = {L"--instance", L"--type", L"--default", L"--output", L"--encoding", L"--from-instance"};
+const std::vector<std::wstring> Flags = {L"--recursive", L"--help"};
+
+const std::vector<CommandSpec>& commands()
+{
+    static const std::vector<CommandSpec> table = {
+        {L"get", 2, 2, {L"--type", L"--default"},
+         "usage: vesk [--instance NAME] get SUBKEY NAME [--type int|string|bool] [--default VALUE]\n"
+         "Prints the value NAME of SUBKEY, read as --type (string when not given).\n"
+         "When the value is not there, prints --default if given, else exits 1.\n"
+         "A value stored with another type exits 3, default or not.\n"},
+        {L"set", 3, 3, {L"--type"},
+         "usage: vesk [--instance NAME] set SUBKEY NAME VALUE --type int|string|bool\n"
+         "Writes VALUE as NAME in SUBKEY, creating the key when needed.\n"
+         "int: decimal (-2147483648 to 4294967295) or 0x and up to 8 hex digits.\n"
+         "bool: true/false, 1/0 or yes/no; stored as the text True or False.\n"
+         "A VALUE that does not fit its type exits 2 and writes nothing.\n"},
+        {L"list", 0, 1, {L"--recursive"},
+         "usage: vesk [--instance NAME] list [SUBKEY] [--recursive]\n"
+         "Prints the key's full path, its values (name, then data; @ is the\n"
+         "default value) and its sub-keys; with --recursive the whole subtree.\n"
+         "Exits 1 when the key is not there.\n"},
+        {L"delete", 1, 2, {},
+         "usage: vesk [--instance NAME] delete SUBKEY [NAME]\n"
+         "Deletes the value NAME of SUBKEY, or without NAME the key SUBKEY and\n"
+         "everything below it. \"\" as SUBKEY is the instance's own key.\n"
+         "Exits 1 when it is not there.\n"},
+        {L"exists", 1, 1, {},
+         "usage: vesk [--instance NAME] exists SUBKEY\n"
+         "Exits 0 when the key SUBKEY exists, 1 when it does not.\n"},
+        {L"logging-path", 0, 0, {},
+         "usage: vesk logging-path\n"
+         "Prints the logging path set for the product; exits 1 when none is set.\n"},
+        {L"export", 0, 1, {L"--output", L"--encoding"},
+         "usage: vesk [--instance NAME] export [SUBKEY] [--output FILE] [--encoding utf8|utf16]\n"
+         "Writes the key (the instance's key without SUBKEY) and its subtree as a\n"
+         "registry editor file (\"Windows Registry Editor Version 5.00\") to FILE,\n"
+         "or to standard output. Encoding: UTF-16LE with a byte-order mark and CRLF\n"
+         "on Windows, UTF-8 with LF on Linux, unless --encoding says otherwise.\n"
+         "Values that are neither strings nor dwords cannot be held by the settings:\n"
+         "each is left out with a warning, and the command then exits 3.\n"},
+        {L"import", 1, 1, {L"--from-instance"},
+         "usage: vesk [--instance NAME] import FILE [--from-instance OTHER]\n"
+         "Applies a registry editor file (UTF-16LE or UTF-8, \"REGEDIT4\" too):\n"
+         "\"name\"=\"text\", \"name\"=dword:xxxxxxxx, \"name\"=- and [-key] deletions.\n"
+         "Every key must lie in the instance's key; --from-instance OTHER reads\n"
+         "keys of instance OTHER in the file as this instance's, to copy settings.\n"
+         "The whole file is checked first: any error exits 2 with its line number\n"
+         "and nothing is written.\n"},
+    };
+    return table;
+}
+
+const char* ToolHelp =
+    "usage: vesk [--instance NAME] COMMAND [ARGS] [--help]\n"
+    "Reads and writes the product's settings through the vesk library found\n"
+    "next to this program (on Linux also in ../lib).\n"
+    "\n"
+    "commands:\n"
+    "  get SUBKEY NAME [--type T] [--default V]   print a value\n"
+    "  set SUBKEY NAME VALUE --type T             write a value (T: int|string|bool)\n"
+    "  list [SUBKEY] [--recursive]                show values and sub-keys\n"
+    "  delete SUBKEY [NAME]                       delete a value or a key\n"
+    "  exists SUBKEY                              test whether a key exists\n"
+    "  logging-path                               print the logging path\n"
+    "  export [SUBKEY] [--output FILE]            write a .reg file\n"
+    "  import FILE                                apply a .reg file\n"
+    "\n"
+    "--instance NAME selects the server instance (default: the library's).\n"
+    "SUBKEY is relative to the instance's key, e.g. Network\\Ports.\n"
+    "Arguments are taken as UTF-8 on Linux; output is UTF-8 on both platforms.\n"
+    "Linux keeps the settings in $KESTLIB_REGISTRY, else\n"
+    "$XDG_DATA_HOME/halvorn/registry.db, else ~/.local/share/halvorn/registry.db.\n"
+    "\n"
+    "exit status: 0 done, 1 not there, 2 usage or input error,\n"
+    "3 stored value of another type, 4 library missing or store refused.\n"
+    "Run 'vesk COMMAND --help' for a command's details.\n";
+
+const CommandSpec* findCommand(const std::wstring& name)
+{
+    for (const CommandSpec& spec : commands())
+        if (name == spec.name)
+            return &spec;
+    return nullptr;
+}
+
+bool contains(const std::vector<std::wstring>& list, const std::wstring& item)
+{
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+[[noreturn]] void usage(const std::string& message, const std::wstring& command)
+{
+    const std::string more = command.empty() ? "vesk --help" : "vesk " + toUtf8(command) + " --help";
+    throw Failure(BadInput, message + " (see '" + more + "')");
+}
+
+void checkChoice(const Invocation& call, const std::wstring& option, const std::vector<std::wstring>& choices)
+{
+    if (call.has(option) && !contains(choices, call.option(option)))
+        usage(toUtf8(option) + " must be one of the choices shown, not '" + toUtf8(call.option(option)) + "'", call.command);
+}
+
+// An int or bool given on the command line must parse before anything runs.
+void checkTyped(const Invocation& call, const std::wstring& text, const std::string& what)
+{
+    const std::wstring type = call.option(L"--type", L"string");
+    if (type == L"int" && !parseDword(text))
+        usage(what + " '" + toUtf8(text) + "' is not a 32-bit int: use decimal or 0x hex", call.command);
+    if (type == L"bool" && !parseBool(text))
+        usage(what + " '" + toUtf8(text) + "' is not a bool: use true/false, 1/0 or yes/no", call.command);
+}
+
+void checkCommand(const Invocation& call)
+{
+    const CommandSpec* spec = findCommand(call.command);
+    if (!spec)
+        usage("unknown command '" + toUtf8(call.command) + "'", std::wstring());
+    for (const auto& option : call.options)
+        if (option.first != L"--instance" && option.first != L"--help" && !contains(spec->options, option.first))
+            usage(toUtf8(option.first) + " does not apply to " + toUtf8(call.command), call.command);
+    if (call.operands.size() < spec->minOperands || call.operands.size() > spec->maxOperands)
+        usage("wrong number of arguments for " + toUtf8(call.command), call.command);
+    checkChoice(call, L"--type", {L"int", L"string", L"bool"});
+    checkChoice(call, L"--encoding", {L"utf8", L"utf16"});
+    if (call.command == L"set") {
+        if (!call.has(L"--type"))
+            usage("set needs --type int, string or bool", call.command);
+        checkTyped(call, call.operands[2], "the value");
+    }
+    if (call.has(L"--default"))
+        checkTyped(call, call.option(L"--default"), "--default");
+}
+
+} // namespace
+
+std::wstring Invocation::option(const std::wstring& name, const std::wstring& fallback) const
+{
+    const auto found = options.find(name);
+    return found == options.end() ? fallback : found->second;
+}
+
+Invocation parseCommandLine(const std::vector<std::wstring>& args)
+{
+    Invocation call;
+    bool optionsEnded = false;
+    std::vector<std::wstring> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != L'-' || (arg[1] != L'-' && arg != L"-h")) {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == L"--") {
+            optionsEnded = true;
+            continue;
+        }
+        const std::size_t equals = arg.find(L'=');
+        const std::wstring name = arg == L"-h" ? L"--help" : arg.substr(0, equals);
+        if (contains(Flags, name)) {
+            if (equals != std::wstring::npos)
+                usage(toUtf8(name) + " takes no value", std::wstring());
+            call.options[name];
+        } else if (contains(ValuedOptions, name)) {
+            if (equals != std::wstring::npos)
+                call.options[name] = arg.substr(equals + 1);
+            else if (i + 1 < args.size())
+                call.options[name] = args[++i];
+            else
+                usage(toUtf8(name) + " needs a value", std::wstring());
+        } else {
+            usage("unknown option " + toUtf8(name), std::wstring());
+        }
+    }
+    call.help = call.has(L"--help");
+    call.options.erase(L"--help");
+    if (!positional.empty()) {
+        call.command = positional.front();
+        call.operands.assign(positional.begin() + 1, positional.end());
+    }
+    if (call.command.empty() && !call.help)
+        usage("no command given", std::wstring());
+    if (call.help && (call.command.empty() || findCommand(call.command)))
+        return call;
+    checkCommand(call);
+    return call;
+}
+
+std::string helpText(const std::wstring& command)
+{
+    const CommandSpec* spec = findCommand(command);
+    return spec ? spec->help : ToolHelp;
+}
+
+} // namespace vesk_tool

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// The tool's command line: a command, its operands and --options, checked
+// against what each command accepts before anything is loaded or written.
+namespace vesk_tool {
+
+struct Invocation {
+    std::wstring command; // empty when only --help was asked for
+    std::vector<std::wstring> operands;
+    std::map<std::wstring, std::wstring> options; // "--type" -> "int"; flags map to ""
+    bool help = false;
+
+    bool has(const std::wstring& option) const { return options.count(option) != 0; }
+    // The option's value, or `fallback` when it was not given.
+    std::wstring option(const std::wstring& name, const std::wstring& fallback = std::wstring()) const;
+};
+
+// Options may stand anywhere, as --name VALUE or --name=VALUE; "--" ends
+// them, so operands may begin with dashes. Throws Failure(BadInput) for
+// anything a command would refuse: unknown names, operand counts, a --type
+// or --encoding outside its choices, an int or bool that does not parse.
+Invocation parseCommandLine(const std::vector<std::wstring>& args);
+
+// The tool's help for an empty command, else the command's own.
+std::string helpText(const std::wstring& command);
+
+} // namespace vesk_tool
