@@ -49,6 +49,9 @@ public:
     bool ValueAt(DWORD index, std::wstring& name, RawValue& value) const;
     bool SubKeyAt(DWORD index, std::wstring& name) const;
 
+    // Whether every element of `path` is within MaxKeyNameLength.
+    static bool PathFits(const std::wstring& path);
+
 private:
 #if defined(_WIN32)
     struct Closer {

@@ -6,8 +6,8 @@
 namespace Kestlib500 {
 
 // Ordinal comparison ignoring case, the way the registry compares names:
-// each UTF-16 unit upper-cased, then compared as unsigned numbers. Null reads
-// as the empty text. Negative, zero or positive.
+// each UTF-16 unit case-folded, then compared as unsigned numbers. Null
+// reads as the empty text. Negative, zero or positive.
 int CompareNoCase(const wchar_t* a, const wchar_t* b);
 
 // An owned wide string, built from a NUL-terminated text and released with

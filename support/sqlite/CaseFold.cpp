@@ -21,14 +21,14 @@ locale_t UnicodeLocale()
 
 } // namespace
 
-char16_t UpcaseUnit(char16_t unit)
+char16_t FoldUnit(char16_t unit)
 {
     if (unit < 0x80)
-        return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+        return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 0x20) : unit;
     if (unit >= 0xD800 && unit <= 0xDFFF)
         return unit;
-    const auto upper = static_cast<unsigned long>(towupper_l(static_cast<wint_t>(unit), UnicodeLocale()));
-    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
+    const auto lower = static_cast<unsigned long>(towlower_l(static_cast<wint_t>(unit), UnicodeLocale()));
+    return lower <= 0xFFFF ? static_cast<char16_t>(lower) : unit;
 }
 
 std::string FoldedName(const wchar_t* name)
@@ -37,9 +37,9 @@ std::string FoldedName(const wchar_t* name)
     std::string key;
     key.reserve(units.size() * 2);
     for (char16_t unit : units) {
-        const char16_t upper = UpcaseUnit(unit);
-        key += static_cast<char>(upper >> 8);
-        key += static_cast<char>(upper & 0xFF);
+        const char16_t folded = FoldUnit(unit);
+        key += static_cast<char>(folded >> 8);
+        key += static_cast<char>(folded & 0xFF);
     }
     return key;
 }

@@ -230,10 +230,9 @@ long long RegistryStore::CreateKey(const std::wstring& path)
 {
     if (const long long existing = FindKey(path))
         return existing;
+    if (!RegistryKey::PathFits(path))
+        return 0;
     const std::vector<std::wstring> elements = PathElements(path);
-    for (const std::wstring& element : elements)
-        if (element.size() > RegistryKey::MaxKeyNameLength)
-            return 0;
 
     Transaction transaction(*this);
     long long key = HiveKey;

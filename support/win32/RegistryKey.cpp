@@ -30,6 +30,9 @@ RegistryKey RegistryKey::Open(const std::wstring& path)
 
 RegistryKey RegistryKey::Create(const std::wstring& path)
 {
+    // Wine accepts longer names than Windows does; the limit is Windows'.
+    if (!PathFits(path))
+        return RegistryKey();
     HKEY key = nullptr;
     const LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
         KEY_READ | KEY_WRITE | View, nullptr, &key, nullptr);

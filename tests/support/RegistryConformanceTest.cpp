@@ -154,12 +154,12 @@ TEST_F(RegistryConformance, NamesIgnoreCaseAndKeepTheirFirstSpelling)
 
 TEST_F(RegistryConformance, SubKeysEnumerateSortedIgnoringCase)
 {
-    // '_' sorts after the letters once they are upper-cased, and a prefix
-    // sorts before what extends it.
+    // The registry orders names case-folded as Wine folds them, lower case:
+    // '_' (0x5F) before the letters, and a prefix before what extends it.
     for (const wchar_t* name : {L"b", L"A_B", L"AB", L"a", L"Zeta", L"_", L"\x00e9", L"ab1"})
         ASSERT_TRUE(ScratchKey(instance, name).WriteValue(SWCharString(L"v"), DWORD(0)));
 
-    const std::vector<std::wstring> expected = {L"a", L"AB", L"ab1", L"A_B", L"b", L"Zeta", L"_", L"\x00e9"};
+    const std::vector<std::wstring> expected = {L"_", L"a", L"A_B", L"AB", L"ab1", L"b", L"Zeta", L"\x00e9"};
     ScratchKey key(instance);
     Registry::KeyIterator keys = key.EnumSubKeys();
     std::vector<std::wstring> seen = {keys.GetKey().c_str()};
