@@ -1,34 +1,21 @@
 #include "vesk/WString.h"
 
+#include "common/Allocations.h"
+
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <new>
 
-// Array allocations fail on demand, so a test can watch an assignment run
-// out of memory: that leaves the target null, the one way (besides
-// destruction) that a null value comes about.
-static bool failNextArrayNew = false;
-
-void* operator new[](std::size_t size)
-{
-    if (failNextArrayNew) {
-        failNextArrayNew = false;
-        throw std::bad_alloc();
-    }
-    return ::operator new(size);
-}
-
-void operator delete[](void* memory) noexcept { ::operator delete(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { ::operator delete(memory); }
-
 namespace {
 
+// An assignment that runs out of memory leaves its target null: with
+// destruction, the only ways a null value comes about.
 WString NullValue()
 {
     const WString source(L"source");
     WString target(L"target");
-    failNextArrayNew = true;
+    Allocations::FailAfter(0);
     try {
         target = source;
     } catch (const std::bad_alloc&) {

@@ -37,7 +37,9 @@ INSERT INTO registry_keys(id, parent, name, fold, path) VALUES(1, NULL, '', x'',
 )";
 
 std::mutex storeLock;
-std::unique_ptr<RegistryStore> openStore;
+// Owned here and released only by Close(). No static destructor: at process
+// exit that would run besides the unload hook, and close the store twice.
+RegistryStore* openStore = nullptr;
 
 // The elements of a key path; empty ones (doubled or outer backslashes) are
 // skipped, as the registry skips them.
@@ -112,8 +114,8 @@ private:
 RegistryStore::Session::Session() : lock(storeLock)
 {
     if (!openStore)
-        openStore.reset(new RegistryStore(FilePath()));
-    store = openStore.get();
+        openStore = new RegistryStore(FilePath());
+    store = openStore;
 }
 
 std::string RegistryStore::FilePath()
@@ -133,7 +135,8 @@ std::string RegistryStore::FilePath()
 void RegistryStore::Close()
 {
     std::lock_guard<std::mutex> lock(storeLock);
-    openStore.reset();
+    delete openStore;
+    openStore = nullptr;
 }
 
 RegistryStore::RegistryStore(const std::string& file)

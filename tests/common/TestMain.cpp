@@ -14,6 +14,9 @@
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    // A death test runs in a new process from the start, with nothing loaded
+    // yet: the way tests see a library in a fresh process.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
 #if defined(_WIN32)
     return RUN_ALL_TESTS();
 #else

@@ -1,0 +1,10 @@
+#include "settings/VeskRegistry.h"
+
+using Kestlib500::SWCharString;
+
+VeskRegistry::VeskRegistry(const SWCharString& instanceName, const SWCharString& subKey)
+    : ServerRegistry(SWCharString(L"Orvane"), instanceName)
+{
+    if (!subKey.isEmpty())
+        appendKey(subKey);
+}

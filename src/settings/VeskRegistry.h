@@ -1,0 +1,10 @@
+#pragma once
+
+#include "support/ServerRegistry.h"
+
+// The server key of one instance ("Orvane" and the instance name), with the
+// operation's sub-key below it when that is not empty. One per operation.
+class VeskRegistry : public Kestlib500::ServerRegistry {
+public:
+    VeskRegistry(const Kestlib500::SWCharString& instanceName, const Kestlib500::SWCharString& subKey);
+};

@@ -1,0 +1,257 @@
+// The settings object as a host sees it: the library loaded at run time,
+// every call through the virtual table, the registry checked from below.
+#include "common/HostLibrary.h"
+#include "common/RawRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane";
+
+std::string Narrow(const wchar_t* text)
+{
+    std::string narrow;
+    for (; text && *text; ++text)
+        narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
+    return narrow;
+}
+
+// Each test works in an instance of its own, deleted afterwards. The cache
+// files values by sub-key alone, so tests also keep their sub-keys apart.
+class Settings : public testing::Test {
+protected:
+    void SetUp() override { settings.SetInstanceName(instance.c_str()); }
+    void TearDown() override { RawRegistry::DeleteTree(InstanceKey()); }
+
+    std::wstring InstanceKey(const wchar_t* below = nullptr) const
+    {
+        return ServerKey + L"\\" + instance + (below ? std::wstring(L"\\") + below : L"");
+    }
+
+    VeskSettings& settings = HostLibrary::Settings();
+    const std::wstring instance = RawRegistry::UniqueName(L"host");
+};
+
+TEST(Exports, GiveOneObjectAndTheServerKeyPath)
+{
+    const wchar_t* before = HostLibrary::GetFullKey()();
+    VeskSettings* first = nullptr;
+    VeskSettings* second = nullptr;
+    std::thread one([&] { first = HostLibrary::GetSettings()(); });
+    std::thread two([&] { second = HostLibrary::GetSettings()(); });
+    one.join();
+    two.join();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first, HostLibrary::GetSettings()());
+    EXPECT_EQ(HostLibrary::GetFullKey()(), before);
+    EXPECT_STREQ(before, L"Software\\Halvorn\\Tessaly\\Orvane");
+}
+
+TEST(Exports, ANewObjectHasAnEmptyInstanceName)
+{
+    EXPECT_EXIT(
+        {
+            const WString name = HostLibrary::Settings().GetInstanceName();
+            std::exit(name.c_str() && name.c_str()[0] == L'\0' ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+TEST_F(Settings, ValuesLandWhereTheLayoutSays)
+{
+    ASSERT_TRUE(settings.SetIntValue(L"Net", L"port", 8080));
+    ASSERT_TRUE(settings.SetStringValue(L"Net\\Deep", L"host", L"example"));
+    ASSERT_TRUE(settings.SetBoolValue(L"", L"enabled", true));
+    ASSERT_TRUE(settings.SetBoolValue(L"", L"disabled", false));
+
+    Kestlib500::RawValue value;
+    ASSERT_TRUE(RawRegistry::Get(InstanceKey(L"Net"), L"port", value));
+    EXPECT_EQ(value.type, DWORD(REG_DWORD));
+    EXPECT_EQ(value.data, RawRegistry::Dword(8080));
+    ASSERT_TRUE(RawRegistry::Get(InstanceKey(L"Net\\Deep"), L"host", value));
+    EXPECT_EQ(value.type, DWORD(REG_SZ));
+    EXPECT_EQ(value.data, RawRegistry::Text(L"example"));
+    ASSERT_TRUE(RawRegistry::Get(InstanceKey(), L"enabled", value));
+    EXPECT_EQ(value.data, RawRegistry::Text(L"True"));
+    ASSERT_TRUE(RawRegistry::Get(InstanceKey(), L"disabled", value));
+    EXPECT_EQ(value.data, RawRegistry::Text(L"False"));
+
+    // An empty instance name addresses the server key itself.
+    const std::wstring subKey = RawRegistry::UniqueName(L"shared");
+    settings.SetInstanceName(L"");
+    ASSERT_TRUE(settings.SetIntValue(subKey.c_str(), L"n", 1));
+    EXPECT_TRUE(RawRegistry::Get(ServerKey + L"\\" + subKey, L"n", value));
+    EXPECT_TRUE(RawRegistry::DeleteTree(ServerKey + L"\\" + subKey));
+}
+
+TEST_F(Settings, TheInstanceNameIsTheObjectsOwn)
+{
+    WString name = settings.GetInstanceName();
+    EXPECT_STREQ(name.c_str(), instance.c_str());
+    name = L"changed";
+    EXPECT_STREQ(settings.GetInstanceName().c_str(), instance.c_str());
+}
+
+TEST_F(Settings, MissingValuesAndKeysGiveTheDefault)
+{
+    ASSERT_TRUE(settings.SetIntValue(L"Defaults", L"present", 1));
+    for (const wchar_t* subKey : {L"Defaults", L"Defaults\\Missing"}) {
+        EXPECT_EQ(settings.GetIntValue(subKey, L"absent", -7), -7) << Narrow(subKey);
+        EXPECT_STREQ(settings.GetStringValue(subKey, L"absent", L"fallback").c_str(), L"fallback");
+        EXPECT_TRUE(settings.GetBoolValue(subKey, L"absent", true));
+        EXPECT_FALSE(settings.GetBoolValue(subKey, L"absent2", false));
+    }
+    EXPECT_FALSE(RawRegistry::KeyExists(InstanceKey(L"Defaults\\Missing"))) << "reads create nothing";
+}
+
+TEST_F(Settings, AWrongStoredTypeThrowsBadKeyTypeError)
+{
+    ASSERT_TRUE(RawRegistry::Set(InstanceKey(L"Types"), L"textNumber", REG_SZ, RawRegistry::Text(L"12")));
+    ASSERT_TRUE(RawRegistry::Set(InstanceKey(L"Types"), L"number", REG_DWORD, RawRegistry::Dword(1)));
+    ASSERT_TRUE(RawRegistry::Set(InstanceKey(L"Types"), L"expand", REG_EXPAND_SZ, RawRegistry::Text(L"%TEMP%")));
+
+    EXPECT_THROW(settings.GetIntValue(L"Types", L"textNumber", 0), VeskSettings::BadKeyTypeError);
+    EXPECT_THROW(settings.GetStringValue(L"Types", L"number", L""), VeskSettings::BadKeyTypeError);
+    EXPECT_THROW(settings.GetStringValue(L"Types", L"expand", L""), VeskSettings::BadKeyTypeError);
+    EXPECT_THROW(settings.GetBoolValue(L"Types", L"number", false), VeskSettings::BadKeyTypeError);
+    // A read that threw cached nothing: it throws again.
+    EXPECT_THROW(settings.GetIntValue(L"Types", L"textNumber", 0), VeskSettings::BadKeyTypeError);
+    // Writes make no type check.
+    EXPECT_TRUE(settings.SetIntValue(L"Types", L"expand", 3));
+}
+
+TEST_F(Settings, BooleansReadTrueOnlyForTrueInAnyCase)
+{
+    struct Row {
+        const wchar_t* stored;
+        bool expected;
+    };
+    const Row rows[] = {{L"True", true}, {L"TRUE", true}, {L"true", true}, {L"False", false},
+        {L"1", false}, {L"yes", false}, {L"", false}, {L"True ", false}};
+    int row = 0;
+    for (const Row& entry : rows) {
+        const std::wstring name = L"b" + std::to_wstring(row++);
+        ASSERT_TRUE(RawRegistry::Set(InstanceKey(L"Bools"), name.c_str(), REG_SZ, RawRegistry::Text(entry.stored)));
+        for (bool defaultValue : {false, true})
+            EXPECT_EQ(settings.GetBoolValue(L"Bools", name.c_str(), defaultValue), entry.expected)
+                << "stored \"" << Narrow(entry.stored) << "\", default " << defaultValue;
+    }
+    ASSERT_TRUE(settings.SetBoolValue(L"Bools2", L"flag", true));
+    EXPECT_STREQ(settings.GetStringValue(L"Bools2", L"flag", L"").c_str(), L"True");
+}
+
+TEST_F(Settings, EveryIntSurvivesTheRegistryIntoAFreshProcess)
+{
+    const int numbers[] = {0, 1, -1, 42, -42, INT_MAX, INT_MIN, INT_MIN + 1, 0x7FFF0000, -65536};
+    int row = 0;
+    for (int number : numbers)
+        ASSERT_TRUE(settings.SetIntValue(L"Ints", (L"n" + std::to_wstring(row++)).c_str(), number));
+
+    // The child starts with its own library and an empty cache, so every
+    // value comes from the registry.
+    const std::wstring name = instance;
+    EXPECT_EXIT(
+        {
+            VeskSettings& fresh = HostLibrary::Settings();
+            fresh.SetInstanceName(name.c_str());
+            int index = 0;
+            for (int number : numbers)
+                if (fresh.GetIntValue(L"Ints", (L"n" + std::to_wstring(index++)).c_str(), 12345) != number)
+                    std::exit(10 + index);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+TEST_F(Settings, EnumerationIsByPosition)
+{
+    ASSERT_TRUE(settings.SetIntValue(L"Enum", L"alpha", 1));
+    ASSERT_TRUE(settings.SetStringValue(L"Enum", L"beta", L"two"));
+    ASSERT_TRUE(settings.SetBoolValue(L"Enum", L"gamma", true));
+    ASSERT_TRUE(settings.SetIntValue(L"Enum\\Child", L"x", 1));
+    ASSERT_TRUE(settings.SetIntValue(L"Enum\\Empty\\Below", L"x", 1));
+
+    std::vector<std::wstring> seen;
+    WString name, value;
+    for (int index = 0; index < 3; ++index) {
+        ASSERT_TRUE(settings.EnumerateValues(L"Enum", index, name, value)) << index;
+        seen.push_back(std::wstring(name.c_str()) + L"=" + value.c_str());
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"alpha=1", L"beta=two", L"gamma=True"}));
+
+    name = L"unchanged";
+    value = L"unchanged";
+    EXPECT_FALSE(settings.EnumerateValues(L"Enum", 3, name, value));
+    EXPECT_STREQ(name.c_str(), L"unchanged");
+    EXPECT_STREQ(value.c_str(), L"unchanged");
+
+    WString first, firstValue;
+    ASSERT_TRUE(settings.EnumerateValues(L"Enum", 0, first, firstValue));
+    ASSERT_TRUE(settings.EnumerateValues(L"Enum", -5, name, value)) << "a negative index reads position 0";
+    EXPECT_STREQ(name.c_str(), first.c_str());
+
+    // Position 0 of a key without values still answers, with empty texts.
+    ASSERT_TRUE(settings.EnumerateValues(L"Enum\\Empty", 0, name, value));
+    EXPECT_STREQ(name.c_str(), L"");
+    EXPECT_STREQ(value.c_str(), L"");
+    EXPECT_FALSE(settings.EnumerateValues(L"Enum\\Empty", 1, name, value));
+
+    ASSERT_TRUE(settings.EnumerateSubKeys(L"", 0, name));
+    EXPECT_STREQ(name.c_str(), L"Enum");
+    ASSERT_TRUE(settings.EnumerateSubKeys(L"Enum", 1, name));
+    EXPECT_STREQ(name.c_str(), L"Empty");
+    EXPECT_FALSE(settings.EnumerateSubKeys(L"Enum", 2, name));
+    EXPECT_STREQ(name.c_str(), L"Empty");
+}
+
+TEST_F(Settings, DeletionAndExistence)
+{
+    ASSERT_TRUE(settings.SetIntValue(L"Tree\\A\\B", L"x", 1));
+    ASSERT_TRUE(settings.SetIntValue(L"Tree", L"y", 2));
+    EXPECT_TRUE(settings.KeyExists(L"tree\\a"));
+    EXPECT_TRUE(settings.DeleteKey(L"Tree\\A"));
+    EXPECT_FALSE(settings.KeyExists(L"Tree\\A\\B"));
+    EXPECT_FALSE(settings.DeleteKey(L"Tree\\A"));
+    EXPECT_TRUE(settings.DeleteValue(L"Tree", L"y"));
+    EXPECT_FALSE(settings.DeleteValue(L"Tree", L"y"));
+    EXPECT_TRUE(settings.KeyExists(L"Tree"));
+
+    EXPECT_TRUE(settings.KeyExists(L""));
+    EXPECT_TRUE(settings.DeleteKey(L"")) << "the empty sub-key is the instance's key";
+    EXPECT_FALSE(settings.KeyExists(L""));
+    EXPECT_FALSE(RawRegistry::KeyExists(InstanceKey()));
+}
+
+TEST(LoggingPath, IsReadUntilFoundThenKept)
+{
+    const std::wstring loggingKey = L"Software\\Halvorn\\Tessaly\\Logging";
+    Kestlib500::RawValue saved;
+    const bool hadOne = RawRegistry::Get(loggingKey, L"loggingPath", saved);
+    RawRegistry::Set(loggingKey, L"loggingPath", REG_SZ, RawRegistry::Text(L""));
+
+    // A fresh process, so that no earlier test has found a path yet.
+    EXPECT_EXIT(
+        {
+            VeskSettings& fresh = HostLibrary::Settings();
+            bool ok = WString::compare(fresh.GetLoggingPath(), WString(L"")) == 0;
+            RawRegistry::Set(loggingKey, L"loggingPath", REG_SZ, RawRegistry::Text(L"/var/log/orvane"));
+            fresh.SetInstanceName(L"other");
+            ok = ok && WString::compare(fresh.GetLoggingPath(), WString(L"/var/log/orvane")) == 0;
+            RawRegistry::Set(loggingKey, L"loggingPath", REG_SZ, RawRegistry::Text(L"/elsewhere"));
+            ok = ok && WString::compare(fresh.GetLoggingPath(), WString(L"/var/log/orvane")) == 0;
+            std::exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+
+    if (hadOne)
+        RawRegistry::Set(loggingKey, L"loggingPath", saved.type, saved.data);
+}
+
+} // namespace
