@@ -1,10 +1,13 @@
 #pragma once
 
 #include "cache/CriticalSection.h"
+#include "cache/SlotTable.h"
 #include "vesk/VeskSettings.h"
 
-// The settings object hosts get: every operation runs under one lock,
-// registry access included, so any number of threads may share it.
+// The settings object hosts get. Every operation runs under one lock,
+// registry access included, so any number of threads may share it; typed
+// reads are answered from the sub-key's caches once read or written (defaults
+// included, never expiring), and the deletions drop what they delete first.
 class VeskCachedSettings : public VeskSettings {
 public:
     VeskCachedSettings();
@@ -30,5 +33,11 @@ public:
     ~VeskCachedSettings() override;
 
 private:
+    template <typename Value, typename Read>
+    Value CachedRead(const WString& subKey, const WString& valueName, Read readRegistry);
+    template <typename Value, typename Write>
+    bool CachedWrite(const WString& subKey, const WString& valueName, const Value& value, Write writeRegistry);
+
     CriticalSection cacheLock;
+    SlotTable slots;
 };

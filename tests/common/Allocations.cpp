@@ -21,6 +21,7 @@ void* Allocate(std::size_t size)
 
 namespace Allocations {
 void FailAfter(std::size_t count) { untilFailure.store(static_cast<long long>(count)); }
+void StopFailing() { untilFailure.store(-1); }
 std::size_t Count() { return made.load(); }
 } // namespace Allocations
 

@@ -9,6 +9,8 @@ namespace Allocations {
 
 // The allocation after `count` more succeed throws std::bad_alloc (once).
 void FailAfter(std::size_t count);
+// Disarms FailAfter when the allocation it aimed at never came.
+void StopFailing();
 // Allocations made so far by this process.
 std::size_t Count();
 

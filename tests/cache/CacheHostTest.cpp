@@ -1,0 +1,198 @@
+// The cache as a host sees it, through the singleton. A value changed in the
+// registry behind the library's back tells a cache hit (the old value) from
+// a registry read (the new one).
+#include "common/HostLibrary.h"
+#include "common/RawRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane";
+
+// Each test has its own instance and sub-keys. The slot table is the
+// process's, so every sub-key a test touches is deleted through the library
+// afterwards, which frees its slot for the next test.
+class Cache : public testing::Test {
+protected:
+    void SetUp() override { settings.SetInstanceName(instance.c_str()); }
+    void TearDown() override
+    {
+        for (const std::wstring& subKey : used)
+            settings.DeleteKey(subKey.c_str());
+        RawRegistry::DeleteTree(ServerKey + L"\\" + instance);
+    }
+
+    // A fresh sub-key for this test; `used` remembers it for the clean-up.
+    std::wstring SubKey(const wchar_t* name)
+    {
+        used.push_back(RawRegistry::UniqueName(name));
+        return used.back();
+    }
+    // Changes a value behind the library's back.
+    void Plant(const std::wstring& subKey, const wchar_t* name, DWORD type, const std::vector<unsigned char>& data)
+    {
+        ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + instance + L"\\" + subKey, name, type, data));
+    }
+
+    VeskSettings& settings = HostLibrary::Settings();
+    const std::wstring instance = RawRegistry::UniqueName(L"cache");
+    std::vector<std::wstring> used;
+};
+
+TEST_F(Cache, AnEntryHidesLaterChangesInTheRegistry)
+{
+    const std::wstring a = SubKey(L"A");
+    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"written", 8));
+    Plant(a, L"written", REG_DWORD, RawRegistry::Dword(9));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"written", 0), 8);
+
+    Plant(a, L"read", REG_SZ, RawRegistry::Text(L"first"));
+    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"read", L"").c_str(), L"first");
+    Plant(a, L"read", REG_SZ, RawRegistry::Text(L"second"));
+    WString copy = settings.GetStringValue(a.c_str(), L"read", L"");
+    EXPECT_STREQ(copy.c_str(), L"first");
+    copy = L"changed by the caller";
+    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"read", L"").c_str(), L"first");
+
+    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"minus", -1));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"minus", 0), -1);
+}
+
+TEST_F(Cache, TheFirstDefaultIsCachedForLaterCalls)
+{
+    const std::wstring a = SubKey(L"Defaults");
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"i", 5), 5);
+    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"s", L"five").c_str(), L"five");
+    EXPECT_TRUE(settings.GetBoolValue(a.c_str(), L"b", true));
+    Plant(a, L"i", REG_DWORD, RawRegistry::Dword(6));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"i", 7), 5);
+    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"s", L"seven").c_str(), L"five");
+    EXPECT_TRUE(settings.GetBoolValue(a.c_str(), L"b", false));
+}
+
+TEST_F(Cache, FailuresLeaveTheCacheAsItWas)
+{
+    const std::wstring a = SubKey(L"Failures");
+    Plant(a, L"typed", REG_SZ, RawRegistry::Text(L"12"));
+    EXPECT_THROW(settings.GetIntValue(a.c_str(), L"typed", 0), VeskSettings::BadKeyTypeError);
+    EXPECT_THROW(settings.GetIntValue(a.c_str(), L"typed", 0), VeskSettings::BadKeyTypeError);
+    Plant(a, L"typed", REG_DWORD, RawRegistry::Dword(3));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"typed", 0), 3) << "the throwing read cached nothing";
+
+    // A value name the registry refuses makes the write fail.
+    const std::wstring tooLong(16384, L'n');
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), tooLong.c_str(), 1), 1);
+    EXPECT_FALSE(settings.SetIntValue(a.c_str(), tooLong.c_str(), 2));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), tooLong.c_str(), 0), 1);
+}
+
+TEST_F(Cache, AWriteReplacesOnlyItsOwnKind)
+{
+    const std::wstring a = SubKey(L"Kinds");
+    Plant(a, L"flag", REG_SZ, RawRegistry::Text(L"False"));
+    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"flag", L"").c_str(), L"False");
+    ASSERT_TRUE(settings.SetBoolValue(a.c_str(), L"flag", true));
+    EXPECT_TRUE(settings.GetBoolValue(a.c_str(), L"flag", false));
+    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"flag", L"").c_str(), L"False");
+
+    // The cached text also hides a change of the stored type.
+    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"flag", 4));
+    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"flag", L"").c_str(), L"False");
+}
+
+TEST_F(Cache, NamesAndSubKeysAreComparedWithCase)
+{
+    const std::wstring a = SubKey(L"Case");
+    Plant(a, L"Port", REG_DWORD, RawRegistry::Dword(1));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"Port", 0), 1);
+    Plant(a, L"Port", REG_DWORD, RawRegistry::Dword(2));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"PORT", 0), 2) << "another spelling is another entry";
+    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"port", 3));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"Port", 0), 1);
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"PORT", 0), 2);
+
+    std::wstring upper = a;
+    for (wchar_t& c : upper)
+        c = static_cast<wchar_t>(towupper(c));
+    used.push_back(upper);
+    EXPECT_EQ(settings.GetIntValue(upper.c_str(), L"port", 0), 3) << "another sub-key spelling is another slot";
+}
+
+TEST_F(Cache, ChangingTheInstanceKeepsTheCache)
+{
+    const std::wstring a = SubKey(L"Instance");
+    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"x", 1));
+    settings.SetInstanceName(RawRegistry::UniqueName(L"other").c_str());
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"x", 0), 1);
+}
+
+TEST_F(Cache, DeleteValueDropsEveryKindEvenWhenTheRegistryFails)
+{
+    const std::wstring a = SubKey(L"DeleteValue");
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"v", 5), 5);
+    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"v", L"s").c_str(), L"s");
+    EXPECT_FALSE(settings.DeleteValue(a.c_str(), L"v")) << "nothing stored to delete";
+    Plant(a, L"v", REG_DWORD, RawRegistry::Dword(9));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"v", 0), 9);
+    EXPECT_THROW(settings.GetStringValue(a.c_str(), L"v", L""), VeskSettings::BadKeyTypeError);
+
+    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"w", 5));
+    EXPECT_TRUE(settings.DeleteValue(a.c_str(), L"w"));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"w", 7), 7);
+}
+
+TEST_F(Cache, DeleteKeyDropsExactlyItsOwnSlot)
+{
+    const std::wstring a = SubKey(L"Tree");
+    const std::wstring below = a + L"\\B";
+    std::wstring lower = a;
+    lower[0] = L't';
+    used.push_back(below);
+    used.push_back(lower);
+    for (const std::wstring& subKey : {a, below, lower})
+        EXPECT_EQ(settings.GetIntValue(subKey.c_str(), L"x", 1), 1);
+
+    EXPECT_FALSE(settings.DeleteKey(a.c_str())) << "the key was never written";
+    for (const std::wstring& subKey : {a, below})
+        Plant(subKey, L"x", REG_DWORD, RawRegistry::Dword(2));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"x", 0), 2) << "its own entries are gone";
+    EXPECT_EQ(settings.GetIntValue(below.c_str(), L"x", 0), 1) << "a deeper sub-key keeps its slot";
+    EXPECT_EQ(settings.GetIntValue(lower.c_str(), L"x", 0), 1) << "another spelling keeps its slot";
+}
+
+// Fills the table of a fresh process and checks what happens at its edge.
+bool CapacityHolds(const std::wstring& instance)
+{
+    const std::wstring key = ServerKey + L"\\" + instance;
+    VeskSettings& settings = HostLibrary::Settings();
+    settings.SetInstanceName(instance.c_str());
+    WString name, value;
+    // Key operations on new sub-keys take no slot.
+    settings.EnumerateValues(L"none", 0, name, value);
+    settings.EnumerateSubKeys(L"none2", 0, name);
+    settings.KeyExists(L"none3");
+    for (int i = 0; i < 25; ++i)
+        settings.SetIntValue((L"S" + std::to_wstring(i)).c_str(), L"x", i);
+
+    const auto cached = [&](const wchar_t* subKey) {
+        settings.SetIntValue(subKey, L"x", 1);
+        RawRegistry::Set(key + L"\\" + subKey, L"x", REG_DWORD, RawRegistry::Dword(2));
+        return settings.GetIntValue(subKey, L"x", 0) == 1;
+    };
+    bool ok = !cached(L"extra") && settings.GetIntValue(L"extra", L"missing", 4) == 4;
+    ok = ok && settings.DeleteKey(L"S2");
+    ok = ok && cached(L"takes-slot-2") && !cached(L"full-again");
+    return ok && settings.GetIntValue(L"S5", L"x", 0) == 5;
+}
+
+TEST(CacheCapacity, ATwentySixthSubKeyWorksUncachedUntilASlotIsFreed)
+{
+    const std::wstring instance = RawRegistry::UniqueName(L"capacity");
+    EXPECT_EXIT(std::exit(CapacityHolds(instance) ? 0 : 1), testing::ExitedWithCode(0), "");
+    RawRegistry::DeleteTree(ServerKey + L"\\" + instance);
+}
+
+} // namespace
