@@ -242,6 +242,32 @@ TEST_F(VeskTool, ExportLeavesOutWhatAFileCannotCarry)
     EXPECT_NE(run.err.find("warning: value \"two\""), std::string::npos) << run.err;
 }
 
+#if defined(_WIN32)
+// Only the Windows registry lets a test store types the settings cannot hold.
+TEST_F(VeskTool, ReportsValuesOfOtherRegistryTypes)
+{
+    const auto a = instance("a");
+    const std::wstring key = L"Software\\Halvorn\\Tessaly\\Orvane\\" + a + L"\\Raw";
+    HKEY raw = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &raw, nullptr), ERROR_SUCCESS);
+    const wchar_t expand[] = L"%TEMP%";
+    const BYTE binary[] = {1, 2};
+    RegSetValueExW(raw, L"expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand), sizeof expand);
+    RegSetValueExW(raw, L"binary", 0, REG_BINARY, binary, sizeof binary);
+    RegSetValueExW(raw, L"plain", 0, REG_SZ, reinterpret_cast<const BYTE*>(expand), sizeof expand);
+    RegCloseKey(raw);
+
+    const ToolRun exported = vesk(a, {L"export", L"--encoding", L"utf8"});
+    EXPECT_EQ(exported.status, 3);
+    EXPECT_NE(exported.out.find("\"plain\"=\"%TEMP%\""), std::string::npos) << exported.out;
+    EXPECT_EQ(exported.out.find("expand"), std::string::npos) << exported.out;
+    EXPECT_NE(exported.err.find("\"binary\" of " + Server + toUtf8(a) + "\\Raw is neither"), std::string::npos) << exported.err;
+    const ToolRun read = vesk(a, {L"get", L"Raw", L"expand"});
+    EXPECT_EQ(read.status, 3);
+    EXPECT_NE(read.err.find("cannot be read"), std::string::npos) << read.err;
+}
+#endif
+
 TEST_F(VeskTool, ImportsFilesWrittenByHand)
 {
     const struct {

@@ -15,22 +15,10 @@ TEST(ParseCommandLine, TakesOptionsAnywhereInEitherForm)
     EXPECT_EQ(call.option(L"--type"), L"int");
     EXPECT_EQ(call.option(L"--default"), L"-5");
     EXPECT_FALSE(call.help);
-}
-
-TEST(ParseCommandLine, LetsOperandsStartWithADash)
-{
+    // Operands may start with a dash; "--" ends the options.
     EXPECT_EQ(parseCommandLine({L"set", L"K", L"n", L"-7", L"--type", L"int"}).operands[2], L"-7");
     EXPECT_EQ(parseCommandLine({L"set", L"--type", L"string", L"--", L"K", L"n", L"--x"}).operands[2], L"--x");
     EXPECT_EQ(parseCommandLine({L"--instance", L"", L"list"}).option(L"--instance", L"unset"), L"");
-}
-
-TEST(ParseCommandLine, AnswersHelpWithoutCheckingTheRest)
-{
-    EXPECT_TRUE(parseCommandLine({L"--help"}).help);
-    const auto call = parseCommandLine({L"set", L"-h"});
-    EXPECT_TRUE(call.help);
-    EXPECT_NE(helpText(call.command).find("usage: vesk [--instance NAME] set"), std::string::npos);
-    EXPECT_NE(helpText(L"").find("exit status"), std::string::npos);
 }
 
 TEST(ParseCommandLine, RefusesWhatACommandWouldRefuse)

@@ -28,8 +28,7 @@ std::wstring withCrlf(const std::wstring& text)
     return out;
 }
 
-// Line numbers hold only for the document as Sample lays it out.
-void expectSample(const RegDocument& document, bool sampleLines = true)
+void expectSample(const RegDocument& document)
 {
     ASSERT_EQ(document.keys.size(), 2u);
     const RegKey& key = document.keys[0];
@@ -44,10 +43,8 @@ void expectSample(const RegDocument& document, bool sampleLines = true)
     EXPECT_EQ(key.values[3].kind, RegValue::Kind::Delete);
     EXPECT_EQ(key.values[4].name, L"\u00e9t\u00e9");
     EXPECT_EQ(key.values[4].text, L"\u20ac\U0001F600");
-    if (sampleLines) {
-        EXPECT_EQ(key.line, 4);
-        EXPECT_EQ(key.values[2].line, 7);
-    }
+    EXPECT_EQ(key.line, 4);
+    EXPECT_EQ(key.values[2].line, 7);
     EXPECT_TRUE(document.keys[1].remove);
     EXPECT_EQ(document.keys[1].path, L"HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\I\\Old");
 }
@@ -148,11 +145,4 @@ TEST(WriteRegFile, WritesTheEditorsLayout)
     const std::string utf16 = writeRegFile(document, RegEncoding::Utf16);
     EXPECT_EQ(utf16.substr(0, 2), "\xFF\xFE");
     EXPECT_EQ(fromUtf16le(utf16.substr(2)), withCrlf(fromUtf8(writeRegFile(document, RegEncoding::Utf8))));
-}
-
-TEST(WriteRegFile, ReadsBackWhatItWrote)
-{
-    const RegDocument original = readRegFile(toUtf8(Sample));
-    for (RegEncoding encoding : {RegEncoding::Utf8, RegEncoding::Utf16})
-        expectSample(readRegFile(writeRegFile(original, encoding)), false);
 }

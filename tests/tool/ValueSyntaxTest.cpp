@@ -36,13 +36,6 @@ TEST(ParseBool, AcceptsTheThreeSpellingsInAnyCase)
         EXPECT_FALSE(parseBool(text)) << toUtf8(text);
 }
 
-TEST(FormatInt, ShowsTheBitsAsSignedDecimal)
-{
-    EXPECT_EQ(formatInt(0xFFFFFFFFu), L"-1");
-    EXPECT_EQ(formatInt(0x80000000u), L"-2147483648");
-    EXPECT_EQ(formatInt(42), L"42");
-}
-
 TEST(Text, RoundTripsBeyondTheBasicPlane)
 {
     const std::wstring text = L"a\u00e9\u20ac\U0001F600z";
@@ -74,12 +67,4 @@ TEST(Text, RefusesMalformedInputAtItsOffset)
             EXPECT_EQ(error.offset, c.offset);
         }
     }
-}
-
-TEST(Text, FoldsCaseForNames)
-{
-    EXPECT_TRUE(equalsIgnoreCase(L"Software\\HALVORN", L"software\\halvorn"));
-    EXPECT_FALSE(equalsIgnoreCase(L"abc", L"abd"));
-    EXPECT_TRUE(startsWithIgnoreCase(L"HKEY_local_machine\\x", L"HKEY_LOCAL_MACHINE\\"));
-    EXPECT_FALSE(startsWithIgnoreCase(L"HKEY", L"HKEY_LOCAL_MACHINE"));
 }
