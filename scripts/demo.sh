@@ -32,7 +32,7 @@ fi
 
 echo "== building the linux preset"
 cmake --preset linux
-cmake --build --preset linux
+cmake --build --preset linux --parallel "$(nproc)"
 
 # --- the session
 vesk=build/linux/bin/vesk
