@@ -41,7 +41,11 @@ trap 'rm -rf "$work"' EXIT
 
 # Shows each command as typed, then its output and, when not 0, its status.
 run() {
-  printf '\n$ vesk %s\n' "$*"
+  local shown=() arg
+  for arg in "$@"; do
+    if [[ -z $arg || $arg =~ [[:space:]\"\\] ]]; then shown+=("'$arg'"); else shown+=("$arg"); fi
+  done
+  printf '\n$ vesk %s\n' "${shown[*]}"
   local status=0
   "$vesk" "$@" || status=$?
   if ((status != 0)); then echo "(exit status $status)"; fi
