@@ -1,7 +1,5 @@
 #include "support/sqlite/CaseFold.h"
 
-#include "support/Text.h"
-
 #include <clocale>
 #include <cwctype>
 #include <locale.h>
@@ -19,6 +17,12 @@ locale_t UnicodeLocale()
     return locale;
 }
 
+void AppendUnit(std::string& key, char16_t unit)
+{
+    key += static_cast<char>(unit >> 8);
+    key += static_cast<char>(unit & 0xFF);
+}
+
 } // namespace
 
 char16_t FoldUnit(char16_t unit)
@@ -33,15 +37,24 @@ char16_t FoldUnit(char16_t unit)
 
 std::string FoldedName(const wchar_t* name)
 {
-    const std::u16string units = ToUtf16(name);
     std::string key;
-    key.reserve(units.size() * 2);
-    for (char16_t unit : units) {
-        const char16_t folded = FoldUnit(unit);
-        key += static_cast<char>(folded >> 8);
-        key += static_cast<char>(folded & 0xFF);
-    }
+    for (; name && *name != L'\0'; ++name)
+        AppendFolded(key, *name);
     return key;
+}
+
+void AppendFolded(std::string& key, wchar_t c)
+{
+    const auto code = static_cast<unsigned long>(c);
+    if (code > 0xFFFF) {
+        // A supplementary character: its surrogate pair, which no case
+        // mapping touches.
+        const unsigned long offset = code - 0x10000;
+        AppendUnit(key, static_cast<char16_t>(0xD800 + (offset >> 10)));
+        AppendUnit(key, static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
+        return;
+    }
+    AppendUnit(key, FoldUnit(static_cast<char16_t>(code)));
 }
 
 } // namespace Kestlib500

@@ -15,4 +15,7 @@ char16_t FoldUnit(char16_t unit);
 // registry does. A null name folds as the empty one.
 std::string FoldedName(const wchar_t* name);
 
+// Appends the folded units of one character to a comparison key.
+void AppendFolded(std::string& key, wchar_t c);
+
 } // namespace Kestlib500

@@ -58,16 +58,25 @@ std::vector<std::wstring> PathElements(const std::wstring& path)
     return elements;
 }
 
-// Folded elements joined by a big-endian backslash.
-std::string FoldedPath(const std::vector<std::wstring>& elements, std::size_t count)
+// The comparison key of a whole key path: its elements folded and joined by
+// a big-endian backslash, empty elements skipped. The key of each ancestor
+// is a prefix of it, ending just before a separator.
+std::string FoldedPath(const std::wstring& path)
 {
-    std::string path;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0)
-            path.append("\0\\", 2);
-        path += FoldedName(elements[i].c_str());
+    std::string key;
+    key.reserve(path.size() * 2);
+    bool separate = false;
+    for (wchar_t c : path) {
+        if (c == L'\\') {
+            separate = !key.empty();
+            continue;
+        }
+        if (separate)
+            key.append("\0\\", 2);
+        separate = false;
+        AppendFolded(key, c);
     }
-    return path;
+    return key;
 }
 
 bool NameFits(const wchar_t* name, std::size_t limit) { return !name || std::wcslen(name) <= limit; }
@@ -223,9 +232,8 @@ void RegistryStore::EnsureSchema(const std::string& file)
 
 long long RegistryStore::FindKey(const std::wstring& path)
 {
-    const std::vector<std::wstring> elements = PathElements(path);
     Statement::Run run(*findKey);
-    run.BindBlob(1, FoldedPath(elements, elements.size()));
+    run.BindBlob(1, FoldedPath(path));
     return run.Step() ? run.Number(0) : 0;
 }
 
@@ -235,19 +243,20 @@ long long RegistryStore::CreateKey(const std::wstring& path)
         return existing;
     if (!RegistryKey::PathFits(path))
         return 0;
-    const std::vector<std::wstring> elements = PathElements(path);
 
     Transaction transaction(*this);
     long long key = HiveKey;
-    for (std::size_t depth = 1; depth <= elements.size(); ++depth) {
-        const std::string folded = FoldedPath(elements, depth);
+    std::string folded;
+    for (const std::wstring& name : PathElements(path)) {
+        if (!folded.empty())
+            folded.append("\0\\", 2);
+        folded += FoldedName(name.c_str());
         Statement::Run find(*findKey);
         find.BindBlob(1, folded);
         if (find.Step()) {
             key = find.Number(0);
             continue;
         }
-        const std::wstring& name = elements[depth - 1];
         Statement::Run insert(*insertKey);
         insert.Bind(1, key).Bind(2, ToUtf16(name.c_str())).BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
         insert.Execute();
@@ -259,9 +268,8 @@ long long RegistryStore::CreateKey(const std::wstring& path)
 
 bool RegistryStore::DeleteTree(const std::wstring& path)
 {
-    const std::vector<std::wstring> elements = PathElements(path);
     Statement::Run run(*deleteKey);
-    run.BindBlob(1, FoldedPath(elements, elements.size()));
+    run.BindBlob(1, FoldedPath(path));
     return run.Execute() > 0;
 }
 
