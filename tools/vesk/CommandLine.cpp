@@ -116,8 +116,12 @@ bool contains(const std::vector<std::wstring>& list, const std::wstring& item)
 
 void checkChoice(const Invocation& call, const std::wstring& option, const std::vector<std::wstring>& choices)
 {
-    if (call.has(option) && !contains(choices, call.option(option)))
-        usage(toUtf8(option) + " must be one of the choices shown, not '" + toUtf8(call.option(option)) + "'", call.command);
+    if (!call.has(option) || contains(choices, call.option(option)))
+        return;
+    std::string listed;
+    for (const std::wstring& choice : choices)
+        listed += (listed.empty() ? "" : "|") + toUtf8(choice);
+    usage(toUtf8(option) + " must be " + listed + ", not '" + toUtf8(call.option(option)) + "'", call.command);
 }
 
 // An int or bool given on the command line must parse before anything runs.
