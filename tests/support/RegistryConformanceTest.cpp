@@ -3,13 +3,11 @@
 // could differ, the test says which behaviour it pins and why.
 #include "common/RawRegistry.h"
 
-#include "support/FaultInjection.h"
 #include "support/ServerRegistry.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <stdexcept>
 
 using namespace Kestlib500;
 
@@ -47,63 +45,34 @@ protected:
     const std::wstring root = std::wstring(L"Software\\Halvorn\\Tessaly\\") + Server + L"\\" + instance;
 };
 
-TEST_F(RegistryConformance, WritesStoreTheRegistryLayout)
+TEST_F(RegistryConformance, WritesStoreTheLayoutAndReadsGiveTextOrTheDefault)
 {
     ScratchKey key(instance, L"Net\\Deep");
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"port"), DWORD(8080)));
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"port"), DWORD(0xFFFFFFFF)));
     ASSERT_TRUE(key.WriteValue(SWCharString(L"host"), SWCharString(L"h\x00f6st")));
     EXPECT_EQ(key.GetPath(), root + L"\\Net\\Deep");
 
-    RawValue port;
+    RawValue port, host;
     ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), L"port", port));
     EXPECT_EQ(port.type, DWORD(REG_DWORD));
-    EXPECT_EQ(port.data, RawRegistry::Dword(8080));
-
-    RawValue host;
+    EXPECT_EQ(port.data, RawRegistry::Dword(0xFFFFFFFF));
     ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), L"host", host));
     EXPECT_EQ(host.type, DWORD(REG_SZ));
-    EXPECT_EQ(host.data.size(), 10u) << "four UTF-16 units and the NUL";
-    EXPECT_EQ(host.data, RawRegistry::Text(L"h\x00f6st"));
-}
+    EXPECT_EQ(host.data, RawRegistry::Text(L"h\x00f6st")) << "four UTF-16 units and the NUL";
 
-TEST_F(RegistryConformance, ReadsGiveTextOrTheDefault)
-{
-    ScratchKey key(instance);
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"minus"), DWORD(0xFFFFFFFF)));
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"lowest"), DWORD(0x80000000)));
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"text"), SWCharString(L"value")));
-
-    EXPECT_STREQ(key.ReadValue(SWCharString(L"minus"), DWORD(0)).c_str(), L"-1");
-    EXPECT_STREQ(key.ReadValue(SWCharString(L"lowest"), DWORD(0)).c_str(), L"-2147483648");
-    EXPECT_STREQ(key.ReadValue(SWCharString(L"text"), SWCharString(L"default")).c_str(), L"value");
-    EXPECT_STREQ(key.ReadValue(SWCharString(L"TEXT")).c_str(), L"value") << "names ignore case";
-
-    EXPECT_STREQ(key.ReadValue(SWCharString(L"missing"), DWORD(0xFFFFFFFE)).c_str(), L"-2");
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"PORT"), DWORD(0)).c_str(), L"-1") << "signed, names ignore case";
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"host"), SWCharString(L"default")).c_str(), L"h\x00f6st");
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"missing"), DWORD(0x80000000)).c_str(), L"-2147483648");
     EXPECT_STREQ(key.ReadValue(SWCharString(L"missing"), SWCharString(L"fallback")).c_str(), L"fallback");
     EXPECT_STREQ(key.ReadValue(SWCharString(L"missing")).c_str(), L"");
 
     ScratchKey absent(instance, L"no\\such\\key");
-    EXPECT_STREQ(absent.ReadValue(SWCharString(L"text"), DWORD(7)).c_str(), L"7");
+    EXPECT_STREQ(absent.ReadValue(SWCharString(L"port"), DWORD(7)).c_str(), L"7");
     EXPECT_FALSE(absent.KeyExists());
     EXPECT_FALSE(RawRegistry::KeyExists(Path(L"no"))) << "reads create no key";
 }
 
-TEST_F(RegistryConformance, GetTypeLeavesItsOutParameterOnFailure)
-{
-    ScratchKey key(instance);
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"n"), DWORD(1)));
-    ASSERT_TRUE(RawRegistry::Set(Path(), L"x", REG_EXPAND_SZ, RawRegistry::Text(L"%PATH%")));
-
-    DWORD type = 0xdeadbeef;
-    EXPECT_FALSE(key.GetType(SWCharString(L"missing"), type));
-    EXPECT_EQ(type, 0xdeadbeefu);
-    ASSERT_TRUE(key.GetType(SWCharString(L"n"), type));
-    EXPECT_EQ(type, DWORD(REG_DWORD));
-    ASSERT_TRUE(key.GetType(SWCharString(L"X"), type));
-    EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
-}
-
-TEST_F(RegistryConformance, EveryTypeReadsAsText)
+TEST_F(RegistryConformance, EveryTypeReadsAsTextAndReportsItsType)
 {
     struct Row {
         const wchar_t* name;
@@ -111,13 +80,12 @@ TEST_F(RegistryConformance, EveryTypeReadsAsText)
         std::vector<unsigned char> data;
         const wchar_t* text;
     };
-    const std::vector<unsigned char> multi = {'a', 0, 0, 0, 'b', 0, 'c', 0, 0, 0, 0, 0};
     const Row rows[] = {
         {L"sz", REG_SZ, RawRegistry::Text(L"plain"), L"plain"},
         {L"expand", REG_EXPAND_SZ, RawRegistry::Text(L"%TEMP%\\x"), L"%TEMP%\\x"},
         {L"dword", REG_DWORD, RawRegistry::Dword(0xFFFFFFFE), L"-2"},
         {L"qword", REG_QWORD, {0, 0, 0, 0, 1, 0, 0, 0}, L"4294967296"},
-        {L"multi", REG_MULTI_SZ, multi, L"a\nbc"},
+        {L"multi", REG_MULTI_SZ, {'a', 0, 0, 0, 'b', 0, 'c', 0, 0, 0, 0, 0}, L"a\nbc"},
         {L"binary", REG_BINARY, {0x00, 0xAB, 0x7f}, L"00ab7f"},
         {L"", REG_SZ, RawRegistry::Text(L"the default value"), L"the default value"},
     };
@@ -125,30 +93,30 @@ TEST_F(RegistryConformance, EveryTypeReadsAsText)
         ASSERT_TRUE(RawRegistry::Set(Path(), row.name, row.type, row.data));
 
     ScratchKey key(instance);
-    for (const Row& row : rows)
+    for (const Row& row : rows) {
         EXPECT_STREQ(key.ReadValue(SWCharString(row.name)).c_str(), row.text) << "value " << Text(row.name);
+        DWORD type = 0;
+        EXPECT_TRUE(key.GetType(SWCharString(row.name), type));
+        EXPECT_EQ(type, row.type) << "value " << Text(row.name);
+    }
+    DWORD untouched = 0xdeadbeef;
+    EXPECT_FALSE(key.GetType(SWCharString(L"missing"), untouched));
+    EXPECT_EQ(untouched, 0xdeadbeefu);
 }
 
 TEST_F(RegistryConformance, NamesIgnoreCaseAndKeepTheirFirstSpelling)
 {
     ScratchKey key(instance, L"Mixed");
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"Name"), DWORD(1)));
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"NAME"), DWORD(2)));
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"\x00c9t\x00e9"), DWORD(3)));   // Été
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"\x00e9T\x00c9"), DWORD(4)));   // éTÉ
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"\x03a9\x0434"), DWORD(5)));    // Ωд
-    ASSERT_TRUE(key.WriteValue(SWCharString(L"\x03c9\x0414"), DWORD(6)));    // ωД
-
-    const std::vector<std::wstring> names = RawRegistry::ValueNames(Path(L"Mixed"));
-    ASSERT_EQ(names.size(), 3u);
-    for (const wchar_t* first : {L"Name", L"\x00c9t\x00e9", L"\x03a9\x0434"})
-        EXPECT_NE(std::find(names.begin(), names.end(), first), names.end()) << Text(first);
-    EXPECT_STREQ(key.ReadValue(SWCharString(L"name"), DWORD(0)).c_str(), L"2");
-    EXPECT_STREQ(key.ReadValue(SWCharString(L"\x00e9t\x00e9"), DWORD(0)).c_str(), L"4");
-    EXPECT_STREQ(key.ReadValue(SWCharString(L"\x03c9\x0434"), DWORD(0)).c_str(), L"6");
-
-    ScratchKey other(instance, L"MIXED");
-    EXPECT_TRUE(other.KeyExists());
+    const wchar_t* const pairs[][2] = {{L"Name", L"NAME"}, {L"\x00c9t\x00e9", L"\x00e9T\x00c9"}, {L"\x03a9\x0434", L"\x03c9\x0414"}};
+    for (const auto& pair : pairs) {
+        ASSERT_TRUE(key.WriteValue(SWCharString(pair[0]), DWORD(1)));
+        ASSERT_TRUE(key.WriteValue(SWCharString(pair[1]), DWORD(2)));
+        EXPECT_STREQ(key.ReadValue(SWCharString(pair[0]), DWORD(0)).c_str(), L"2") << Text(pair[0]);
+    }
+    std::vector<std::wstring> names = RawRegistry::ValueNames(Path(L"Mixed"));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Name", L"\x00c9t\x00e9", L"\x03a9\x0434"}));
+    EXPECT_TRUE(ScratchKey(instance, L"MIXED").KeyExists());
     EXPECT_EQ(RawRegistry::SubKeys(Path()), std::vector<std::wstring>{L"Mixed"});
 }
 
@@ -256,25 +224,12 @@ TEST_F(RegistryConformance, SubKeyPathsSplitAtEveryBackslash)
     EXPECT_EQ(RawRegistry::SubKeys(Path(L"one")), std::vector<std::wstring>{L"two"});
 }
 
-TEST_F(RegistryConformance, ComparingIgnoringCase)
+TEST_F(RegistryConformance, TextsCompareIgnoringCase)
 {
-    EXPECT_EQ(SWCharString(L"True").compareNoCase(L"tRUE"), 0);
     EXPECT_EQ(SWCharString(L"\x00e9t\x00e9").compareNoCase(L"\x00c9T\x00c9"), 0);
     EXPECT_NE(SWCharString(L"True").compareNoCase(L"Tru"), 0);
-    EXPECT_NE(SWCharString(L"1").compareNoCase(L"True"), 0);
     EXPECT_TRUE(SWCharString().isEmpty());
-    EXPECT_TRUE(SWCharString(L"").isEmpty());
     EXPECT_FALSE(SWCharString(L" ").isEmpty());
-    EXPECT_EQ(SWCharString(nullptr).c_str(), nullptr);
-}
-
-TEST_F(RegistryConformance, AnInjectedFailureThrowsOnce)
-{
-    ScratchKey key(instance);
-    FaultInjection::ThrowOnNextCall();
-    EXPECT_THROW(key.WriteValue(SWCharString(L"v"), DWORD(1)), std::runtime_error);
-    EXPECT_FALSE(key.KeyExists()) << "the failed call wrote nothing";
-    EXPECT_TRUE(key.WriteValue(SWCharString(L"v"), DWORD(1)));
 }
 
 } // namespace
