@@ -2,8 +2,8 @@
 
 #include "vesk/WString.h"
 
-// Hosts catch VeskSettings::BadKeyTypeError by type, so on ELF the class and
-// its nested error stay visible while the rest of the library is hidden.
+// Hosts catch VeskSettings::BadKeyTypeError by type, so on ELF its type
+// information stays visible while the rest of the library is hidden.
 #if defined(_WIN32)
 #define VESK_VISIBLE
 #else
@@ -17,7 +17,7 @@
 // Strings: every WString argument is taken by value and owned by the
 // operation; every WString result is a fresh copy the caller owns; WString&
 // parameters are written only when the operation returns true.
-class VESK_VISIBLE VeskSettings {
+class VeskSettings {
 public:
     // Thrown by the typed reads when the value is stored under another
     // registry type than the one asked for. Carries nothing but its type.
