@@ -59,7 +59,7 @@ bool Registry::DeleteKey()
 bool Registry::DeleteValue(const SWCharString& name)
 {
     FaultInjection::ThrowIfArmed();
-    return OpenedKey().DeleteValue(name.c_str());
+    return RegistryKey::Open(path, RegistryKey::Access::ReadWrite).DeleteValue(name.c_str());
 }
 
 bool Registry::KeyExists()

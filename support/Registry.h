@@ -44,7 +44,8 @@ protected:
     explicit Registry(const wchar_t* path);
     // Adds "\element" to the path; `element` may itself hold backslashes.
     void AppendToPath(const wchar_t* element);
-    // The key opened for this object, or no key while it does not exist.
+    // The key opened for reading by this object (or for writing, once it has
+    // written), or no key while it does not exist.
     RegistryKey& OpenedKey();
 
 private:

@@ -29,8 +29,12 @@ public:
     RegistryKey& operator=(const RegistryKey&) = delete;
     ~RegistryKey();
 
+    // Readers ask for no more than reading: in Windows' HKEY_LOCAL_MACHINE
+    // only administrators may write, and every process may read.
+    enum class Access { Read, ReadWrite };
+
     // The existing key at `path`, or no key.
-    static RegistryKey Open(const std::wstring& path);
+    static RegistryKey Open(const std::wstring& path, Access access = Access::Read);
     // The key at `path`, creating it and every missing key above it; no key
     // when that fails.
     static RegistryKey Create(const std::wstring& path);

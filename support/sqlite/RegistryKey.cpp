@@ -16,7 +16,8 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept
 }
 RegistryKey::~RegistryKey() = default;
 
-RegistryKey RegistryKey::Open(const std::wstring& path)
+// The store has no access rights: every open may write.
+RegistryKey RegistryKey::Open(const std::wstring& path, Access)
 {
     RegistryStore::Session store;
     return RegistryKey(store->FindKey(path));

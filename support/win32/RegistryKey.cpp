@@ -20,10 +20,12 @@ RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept = default;
 RegistryKey::~RegistryKey() = default;
 
-RegistryKey RegistryKey::Open(const std::wstring& path)
+RegistryKey RegistryKey::Open(const std::wstring& path, Access access)
 {
+    // Deleting a tree takes DELETE on its top key besides the writing rights.
+    const REGSAM rights = access == Access::Read ? KEY_READ : KEY_READ | KEY_WRITE | DELETE;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_SET_VALUE | View, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, rights | View, &key) != ERROR_SUCCESS)
         return RegistryKey();
     return RegistryKey(key);
 }
@@ -43,7 +45,7 @@ RegistryKey RegistryKey::Create(const std::wstring& path)
 
 bool RegistryKey::DeleteTree(const std::wstring& path)
 {
-    RegistryKey key = Open(path);
+    RegistryKey key = Open(path, Access::ReadWrite);
     if (!key.IsOpen())
         return false;
     if (RegDeleteTreeW(key.handle.get(), nullptr) != ERROR_SUCCESS)
