@@ -25,9 +25,7 @@ RegistryKey& Registry::OpenedKey()
 bool Registry::Write(const SWCharString& name, const RawValue& value)
 {
     FaultInjection::ThrowIfArmed();
-    if (!key.IsOpen())
-        key = RegistryKey::Create(path);
-    return key.Set(name.c_str(), value);
+    return RegistryKey::Create(path).Set(name.c_str(), value);
 }
 
 bool Registry::WriteValue(const SWCharString& name, DWORD value)

@@ -9,8 +9,8 @@
 namespace Kestlib500 {
 
 // A key of HKEY_LOCAL_MACHINE named by its path, whether or not it exists.
-// The key is opened on first use and kept until the object goes, so one
-// operation that makes several calls opens it once. Not copyable.
+// The key is opened for reading on first use and kept until the object goes,
+// so a read that asks for the type and then the value opens it once.
 //
 // Every operation may throw when the registry itself fails (never for a
 // missing key or value); see FaultInjection for the test hook.
@@ -44,8 +44,8 @@ protected:
     explicit Registry(const wchar_t* path);
     // Adds "\element" to the path; `element` may itself hold backslashes.
     void AppendToPath(const wchar_t* element);
-    // The key opened for reading by this object (or for writing, once it has
-    // written), or no key while it does not exist.
+    // The key opened for reading by this object, or no key while it does not
+    // exist (writes and deletions open their own, with the rights they need).
     RegistryKey& OpenedKey();
 
 private:
