@@ -8,7 +8,10 @@ cd "$(dirname "$0")/.."
 echo "== native (linux preset)"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$(nproc)" --target vesk_bench
-build/linux/bin/vesk_bench --benchmark_repetitions=7 --benchmark_report_aggregates_only=true \
+# Repetitions interleaved at random, so the machine's drift touches every
+# benchmark alike and the ratios of medians stay fair.
+build/linux/bin/vesk_bench --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true \
   --benchmark_min_time=0.2 --benchmark_color=false "$@"
 
 echo
