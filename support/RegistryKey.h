@@ -54,7 +54,16 @@ public:
     bool SubKeyAt(DWORD index, std::wstring& name) const;
 
     // Whether every element of `path` is within MaxKeyNameLength.
-    static bool PathFits(const std::wstring& path);
+    static bool PathFits(const std::wstring& path)
+    {
+        std::size_t length = 0;
+        for (wchar_t c : path) {
+            length = c == L'\\' ? 0 : length + 1;
+            if (length > MaxKeyNameLength)
+                return false;
+        }
+        return true;
+    }
 
 private:
 #if defined(_WIN32)
