@@ -3,7 +3,6 @@
 #include "cache/CriticalSectionGuard.h"
 #include "vesk/Vesk.h"
 
-#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -62,13 +61,7 @@ public:
             SQLITE_PREPARE_PERSISTENT, &queryType, nullptr);
         sqlite3_prepare_v3(db, "SELECT type, data FROM registry_values WHERE key = ?1 AND fold = ?2", -1,
             SQLITE_PREPARE_PERSISTENT, &queryValue, nullptr);
-        std::wstring path = UncachedPath;
-        for (std::size_t from = 0, end = 0; from <= path.size(); from = end + 1) {
-            end = std::min(path.find(L'\\', from), path.size());
-            if (!foldedPath.empty())
-                foldedPath.append("\0\\", 2);
-            foldedPath += Kestlib500::FoldedName(path.substr(from, end - from).c_str());
-        }
+        foldedPath = Kestlib500::FoldedPath(UncachedPath);
         foldedName = Kestlib500::FoldedName(L"port");
     }
     ~RawRegistry()

@@ -53,6 +53,12 @@ public:
     bool ValueAt(DWORD index, std::wstring& name, RawValue& value) const;
     bool SubKeyAt(DWORD index, std::wstring& name) const;
 
+    // Whether a value name is within MaxValueNameLength (null is the empty name).
+    static bool NameFits(const wchar_t* name)
+    {
+        return !name || std::char_traits<wchar_t>::length(name) <= MaxValueNameLength;
+    }
+
     // Whether every element of `path` is within MaxKeyNameLength.
     static bool PathFits(const std::wstring& path)
     {

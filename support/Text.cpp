@@ -8,16 +8,23 @@ std::u16string ToUtf16(const wchar_t* text)
     if (!text)
         return units;
     for (; *text != L'\0'; ++text) {
-        const auto code = static_cast<unsigned long>(*text);
-        if (code > 0xFFFF && code <= 0x10FFFF) {
-            const unsigned long offset = code - 0x10000;
-            units.push_back(static_cast<char16_t>(0xD800 + (offset >> 10)));
-            units.push_back(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
-        } else {
-            units.push_back(static_cast<char16_t>(code));
-        }
+        char16_t pair[2];
+        units.append(pair, static_cast<std::size_t>(Utf16Units(*text, pair)));
     }
     return units;
+}
+
+int Utf16Units(wchar_t c, char16_t units[2])
+{
+    const auto code = static_cast<unsigned long>(c);
+    if (code <= 0xFFFF || code > 0x10FFFF) {
+        units[0] = static_cast<char16_t>(code);
+        return 1;
+    }
+    const unsigned long offset = code - 0x10000;
+    units[0] = static_cast<char16_t>(0xD800 + (offset >> 10));
+    units[1] = static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
+    return 2;
 }
 
 std::wstring FromUtf16(const char16_t* units, std::size_t count)

@@ -1,5 +1,7 @@
 #include "support/sqlite/CaseFold.h"
 
+#include "support/Text.h"
+
 #include <clocale>
 #include <cwctype>
 #include <locale.h>
@@ -43,18 +45,31 @@ std::string FoldedName(const wchar_t* name)
     return key;
 }
 
+std::string FoldedPath(const std::wstring& path)
+{
+    std::string key;
+    key.reserve(path.size() * 2);
+    bool separate = false;
+    for (wchar_t c : path) {
+        if (c == L'\\') {
+            separate = !key.empty();
+            continue;
+        }
+        if (separate)
+            key.append("\0\\", 2);
+        separate = false;
+        AppendFolded(key, c);
+    }
+    return key;
+}
+
 void AppendFolded(std::string& key, wchar_t c)
 {
-    const auto code = static_cast<unsigned long>(c);
-    if (code > 0xFFFF) {
-        // A supplementary character: its surrogate pair, which no case
-        // mapping touches.
-        const unsigned long offset = code - 0x10000;
-        AppendUnit(key, static_cast<char16_t>(0xD800 + (offset >> 10)));
-        AppendUnit(key, static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
-        return;
-    }
-    AppendUnit(key, FoldUnit(static_cast<char16_t>(code)));
+    // FoldUnit leaves surrogates as they are: no case mapping touches them.
+    char16_t units[2];
+    const int count = Utf16Units(c, units);
+    for (int i = 0; i < count; ++i)
+        AppendUnit(key, FoldUnit(units[i]));
 }
 
 } // namespace Kestlib500

@@ -15,6 +15,10 @@ char16_t FoldUnit(char16_t unit);
 // registry does. A null name folds as the empty one.
 std::string FoldedName(const wchar_t* name);
 
+// The comparison key of a whole key path: its elements folded and joined by
+// a big-endian backslash, empty elements skipped.
+std::string FoldedPath(const std::wstring& path);
+
 // Appends the folded units of one character to a comparison key.
 void AppendFolded(std::string& key, wchar_t c);
 

@@ -6,7 +6,6 @@
 #include "support/sqlite/StoreError.h"
 
 #include <cstdlib>
-#include <cwchar>
 #include <filesystem>
 #include <vector>
 
@@ -57,29 +56,6 @@ std::vector<std::wstring> PathElements(const std::wstring& path)
     }
     return elements;
 }
-
-// The comparison key of a whole key path: its elements folded and joined by
-// a big-endian backslash, empty elements skipped. The key of each ancestor
-// is a prefix of it, ending just before a separator.
-std::string FoldedPath(const std::wstring& path)
-{
-    std::string key;
-    key.reserve(path.size() * 2);
-    bool separate = false;
-    for (wchar_t c : path) {
-        if (c == L'\\') {
-            separate = !key.empty();
-            continue;
-        }
-        if (separate)
-            key.append("\0\\", 2);
-        separate = false;
-        AppendFolded(key, c);
-    }
-    return key;
-}
-
-bool NameFits(const wchar_t* name, std::size_t limit) { return !name || std::wcslen(name) <= limit; }
 
 RawValue ValueOf(const Statement::Run& run, int typeColumn, int dataColumn)
 {
@@ -275,7 +251,7 @@ bool RegistryStore::DeleteTree(const std::wstring& path)
 
 bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
 {
-    if (!NameFits(name, RegistryKey::MaxValueNameLength))
+    if (!RegistryKey::NameFits(name))
         return false;
     Statement::Run run(*queryType);
     run.Bind(1, key).BindBlob(2, FoldedName(name));
@@ -287,7 +263,7 @@ bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
 
 bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
 {
-    if (!NameFits(name, RegistryKey::MaxValueNameLength))
+    if (!RegistryKey::NameFits(name))
         return false;
     Statement::Run run(*queryValue);
     run.Bind(1, key).BindBlob(2, FoldedName(name));
@@ -299,7 +275,7 @@ bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
 
 bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& value)
 {
-    if (!NameFits(name, RegistryKey::MaxValueNameLength))
+    if (!RegistryKey::NameFits(name))
         return false;
     Statement::Run run(*setValue);
     run.Bind(1, key).Bind(2, ToUtf16(name)).BindBlob(3, FoldedName(name)).Bind(4, value.type);
@@ -318,7 +294,7 @@ bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& valu
 
 bool RegistryStore::DeleteValue(long long key, const wchar_t* name)
 {
-    if (!NameFits(name, RegistryKey::MaxValueNameLength))
+    if (!RegistryKey::NameFits(name))
         return false;
     Statement::Run run(*deleteValue);
     run.Bind(1, key).BindBlob(2, FoldedName(name));

@@ -6,12 +6,6 @@ namespace {
 
 constexpr REGSAM View = KEY_WOW64_64KEY;
 
-// What the registry refuses too, checked here so that both back ends agree.
-bool ValueNameFits(const wchar_t* name)
-{
-    return !name || wcslen(name) <= RegistryKey::MaxValueNameLength;
-}
-
 } // namespace
 
 RegistryKey::RegistryKey() = default;
@@ -58,7 +52,7 @@ bool RegistryKey::IsOpen() const { return handle != nullptr; }
 
 bool RegistryKey::QueryType(const wchar_t* name, DWORD& type) const
 {
-    if (!IsOpen() || !ValueNameFits(name))
+    if (!IsOpen() || !NameFits(name))
         return false;
     DWORD found = REG_NONE;
     if (RegQueryValueExW(handle.get(), name, nullptr, &found, nullptr, nullptr) != ERROR_SUCCESS)
@@ -69,7 +63,7 @@ bool RegistryKey::QueryType(const wchar_t* name, DWORD& type) const
 
 bool RegistryKey::Query(const wchar_t* name, RawValue& value) const
 {
-    if (!IsOpen() || !ValueNameFits(name))
+    if (!IsOpen() || !NameFits(name))
         return false;
     // Most values fit a small buffer, so one call usually does; a larger
     // value is read again at the size the registry reports.
@@ -91,7 +85,7 @@ bool RegistryKey::Query(const wchar_t* name, RawValue& value) const
 
 bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
 {
-    if (!IsOpen() || !ValueNameFits(name))
+    if (!IsOpen() || !NameFits(name))
         return false;
     return RegSetValueExW(handle.get(), name, 0, value.type, value.data.data(),
                static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
@@ -99,7 +93,7 @@ bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
 
 bool RegistryKey::DeleteValue(const wchar_t* name)
 {
-    if (!IsOpen() || !ValueNameFits(name))
+    if (!IsOpen() || !NameFits(name))
         return false;
     return RegDeleteValueW(handle.get(), name) == ERROR_SUCCESS;
 }
