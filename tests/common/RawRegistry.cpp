@@ -66,40 +66,6 @@ bool DeleteTree(const std::wstring& path)
     return RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()) == ERROR_SUCCESS;
 }
 
-std::vector<std::wstring> SubKeys(const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    HKEY key = OpenRaw(path, KEY_READ);
-    if (!key)
-        return names;
-    wchar_t name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, length);
-    }
-    RegCloseKey(key);
-    return names;
-}
-
-std::vector<std::wstring> ValueNames(const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    HKEY key = OpenRaw(path, KEY_READ);
-    if (!key)
-        return names;
-    std::wstring name(16384, L'\0');
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 16384;
-        if (RegEnumValueW(key, i, &name[0], &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name.c_str(), length);
-    }
-    RegCloseKey(key);
-    return names;
-}
-
 #else
 
 using Kestlib500::RegistryKey;
@@ -117,27 +83,6 @@ bool Get(const std::wstring& path, const wchar_t* name, Kestlib500::RawValue& va
 bool KeyExists(const std::wstring& path) { return RegistryKey::Open(path).IsOpen(); }
 
 bool DeleteTree(const std::wstring& path) { return RegistryKey::DeleteTree(path); }
-
-std::vector<std::wstring> SubKeys(const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    const RegistryKey key = RegistryKey::Open(path);
-    std::wstring name;
-    for (DWORD i = 0; key.SubKeyAt(i, name); ++i)
-        names.push_back(name);
-    return names;
-}
-
-std::vector<std::wstring> ValueNames(const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    const RegistryKey key = RegistryKey::Open(path);
-    std::wstring name;
-    Kestlib500::RawValue value;
-    for (DWORD i = 0; key.ValueAt(i, name, value); ++i)
-        names.push_back(name);
-    return names;
-}
 
 #endif
 

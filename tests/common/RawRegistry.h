@@ -15,8 +15,6 @@ bool Set(const std::wstring& path, const wchar_t* name, DWORD type, const std::v
 bool Get(const std::wstring& path, const wchar_t* name, Kestlib500::RawValue& value);
 bool KeyExists(const std::wstring& path);
 bool DeleteTree(const std::wstring& path);
-std::vector<std::wstring> SubKeys(const std::wstring& path);
-std::vector<std::wstring> ValueNames(const std::wstring& path);
 
 // Handy encodings of data.
 std::vector<unsigned char> Dword(DWORD value);

@@ -26,6 +26,26 @@ public:
     }
 };
 
+// What the iterators walk, in their order: sub-key names, or "name=text".
+std::vector<std::wstring> SubKeysOf(ScratchKey&& key)
+{
+    Registry::KeyIterator keys = key.EnumSubKeys();
+    std::vector<std::wstring> seen = {keys.GetKey().c_str()};
+    while (keys.NextKey())
+        seen.push_back(keys.GetKey().c_str());
+    return seen;
+}
+
+std::vector<std::wstring> ValuesOf(ScratchKey&& key)
+{
+    Registry::ValueIterator values = key.EnumValues();
+    std::vector<std::wstring> seen;
+    do
+        seen.push_back(std::wstring(values.GetName().c_str()) + L"=" + values.GetValue().c_str());
+    while (values.NextValue());
+    return seen;
+}
+
 // Each test gets its own instance key, deleted afterwards.
 class RegistryConformance : public testing::Test {
 protected:
@@ -113,11 +133,11 @@ TEST_F(RegistryConformance, NamesIgnoreCaseAndKeepTheirFirstSpelling)
         ASSERT_TRUE(key.WriteValue(SWCharString(pair[1]), DWORD(2)));
         EXPECT_STREQ(key.ReadValue(SWCharString(pair[0]), DWORD(0)).c_str(), L"2") << Text(pair[0]);
     }
-    std::vector<std::wstring> names = RawRegistry::ValueNames(Path(L"Mixed"));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"Name", L"\x00c9t\x00e9", L"\x03a9\x0434"}));
+    std::vector<std::wstring> values = ValuesOf(ScratchKey(instance, L"Mixed"));
+    std::sort(values.begin(), values.end());
+    EXPECT_EQ(values, (std::vector<std::wstring>{L"Name=2", L"\x00c9t\x00e9=2", L"\x03a9\x0434=2"}));
     EXPECT_TRUE(ScratchKey(instance, L"MIXED").KeyExists());
-    EXPECT_EQ(RawRegistry::SubKeys(Path()), std::vector<std::wstring>{L"Mixed"});
+    EXPECT_EQ(SubKeysOf(ScratchKey(instance)), std::vector<std::wstring>{L"Mixed"});
 }
 
 TEST_F(RegistryConformance, SubKeysEnumerateSortedIgnoringCase)
@@ -128,14 +148,7 @@ TEST_F(RegistryConformance, SubKeysEnumerateSortedIgnoringCase)
         ASSERT_TRUE(ScratchKey(instance, name).WriteValue(SWCharString(L"v"), DWORD(0)));
 
     const std::vector<std::wstring> expected = {L"_", L"a", L"A_B", L"AB", L"ab1", L"b", L"Zeta", L"\x00e9"};
-    ScratchKey key(instance);
-    Registry::KeyIterator keys = key.EnumSubKeys();
-    std::vector<std::wstring> seen = {keys.GetKey().c_str()};
-    while (keys.NextKey())
-        seen.push_back(keys.GetKey().c_str());
-    EXPECT_EQ(seen, expected);
-    EXPECT_FALSE(keys.NextKey());
-    EXPECT_STREQ(keys.GetKey().c_str(), L"") << "past the end it yields empty text";
+    EXPECT_EQ(SubKeysOf(ScratchKey(instance)), expected);
 }
 
 TEST_F(RegistryConformance, ValuesEnumerateEachOnceWithTheirText)
@@ -146,11 +159,7 @@ TEST_F(RegistryConformance, ValuesEnumerateEachOnceWithTheirText)
     ASSERT_TRUE(key.WriteValue(SWCharString(L"mike"), SWCharString(L"middle")));
     ASSERT_TRUE(key.WriteValue(SWCharString(L"zulu"), DWORD(27)));
 
-    std::vector<std::wstring> seen;
-    Registry::ValueIterator values = key.EnumValues();
-    do
-        seen.push_back(std::wstring(values.GetName().c_str()) + L"=" + values.GetValue().c_str());
-    while (values.NextValue());
+    std::vector<std::wstring> seen = ValuesOf(ScratchKey(instance));
 
     // Windows gives creation order (an overwrite keeps its place) and the
     // native store does too; Wine sorts by name, so only the set is common.
@@ -175,6 +184,10 @@ TEST_F(RegistryConformance, IteratorsOnNothingYieldEmptyTexts)
     Registry::KeyIterator keys = ScratchKey(instance, L"missing").EnumSubKeys();
     EXPECT_STREQ(keys.GetKey().c_str(), L"");
     EXPECT_FALSE(keys.NextKey());
+    Registry::KeyIterator past = ScratchKey(instance, L"empty").EnumSubKeys();
+    EXPECT_STREQ(past.GetKey().c_str(), L"child");
+    EXPECT_FALSE(past.NextKey());
+    EXPECT_STREQ(past.GetKey().c_str(), L"") << "past the end it yields empty text";
 }
 
 TEST_F(RegistryConformance, DeletionsTakeWholeSubtreesAndReportMissingOnes)
@@ -221,7 +234,7 @@ TEST_F(RegistryConformance, SubKeyPathsSplitAtEveryBackslash)
     ASSERT_TRUE(ScratchKey(instance, L"one\\\\two\\").WriteValue(SWCharString(L"v"), DWORD(12)));
     EXPECT_TRUE(RawRegistry::KeyExists(Path(L"one\\two")));
     EXPECT_STREQ(ScratchKey(instance, L"ONE\\TWO").ReadValue(SWCharString(L"v"), DWORD(0)).c_str(), L"12");
-    EXPECT_EQ(RawRegistry::SubKeys(Path(L"one")), std::vector<std::wstring>{L"two"});
+    EXPECT_EQ(SubKeysOf(ScratchKey(instance, L"one")), std::vector<std::wstring>{L"two"});
 }
 
 TEST_F(RegistryConformance, TextsCompareIgnoringCase)
