@@ -8,7 +8,7 @@
 #include <string>
 
 #if defined(_WIN32)
-#include "support/Win32.h"
+#include "support/win32shim/Win32.h"
 #else
 #include "support/sqlite/CaseFold.h"
 #include "support/sqlite/RegistryStore.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/Win32.h"
+#include "support/win32shim/Win32.h"
 
 // Owns one Win32 critical section: initialised with the object, deleted
 // with it. Neither copied nor moved, since the section's address is its

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/Win32.h"
+#include "support/win32shim/Win32.h"
 
 // Holds a critical section for its scope: entered on construction, left on
 // destruction, also when an exception passes.

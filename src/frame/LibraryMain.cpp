@@ -1,7 +1,7 @@
 // Load and unload: the support library's resources come up when a process
 // loads the library and go when it unloads it. Loading never fails.
-#include "support/SResManager.h"
-#include "support/Win32.h"
+#include "support/registry/SResManager.h"
+#include "support/win32shim/Win32.h"
 
 #if defined(_WIN32)
 

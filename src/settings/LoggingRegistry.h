@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/ServerRegistry.h"
+#include "support/registry/ServerRegistry.h"
 
 // The logging key ("Logging", no instance), shared by every instance.
 class LoggingRegistry : public Kestlib500::ServerRegistry {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/ServerRegistry.h"
+#include "support/registry/ServerRegistry.h"
 
 // The server key of one instance ("Orvane" and the instance name), with the
 // operation's sub-key below it when that is not empty. One per operation.

@@ -4,7 +4,7 @@
 
 #include "settings/LoggingRegistry.h"
 #include "settings/VeskRegistry.h"
-#include "support/StringConv.h"
+#include "support/registry/StringConv.h"
 
 using Kestlib500::Registry;
 using Kestlib500::SWCharString;

@@ -1,6 +1,6 @@
 #include "support/sqlite/CaseFold.h"
 
-#include "support/Text.h"
+#include "support/text/Utf16.h"
 
 #include <clocale>
 #include <cwctype>

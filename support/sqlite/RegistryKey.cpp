@@ -1,5 +1,5 @@
 // The native back end: every operation goes to the process's RegistryStore.
-#include "support/RegistryKey.h"
+#include "support/registry/RegistryKey.h"
 
 #include "support/sqlite/RegistryStore.h"
 

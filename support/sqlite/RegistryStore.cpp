@@ -1,7 +1,7 @@
 #include "support/sqlite/RegistryStore.h"
 
-#include "support/RegistryKey.h"
-#include "support/Text.h"
+#include "support/registry/RegistryKey.h"
+#include "support/text/Utf16.h"
 #include "support/sqlite/CaseFold.h"
 #include "support/sqlite/StoreError.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/ValueText.h"
+#include "support/registry/ValueText.h"
 #include "support/sqlite/Statement.h"
 
 #include <memory>

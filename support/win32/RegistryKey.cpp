@@ -1,5 +1,5 @@
 // The Win32 back end: advapi32 on HKEY_LOCAL_MACHINE, 64-bit view.
-#include "support/RegistryKey.h"
+#include "support/registry/RegistryKey.h"
 
 namespace Kestlib500 {
 namespace {

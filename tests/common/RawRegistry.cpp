@@ -1,6 +1,6 @@
 #include "common/RawRegistry.h"
 
-#include "support/RegistryKey.h"
+#include "support/registry/RegistryKey.h"
 
 #include <atomic>
 

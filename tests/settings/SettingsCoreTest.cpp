@@ -3,7 +3,7 @@
 #include "cache/VeskCachedSettings.h"
 #include "common/Allocations.h"
 #include "common/RawRegistry.h"
-#include "support/FaultInjection.h"
+#include "support/registry/FaultInjection.h"
 #include "vesk/Vesk.h"
 
 #include <gtest/gtest.h>

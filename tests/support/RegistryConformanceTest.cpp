@@ -3,7 +3,7 @@
 // could differ, the test says which behaviour it pins and why.
 #include "common/RawRegistry.h"
 
-#include "support/ServerRegistry.h"
+#include "support/registry/ServerRegistry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The native store as a file: where it lives, what it refuses, and several
 // processes sharing it.
-#include "support/RegistryKey.h"
-#include "support/SResManager.h"
+#include "support/registry/RegistryKey.h"
+#include "support/registry/SResManager.h"
 #include "support/sqlite/RegistryStore.h"
 #include "support/sqlite/StoreError.h"
 

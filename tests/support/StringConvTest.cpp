@@ -1,4 +1,4 @@
-#include "support/StringConv.h"
+#include "support/registry/StringConv.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "support/Text.h"
+#include "support/text/Utf16.h"
 
 namespace Kestlib500 {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/Registry.h"
+#include "support/registry/Registry.h"
 
 namespace Kestlib500 {
 

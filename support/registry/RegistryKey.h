@@ -1,7 +1,7 @@
 #pragma once
 
-#include "support/ValueText.h"
-#include "support/Win32.h"
+#include "support/registry/ValueText.h"
+#include "support/win32shim/Win32.h"
 
 #include <memory>
 #include <string>

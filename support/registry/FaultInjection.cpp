@@ -1,4 +1,4 @@
-#include "support/FaultInjection.h"
+#include "support/registry/FaultInjection.h"
 
 #include <atomic>
 #include <stdexcept>

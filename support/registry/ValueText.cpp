@@ -1,6 +1,6 @@
-#include "support/ValueText.h"
+#include "support/registry/ValueText.h"
 
-#include "support/Text.h"
+#include "support/text/Utf16.h"
 
 #include <cstdint>
 #include <algorithm>

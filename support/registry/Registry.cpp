@@ -1,6 +1,6 @@
-#include "support/Registry.h"
+#include "support/registry/Registry.h"
 
-#include "support/FaultInjection.h"
+#include "support/registry/FaultInjection.h"
 
 namespace Kestlib500 {
 

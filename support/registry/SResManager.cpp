@@ -1,4 +1,4 @@
-#include "support/SResManager.h"
+#include "support/registry/SResManager.h"
 
 #if !defined(_WIN32)
 #include "support/sqlite/RegistryStore.h"

@@ -1,6 +1,6 @@
-#include "support/ServerRegistry.h"
+#include "support/registry/ServerRegistry.h"
 
-#include "support/FaultInjection.h"
+#include "support/registry/FaultInjection.h"
 
 namespace Kestlib500 {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "support/RegistryKey.h"
-#include "support/SString.h"
-#include "support/Win32.h"
+#include "support/registry/RegistryKey.h"
+#include "support/registry/SString.h"
+#include "support/win32shim/Win32.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/Win32.h"
+#include "support/win32shim/Win32.h"
 
 #include <string>
 #include <vector>

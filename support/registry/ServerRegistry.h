@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/CompanyRegistry.h"
+#include "support/registry/CompanyRegistry.h"
 
 namespace Kestlib500 {
 

@@ -1,4 +1,4 @@
-#include "support/CompanyRegistry.h"
+#include "support/registry/CompanyRegistry.h"
 
 namespace Kestlib500 {
 

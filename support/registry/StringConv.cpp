@@ -1,4 +1,4 @@
-#include "support/StringConv.h"
+#include "support/registry/StringConv.h"
 
 namespace Kestlib500 {
 namespace {

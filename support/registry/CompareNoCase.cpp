@@ -1,5 +1,5 @@
-#include "support/SString.h"
-#include "support/Win32.h"
+#include "support/registry/SString.h"
+#include "support/win32shim/Win32.h"
 
 #if !defined(_WIN32)
 #include "support/sqlite/CaseFold.h"
