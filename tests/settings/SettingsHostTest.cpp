@@ -292,7 +292,9 @@ TEST(InAFreshProcess, LooksForTheLoggingPath)
 // and -shm files, which stay behind when the connection is left open.
 TEST(Unload, ClosesTheStore)
 {
-    const std::string store = std::string(std::getenv("KESTLIB_REGISTRY")) + ".unload.db";
+    const char* parentStore = std::getenv("KESTLIB_REGISTRY");
+    ASSERT_NE(parentStore, nullptr) << "TestMain names a store for every test program";
+    const std::string store = std::string(parentStore) + ".unload.db";
     ASSERT_EQ(FreshProcess::Run("InAFreshProcess.WritesToAStoreOfItsOwn", store), 0);
     EXPECT_TRUE(std::filesystem::exists(store));
     for (const char* left : {"-wal", "-shm"}) {
