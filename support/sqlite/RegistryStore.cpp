@@ -1,7 +1,7 @@
 #include "support/sqlite/RegistryStore.h"
 
 #include "support/registry/RegistryKey.h"
-#include "support/text/Utf16.h"
+#include "support/text/Unicode.h"
 #include "support/sqlite/CaseFold.h"
 #include "support/sqlite/StoreError.h"
 
@@ -66,7 +66,7 @@ RawValue ValueOf(const Statement::Run& run, int typeColumn, int dataColumn)
     return value;
 }
 
-std::wstring TextOf(const std::u16string& units) { return FromUtf16(units.data(), units.size()); }
+std::wstring TextOf(const std::u16string& units) { return vesk_text::fromUtf16(units); }
 
 } // namespace
 
@@ -234,7 +234,7 @@ long long RegistryStore::CreateKey(const std::wstring& path)
             continue;
         }
         Statement::Run insert(*insertKey);
-        insert.Bind(1, key).Bind(2, ToUtf16(name.c_str())).BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
+        insert.Bind(1, key).Bind(2, vesk_text::toUtf16(name.c_str())).BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
         insert.Execute();
         key = sqlite3_last_insert_rowid(db.get());
     }
@@ -278,7 +278,7 @@ bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& valu
     if (!RegistryKey::NameFits(name))
         return false;
     Statement::Run run(*setValue);
-    run.Bind(1, key).Bind(2, ToUtf16(name)).BindBlob(3, FoldedName(name)).Bind(4, value.type);
+    run.Bind(1, key).Bind(2, vesk_text::toUtf16(name)).BindBlob(3, FoldedName(name)).Bind(4, value.type);
     run.BindBlob(5, value.data.data(), value.data.size());
     try {
         run.Execute();
