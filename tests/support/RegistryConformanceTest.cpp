@@ -4,6 +4,7 @@
 #include "common/RawRegistry.h"
 
 #include "support/registry/ServerRegistry.h"
+#include "support/text/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -237,7 +238,81 @@ TEST_F(RegistryConformance, SubKeyPathsSplitAtEveryBackslash)
     EXPECT_EQ(SubKeysOf(ScratchKey(instance, L"one")), std::vector<std::wstring>{L"two"});
 }
 
+// Names where a naive case fold goes wrong, written as UTF-16 units so that
+// both widths of wchar_t see the same text. The registry lowers a unit only
+// where upper-casing gives it back, and never touches surrogates.
+std::wstring Name(std::u16string_view units) { return vesk_text::fromUtf16(units); }
+
+TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
+{
+    struct Row {
+        const char* what;
+        std::u16string stored;
+        std::u16string lookedUp;
+        bool matches;
+    };
+    const Row rows[] = {
+        {"accented capital", u"\u00C9t\u00E9", u"\u00E9T\u00C9", true},
+        {"capital digraph and small", u"\u01C4", u"\u01C6", true},
+        {"titlecase digraph and small", u"\u01C5", u"\u01C6", false},
+        {"titlecase digraph and capital", u"\u01C5", u"\u01C4", false},
+        {"sigma", u"\u03A3", u"\u03C3", true},
+        {"final sigma and sigma", u"\u03C2", u"\u03C3", false},
+        {"final sigma and capital", u"\u03C2", u"\u03A3", false},
+        {"dotted capital I and i", u"\u0130", u"i", false},
+        {"dotted capital I and I", u"\u0130", u"I", false},
+        {"dotless i and I", u"\u0131", u"I", false},
+        {"dotless i and i", u"\u0131", u"i", false},
+        {"i and I", u"i", u"I", true},
+        {"Kelvin sign and k", u"\u212A", u"k", false},
+        {"capital sharp s and sharp s", u"\u1E9E", u"\u00DF", false},
+        {"Deseret capital and small", u"\U00010400", u"\U00010428", false},
+        {"Deseret capital", u"\U00010400", u"\U00010400", true},
+        {"unpaired high surrogate", u"x\xD801", u"X\xD801", true},
+        {"unpaired low and high", u"\xDC00", u"\xD800", false},
+        {"unpaired low after a letter", u"a\xDC28", u"A\xDC28", true},
+    };
+    int index = 0;
+    for (const Row& row : rows) {
+        const std::wstring stored = Name(row.stored);
+        const std::wstring lookedUp = Name(row.lookedUp);
+        const std::wstring rowKey = L"row" + std::to_wstring(index++);
+        EXPECT_EQ(CompareNoCase(stored.c_str(), lookedUp.c_str()) == 0, row.matches) << row.what;
+
+        ScratchKey values(instance, rowKey.c_str());
+        ASSERT_TRUE(values.WriteValue(SWCharString(stored.c_str()), DWORD(1))) << row.what;
+        DWORD type = 0;
+        EXPECT_EQ(values.GetType(SWCharString(lookedUp.c_str()), type), row.matches) << row.what << ": value";
+
+        const std::wstring storedKey = rowKey + L"\\" + stored;
+        const std::wstring lookedUpKey = rowKey + L"\\" + lookedUp;
+        ASSERT_TRUE(ScratchKey(instance, storedKey.c_str()).WriteValue(SWCharString(L"v"), DWORD(1))) << row.what;
+        EXPECT_EQ(ScratchKey(instance, lookedUpKey.c_str()).KeyExists(), row.matches) << row.what << ": key";
+        EXPECT_EQ(SubKeysOf(ScratchKey(instance, rowKey.c_str())), std::vector<std::wstring>{stored})
+            << row.what << ": the name keeps its spelling";
+    }
+}
+
+TEST_F(RegistryConformance, SubKeysOrderByFoldedUtf16Units)
+{
+    // UTF-16 order, not code point order: a supplementary character (a
+    // surrogate pair) sorts before U+E000.
+    const std::vector<std::u16string> expected = {u"_", u"Z", u"\u00C9", u"\u0130", u"\u0131", u"\u01C5",
+        u"\u01C6", u"\u03C2", u"\u03A3", u"\U00010400", u"\U00010428", u"\xDC00", u"\uE000"};
+    std::vector<std::wstring> names;
+    for (auto it = expected.rbegin(); it != expected.rend(); ++it)
+        names.push_back(Name(*it));
+    for (const std::wstring& name : names)
+        ASSERT_TRUE(ScratchKey(instance, name.c_str()).WriteValue(SWCharString(L"v"), DWORD(0)));
+
+    std::reverse(names.begin(), names.end());
+    EXPECT_EQ(SubKeysOf(ScratchKey(instance)), names);
+    for (std::size_t i = 1; i < names.size(); ++i)
+        EXPECT_LT(CompareNoCase(names[i - 1].c_str(), names[i].c_str()), 0) << "CompareNoCase orders row " << i;
+}
+
 TEST_F(RegistryConformance, TextsCompareIgnoringCase)
+
 {
     EXPECT_EQ(SWCharString(L"\x00e9t\x00e9").compareNoCase(L"\x00c9T\x00c9"), 0);
     EXPECT_NE(SWCharString(L"True").compareNoCase(L"Tru"), 0);
