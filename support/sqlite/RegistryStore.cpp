@@ -1,5 +1,6 @@
 #include "support/sqlite/RegistryStore.h"
 
+#include "support/registry/KeyPath.h"
 #include "support/registry/RegistryKey.h"
 #include "support/text/Unicode.h"
 #include "support/sqlite/CaseFold.h"
@@ -217,7 +218,7 @@ long long RegistryStore::CreateKey(const std::wstring& path)
 {
     if (const long long existing = FindKey(path))
         return existing;
-    if (!RegistryKey::PathFits(path))
+    if (CheckKeyPath(path) != KeyPathProblem::None)
         return 0;
 
     Transaction transaction(*this);
@@ -251,7 +252,7 @@ bool RegistryStore::DeleteTree(const std::wstring& path)
 
 bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
     Statement::Run run(*queryType);
     run.Bind(1, key).BindBlob(2, FoldedName(name));
@@ -263,7 +264,7 @@ bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
 
 bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
     Statement::Run run(*queryValue);
     run.Bind(1, key).BindBlob(2, FoldedName(name));
@@ -275,7 +276,7 @@ bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
 
 bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& value)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
     Statement::Run run(*setValue);
     run.Bind(1, key).Bind(2, vesk_text::toUtf16(name)).BindBlob(3, FoldedName(name)).Bind(4, value.type);
@@ -294,7 +295,7 @@ bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& valu
 
 bool RegistryStore::DeleteValue(long long key, const wchar_t* name)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
     Statement::Run run(*deleteValue);
     run.Bind(1, key).BindBlob(2, FoldedName(name));

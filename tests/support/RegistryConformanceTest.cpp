@@ -28,7 +28,7 @@ public:
 };
 
 // What the iterators walk, in their order: sub-key names, or "name=text".
-std::vector<std::wstring> SubKeysOf(ScratchKey&& key)
+std::vector<std::wstring> SubKeysOf(ServerRegistry&& key)
 {
     Registry::KeyIterator keys = key.EnumSubKeys();
     std::vector<std::wstring> seen = {keys.GetKey().c_str()};
@@ -37,7 +37,7 @@ std::vector<std::wstring> SubKeysOf(ScratchKey&& key)
     return seen;
 }
 
-std::vector<std::wstring> ValuesOf(ScratchKey&& key)
+std::vector<std::wstring> ValuesOf(ServerRegistry&& key)
 {
     Registry::ValueIterator values = key.EnumValues();
     std::vector<std::wstring> seen;
@@ -213,29 +213,87 @@ TEST_F(RegistryConformance, DeletionsTakeWholeSubtreesAndReportMissingOnes)
     EXPECT_FALSE(ScratchKey(instance, L"nothing").DeleteValue(SWCharString(L"k")));
 }
 
-TEST_F(RegistryConformance, NameLengthsFollowTheRegistryLimits)
+// `count` elements named `element`, joined by backslashes.
+std::wstring Levels(std::size_t count, const std::wstring& element)
 {
-    const std::wstring longestKey(255, L'k');
-    const std::wstring tooLongKey(256, L'k');
-    EXPECT_TRUE(ScratchKey(instance, longestKey.c_str()).WriteValue(SWCharString(L"v"), DWORD(1)));
-    EXPECT_FALSE(ScratchKey(instance, tooLongKey.c_str()).WriteValue(SWCharString(L"v"), DWORD(1)));
-    EXPECT_FALSE(RawRegistry::KeyExists(Path(tooLongKey.c_str())));
+    std::wstring path = element;
+    for (std::size_t i = 1; i < count; ++i)
+        path += L"\\" + element;
+    return path;
+}
+
+TEST_F(RegistryConformance, KeyPathsFollowTheRegistryLimitsAndNeedEveryElement)
+{
+    // The scratch instance's key lies five levels below the hive.
+    const std::size_t below = 5;
+    const std::wstring supplementary = vesk_text::fromUtf16(u"\U00010400");
+    std::wstring pairs;
+    for (int i = 0; i < 128; ++i)
+        pairs += supplementary;
+    struct Row {
+        const char* what;
+        std::wstring subKey;
+        bool names;
+    };
+    const Row rows[] = {
+        {"255-unit element", std::wstring(255, L'k'), true},
+        {"256-unit element", std::wstring(256, L'k'), false},
+        {"128 surrogate pairs, 256 units", pairs, false},
+        {"512 levels", Levels(512 - below, L"d"), true},
+        {"513 levels", Levels(513 - below, L"e"), false},
+        {"leading backslash", L"\\lead", false},
+        {"doubled backslash", L"one\\\\two", false},
+        {"trailing backslash", L"trail\\", false},
+    };
+    for (const Row& row : rows) {
+        ScratchKey key(instance, row.subKey.c_str());
+        EXPECT_EQ(key.WriteValue(SWCharString(L"v"), DWORD(1)), row.names) << row.what;
+        EXPECT_EQ(key.KeyExists(), row.names) << row.what;
+        EXPECT_STREQ(key.ReadValue(SWCharString(L"v"), DWORD(9)).c_str(), row.names ? L"1" : L"9") << row.what;
+        EXPECT_EQ(key.DeleteKey(), row.names) << row.what;
+    }
+    EXPECT_EQ(SubKeysOf(ScratchKey(instance)), std::vector<std::wstring>{L"d"})
+        << "refused paths create nothing; deleting the deepest key leaves the levels above";
 
     const std::wstring longestValue(16383, L'v');
     const std::wstring tooLongValue(16384, L'v');
+    const std::wstring tooLongInUnits = std::wstring(16382, L'v') + supplementary;
     ScratchKey key(instance);
     EXPECT_TRUE(key.WriteValue(SWCharString(longestValue.c_str()), DWORD(1)));
     EXPECT_STREQ(key.ReadValue(SWCharString(longestValue.c_str()), DWORD(0)).c_str(), L"1");
-    EXPECT_FALSE(key.WriteValue(SWCharString(tooLongValue.c_str()), DWORD(1)));
-    EXPECT_STREQ(key.ReadValue(SWCharString(tooLongValue.c_str()), DWORD(9)).c_str(), L"9");
+    for (const std::wstring& name : {tooLongValue, tooLongInUnits}) {
+        EXPECT_FALSE(key.WriteValue(SWCharString(name.c_str()), DWORD(1))) << name.size() << " characters";
+        EXPECT_STREQ(key.ReadValue(SWCharString(name.c_str()), DWORD(9)).c_str(), L"9");
+    }
 }
 
-TEST_F(RegistryConformance, SubKeyPathsSplitAtEveryBackslash)
+// A key object whose instance name is null, as a failed copy leaves it.
+class NullInstanceKey : public ServerRegistry {
+public:
+    explicit NullInstanceKey(const wchar_t* subKey = nullptr) : ServerRegistry(SWCharString(Server), SWCharString())
+    {
+        if (subKey)
+            appendKey(SWCharString(subKey));
+    }
+};
+
+TEST_F(RegistryConformance, ANullInstanceNameAddressesNoKey)
 {
-    ASSERT_TRUE(ScratchKey(instance, L"one\\\\two\\").WriteValue(SWCharString(L"v"), DWORD(12)));
-    EXPECT_TRUE(RawRegistry::KeyExists(Path(L"one\\two")));
-    EXPECT_STREQ(ScratchKey(instance, L"ONE\\TWO").ReadValue(SWCharString(L"v"), DWORD(0)).c_str(), L"12");
-    EXPECT_EQ(SubKeysOf(ScratchKey(instance, L"one")), std::vector<std::wstring>{L"two"});
+    ASSERT_TRUE(ScratchKey(instance).WriteValue(SWCharString(L"v"), DWORD(1)));
+    for (const wchar_t* subKey : {static_cast<const wchar_t*>(nullptr), instance.c_str()}) {
+        const std::string what = subKey ? "with the instance as sub-key" : "alone";
+        NullInstanceKey key(subKey);
+        EXPECT_FALSE(key.KeyExists()) << what;
+        EXPECT_STREQ(key.ReadValue(SWCharString(L"v"), DWORD(7)).c_str(), L"7") << what;
+        DWORD type = 0;
+        EXPECT_FALSE(key.GetType(SWCharString(L"v"), type)) << what;
+        EXPECT_FALSE(key.WriteValue(SWCharString(L"w"), DWORD(2))) << what;
+        EXPECT_FALSE(key.DeleteValue(SWCharString(L"v"))) << what;
+        EXPECT_EQ(SubKeysOf(NullInstanceKey(subKey)), std::vector<std::wstring>{L""}) << what;
+        EXPECT_FALSE(key.DeleteKey()) << what;
+    }
+    EXPECT_TRUE(RawRegistry::KeyExists(root)) << "the instance below the server key is untouched";
+    EXPECT_STREQ(ScratchKey(instance).ReadValue(SWCharString(L"v"), DWORD(0)).c_str(), L"1");
 }
 
 // Names where a naive case fold goes wrong, written as UTF-16 units so that
