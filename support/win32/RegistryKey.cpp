@@ -10,8 +10,8 @@ namespace {
 
 constexpr REGSAM View = KEY_WOW64_64KEY;
 
-// Wine skips empty elements and takes longer names and deeper paths than
-// Windows does; the rule is Windows'.
+// Wine skips empty elements and has no depth limit of its own; the one
+// key-path rule holds here as on the store.
 bool NamesAKey(const std::wstring& path) { return CheckKeyPath(path) == KeyPathProblem::None; }
 
 } // namespace
@@ -146,20 +146,12 @@ bool RegistryKey::SubKeyAt(DWORD index, std::wstring& name) const
 {
     if (!IsOpen())
         return false;
-    // Wine keeps names longer than Windows allows; a longer one gets a
-    // buffer of its size.
-    for (DWORD capacity = MaxKeyNameLength + 1;; capacity *= 2) {
-        std::wstring found(capacity, L'\0');
-        DWORD length = capacity;
-        const LONG status = RegEnumKeyExW(handle.get(), index, &found[0], &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_SUCCESS) {
-            found.resize(length);
-            name = std::move(found);
-            return true;
-        }
-        if (status != ERROR_MORE_DATA || capacity > 0x10000)
-            return false;
-    }
+    wchar_t found[MaxKeyNameLength + 1];
+    DWORD length = MaxKeyNameLength + 1;
+    if (RegEnumKeyExW(handle.get(), index, found, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    name.assign(found, length);
+    return true;
 }
 
 } // namespace Kestlib500
