@@ -235,7 +235,8 @@ long long RegistryStore::CreateKey(const std::wstring& path)
             continue;
         }
         Statement::Run insert(*insertKey);
-        insert.Bind(1, key).Bind(2, vesk_text::toUtf16(name.c_str())).BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
+        insert.Bind(1, key).Bind(2, vesk_text::toUtf16(name.c_str()));
+        insert.BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
         insert.Execute();
         key = sqlite3_last_insert_rowid(db.get());
     }
