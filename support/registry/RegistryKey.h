@@ -13,14 +13,13 @@ namespace Kestlib500 {
 // but never copied. The two back ends (the Win32 registry, or the SQLite
 // store where there is none) live behind this one class.
 //
-// Paths and names follow the registry: case-insensitive, case-preserving;
-// a key name element of at most 255 characters, a value name of at most
-// 16,383. Every query leaves its out-parameters untouched when it fails.
+// Paths and names follow the registry: case-insensitive, case-preserving,
+// within the limits of KeyPath.h. A path that breaks its rule (an empty
+// element, one too long, too deep) names no key: opening, creating or
+// deleting it fails. Every query leaves its out-parameters untouched when it
+// fails.
 class RegistryKey {
 public:
-    static constexpr std::size_t MaxKeyNameLength = 255;
-    static constexpr std::size_t MaxValueNameLength = 16383;
-
     // No key: IsOpen() is false and every operation fails.
     RegistryKey();
     RegistryKey(RegistryKey&& other) noexcept;
@@ -52,24 +51,6 @@ public:
     // order; false past the last one.
     bool ValueAt(DWORD index, std::wstring& name, RawValue& value) const;
     bool SubKeyAt(DWORD index, std::wstring& name) const;
-
-    // Whether a value name is within MaxValueNameLength (null is the empty name).
-    static bool NameFits(const wchar_t* name)
-    {
-        return !name || std::char_traits<wchar_t>::length(name) <= MaxValueNameLength;
-    }
-
-    // Whether every element of `path` is within MaxKeyNameLength.
-    static bool PathFits(const std::wstring& path)
-    {
-        std::size_t length = 0;
-        for (wchar_t c : path) {
-            length = c == L'\\' ? 0 : length + 1;
-            if (length > MaxKeyNameLength)
-                return false;
-        }
-        return true;
-    }
 
 private:
 #if defined(_WIN32)

@@ -7,7 +7,10 @@ namespace Kestlib500 {
 ServerRegistry::ServerRegistry(const SWCharString& serverName, const SWCharString& instanceName)
 {
     AppendToPath(serverName.c_str());
-    if (!instanceName.isEmpty())
+    // A null instance name (its copy failed) must not address the server key
+    // above every instance: appended, it leaves an empty element, and a path
+    // with one names no key.
+    if (!instanceName.c_str() || !instanceName.isEmpty())
         AppendToPath(instanceName.c_str());
 }
 

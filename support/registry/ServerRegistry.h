@@ -5,7 +5,8 @@
 namespace Kestlib500 {
 
 // The key of one server instance: <company>\<server>, then \<instance> when
-// the instance name is not empty, then any sub-keys appended.
+// the instance name is not empty, then any sub-keys appended. A null
+// instance name addresses no key: every operation fails or gives its default.
 class ServerRegistry : public CompanyRegistry {
 public:
     // The stored value as text (see ValueAsText), or the default's text when

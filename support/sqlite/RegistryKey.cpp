@@ -1,9 +1,15 @@
 // The native back end: every operation goes to the process's RegistryStore.
 #include "support/registry/RegistryKey.h"
 
+#include "support/registry/KeyPath.h"
 #include "support/sqlite/RegistryStore.h"
 
 namespace Kestlib500 {
+namespace {
+
+bool NamesAKey(const std::wstring& path) { return CheckKeyPath(path) == KeyPathProblem::None; }
+
+} // namespace
 
 RegistryKey::RegistryKey() : id(0) {}
 RegistryKey::RegistryKey(long long key) : id(key) {}
@@ -19,18 +25,24 @@ RegistryKey::~RegistryKey() = default;
 // The store has no access rights: every open may write.
 RegistryKey RegistryKey::Open(const std::wstring& path, Access)
 {
+    if (!NamesAKey(path))
+        return RegistryKey();
     RegistryStore::Session store;
     return RegistryKey(store->FindKey(path));
 }
 
 RegistryKey RegistryKey::Create(const std::wstring& path)
 {
+    if (!NamesAKey(path))
+        return RegistryKey();
     RegistryStore::Session store;
     return RegistryKey(store->CreateKey(path));
 }
 
 bool RegistryKey::DeleteTree(const std::wstring& path)
 {
+    if (!NamesAKey(path))
+        return false;
     RegistryStore::Session store;
     return store->DeleteTree(path);
 }

@@ -1,7 +1,8 @@
 #include "support/sqlite/RegistryStore.h"
 
+#include "support/registry/KeyPath.h"
 #include "support/registry/RegistryKey.h"
-#include "support/text/Utf16.h"
+#include "support/text/Unicode.h"
 #include "support/sqlite/CaseFold.h"
 #include "support/sqlite/StoreError.h"
 
@@ -66,7 +67,7 @@ RawValue ValueOf(const Statement::Run& run, int typeColumn, int dataColumn)
     return value;
 }
 
-std::wstring TextOf(const std::u16string& units) { return FromUtf16(units.data(), units.size()); }
+std::wstring TextOf(const std::u16string& units) { return vesk_text::fromUtf16(units); }
 
 } // namespace
 
@@ -217,7 +218,7 @@ long long RegistryStore::CreateKey(const std::wstring& path)
 {
     if (const long long existing = FindKey(path))
         return existing;
-    if (!RegistryKey::PathFits(path))
+    if (CheckKeyPath(path) != KeyPathProblem::None)
         return 0;
 
     Transaction transaction(*this);
@@ -234,7 +235,8 @@ long long RegistryStore::CreateKey(const std::wstring& path)
             continue;
         }
         Statement::Run insert(*insertKey);
-        insert.Bind(1, key).Bind(2, ToUtf16(name.c_str())).BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
+        insert.Bind(1, key).Bind(2, vesk_text::toUtf16(name.c_str()));
+        insert.BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
         insert.Execute();
         key = sqlite3_last_insert_rowid(db.get());
     }
@@ -251,7 +253,7 @@ bool RegistryStore::DeleteTree(const std::wstring& path)
 
 bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
     Statement::Run run(*queryType);
     run.Bind(1, key).BindBlob(2, FoldedName(name));
@@ -263,7 +265,7 @@ bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
 
 bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
     Statement::Run run(*queryValue);
     run.Bind(1, key).BindBlob(2, FoldedName(name));
@@ -275,10 +277,10 @@ bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
 
 bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& value)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
     Statement::Run run(*setValue);
-    run.Bind(1, key).Bind(2, ToUtf16(name)).BindBlob(3, FoldedName(name)).Bind(4, value.type);
+    run.Bind(1, key).Bind(2, vesk_text::toUtf16(name)).BindBlob(3, FoldedName(name)).Bind(4, value.type);
     run.BindBlob(5, value.data.data(), value.data.size());
     try {
         run.Execute();
@@ -294,7 +296,7 @@ bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& valu
 
 bool RegistryStore::DeleteValue(long long key, const wchar_t* name)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
     Statement::Run run(*deleteValue);
     run.Bind(1, key).BindBlob(2, FoldedName(name));

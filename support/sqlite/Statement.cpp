@@ -1,6 +1,7 @@
 #include "support/sqlite/Statement.h"
 
 #include "support/sqlite/StoreError.h"
+#include "support/text/Unicode.h"
 
 namespace Kestlib500 {
 
@@ -37,6 +38,11 @@ Statement::Run& Statement::Run::Bind(int index, long long number)
 
 Statement::Run& Statement::Run::Bind(int index, const std::u16string& text)
 {
+    // SQLite turns an unpaired surrogate of a text into U+FFFD; a registry
+    // name may hold one, so such a name is kept as its units in a blob.
+    const std::wstring wide = vesk_text::fromUtf16(text);
+    if (vesk_text::hasUnpairedSurrogate(wide))
+        return BindBlob(index, vesk_text::toUtf16le(wide));
     sqlite3_bind_text16(handle, index, text.data(), static_cast<int>(text.size() * 2), SQLITE_TRANSIENT);
     return *this;
 }
@@ -74,6 +80,14 @@ long long Statement::Run::Number(int column) const { return sqlite3_column_int64
 
 std::u16string Statement::Run::Text(int column) const
 {
+    if (sqlite3_column_type(handle, column) == SQLITE_BLOB) {
+        const std::string bytes = Blob(column);
+        std::u16string units(bytes.size() / 2, u'\0');
+        for (std::size_t i = 0; i < units.size(); ++i)
+            units[i] = static_cast<char16_t>(
+                static_cast<unsigned char>(bytes[2 * i]) | static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+        return units;
+    }
     const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(handle, column));
     const int bytes = sqlite3_column_bytes16(handle, column);
     return text ? std::u16string(text, static_cast<std::size_t>(bytes) / 2) : std::u16string();
