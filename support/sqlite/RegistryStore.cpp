@@ -46,7 +46,7 @@ std::vector<std::wstring> PathElements(const std::wstring& path)
 // rolled back unless committed.
 class RegistryStore::WriteScope {
 public:
-    explicit WriteScope(RegistryStore& store) : transactions(store.Transactions()) { transactions.EnterWrite(); }
+    explicit WriteScope(RegistryStore& store) : transactions(store.Transactions()) { store.EnterWrite(); }
     ~WriteScope() { transactions.LeaveWrite(); }
     WriteScope(const WriteScope&) = delete;
     WriteScope& operator=(const WriteScope&) = delete;
@@ -115,10 +115,17 @@ RegistryStore::RegistryStore(const std::string& file) : file(file)
     sqlite3_extended_result_codes(handle, 1);
     EnsureSchema(handle, file, readOnly);
     const int code = sqlite3_exec(handle,
-        readOnly ? "PRAGMA foreign_keys=ON;" : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;",
+        readOnly ? "PRAGMA foreign_keys=ON;"
+                 : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+                   "PRAGMA journal_size_limit=1048576;",
         nullptr, nullptr, nullptr);
     if (code != SQLITE_OK)
         ThrowStoreError(handle, code, "opening the store");
+    // The -wal and -shm files stay when the connection closes: a user who
+    // may only read the store needs them there, and may not create them.
+    int persist = 1;
+    if (!readOnly)
+        sqlite3_file_control(handle, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
 
     findKey.reset(new Statement(handle, "SELECT id FROM registry_keys WHERE path = ?1"));
     insertKey.reset(new Statement(handle, "INSERT INTO registry_keys(parent, name, fold, path) VALUES(?1, ?2, ?3, ?4)"));
@@ -152,13 +159,24 @@ void RegistryStore::GiveBackCursorStatement(bool values, std::unique_ptr<Stateme
 }
 
 // A user who may only read the store learns why a write cannot be done.
-void RegistryStore::BeforeWrite()
+void RegistryStore::RefuseIfReadOnly() const
 {
     if (readOnly)
         throw StoreError("registry store '" + file + "': permission denied: this user may read the store but not "
                 + "write the file or its directory; run as a user who may, or ask the store's owner for write access",
             SQLITE_READONLY);
+}
+
+void RegistryStore::BeforeWrite()
+{
+    RefuseIfReadOnly();
     transactions->BeforeWrite();
+}
+
+void RegistryStore::EnterWrite()
+{
+    RefuseIfReadOnly();
+    transactions->EnterWrite();
 }
 
 long long RegistryStore::FindKey(const std::wstring& path)
@@ -177,7 +195,6 @@ long long RegistryStore::CreateKey(const std::wstring& path)
     if (problem == KeyPathProblem::ElementTooLong || problem == KeyPathProblem::TooDeep)
         return 0;
 
-    BeforeWrite();
     WriteScope scope(*this);
     long long key = HiveKey;
     std::string folded;

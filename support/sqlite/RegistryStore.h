@@ -67,6 +67,8 @@ public:
     bool DeleteValue(long long key, const wchar_t* name);
 
     TransactionStack& Transactions() { return *transactions; }
+    // Opens a write scope (see TransactionStack); refused on a read-only store.
+    void EnterWrite();
     // Statements for cursors (StoreCursor), prepared once and reused.
     std::unique_ptr<Statement> TakeCursorStatement(bool values);
     void GiveBackCursorStatement(bool values, std::unique_ptr<Statement> statement);
@@ -78,6 +80,7 @@ private:
     class WriteScope;
 
     explicit RegistryStore(const std::string& file);
+    void RefuseIfReadOnly() const;
     void BeforeWrite();
 
     std::string file;

@@ -10,7 +10,7 @@ RegistryTransaction::RegistryTransaction()
 {
     RegistryStore& store = RegistryStore::Acquire();
     try {
-        store.Transactions().EnterWrite();
+        store.EnterWrite();
     } catch (...) {
         RegistryStore::Release();
         throw;

@@ -104,7 +104,13 @@ sqlite3* OpenStoreFile(const std::string& file, bool& readOnly)
             SQLITE_CANTOPEN);
 
     // readonly_shm: the -shm file is used if it is there, never created.
+    // Without the -wal file SQLite would create it, owned by this user,
+    // and the owner's next write would fail.
     readOnly = std::filesystem::exists(file, error) && (!Writable(file) || !Writable(directory));
+    if (readOnly && (!std::filesystem::exists(file + "-wal", error) || !std::filesystem::exists(file + "-shm", error)))
+        throw StoreError("registry store '" + file + "': this user may only read it, and reading needs its -wal and "
+                + "-shm files, which only a user who may write there can make; have the store's owner use it once",
+            SQLITE_CANTOPEN);
     const std::string name = readOnly ? FileUri(file) + "?mode=ro&readonly_shm=1" : file;
     const int flags = readOnly ? SQLITE_OPEN_READONLY | SQLITE_OPEN_URI : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     sqlite3* handle = nullptr;
