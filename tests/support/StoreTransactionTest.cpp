@@ -241,7 +241,7 @@ TEST_F(StoreTransaction, ACursorGivesWhatPositionalReadsGive)
         return (hasValue ? name + L"=" + std::to_wstring(value.data.at(0)) : L"-") + L"/" + (hasKey ? key : L"-");
     };
     const RegistryKey walked = RegistryKey::Open(path);
-    const DWORD order[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 5, 5, 6, 2, 3, 11, 12, 0};
+    const DWORD order[] = {0, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 5, 5, 6, 6, 7, 9, 2, 3, 11, 12, 0};
     for (DWORD index : order) {
         std::wstring name = L"untouched", key = L"untouched";
         RawValue value{REG_NONE, {0xEE}};
@@ -276,10 +276,12 @@ TEST_F(StoreTransaction, ExhaustedMemoryIsBadAllocNotAnAnswer)
     const std::wstring path = Root + L"\\memory";
     ASSERT_TRUE(Write(path, L"v", 1));
     RegistryKey key = RegistryKey::Open(path);
-    // Past SQLite's pool for small allocations, so that binding them allocates.
-    const std::wstring longName(4000, L'n');
-    const std::wstring element = L"\\" + std::wstring(250, L'k');
-    const std::wstring longPath = path + element + element + element + element + element + element;
+    // Binding these copies 15 kB or more: more than the limit below leaves,
+    // which still lets the statements run, so that only the binding fails.
+    const std::wstring longName(7500, L'n');
+    std::wstring longPath = path;
+    for (int level = 0; level < 30; ++level)
+        longPath += L"\\" + std::wstring(250, L'k');
     RawValue value;
     DWORD type = 0;
     const struct {
@@ -294,7 +296,7 @@ TEST_F(StoreTransaction, ExhaustedMemoryIsBadAllocNotAnAnswer)
         {"delete value", [&] { key.DeleteValue(longName.c_str()); }},
     };
     for (const auto& row : rows) {
-        sqlite3_hard_heap_limit64(sqlite3_memory_used() + 1);
+        sqlite3_hard_heap_limit64(sqlite3_memory_used() + 8192);
         EXPECT_THROW(row.operation(), std::bad_alloc) << row.row;
         sqlite3_hard_heap_limit64(0);
     }
