@@ -65,7 +65,15 @@ Statement::Run& Statement::Run::BindBlob(int index, const void* bytes, std::size
     // An empty blob is still a blob, not NULL. The 64-bit call takes any
     // size; one past the store's limit is refused as SQLITE_TOOBIG.
     static const char nothing = 0;
-    return Check(sqlite3_bind_blob64(handle, index, size ? bytes : &nothing, size, SQLITE_TRANSIENT));
+    const int code = sqlite3_bind_blob64(handle, index, size ? bytes : &nothing, size, SQLITE_TRANSIENT);
+    if (code == SQLITE_TOOBIG) {
+        sqlite3* db = sqlite3_db_handle(handle);
+        throw StoreError(std::string("registry store '") + sqlite3_db_filename(db, "main") + "': a value of "
+                + std::to_string(size) + " bytes is larger than the store takes (at most "
+                + std::to_string(sqlite3_limit(db, SQLITE_LIMIT_LENGTH, -1)) + "); store less",
+            code);
+    }
+    return Check(code);
 }
 
 bool Statement::Run::Step()

@@ -22,11 +22,10 @@ bool StoreCursor::At(DWORD index, std::wstring& foundName, RawValue* foundValue)
 
 bool StoreCursor::MoveTo(RegistryStore& current, DWORD index)
 {
-    if (!run) {
-        store = &current;
-        RegistryStore::Acquire();
+    if (!store) {
+        statement = current.TakeCursorStatement(kind == Kind::Values);
+        store = &RegistryStore::Acquire();
         store->Transactions().EnterRead();
-        statement = store->TakeCursorStatement(kind == Kind::Values);
         store->Transactions().Lend(statement.get());
         return Restart(current, index);
     }
@@ -44,11 +43,16 @@ bool StoreCursor::MoveTo(RegistryStore& current, DWORD index)
 
 bool StoreCursor::Restart(RegistryStore& current, DWORD index)
 {
-    current.Transactions().BeforeRead();
-    epoch = current.Transactions().Epoch();
-    run.reset();
-    run.reset(new Statement::Run(*statement));
-    run->Bind(1, key).Bind(2, static_cast<long long>(index));
+    try {
+        current.Transactions().BeforeRead();
+        epoch = current.Transactions().Epoch();
+        run.reset();
+        run.reset(new Statement::Run(*statement));
+        run->Bind(1, key).Bind(2, static_cast<long long>(index));
+    } catch (...) {
+        Finish();
+        throw;
+    }
     row = index;
     return StepRow();
 }
@@ -84,7 +88,7 @@ bool StoreCursor::StepRow()
 void StoreCursor::Finish()
 {
     onRow = false;
-    if (!run)
+    if (!store)
         return;
     run.reset();
     store->Transactions().Unlend(statement.get());

@@ -95,9 +95,10 @@ std::string FileUri(const std::string& file)
 
 sqlite3* OpenStoreFile(const std::string& file, bool& readOnly)
 {
-    const std::filesystem::path directory = std::filesystem::absolute(file).parent_path();
     std::error_code error;
-    std::filesystem::create_directories(directory, error);
+    const std::filesystem::path directory = std::filesystem::absolute(file, error).parent_path();
+    if (!error)
+        std::filesystem::create_directories(directory, error);
     if (error)
         throw StoreError("registry store '" + file + "': cannot create its directory: " + error.message()
                 + "; set KESTLIB_REGISTRY to a file in a writable place",
