@@ -15,8 +15,15 @@ void Registry::AppendToPath(const wchar_t* element)
     key = RegistryKey();
 }
 
+void Registry::BeginReading()
+{
+    if (!snapshot)
+        snapshot.emplace();
+}
+
 RegistryKey& Registry::OpenedKey()
 {
+    BeginReading();
     if (!key.IsOpen())
         key = RegistryKey::Open(path);
     return key;
@@ -25,6 +32,7 @@ RegistryKey& Registry::OpenedKey()
 bool Registry::Write(const SWCharString& name, const RawValue& value)
 {
     FaultInjection::ThrowIfArmed();
+    EndReading();
     return RegistryKey::Create(path).Set(name.c_str(), value);
 }
 
@@ -51,12 +59,14 @@ bool Registry::DeleteKey()
 {
     FaultInjection::ThrowIfArmed();
     key = RegistryKey();
+    EndReading();
     return RegistryKey::DeleteTree(path);
 }
 
 bool Registry::DeleteValue(const SWCharString& name)
 {
     FaultInjection::ThrowIfArmed();
+    EndReading();
     return RegistryKey::Open(path, RegistryKey::Access::ReadWrite).DeleteValue(name.c_str());
 }
 

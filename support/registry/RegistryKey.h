@@ -8,6 +8,10 @@
 
 namespace Kestlib500 {
 
+#if !defined(_WIN32)
+class StoreCursor;
+#endif
+
 // One open key of HKEY_LOCAL_MACHINE (native 64-bit view), named by its path
 // below the hive. Owns its handle alone: closed when the object goes, moved
 // but never copied. The two back ends (the Win32 registry, or the SQLite
@@ -48,7 +52,9 @@ public:
     bool DeleteValue(const wchar_t* name);
 
     // The value or sub-key at a position of the registry's own enumeration
-    // order; false past the last one.
+    // order; false past the last one. Asking for positions 0, 1, 2, ... in
+    // turn costs one step each (on the native store, of one live cursor that
+    // holds the store and one state of it until the walk ends or the key goes).
     bool ValueAt(DWORD index, std::wstring& name, RawValue& value) const;
     bool SubKeyAt(DWORD index, std::wstring& name) const;
 
@@ -62,6 +68,7 @@ private:
 #else
     explicit RegistryKey(long long id);
     long long id;
+    mutable std::unique_ptr<StoreCursor> values, subKeys;
 #endif
 };
 

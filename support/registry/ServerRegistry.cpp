@@ -47,12 +47,14 @@ SWCharString ServerRegistry::ReadValue(const SWCharString& name, const SWCharStr
 Registry::ValueIterator ServerRegistry::EnumValues()
 {
     FaultInjection::ThrowIfArmed();
+    BeginReading();
     return ValueIterator(RegistryKey::Open(GetPath()));
 }
 
 Registry::KeyIterator ServerRegistry::EnumSubKeys()
 {
     FaultInjection::ThrowIfArmed();
+    BeginReading();
     return KeyIterator(RegistryKey::Open(GetPath()));
 }
 

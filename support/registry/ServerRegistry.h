@@ -17,7 +17,8 @@ public:
     SWCharString ReadValue(const SWCharString& name, const SWCharString& defaultValue);
 
     // Iterators standing on the first value / sub-key; each opens the key
-    // anew and owns what it opened.
+    // anew and owns what it opened. They read the object's snapshot, so they
+    // go before the object does.
     ValueIterator EnumValues();
     KeyIterator EnumSubKeys();
 
