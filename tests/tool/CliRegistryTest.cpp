@@ -118,6 +118,19 @@ TEST_F(VeskTool, FindsNamesExactlyWhereTheRegistryDoes)
     }
 }
 
+#if defined(_WIN32)
+// A Windows argument may hold a lone surrogate, which has no UTF-8 form for
+// the command line's parser: refused, rather than stored as something else.
+TEST_F(VeskTool, RefusesAnArgumentWithALoneSurrogate)
+{
+    const auto a = instance();
+    const ToolRun result = vesk(a, {L"set", L"K", std::wstring(L"n\xD800"), L"1", L"--type", L"int"});
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_NE(result.err.find("surrogate"), npos) << result.err;
+    EXPECT_FALSE(RawRegistry::KeyExists(keyOf(a, L"K")));
+}
+#endif
+
 namespace {
 
 // What a host's positional enumerations give for a key, in the tool's
