@@ -47,7 +47,7 @@ TEST(ParseCommandLine, RefusesWhatACommandWouldRefuse)
         {L"get", L"K", L"n", L"--type", L"dword"}, {L"get", L"K", L"n", L"--type", L"int", L"--default", L"ten"},
         {L"get", L"K", L"n", L"--type", L"bool", L"--default", L"maybe"}, {L"set", L"K", L"n", L"1"}, // no --type
         {L"set", L"K", L"n", L"0x100000000", L"--type", L"int"}, {L"set", L"K", L"n", L"on", L"--type", L"bool"},
-        {L"list", L"--colour"}, {L"list", L"--instance"},
+        {L"list", L"--colour"}, {L"list", L"--recursive=yes"}, {L"list", L"--instance"},
         {L"export", L"--encoding", L"latin1"}, {L"list", L"-x"}, {L"logging-path", L"extra"},
     };
     for (const auto& args : cases) {

@@ -182,10 +182,10 @@ void addCommand(CLI::App& app, const CommandSpec& spec, Invocation& call)
     auto operands = std::make_shared<std::vector<std::string>>();
     command->add_option("operands", *operands)->expected(0, CLI::detail::expected_max_vector_size);
     std::vector<std::pair<std::wstring, CLI::Option*>> options;
-    options.emplace_back(L"--help", command->add_flag("-h,--help"));
+    options.emplace_back(L"--help", command->add_flag("-h,--help")->disable_flag_override());
     for (const std::wstring& name : spec.options) {
         CLI::Option* option = contains(ValuedOptions, name) ? command->add_option(toUtf8(name))
-                                                            : command->add_flag(toUtf8(name));
+                                                            : command->add_flag(toUtf8(name))->disable_flag_override();
         options.emplace_back(name, option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
     }
     command->callback([&call, &spec, operands, options] {
@@ -235,7 +235,7 @@ Invocation parseCommandLine(const std::vector<std::wstring>& args)
     app.set_help_flag();
     // One command; after it, a word that names another is an operand.
     app.require_subcommand(0, 1);
-    CLI::Option* help = app.add_flag("-h,--help");
+    CLI::Option* help = app.add_flag("-h,--help")->disable_flag_override();
     CLI::Option* instance = app.add_option("--instance")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     addSettingsCommands(app, call);
 
