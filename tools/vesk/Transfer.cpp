@@ -26,11 +26,11 @@ public:
     {
         RegKey key;
         key.path = session.pathOf(subKey);
-        for (const NamedValue& value : session.view.values(subKey))
+        for (const NamedValue& value : session.view().values(subKey))
             if (auto exported = convert(subKey, key.path, value))
                 key.values.push_back(*exported);
         document.keys.push_back(key);
-        for (const std::wstring& child : session.view.subKeys(subKey))
+        for (const std::wstring& child : session.view().subKeys(subKey))
             add(SettingsView::join(subKey, child));
     }
 
@@ -42,7 +42,7 @@ private:
     {
         RegValue out;
         out.name = value.name;
-        switch (session.view.typeOf(subKey, value.name)) {
+        switch (session.view().typeOf(subKey, value.name)) {
         case StoredType::Dword:
             out.kind = RegValue::Kind::Dword;
             out.dword = parseDword(value.data).value_or(0);
@@ -73,7 +73,7 @@ private:
 bool createKey(Session& session, const std::wstring& subKey)
 {
     const WString placeholder(L"vesk import: creating the key");
-    VeskSettings& settings = session.settings;
+    VeskSettings& settings = session.settings();
     return settings.SetStringValue(toWString(subKey), placeholder, WString()) &&
            settings.DeleteValue(toWString(subKey), placeholder);
 }
@@ -81,19 +81,19 @@ bool createKey(Session& session, const std::wstring& subKey)
 // Applies one checked step; false when the store refused it.
 bool apply(Session& session, const ImportStep& step)
 {
-    VeskSettings& settings = session.settings;
+    VeskSettings& settings = session.settings();
     const WString subKey = toWString(step.subKey);
     switch (step.action) {
     case ImportStep::Action::DeleteKey:
-        return !session.view.keyExists(step.subKey) || settings.DeleteKey(subKey);
+        return !session.view().keyExists(step.subKey) || settings.DeleteKey(subKey);
     case ImportStep::Action::CreateKey:
-        return session.view.keyExists(step.subKey) || createKey(session, step.subKey);
+        return session.view().keyExists(step.subKey) || createKey(session, step.subKey);
     case ImportStep::Action::SetString:
         return settings.SetStringValue(subKey, toWString(step.name), toWString(step.text));
     case ImportStep::Action::SetDword:
         return settings.SetIntValue(subKey, toWString(step.name), static_cast<int>(step.dword));
     case ImportStep::Action::DeleteValue:
-        return !session.view.find(step.subKey, step.name) || settings.DeleteValue(subKey, toWString(step.name));
+        return !session.view().find(step.subKey, step.name) || settings.DeleteValue(subKey, toWString(step.name));
     }
     return false;
 }
@@ -103,7 +103,7 @@ bool apply(Session& session, const ImportStep& step)
 int exportCommand(const Invocation& call, Session& session)
 {
     const std::wstring subKey = call.operands.empty() ? std::wstring() : call.operands[0];
-    if (!session.view.keyExists(subKey))
+    if (!session.view().keyExists(subKey))
         throw Failure(NotFound, "no key " + toUtf8(session.pathOf(subKey)) + ": check the name with 'vesk list'");
     Exporter exporter(session);
     exporter.add(subKey);
