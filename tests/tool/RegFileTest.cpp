@@ -37,7 +37,7 @@ TEST(RegFile, ReadsEveryFormTheRegistryToolsAccept)
         {"escapes in names", "\"x\\\"\\\\\\n\"=\"\"\n", "x\"\\\n=" + sz(L"")},
         {"the default value, @ or \"\"", "@=\"d\"\n\"\"=\"e\"\n@=-\n", "@=" + sz(L"d") + "\n@=" + sz(L"e") + "\n@=-"},
         {"blanks at the end of a line", "\"a\"=\"x\" \t\n\"b\"=hex(7):41,00,00,00,00,00 \n", "a=" + sz(L"x") + "\nb=7:410000000000"},
-        {"hex: bytes, any case, one digit, blanks", "\"b\"=hex: 1, 0a ,FF\n", "b=3:010aff"},
+        {"hex: bytes, any case, one digit, blanks before a byte", "\"b\"=hex: 1,\t0a, FF \n", "b=3:010aff"},
         {"hex: empty and with a trailing comma", "\"e\"=hex:\n\"t\"=hex:01,\n", "e=3:\nt=3:01"},
         {"hex(0) to hex(b) and beyond", "\"n\"=hex(0):\n\"x\"=hex(2):25,00,00,00\n\"be\"=hex(5):01,02,03,04\n\"l\"=hex(6):41,00\n"
                                         "\"q\"=hex(b):01,02,03,04,05,06,07,08\n\"Q\"=hex(B):01\n\"big\"=hex(12345):01\n\"max\"=hex(ffffffff):\n"
@@ -92,6 +92,7 @@ TEST(RegFile, RefusesWhatTheToolsSkipWithItsLine)
         {head + "\"h\"=hex:01,,02\n", 5, "expected a hex byte"},
         {head + "\"h\"=hex:123\n", 5, "more than two"},
         {head + "\"h\"=hex:01 02\n", 5, "separated by commas"},
+        {head + "\"h\"=hex:01 ,02\n", 5, "no blank before"},
         {head + "\"h\"=hex:01\\\n  02\n", 5, "separated by commas"},
         {head + "\"h\"=hex:01,\\\n  02,zz\n", 6, "expected a hex byte"},
         {head + "\"h\"=hex:01,\\ x\n", 5, "continues"},

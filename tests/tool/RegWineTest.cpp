@@ -184,3 +184,62 @@ TEST_F(RegTool, ExportIsByteForByteWhatTheWriterWrites)
     ASSERT_EQ(runReg({L"export", L"HKLM\\" + scratch, file, L"/y"}), 0);
     EXPECT_EQ(readBytes(file), written);
 }
+
+namespace {
+
+std::string replaced(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+} // namespace
+
+// The forms the reader accepts, each imported by reg too: the values reg
+// stores are the values the reader read, type and bytes. {K} stands for the
+// row's scratch key.
+TEST_F(RegTool, ReadsEachFormAsRegImportsIt)
+{
+    const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const struct {
+        const char* form;
+        std::string text; // UTF-8, CRLF; written as UTF-16LE unless 8-bit
+        bool eightBit;
+    } rows[] = {
+        {"comments", header + "[{K}]\r\n#c\r\n  #\"x\"=\"y\"\r\n\"a\"=\"Value 2\";comment\r\n\"b\"=dword:02040608 ;comment\r\n", false},
+        {"blanks", header + "[{K}]\r\n\"a\"=dword:  00000008\r\n\"b\"\t=\tdword:9\r\n\"c\" = \"s\" \r\n", false},
+        {"escapes", header + "[{K}]\r\n\"lf\"=\"a\\nb\"\r\n\"cr\"=\"a\\rb\"\r\n\"q\\\"\\\\\"=\"\\\\\\\"\"\r\n\"\"=\"default\"\r\n", false},
+        {"hex", header + "[{K}]\r\n\"b\"=hex: 1,\t0a, FF \r\n\"t\"=hex:01,\r\n\"x\"=hex(2):25,00,00,00\r\n\"Q\"=hex(B):01\r\n"
+                         "\"big\"=hex(12345):01\r\n\"s\"=hex(1):41,00,42,00,00,00\r\n\"d\"=hex(4):01\r\n", false},
+        {"continuations", header + "[{K}]\r\n\"a\"=hex:01,\\\r\n   02, \\ ;c\r\n\r\n;c\r\n\t03\r\n\"b\"=\"next\"\r\n", false},
+        {"keys", header + "[{K}\\A\\]\r\n\"a\"=\"1\"\r\n  [{K}\\B\\\\] ;c\r\n\"b\"=\"2\"\r\n[{K}\\C]]\r\n", false},
+        {"CR line ends", replaced(header + "[{K}]\r\n\"a\"=\"1\"\r\n\"b\"=hex:01,\\\r\n  02\r\n", "\r\n", "\r"), false},
+        {"Windows-1252", header + "[{K}]\r\n\"\x80\"=\"\xE9\"\r\n", true},
+        {"REGEDIT4", "REGEDIT4\r\n\r\n[{K}]\r\n\"x\"=hex(2):41,e9,00\r\n\"m\"=hex(7):41,00,00\r\n\"b\"=hex:e9\r\n", true},
+    };
+    int index = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.form);
+        const std::wstring key = scratch + L"\\" + std::to_wstring(++index);
+        const std::string text = replaced(row.text, "{K}", toUtf8(L"HKEY_LOCAL_MACHINE\\" + key));
+        const std::string bytes = row.eightBit ? text : "\xFF\xFE" + toUtf16le(fromUtf8(text));
+        const RegDocument document = readRegFile(bytes);
+        {
+            std::ofstream out(file.c_str(), std::ios::binary);
+            out << bytes;
+        }
+        ASSERT_EQ(runReg({L"import", file}), 0);
+        for (const RegKey& read : document.keys) {
+            const std::wstring below = read.path.substr(std::wstring(L"HKEY_LOCAL_MACHINE\\").size());
+            EXPECT_TRUE(RawRegistry::KeyExists(below)) << toUtf8(below);
+            for (const RegValue& value : read.values) {
+                SCOPED_TRACE(toUtf8(value.name));
+                Kestlib500::RawValue stored;
+                ASSERT_TRUE(RawRegistry::Get(below, value.name.c_str(), stored));
+                EXPECT_EQ(stored.type, value.value.type);
+                EXPECT_EQ(regfile_test::hexOf(stored.data), regfile_test::hexOf(value.value.data));
+            }
+        }
+    }
+}

@@ -143,9 +143,10 @@ private:
                 continue;
             }
             if (!afterComma)
-                fail("the bytes of " + label + " must be separated by commas, e.g. hex:01,02,ff");
+                fail("the bytes of " + label + " must be separated by commas with no blank before one, e.g. hex:01,02,ff");
             bytes.push_back(hexByte());
-            skipBlanks();
+            // The tools take blanks before a byte and after the last one,
+            // not between a byte and its comma.
             afterComma = peek() == L',';
             if (afterComma)
                 ++pos;
