@@ -48,7 +48,7 @@ private:
         RegValue out;
         out.name = value.name;
         if (!canWriteName(value.name))
-            return skip(path, value.name, "has a name a .reg file cannot carry (a line break)");
+            return skip(path, value.name, "has a name a .reg file cannot carry (a line break, a NUL or half a surrogate pair)");
         switch (session.view.typeOf(subKey, value.name)) {
         case StoredType::Dword: {
             const std::uint32_t bits = parseDword(value.data).value_or(0);
