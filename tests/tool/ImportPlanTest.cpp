@@ -40,7 +40,7 @@ TEST(PlanImport, MapsKeysOfTheInstanceToSubKeysAndRefusesTheRest)
 
 TEST(PlanImport, RefusesAnOverlongValueName)
 {
-    RegKey k{7, Root, false, {RegValue{8, std::wstring(MaxValueNameLength + 1, L'v'), RegValue::Kind::String, L"", 0}}};
+    RegKey k{7, Root, false, {RegValue{8, std::wstring(MaxValueNameLength + 1, L'v'), false, {REG_SZ, {0, 0}}}}};
     EXPECT_THROW(planImport(RegDocument{{k}}, Root), RegFileError);
     k.values[0].name.pop_back();
     EXPECT_NO_THROW(planImport(RegDocument{{k}}, Root));

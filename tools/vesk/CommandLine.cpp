@@ -65,12 +65,19 @@ const std::vector<CommandSpec>& commands()
          "each is left out with a warning, and the command then exits 3.\n"},
         {L"import", 1, 1, {L"--from-instance"},
          "usage: vesk [--instance NAME] import FILE [--from-instance OTHER]\n"
-         "Applies a registry editor file (UTF-16LE or UTF-8, \"REGEDIT4\" too):\n"
-         "\"name\"=\"text\", \"name\"=dword:xxxxxxxx, \"name\"=- and [-key] deletions.\n"
+         "Applies a registry editor file, read as the registry's own tools read it.\n"
+         "Header \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\". Encoding:\n"
+         "UTF-16LE or UTF-8 after a byte-order mark; without one, 8-bit text, taken\n"
+         "as UTF-8 when the bytes are valid UTF-8, otherwise as Windows-1252.\n"
+         "Lines: [key], [-key], \"name\"=\"text\" (\\\\ \\\" \\n \\r escapes),\n"
+         "\"name\"=dword:xxxxxxxx, \"name\"=hex:01,02 or hex(N):.. (continued by a\n"
+         "trailing \\), \"name\"=- to delete; @ is the default value; ; and #\n"
+         "start comments.\n"
          "Every key must lie in the instance's key; --from-instance OTHER reads\n"
          "keys of instance OTHER in the file as this instance's, to copy settings.\n"
-         "The whole file is checked first: any error exits 2 with its line number\n"
-         "and nothing is written.\n"},
+         "The whole file is checked first: a line the registry tools would skip\n"
+         "as malformed, or any other error, exits 2 with its line number and\n"
+         "nothing is written.\n"},
     };
     return table;
 }

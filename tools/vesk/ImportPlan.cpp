@@ -1,8 +1,11 @@
 #include "ImportPlan.h"
 
+#include "RegSyntax.h"
 #include "Text.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 
 namespace vesk_tool {
 namespace {
@@ -57,18 +60,25 @@ ImportStep valueStep(const RegValue& value, const std::wstring& subKey)
     step.line = value.line;
     step.subKey = subKey;
     step.name = value.name;
-    switch (value.kind) {
-    case RegValue::Kind::String:
-        step.action = ImportStep::Action::SetString;
-        step.text = value.text;
-        break;
-    case RegValue::Kind::Dword:
-        step.action = ImportStep::Action::SetDword;
-        step.dword = value.dword;
-        break;
-    case RegValue::Kind::Delete:
+    if (value.remove) {
         step.action = ImportStep::Action::DeleteValue;
-        break;
+        return step;
+    }
+    // The settings hold strings and dwords only; other types wait for a
+    // store that takes raw values.
+    const Kestlib500::RawValue& raw = value.value;
+    const std::optional<std::wstring> text = raw.type == REG_SZ ? terminatedText(raw.data) : std::nullopt;
+    if (text) {
+        step.action = ImportStep::Action::SetString;
+        step.text = *text;
+    } else if (raw.type == REG_DWORD && raw.data.size() == 4) {
+        step.action = ImportStep::Action::SetDword;
+        step.dword = raw.data[0] | (raw.data[1] << 8) | (raw.data[2] << 16) | (static_cast<std::uint32_t>(raw.data[3]) << 24);
+    } else {
+        char type[16];
+        std::snprintf(type, sizeof type, "%lx", static_cast<unsigned long>(raw.type));
+        throw RegFileError(value.line, "a value of type hex(" + std::string(type) +
+                                           "), which the settings cannot hold: only strings and dwords can be imported");
     }
     return step;
 }
@@ -89,7 +99,7 @@ std::vector<ImportStep> planImport(const RegDocument& document, const std::wstri
         std::vector<ImportStep> values;
         for (const RegValue& value : key.values) {
             values.push_back(valueStep(value, subKey));
-            writesValue = writesValue || value.kind != RegValue::Kind::Delete;
+            writesValue = writesValue || !value.remove;
         }
         if (!writesValue)
             steps.push_back({ImportStep::Action::CreateKey, key.line, subKey, {}, {}, 0});

@@ -63,25 +63,13 @@ int finish(int status)
 
 #if defined(_WIN32)
 
-// A lone surrogate has no UTF-8 form, so CLI11 could not carry it unchanged.
-static bool hasLoneSurrogate(const std::wstring& text)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const wchar_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-            ++i;
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            return true;
-    }
-    return false;
-}
-
 int wmain(int argc, wchar_t** argv)
 {
     vesk_tool::prepareConsole();
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     for (const std::wstring& arg : args)
-        if (hasLoneSurrogate(arg)) {
+        // A lone surrogate has no UTF-8 form, so CLI11 could not carry it unchanged.
+        if (vesk_tool::hasUnpairedSurrogate(arg)) {
             vesk_tool::writeErrLine("vesk: an argument holds an unpaired surrogate, which no name or value may hold here");
             return vesk_tool::BadInput;
         }

@@ -26,6 +26,11 @@ public:
     {
         RegKey key;
         key.path = session.pathOf(subKey);
+        if (!canWriteKeyPath(key.path)) {
+            ++skipped;
+            writeErrLine("vesk: warning: key " + toUtf8(key.path) + " has a name a .reg file cannot carry; left out with its sub-keys");
+            return;
+        }
         for (const NamedValue& value : session.view().values(subKey))
             if (auto exported = convert(subKey, key.path, value))
                 key.values.push_back(*exported);
@@ -42,15 +47,19 @@ private:
     {
         RegValue out;
         out.name = value.name;
+        if (!canWriteName(value.name))
+            return skip(path, value.name, "has a name a .reg file cannot carry (a line break, a NUL or half a surrogate pair)");
         switch (session.view().typeOf(subKey, value.name)) {
-        case StoredType::Dword:
-            out.kind = RegValue::Kind::Dword;
-            out.dword = parseDword(value.data).value_or(0);
+        case StoredType::Dword: {
+            const std::uint32_t bits = parseDword(value.data).value_or(0);
+            out.value = {REG_DWORD, {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
+                                     static_cast<unsigned char>(bits >> 16), static_cast<unsigned char>(bits >> 24)}};
             return out;
+        }
         case StoredType::String:
             if (value.data.find_first_of(L"\r\n") != std::wstring::npos)
                 return skip(path, value.name, "holds a line break, which a .reg string cannot carry");
-            out.text = value.data;
+            out.value = {REG_SZ, Kestlib500::TextBytes(value.data.c_str())};
             return out;
         case StoredType::Other:
             break;
