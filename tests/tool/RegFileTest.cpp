@@ -57,7 +57,7 @@ TEST(RegFile, ReadsEveryEncodingAndWritesTheEditorsLayout)
         ASSERT_EQ(writeRegFile(document, RegEncoding::Utf8), Written);
         // Pinned apart from the writer, which would hide escapes kept as read.
         const RegValue& path = document.keys[0].values[1];
-        EXPECT_EQ(path.name + L"=" + path.text, L"pa\"th=C:\\data\\\"q\"");
+        EXPECT_EQ(path.name + L"=" + Kestlib500::ValueAsText(path.value), L"pa\"th=C:\\data\\\"q\"");
         EXPECT_EQ(document.keys[0].line, 4);
         EXPECT_EQ(document.keys[0].values[2].line, 7);
     }
@@ -78,7 +78,7 @@ TEST(RegFile, ReportsTheFirstProblemWithItsLine)
         {"", 1, "not a registry file"},
         {"Windows Registry Editor Version 4.00\n", 1, "not a registry file"},
         {head + "[HKLM\\K\\Su", 5, "no closing ]"},
-        {head + "\"b\"=hex:01,02\n", 5, "cannot hold"},
+        {head + "\"b\"=hex:01;02\n", 5, "hex pairs"},
         {head + "\"d\"=dword:\n", 5, "needs hex digits"},
         {head + "\"d\"=dword:12 34\n", 5, "unexpected text"},
         {head + "\"q\"=qword:1\n", 5, "unknown data"},

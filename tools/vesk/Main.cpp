@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "Failure.h"
 #include "Io.h"
+#include "Journal.h"
 #include "Library.h"
 #include "Session.h"
 #include "Text.h"
@@ -25,6 +26,7 @@ int run(const std::vector<std::wstring>& args)
         if (call.has(L"--instance"))
             settings.SetInstanceName(toWString(call.option(L"--instance")));
         Session session(settings, library.serverKey());
+        recoverInterruptedImport(session.rootOf(L""));
         return runCommand(call, session);
     } catch (const Failure& failure) {
         writeErrLine(std::string("vesk: ") + failure.what());

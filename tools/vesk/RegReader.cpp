@@ -93,22 +93,63 @@ private:
     {
         const std::wstring_view rest = text.substr(pos);
         if (peek() == L'"') {
-            value.kind = RegValue::Kind::String;
-            value.text = quotedText("string");
+            value.value.type = REG_SZ;
+            value.value.data = Kestlib500::TextBytes(quotedText("string").c_str());
         } else if (peek() == L'-') {
-            value.kind = RegValue::Kind::Delete;
+            value.remove = true;
             ++pos;
         } else if (startsWithIgnoreCase(rest, L"dword:")) {
             pos += 6;
-            value.kind = RegValue::Kind::Dword;
-            value.dword = dwordDigits();
+            const std::uint32_t bits = dwordDigits();
+            value.value.type = REG_DWORD;
+            value.value.data = {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
+                                static_cast<unsigned char>(bits >> 16), static_cast<unsigned char>(bits >> 24)};
         } else if (startsWithIgnoreCase(rest, L"hex")) {
-            const std::wstring_view type = rest.substr(0, rest.find(L':'));
-            fail(name + " has type " + toUtf8(type) +
-                 ", which the settings cannot hold: only strings (\"text\") and dwords (dword:) can be imported");
+            pos += 3;
+            value.value.type = hexType();
+            value.value.data = hexBytes();
         } else {
-            fail("unknown data for " + name + ": write \"text\", dword:0000002a, or - to delete the value");
+            fail("unknown data for " + name + ": write \"text\", dword:0000002a, hex:01,02 or - to delete the value");
         }
+    }
+
+    // hex: is REG_BINARY; hex(N): names the type code N in hex.
+    DWORD hexType()
+    {
+        DWORD type = REG_BINARY;
+        if (peek() == L'(') {
+            std::size_t digits = 0;
+            for (type = 0, ++pos; hexDigit(peek()) >= 0; ++pos, ++digits)
+                type = (type << 4) | static_cast<DWORD>(hexDigit(peek()));
+            if (digits == 0 || digits > 8 || peek() != L')')
+                fail("the type of " + name + " must be hex(N) with N in hex, e.g. hex(2)");
+            ++pos;
+        }
+        if (peek() != L':')
+            fail("expected : after the type of " + name);
+        ++pos;
+        return type;
+    }
+
+    // Byte pairs separated by commas; blanks between them are allowed.
+    std::vector<unsigned char> hexBytes()
+    {
+        std::vector<unsigned char> bytes;
+        for (skipBlanks(); pos < text.size(); skipBlanks()) {
+            if (!bytes.empty()) {
+                if (peek() != L',')
+                    fail("the bytes of " + name + " must be hex pairs separated by commas");
+                ++pos;
+                skipBlanks();
+            }
+            const int high = hexDigit(peek());
+            const int low = pos + 1 < text.size() ? hexDigit(text[pos + 1]) : -1;
+            if (high < 0 || low < 0)
+                fail("the bytes of " + name + " must be hex pairs separated by commas");
+            bytes.push_back(static_cast<unsigned char>(high << 4 | low));
+            pos += 2;
+        }
+        return bytes;
     }
 
     std::uint32_t dwordDigits()
@@ -213,13 +254,29 @@ RegDocument readRegFile(std::string_view bytes)
             document.keys.push_back(parseKeyLine(line, number));
             continue;
         }
+        // Long hex data goes on over lines that end in a backslash.
+        std::wstring joined;
+        const int first = number;
+        while (!line.empty() && line.back() == L'\\' && start <= text.size()) {
+            joined.append(line.substr(0, line.size() - 1));
+            end = std::min(text.find(L'\n', start), text.size());
+            line = trimmed(std::wstring_view(text.data() + start, end - start));
+            if (!line.empty() && line.back() == L'\r')
+                line = trimmed(line.substr(0, line.size() - 1));
+            start = end + 1;
+            ++number;
+        }
+        if (!joined.empty()) {
+            joined.append(line);
+            line = joined;
+        }
         if (line.front() != L'"' && line.front() != L'@')
             throw RegFileError(number, "expected [key], \"name\"=data, @=data or a ; comment");
         if (document.keys.empty())
             throw RegFileError(number, "a value before the first [key]: values belong under a key");
         if (document.keys.back().remove)
             throw RegFileError(number, "a value under a [-key] that is being deleted: remove the - or the value");
-        document.keys.back().values.push_back(ValueLine(line, number).parse());
+        document.keys.back().values.push_back(ValueLine(line, first).parse());
     }
     return document;
 }

@@ -23,6 +23,8 @@ public:
     // listings and .reg files show it.
     std::wstring pathOf(const std::wstring& subKey) const;
     std::wstring instance() const;
+    // The same key below HKEY_LOCAL_MACHINE, as the registry layer takes it.
+    std::wstring keyPath(const std::wstring& subKey) const { return pathOf(subKey).substr(sizeof "HKEY_LOCAL_MACHINE\\" - 1); }
 };
 
 // Runs the command of `call` (already checked by parseCommandLine) and
