@@ -87,7 +87,8 @@ public:
 
 private:
     struct Values {
-        std::set<std::wstring> names; // folded
+        std::map<std::wstring, RegValue> stored; // by folded name, as they are now
+        std::set<std::wstring> touched;          // folded names the steps change
         std::vector<RegValue> prior;
     };
 
@@ -121,25 +122,33 @@ private:
             list.push_back(key);
     }
 
+    // The key's values are read once, in one pass, and kept with the
+    // spelling the registry has for their names.
     void addValue(const ImportStep& step)
     {
-        const std::wstring keyFolded = folded(step.key);
-        auto [at, added] = values.try_emplace(keyFolded);
-        if (added)
+        auto [at, added] = values.try_emplace(folded(step.key));
+        Values& key = at->second;
+        if (added) {
             valueKeys.push_back(step.key);
-        if (!at->second.names.insert(folded(step.name)).second)
+            readValues(step.key, key);
+        }
+        const std::wstring name = folded(step.name);
+        if (!key.touched.insert(name).second)
             return;
-        if (openPath != keyFolded) {
-            open = RegistryKey::Open(step.key);
-            openPath = keyFolded;
-        }
-        RegValue prior{0, step.name, true, {}};
+        const auto stored = key.stored.find(name);
+        if (stored == key.stored.end())
+            key.prior.push_back(RegValue{0, step.name, true, {}});
+        else
+            key.prior.push_back(stored->second);
+    }
+
+    static void readValues(const std::wstring& path, Values& into)
+    {
+        const RegistryKey key = RegistryKey::Open(path);
+        std::wstring name;
         RawValue data;
-        if (open.Query(step.name.c_str(), data)) {
-            prior.remove = false;
-            prior.value = std::move(data);
-        }
-        at->second.prior.push_back(std::move(prior));
+        for (DWORD i = 0; key.ValueAt(i, name, data); ++i)
+            into.stored[folded(name)] = RegValue{0, name, false, data};
     }
 
     const std::wstring root;
@@ -147,8 +156,6 @@ private:
     std::set<std::wstring> savedKeys, removedKeys;
     std::vector<std::wstring> saved, removed, valueKeys;
     std::map<std::wstring, Values> values;
-    RegistryKey open;
-    std::wstring openPath;
 };
 
 // `bound` (HKEY_LOCAL_MACHINE\...): the journal writes nothing outside it.
