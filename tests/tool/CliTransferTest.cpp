@@ -187,6 +187,11 @@ TEST_F(Transfer, ExportRefusesToOverwriteTheStore)
         EXPECT_NE(result.err.find("is the registry store itself"), npos) << result.err;
     }
     EXPECT_EQ(readBytes(store), before);
+    // A device is written to, never replaced.
+    const ToolRun device = vesk(a, {L"export", L"--output", L"/dev/null"});
+    EXPECT_EQ(device.status, 2);
+    EXPECT_NE(device.err.find("not a regular file"), npos) << device.err;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 #endif
 

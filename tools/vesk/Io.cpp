@@ -151,6 +151,18 @@ void replaceFile(const std::wstring& path, const std::string& bytes)
         fail("replace");
 }
 
+bool isRegularOrMissing(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    Handle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return !file.valid() || GetFileType(file.get()) == FILE_TYPE_DISK;
+}
+
 bool sameFile(const std::wstring& a, const std::wstring& b)
 {
     BY_HANDLE_FILE_INFORMATION info[2];
@@ -280,6 +292,14 @@ void replaceFile(const std::wstring& path, const std::string& bytes)
     Descriptor directory(open(directoryOf(target).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY));
     if (directory.get() >= 0)
         fsync(directory.get());
+}
+
+bool isRegularOrMissing(const std::wstring& path)
+{
+    struct stat info {};
+    if (stat(toUtf8(path).c_str(), &info) != 0)
+        return errno == ENOENT;
+    return S_ISREG(info.st_mode);
 }
 
 bool sameFile(const std::wstring& a, const std::wstring& b)

@@ -36,6 +36,9 @@ std::string readFile(const std::wstring& path);
 // new ones. Failures throw Failure(StoreFailure) and remove the temporary.
 void replaceFile(const std::wstring& path, const std::string& bytes);
 
+// Whether `path` is a regular file or nothing yet: what replaceFile may replace.
+bool isRegularOrMissing(const std::wstring& path);
+
 // Whether the two paths name one existing file (device and inode natively,
 // the volume and file index on Windows).
 bool sameFile(const std::wstring& a, const std::wstring& b);

@@ -28,9 +28,14 @@ constexpr RegEncoding PlatformEncoding = RegEncoding::Utf16;
 constexpr RegEncoding PlatformEncoding = RegEncoding::Utf8;
 #endif
 
-// An export over the store would destroy every setting it holds.
-void refuseStoreFile(const std::wstring& output)
+// Only a regular file is replaced whole; an export over the store would
+// destroy every setting it holds.
+void checkOutput(const std::wstring& output)
 {
+    if (!isRegularOrMissing(output))
+        throw Failure(BadInput, "--output " + toUtf8(output) +
+                                    " is not a regular file: export writes files whole by replacing them; send the "
+                                    "export to a device through standard output instead");
 #if !defined(_WIN32)
     const std::wstring store = fromUtf8(Kestlib500::RegistryStore::FilePath());
     for (const std::wstring& file : {store, store + L"-wal", store + L"-shm", store + L"-journal"})
@@ -113,7 +118,7 @@ int exportCommand(const Invocation& call, Session& session)
     const std::wstring subKey = call.operands.empty() ? std::wstring() : call.operands[0];
     const bool toFile = call.has(L"--output");
     if (toFile)
-        refuseStoreFile(call.option(L"--output"));
+        checkOutput(call.option(L"--output"));
 
     std::vector<std::string> leftOut;
     const RegDocument document = readTree(session.keyPath(subKey), toUtf8(session.pathOf(subKey)), leftOut);
