@@ -111,6 +111,9 @@ std::string lastError()
 
 std::string readFile(const std::wstring& path)
 {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw Failure(BadInput, toUtf8(path) + " is not a regular file: import reads .reg files only");
     Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid())
