@@ -258,7 +258,7 @@ TEST_F(Transfer, ImportKilledAtAnyMomentLeavesTheTreeBeforeOrAfter)
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);
     std::uniform_int_distribution<long long> delay(0, std::chrono::duration_cast<std::chrono::microseconds>(took).count());
-    int landed = 0;
+    int landed = 0, restored = 0;
     const int rounds = Native ? 10 : 5;
     for (int round = 0; round < rounds; ++round) {
         expectOk(vesk(a, {L"import", reset.wstring()}));
@@ -271,9 +271,11 @@ TEST_F(Transfer, ImportKilledAtAnyMomentLeavesTheTreeBeforeOrAfter)
         EXPECT_EQ(next.status, 0) << next.err;
         const std::string now = snapshot(a);
         landed += now == after;
+        restored += next.err.find("restored to their state before it") != npos;
         EXPECT_TRUE(now == before || now == after) << "round " << round << ", seed " << seed << ": " << next.err;
     }
     RecordProperty("imports_landed", landed);
+    RecordProperty("journals_restored", restored);
 }
 
 #if !defined(_WIN32)
