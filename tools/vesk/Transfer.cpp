@@ -117,11 +117,11 @@ int exportCommand(const Invocation& call, Session& session)
     keepRunningPastFileSizeLimit();
     const std::wstring subKey = call.operands.empty() ? std::wstring() : call.operands[0];
     const bool toFile = call.has(L"--output");
-    if (toFile)
-        checkOutput(call.option(L"--output"));
-
     std::vector<std::string> leftOut;
     const RegDocument document = readTree(session.keyPath(subKey), toUtf8(session.pathOf(subKey)), leftOut);
+    // After the read, which makes the store when there was none yet.
+    if (toFile)
+        checkOutput(call.option(L"--output"));
     for (const std::string& why : leftOut)
         writeErrLine("vesk: warning: " + why + "; left out");
 
