@@ -47,12 +47,15 @@ std::wstring JournalFile::defaultPath()
     wchar_t data[MAX_PATH];
     const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", data, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
-        throw Failure(StoreFailure, "LOCALAPPDATA is not set, so the import journal has no place: set it to your local application data folder");
+        return std::wstring();
     return std::wstring(data, length) + L"\\halvorn\\vesk-journal.reg";
 }
 
 JournalFile JournalFile::create(const std::wstring& path, const std::string& bytes)
 {
+    if (path.empty())
+        throw Failure(StoreFailure, "LOCALAPPDATA is not set, so the import journal has no place: set it to your "
+                                    "local application data folder; nothing was changed");
     const std::wstring directory = path.substr(0, path.find_last_of(L'\\'));
     CreateDirectoryW(directory.c_str(), nullptr);
     const std::wstring fresh = path + L".new-" + std::to_wstring(GetCurrentProcessId());
@@ -77,6 +80,8 @@ JournalFile JournalFile::create(const std::wstring& path, const std::string& byt
 
 std::optional<JournalFile> JournalFile::claim(const std::wstring& path)
 {
+    if (path.empty())
+        return std::nullopt;
     const HANDLE held = openHeld(path);
     if (held == INVALID_HANDLE_VALUE)
         return std::nullopt; // none there, or a running import holds it

@@ -16,7 +16,8 @@ public:
     static JournalFile create(const std::wstring& path, const std::string& bytes);
     // The journal at `path` when there is one that no running import holds.
     static std::optional<JournalFile> claim(const std::wstring& path);
-    // %LOCALAPPDATA%\halvorn\vesk-journal.reg on Windows; natively beside the store.
+    // %LOCALAPPDATA%\halvorn\vesk-journal.reg on Windows ("" when that is
+    // not set: no journal can be kept or found); natively beside the store.
     static std::wstring defaultPath();
 
     JournalFile(JournalFile&& other) noexcept;
