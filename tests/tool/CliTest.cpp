@@ -101,16 +101,18 @@ TEST_F(VeskTool, ExportLeavesOutWhatAFileCannotCarry)
     const std::string root = Server + toUtf8(a);
     expectOk(vesk(a, {L"set", L"K", L"one", L"line", L"--type", L"string"}));
     expectOk(vesk(a, {L"set", L"K", L"two", L"line\nbreak", L"--type", L"string"}));
-    // Types the settings cannot hold, written underneath them.
-    ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + a + L"\\K", L"expand", REG_EXPAND_SZ, RawRegistry::Text(L"%TEMP%")));
-    ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + a + L"\\K", L"binary", REG_BINARY, {1, 2}));
+    // A type the settings cannot hold travels as its bytes; a name with a line break cannot travel.
+    ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + a + L"\\K", L"zbinary", REG_BINARY, {1, 2}));
+    ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + a + L"\\K", L"bro\nken", REG_BINARY, {3}));
 
     const ToolRun exported = vesk(a, {L"export", L"--encoding", L"utf8"});
     EXPECT_EQ(exported.status, 3);
-    EXPECT_EQ(exported.out, "Windows Registry Editor Version 5.00\n\n[" + root + "]\n\n[" + root + "\\K]\n\"one\"=\"line\"\n\n");
-    EXPECT_NE(exported.err.find("\"two\" of " + root + "\\K holds a line break"), npos) << exported.err;
-    EXPECT_NE(exported.err.find("3 value(s) left out"), npos) << exported.err;
-    const ToolRun read = vesk(a, {L"get", L"K", L"expand"});
+    EXPECT_EQ(exported.out, "Windows Registry Editor Version 5.00\n\n[" + root + "]\n\n[" + root +
+                                "\\K]\n\"one\"=\"line\"\n\"two\"=hex(1):6c,00,69,00,6e,00,65,00,0a,00,62,00,72,00,65,00,61,00,6b,00,00,00\n"
+                                "\"zbinary\"=hex:01,02\n\n");
+    EXPECT_NE(exported.err.find("\"bro\nken\" of " + root + "\\K has a name a .reg file cannot carry"), npos) << exported.err;
+    EXPECT_NE(exported.err.find("1 entries left out"), npos) << exported.err;
+    const ToolRun read = vesk(a, {L"get", L"K", L"zbinary"});
     EXPECT_EQ(read.status, 3);
     EXPECT_NE(read.err.find("cannot be read"), npos) << read.err;
 }
@@ -159,7 +161,7 @@ TEST_F(VeskTool, ImportsFilesWrittenByHandWholeOrNotAtAll)
             const char* why;
         } bad[] = {
             {"truncated", sound + "\"cut\"=\"unfinish", "no closing quote"},
-            {"unknown-type", sound + "\"e\"=hex(2):25,00,00,00\n", "type hex(2)"},
+            {"bad-hex", sound + "\"e\"=hex(2):25,zz\n", "expected a hex byte"},
             {"outside", sound + "[" + root + "-other\\K]\n", "is outside"},
             {"dword-range", sound + "\"big\"=dword:100000000\n", "out of range"},
         };

@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "Failure.h"
 #include "Io.h"
+#include "Journal.h"
 #include "Session.h"
 #include "Text.h"
 #include "support/registry/SResManager.h"
@@ -32,6 +33,7 @@ int run(const std::vector<std::wstring>& args)
         }
         RegistryResources resources;
         Session session(call.option(L"--instance"));
+        recoverInterruptedImport(session.rootOf(L""));
         return runCommand(call, session);
     } catch (const Failure& failure) {
         writeErrLine(std::string("vesk: ") + failure.what());
