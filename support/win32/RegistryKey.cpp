@@ -111,20 +111,16 @@ bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) cons
 {
     if (!IsOpen())
         return false;
-    DWORD nameCapacity = 0;
-    DWORD dataCapacity = 0;
-    if (RegQueryInfoKeyW(handle.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-            &nameCapacity, &dataCapacity, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    // Another process may grow the value between the sizing and the reading;
-    // then the buffers grow and the read is tried again. Never a null data
-    // buffer: the registry would report the size and copy nothing.
-    std::wstring foundName;
+    // The name buffer holds the longest name the registry allows, so only
+    // the data can be too large; then the registry says how large and the
+    // read is tried again (the value may also grow between two tries).
+    // No sizing query first: Wine answers it by scanning every value, which
+    // would make a walk of a key cost the square of its size.
+    std::wstring foundName(MaxValueNameLength + 1, L'\0');
     RawValue found;
-    for (DWORD dataSize = std::max<DWORD>(dataCapacity, 16);;) {
-        foundName.resize(nameCapacity + 1);
+    for (DWORD dataSize = 1024;;) {
         found.data.resize(dataSize);
-        DWORD nameLength = nameCapacity + 1;
+        DWORD nameLength = MaxValueNameLength + 1;
         DWORD size = dataSize;
         const LONG status = RegEnumValueW(
             handle.get(), index, &foundName[0], &nameLength, nullptr, &found.type, found.data.data(), &size);
@@ -137,7 +133,6 @@ bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) cons
         }
         if (status != ERROR_MORE_DATA)
             return false;
-        nameCapacity = std::max<DWORD>(nameCapacity * 2, MaxValueNameLength);
         dataSize = std::max(size, dataSize * 2);
     }
 }
