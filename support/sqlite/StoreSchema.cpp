@@ -3,6 +3,8 @@
 #include "support/sqlite/Statement.h"
 #include "support/sqlite/StoreError.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <unistd.h>
@@ -91,6 +93,38 @@ std::string FileUri(const std::string& file)
     return uri;
 }
 
+// A new store is made aside and linked into place whole, so that the store
+// file is never seen empty: an empty one is then no store of ours (a shell
+// redirection such as `> FILE` empties a file), and is refused rather than
+// taken for a new store. A store another process linked first is kept.
+void CreateStoreFile(const std::string& file)
+{
+    const std::string aside = file + ".new-" + std::to_string(getpid());
+    sqlite3* db = nullptr;
+    const int code = sqlite3_open_v2(aside.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    try {
+        if (code == SQLITE_NOMEM)
+            throw std::bad_alloc();
+        if (code != SQLITE_OK)
+            throw StoreError("registry store '" + file + "': cannot create it: " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code))
+                    + "; set KESTLIB_REGISTRY to a file in a writable place",
+                code);
+        EnsureSchema(db, file, false);
+    } catch (...) {
+        sqlite3_close_v2(db);
+        unlink(aside.c_str());
+        throw;
+    }
+    sqlite3_close_v2(db);
+    const bool linked = link(aside.c_str(), file.c_str()) == 0 || errno == EEXIST;
+    const int linkError = errno;
+    unlink(aside.c_str());
+    if (!linked)
+        throw StoreError("registry store '" + file + "': cannot create it: " + std::strerror(linkError)
+                + "; set KESTLIB_REGISTRY to a file in a writable place",
+            SQLITE_CANTOPEN);
+}
+
 } // namespace
 
 sqlite3* OpenStoreFile(const std::string& file, bool& readOnly)
@@ -103,6 +137,13 @@ sqlite3* OpenStoreFile(const std::string& file, bool& readOnly)
         throw StoreError("registry store '" + file + "': cannot create its directory: " + error.message()
                 + "; set KESTLIB_REGISTRY to a file in a writable place",
             SQLITE_CANTOPEN);
+
+    if (!std::filesystem::exists(file, error))
+        CreateStoreFile(file);
+    if (std::filesystem::file_size(file, error) == 0 && !error)
+        throw StoreError("registry store '" + file + "' is an empty file, not a store: it holds no settings (was it emptied, "
+                + "e.g. by a shell redirection?); restore it from a backup, or delete it to start a new store",
+            SQLITE_NOTADB);
 
     // readonly_shm: the -shm file is used if it is there, never created.
     // Without the -wal file SQLite would create it, owned by this user,

@@ -120,6 +120,12 @@ TEST_F(StoreFile, AFileThatIsNoStoreIsRefusedAndKept)
     std::ofstream(text, std::ios::binary) << std::string(8192, 'n');
     ExpectRefused(text, ReadFile(text));
 
+    // An empty file is no new store: a store is made whole beside it and
+    // linked in, so an empty one was emptied by something else.
+    const fs::path empty = directory / "emptied.db";
+    std::ofstream(empty).close();
+    ExpectRefused(empty, "");
+
     // A real SQLite database of something else is not written into either.
     const fs::path other = directory / "other.db";
     sqlite3* db = nullptr;

@@ -29,7 +29,8 @@ class OtherConnection {
 public:
     OtherConnection()
     {
-        if (sqlite3_open(RegistryStore::FilePath().c_str(), &db) != SQLITE_OK)
+        RegistryKey::Open(L""); // the store comes into being through the layer, never empty
+        if (sqlite3_open_v2(RegistryStore::FilePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
             throw std::runtime_error("cannot open the store a second time");
     }
     ~OtherConnection() { sqlite3_close(db); }
