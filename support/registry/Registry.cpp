@@ -29,6 +29,19 @@ RegistryKey& Registry::OpenedKey()
     return key;
 }
 
+bool Registry::ReadStored(const wchar_t* name, RawValue& value)
+{
+    const wchar_t* spelling = name ? name : L"";
+    if (!lastRead || lastRead->name != spelling) {
+        StoredValue read{spelling, false, RawValue()};
+        read.found = OpenedKey().Query(spelling, read.value);
+        lastRead = std::move(read);
+    }
+    if (lastRead->found)
+        value = lastRead->value;
+    return lastRead->found;
+}
+
 bool Registry::Write(const SWCharString& name, const RawValue& value)
 {
     FaultInjection::ThrowIfArmed();
@@ -52,7 +65,11 @@ bool Registry::WriteValue(const SWCharString& name, const SWCharString& value)
 bool Registry::GetType(const SWCharString& name, DWORD& type)
 {
     FaultInjection::ThrowIfArmed();
-    return OpenedKey().QueryType(name.c_str(), type);
+    RawValue value;
+    if (!ReadStored(name.c_str(), value))
+        return false;
+    type = value.type;
+    return true;
 }
 
 bool Registry::DeleteKey()

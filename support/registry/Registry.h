@@ -54,16 +54,32 @@ protected:
     RegistryKey& OpenedKey();
     // Every read calls this first: the object's snapshot, taken once.
     void BeginReading();
+    // The stored value `name` (exactly that spelling) in the object's
+    // snapshot; false, and `value` untouched, when it is missing. The value
+    // last read is kept, so a typed read's type check and its read that
+    // follows ask the registry once.
+    bool ReadStored(const wchar_t* name, RawValue& value);
 
 private:
+    struct StoredValue {
+        std::wstring name;
+        bool found = false;
+        RawValue value;
+    };
+
     bool Write(const SWCharString& name, const RawValue& value);
 
     // Ends the snapshot: a write commits at once, and reads after it see it.
-    void EndReading() { snapshot.reset(); }
+    void EndReading()
+    {
+        lastRead.reset();
+        snapshot.reset();
+    }
 
     std::wstring path;
     std::optional<RegistrySnapshot> snapshot;
     RegistryKey key;
+    std::optional<StoredValue> lastRead;
 };
 
 // Walks the values of a key in the registry's order, standing on the first

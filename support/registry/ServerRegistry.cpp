@@ -20,7 +20,7 @@ bool ServerRegistry::ReadText(const SWCharString& name, std::wstring& text)
 {
     FaultInjection::ThrowIfArmed();
     RawValue value;
-    if (!OpenedKey().Query(name.c_str(), value))
+    if (!ReadStored(name.c_str(), value))
         return false;
     text = ValueAsText(value);
     return true;
