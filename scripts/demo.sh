@@ -13,7 +13,7 @@ keep=no
 # --- what the linux preset needs (make comes as a recommendation of cmake,
 # named here so a minimal install gets it too)
 missing=()
-for package in cmake make g++ libgtest-dev libsqlite3-dev; do
+for package in cmake make g++ libgtest-dev libsqlite3-dev libcli11-dev; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if ((${#missing[@]})); then
