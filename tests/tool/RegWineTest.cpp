@@ -6,6 +6,7 @@
 #include "RegFile.h"
 #include "RegFileSummary.h"
 #include "Text.h"
+#include "ToolChild.h"
 
 #include <gtest/gtest.h>
 
@@ -17,16 +18,9 @@
 #include <iterator>
 
 using namespace vesk_tool;
+using regfile_test::counting;
 
 namespace {
-
-std::vector<unsigned char> counting(std::size_t count)
-{
-    std::vector<unsigned char> out;
-    for (std::size_t i = 1; i <= count; ++i)
-        out.push_back(static_cast<unsigned char>(i));
-    return out;
-}
 
 std::vector<unsigned char> text(const wchar_t* t) { return Kestlib500::TextBytes(t); }
 
@@ -83,26 +77,6 @@ RegDocument document(const std::wstring& path, const std::vector<Row>& values, b
     return RegDocument{{key, empty}};
 }
 
-// reg.exe from the system directory, waited for; its exit status, or -1
-// when it could not be started.
-int runReg(std::initializer_list<std::wstring> arguments)
-{
-    std::wstring command = L"reg.exe";
-    for (const std::wstring& argument : arguments)
-        command += L" \"" + argument + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(status);
-}
-
 std::wstring tempFile(const std::wstring& name)
 {
     wchar_t directory[MAX_PATH + 1];
@@ -128,7 +102,19 @@ protected:
     void TearDown() override
     {
         RawRegistry::DeleteTree(scratch);
-        DeleteFileW(file.c_str());
+        for (const std::wstring suffix : {L"", L".out", L".err"})
+            DeleteFileW((file + suffix).c_str());
+    }
+
+    // reg.exe from the system directory, waited for: its exit status.
+    int runReg(const std::vector<std::wstring>& arguments)
+    {
+        return tool_test::ToolChild(L"reg.exe", arguments, file + L".out", file + L".err").wait();
+    }
+
+    int vesk(const std::vector<std::wstring>& arguments)
+    {
+        return tool_test::ToolChild(arguments, file + L".out", file + L".err").wait();
     }
 
     std::wstring scratch;
@@ -242,4 +228,75 @@ TEST_F(RegTool, ReadsEachFormAsRegImportsIt)
             }
         }
     }
+}
+
+namespace {
+
+const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane\\";
+
+// Every key and value below `path` (below HKEY_LOCAL_MACHINE), one line
+// each, values with their type and bytes, keys relative to `path`.
+std::string tree(const std::wstring& path, const std::wstring& relative = L"")
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (path + relative).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "no key " + toUtf8(path + relative) + "\n";
+    std::string out = "[" + toUtf8(relative) + "]\n";
+    std::wstring name(16384, L'\0');
+    std::vector<unsigned char> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = static_cast<DWORD>(data.size());
+        if (RegEnumValueW(key, i, &name[0], &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+            break;
+        out += toUtf8(name.substr(0, nameLength)) + "=" + std::to_string(type) + ":" +
+               regfile_test::hexOf({data.begin(), data.begin() + size}) + "\n";
+    }
+    std::vector<std::wstring> children;
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        if (RegEnumKeyExW(key, i, &name[0], &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        children.push_back(name.substr(0, nameLength));
+    }
+    RegCloseKey(key);
+    for (const std::wstring& child : children)
+        out += tree(path, relative + L"\\" + child);
+    return out;
+}
+
+} // namespace
+
+// The tool's export of an instance holding every type, imported by reg into
+// one instance and by the tool into another: the two trees are the same,
+// value by value, and the same as the one exported.
+TEST_F(RegTool, ImportsTheToolsExportAsTheToolDoes)
+{
+    const std::wstring from = RawRegistry::UniqueName(L"vesk-reg-from"), byReg = RawRegistry::UniqueName(L"vesk-reg-by-reg"),
+                       byTool = RawRegistry::UniqueName(L"vesk-reg-by-tool");
+    for (const std::wstring sub : {L"", L"\\Sub \u00e9 \"q\" ;#[=]@"})
+        for (const regfile_test::TypedValue& value : regfile_test::everyTypeValues())
+            if (value.regImportsAsIs)
+                ASSERT_TRUE(RawRegistry::Set(ServerKey + from + sub, value.name.c_str(), value.type, value.data));
+    HKEY empty = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (ServerKey + from + L"\\Empty").c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                              &empty, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(empty);
+
+    const int exported = vesk({L"--instance", from, L"export", L"--output", file});
+    const int imported = vesk({L"--instance", byTool, L"import", file, L"--from-instance", from});
+    // reg imports into the keys the file names: those of the instance byReg.
+    const std::string bytes = replaced(readBytes(file), toUtf16le(L"\\" + from + L"]"), toUtf16le(L"\\" + byReg + L"]"));
+    std::ofstream(file.c_str(), std::ios::binary) << replaced(bytes, toUtf16le(L"\\" + from + L"\\"), toUtf16le(L"\\" + byReg + L"\\"));
+    const int regImported = runReg({L"import", file});
+    const std::string original = tree(ServerKey + from), ofReg = tree(ServerKey + byReg), ofTool = tree(ServerKey + byTool);
+    for (const std::wstring& instance : {from, byReg, byTool})
+        RawRegistry::DeleteTree(ServerKey + instance);
+
+    EXPECT_EQ(exported, 0);
+    EXPECT_EQ(imported, 0);
+    EXPECT_EQ(regImported, 0);
+    EXPECT_NE(original.find("[\\Empty]\n"), std::string::npos);
+    EXPECT_EQ(ofReg, original);
+    EXPECT_EQ(ofTool, original);
 }
