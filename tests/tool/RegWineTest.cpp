@@ -21,12 +21,16 @@ using namespace vesk_tool;
 
 namespace {
 
+const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane\\";
+
 // Values Wine's reg export writes in another form than the writer: dwords
 // of other lengths as dword:04030201 and dword:00030201, strings with a NUL
-// inside cut there, line breaks as the \n and \r escapes.
+// inside cut there, line breaks as the \n and \r escapes, a lone surrogate
+// quoted as it stands.
 bool regExportsOtherwise(const std::wstring& name)
 {
-    for (const wchar_t* other : {L"dword empty", L"dword long", L"dword short", L"sz CR", L"sz LF", L"sz NUL inside", L"sz two NULs"})
+    for (const wchar_t* other :
+         {L"dword long", L"dword short", L"sz CR", L"sz LF", L"sz lone surrogate", L"sz NUL inside", L"sz two NULs"})
         if (name == other)
             return true;
     return false;
@@ -70,6 +74,8 @@ protected:
     void TearDown() override
     {
         RawRegistry::DeleteTree(scratch);
+        for (const std::wstring& instance : instances)
+            RawRegistry::DeleteTree(ServerKey + instance);
         for (const std::wstring suffix : {L"", L".out", L".err"})
             DeleteFileW((file + suffix).c_str());
     }
@@ -88,6 +94,7 @@ protected:
     std::wstring scratch;
     std::wstring path;
     std::wstring file;
+    std::vector<std::wstring> instances; // of the tool, below ServerKey
 };
 
 } // namespace
@@ -167,8 +174,6 @@ TEST_F(RegTool, ReadsEachFormAsRegImportsIt)
 
 namespace {
 
-const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane\\";
-
 // Every key and value below `path` (below HKEY_LOCAL_MACHINE), one line
 // each, values with their type and bytes, keys relative to `path`.
 std::string tree(const std::wstring& path, const std::wstring& relative = L"")
@@ -208,10 +213,14 @@ TEST_F(RegTool, ImportsTheToolsExportAsTheToolDoes)
 {
     const std::wstring from = RawRegistry::UniqueName(L"vesk-reg-from"), byReg = RawRegistry::UniqueName(L"vesk-reg-by-reg"),
                        byTool = RawRegistry::UniqueName(L"vesk-reg-by-tool");
-    for (const std::wstring sub : {L"", L"\\Sub \u00e9 \"q\" ;#[=]@"})
-        for (const regfile_test::TypedValue& value : regfile_test::everyTypeValues())
-            if (value.regImportsAsIs)
-                ASSERT_TRUE(RawRegistry::Set(ServerKey + from + sub, value.name.c_str(), value.type, value.data));
+    instances = {from, byReg, byTool};
+    for (const std::wstring sub : {L"", L"\\Sub \u00e9 \"q\" ;#[=]@"}) {
+        for (const regfile_test::TypedValue& value : regfile_test::everyTypeValues()) {
+            if (!value.regImportsAsIs)
+                continue;
+            ASSERT_TRUE(RawRegistry::Set(ServerKey + from + sub, value.name.c_str(), value.type, value.data));
+        }
+    }
     HKEY empty = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (ServerKey + from + L"\\Empty").c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                               &empty, nullptr),
@@ -224,14 +233,11 @@ TEST_F(RegTool, ImportsTheToolsExportAsTheToolDoes)
     const std::string bytes = replaced(readBytes(file), toUtf16le(L"\\" + from + L"]"), toUtf16le(L"\\" + byReg + L"]"));
     std::ofstream(file.c_str(), std::ios::binary) << replaced(bytes, toUtf16le(L"\\" + from + L"\\"), toUtf16le(L"\\" + byReg + L"\\"));
     const int regImported = runReg({L"import", file});
-    const std::string original = tree(ServerKey + from), ofReg = tree(ServerKey + byReg), ofTool = tree(ServerKey + byTool);
-    for (const std::wstring& instance : {from, byReg, byTool})
-        RawRegistry::DeleteTree(ServerKey + instance);
-
-    EXPECT_EQ(exported, 0);
-    EXPECT_EQ(imported, 0);
-    EXPECT_EQ(regImported, 0);
+    ASSERT_EQ(exported, 0);
+    ASSERT_EQ(imported, 0);
+    ASSERT_EQ(regImported, 0);
+    const std::string original = tree(ServerKey + from);
     EXPECT_NE(original.find("[\\Empty]\n"), std::string::npos);
-    EXPECT_EQ(ofReg, original);
-    EXPECT_EQ(ofTool, original);
+    EXPECT_EQ(tree(ServerKey + byReg), original);
+    EXPECT_EQ(tree(ServerKey + byTool), original);
 }
