@@ -90,4 +90,12 @@ std::vector<unsigned char> TextBytes(const wchar_t* text)
     return bytes;
 }
 
+std::vector<unsigned char> FramedForSetValue(const std::vector<unsigned char>& data)
+{
+    // Three bytes after: a whole unit follows odd data too.
+    std::vector<unsigned char> framed(SetValueOffset + data.size() + 3, 0xFF);
+    std::copy(data.begin(), data.end(), framed.begin() + SetValueOffset);
+    return framed;
+}
+
 } // namespace Kestlib500

@@ -22,4 +22,11 @@ std::wstring ValueAsText(const RawValue& value);
 // The bytes of a REG_SZ holding `text`, its terminating NUL included.
 std::vector<unsigned char> TextBytes(const wchar_t* text);
 
+// `data` with a non-zero UTF-16 unit on either side, for RegSetValueExW to
+// read from offset SetValueOffset: Wine's adds a NUL to string-typed data
+// whose next unit (past its end) is zero, and reads the unit before data of
+// one byte, so only a framed copy is stored exactly as given.
+constexpr std::size_t SetValueOffset = 2;
+std::vector<unsigned char> FramedForSetValue(const std::vector<unsigned char>& data);
+
 } // namespace Kestlib500

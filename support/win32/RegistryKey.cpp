@@ -2,6 +2,7 @@
 #include "support/registry/RegistryKey.h"
 
 #include "support/registry/KeyPath.h"
+#include "support/registry/ValueText.h"
 
 #include <algorithm>
 
@@ -96,7 +97,8 @@ bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
 {
     if (!IsOpen() || !ValueNameFits(name))
         return false;
-    return RegSetValueExW(handle.get(), name, 0, value.type, value.data.data(),
+    const std::vector<unsigned char> framed = FramedForSetValue(value.data);
+    return RegSetValueExW(handle.get(), name, 0, value.type, framed.data() + SetValueOffset,
                static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
 }
 

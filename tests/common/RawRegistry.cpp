@@ -33,7 +33,9 @@ bool Set(const std::wstring& path, const wchar_t* name, DWORD type, const std::v
             nullptr)
         != ERROR_SUCCESS)
         return false;
-    const LONG status = RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+    const std::vector<unsigned char> framed = Kestlib500::FramedForSetValue(data);
+    const LONG status =
+        RegSetValueExW(key, name, 0, type, framed.data() + Kestlib500::SetValueOffset, static_cast<DWORD>(data.size()));
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }

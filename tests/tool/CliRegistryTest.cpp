@@ -1,18 +1,12 @@
 // What the tool finds is what the registry finds: paths it refuses, names it
 // matches, listings equal to a host's enumerations.
-#include "ToolProcess.h"
+#include "VeskTool.h"
 #include "common/HostLibrary.h"
 
 using namespace vesk_tool;
 using namespace vesk_tool_test;
 
 namespace {
-
-// The instance's keys below HKEY_LOCAL_MACHINE, for the raw registry.
-std::wstring keyOf(const std::wstring& instance, const std::wstring& subKey = L"")
-{
-    return ServerKey + L"\\" + instance + (subKey.empty() ? L"" : L"\\" + subKey);
-}
 
 bool hasValue(const std::wstring& path, const std::wstring& name)
 {
@@ -140,7 +134,7 @@ std::string hostListing(const std::wstring& instance, const std::wstring& subKey
 {
     VeskSettings& settings = HostLibrary::Settings();
     settings.SetInstanceName(WString(instance.c_str()));
-    const std::string path = Server + toUtf8(instance) + (subKey.empty() ? "" : "\\" + toUtf8(subKey));
+    const std::string path = root(instance) + (subKey.empty() ? "" : "\\" + toUtf8(subKey));
     std::string text = path + "\n";
     std::vector<std::pair<std::wstring, std::wstring>> values;
     WString name, data;

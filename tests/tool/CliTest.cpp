@@ -1,6 +1,6 @@
 // The tool's commands end to end: each status, output and message.
 #include "CommandLine.h"
-#include "ToolProcess.h"
+#include "VeskTool.h"
 
 using namespace vesk_tool;
 using namespace vesk_tool_test;
@@ -10,7 +10,7 @@ using namespace vesk_tool_test;
 TEST_F(VeskTool, EveryCommandExitsWithTheStatusOfWhatHappened)
 {
     const auto a = instance();
-    const std::string root = Server + toUtf8(a);
+    const std::string root = vesk_tool_test::root(a);
     const std::wstring text = L"h\u00e9llo \u2603 C:\\dir";
     const std::string shown = "h\xC3\xA9llo \xE2\x98\x83 C:\\dir";
     const struct {
@@ -72,33 +72,10 @@ TEST_F(VeskTool, PrintsTheLoggingPathOnlyWhenOneIsSet)
     EXPECT_NE(unset.err.find("loggingPath"), npos) << unset.err;
 }
 
-TEST_F(VeskTool, ExportThenImportReproducesTheTree)
-{
-    const auto a = instance();
-    const std::string root = Server + toUtf8(a);
-    // The settings cannot make an empty key; an import can.
-    expectOk(vesk(a, {L"import", write("empty.reg", "REGEDIT4\n[" + root + "\\Empty]\n").wstring()}));
-    expectOk(vesk(a, {L"set", L"", L"", L"default", L"--type", L"string"}));
-    expectOk(vesk(a, {L"set", L"Paths", L"data", L"C:\\dir \u00e9\U0001F600", L"--type", L"string"}));
-    expectOk(vesk(a, {L"set", L"Paths\\Deeper", L"neg", L"-1", L"--type", L"int"}));
-    const std::string original = snapshot(a);
-    for (const std::string encoding : {"utf8", "utf16"}) {
-        SCOPED_TRACE(encoding);
-        const auto b = instance();
-        const fs::path file = dir / (encoding + ".reg");
-        expectOk(vesk(a, {L"export", L"--output", file.wstring(), L"--encoding", fromUtf8(encoding)}));
-        EXPECT_EQ(readBytes(file).substr(0, 2), encoding == "utf16" ? "\xFF\xFE" : "Wi");
-        expectOk(vesk(b, {L"import", file.wstring(), L"--from-instance", a}));
-        EXPECT_EQ(snapshot(b), replaceAll(original, root, Server + toUtf8(b)));
-    }
-    // Without --encoding, the platform's own: UTF-16 where paths take backslashes.
-    EXPECT_EQ(vesk(a, {L"export"}).out.substr(0, 2), fs::path::preferred_separator == L'\\' ? "\xFF\xFE" : "Wi");
-}
-
 TEST_F(VeskTool, ExportLeavesOutWhatAFileCannotCarry)
 {
     const auto a = instance();
-    const std::string root = Server + toUtf8(a);
+    const std::string root = vesk_tool_test::root(a);
     expectOk(vesk(a, {L"set", L"K", L"one", L"line", L"--type", L"string"}));
     expectOk(vesk(a, {L"set", L"K", L"two", L"line\nbreak", L"--type", L"string"}));
     // A type the settings cannot hold travels as its bytes; a name with a line break cannot travel.
@@ -127,7 +104,7 @@ TEST_F(VeskTool, ImportsFilesWrittenByHandWholeOrNotAtAll)
             return utf16 ? "\xFF\xFE" + toUtf16le(fromUtf8(replaceAll(text, "\n", "\r\n"))) : text;
         };
         const auto a = instance();
-        const std::string root = Server + toUtf8(a);
+        const std::string root = vesk_tool_test::root(a);
         expectOk(vesk(a, {L"set", L"Net", L"Old", L"x", L"--type", L"string"}));
         expectOk(vesk(a, {L"set", L"Vault\\Deep", L"v", L"1", L"--type", L"int"}));
         // Lines apply in file order, and every key named is there afterwards.

@@ -2,16 +2,9 @@
 // an export, an import killed at a random moment, a writer beside an export,
 // files that are no settings file. Run as a user runs the tool; every test
 // works in instances of its own.
-#include "Text.h"
-#include "ToolChild.h"
-#include "common/RawRegistry.h"
-#include "support/registry/RegistryTransaction.h"
-
-#include <gtest/gtest.h>
+#include "VeskTool.h"
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <thread>
 
@@ -22,102 +15,28 @@
 #include <unistd.h>
 #endif
 
-using namespace vesk_tool;
+using namespace vesk_tool_test;
 using tool_test::ToolChild;
-namespace fs = std::filesystem;
 
 namespace {
 
-const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane";
-const std::string Server = "HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane";
-constexpr auto npos = std::string::npos;
-constexpr bool Native =
-#if defined(_WIN32)
-    false;
-#else
-    true;
-#endif
-
-std::string readBytes(const fs::path& path)
+// `[-root]` first, so importing it puts the instance into exactly this state.
+std::string treeText(const std::wstring& instance, int values, const std::string& data)
 {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::string text = "Windows Registry Editor Version 5.00\n\n[-" + root(instance) + "]\n[" + root(instance) + "\\K]\n";
+    for (int i = 0; i < values; ++i)
+        text += "\"v" + std::to_string(i) + "\"=" + data + "\n";
+    return text;
 }
-
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
-
-class Transfer : public testing::Test {
-protected:
-    void SetUp() override { fs::create_directories(dir); }
-
-    void TearDown() override
-    {
-        for (const std::wstring& name : instances)
-            RawRegistry::DeleteTree(ServerKey + L"\\" + name);
-        fs::remove_all(dir);
-    }
-
-    std::wstring instance() { return instances.emplace_back(RawRegistry::UniqueName(L"vesk-io")); }
-    std::string root(const std::wstring& instance) { return Server + "\\" + toUtf8(instance); }
-
-    fs::path write(const std::string& name, const std::string& bytes)
-    {
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-        return dir / name;
-    }
-
-    ToolRun run(const std::vector<std::wstring>& args, unsigned long fileSizeLimit = 0, const fs::path& out = {})
-    {
-        const fs::path output = out.empty() ? dir / "stdout" : out;
-        ToolChild process(args, output, dir / "stderr", fileSizeLimit);
-        const int status = process.wait();
-        return {status, out.empty() ? readBytes(output) : std::string(), readBytes(dir / "stderr")};
-    }
-
-    ToolRun vesk(const std::wstring& instance, std::vector<std::wstring> args, unsigned long fileSizeLimit = 0,
-                 const fs::path& out = {})
-    {
-        args.insert(args.begin(), {L"--instance", instance});
-        return run(args, fileSizeLimit, out);
-    }
-
-    std::string snapshot(const std::wstring& instance)
-    {
-        const ToolRun exported = vesk(instance, {L"export", L"--encoding", L"utf8"});
-        EXPECT_EQ(exported.status, 0) << exported.err;
-        return exported.out;
-    }
-
-    // `[-root]` first, so importing it puts the instance into exactly this state.
-    fs::path treeFile(const std::string& name, const std::wstring& instance, int values, const std::string& data)
-    {
-        std::string text = "Windows Registry Editor Version 5.00\n\n[-" + root(instance) + "]\n[" + root(instance) + "\\K]\n";
-        for (int i = 0; i < values; ++i)
-            text += "\"v" + std::to_string(i) + "\"=" + data + "\n";
-        return write(name, text);
-    }
-
-    static void expectOk(const ToolRun& result)
-    {
-        EXPECT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(result.err, "");
-    }
-
-    const fs::path dir = fs::temp_directory_path() / RawRegistry::UniqueName(L"vesk-io");
-    std::vector<std::wstring> instances;
-};
 
 } // namespace
 
 // Each failure exits 4 with a line that says so, and an --output file keeps
 // its old bytes with no temporary left beside it.
-TEST_F(Transfer, ExportIsNeverSilentlyShortAndKeepsTheOldFile)
+TEST_F(VeskTool, ExportIsNeverSilentlyShortAndKeepsTheOldFile)
 {
     const auto a = instance();
-    expectOk(vesk(a, {L"import", treeFile("tree.reg", a, 2000, "\"some text to fill the file\"").wstring()}));
+    expectOk(vesk(a, {L"import", write("tree.reg", treeText(a, 2000, "\"some text to fill the file\"")).wstring()}));
     const fs::path backup = write("backup.reg", "the previous backup");
 
     if (Native) {
@@ -157,7 +76,7 @@ TEST_F(Transfer, ExportIsNeverSilentlyShortAndKeepsTheOldFile)
 }
 
 #if !defined(_WIN32)
-TEST_F(Transfer, ExportRefusesToOverwriteTheStore)
+TEST_F(VeskTool, ExportRefusesToOverwriteTheStore)
 {
     const auto a = instance();
     expectOk(vesk(a, {L"set", L"K", L"v", L"1", L"--type", L"int"}));
@@ -183,7 +102,7 @@ TEST_F(Transfer, ExportRefusesToOverwriteTheStore)
 #endif
 
 // Refused before a byte is written: the tree stays as it was.
-TEST_F(Transfer, ImportRefusesWhatIsNoSettingsFileOrReachesTooFar)
+TEST_F(VeskTool, ImportRefusesWhatIsNoSettingsFileOrReachesTooFar)
 {
     const auto a = instance();
     expectOk(vesk(a, {L"set", L"K", L"v", L"1", L"--type", L"int"}));
@@ -222,11 +141,11 @@ TEST_F(Transfer, ImportRefusesWhatIsNoSettingsFileOrReachesTooFar)
 
 // Killed at any moment, an import leaves the tree as it was before or as it
 // is after, never between; under Windows the next run restores the journal.
-TEST_F(Transfer, ImportKilledAtAnyMomentLeavesTheTreeBeforeOrAfter)
+TEST_F(VeskTool, ImportKilledAtAnyMomentLeavesTheTreeBeforeOrAfter)
 {
     const auto a = instance();
-    const fs::path reset = treeFile("before.reg", a, 200, "dword:00000001");
-    std::string change = readBytes(treeFile("change.reg", a, 1500, "dword:00000002"));
+    const fs::path reset = write("before.reg", treeText(a, 200, "dword:00000001"));
+    std::string change = readBytes(write("change.reg", treeText(a, 1500, "dword:00000002")));
     change += "[" + root(a) + "\\New\\Sub]\n";
     for (int i = 0; i < 300; ++i)
         change += "\"s" + std::to_string(i) + "\"=\"new\"\n";
@@ -266,12 +185,12 @@ TEST_F(Transfer, ImportKilledAtAnyMomentLeavesTheTreeBeforeOrAfter)
 #if !defined(_WIN32)
 // A writer flips every value of one key between two states in one import
 // each; every export taken meanwhile sees one of them whole.
-TEST_F(Transfer, ExportBesideAWriterSeesOneStateOfTheStore)
+TEST_F(VeskTool, ExportBesideAWriterSeesOneStateOfTheStore)
 {
     const auto a = instance();
     const int values = 300;
-    const fs::path stateA = treeFile("a.reg", a, values, "\"A\"");
-    const fs::path stateB = treeFile("b.reg", a, values, "\"B\"");
+    const fs::path stateA = write("a.reg", treeText(a, values, "\"A\""));
+    const fs::path stateB = write("b.reg", treeText(a, values, "\"B\""));
     expectOk(vesk(a, {L"import", stateA.wstring()}));
 
     const std::string loop = "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15; do "

@@ -17,14 +17,6 @@ std::vector<unsigned char> bytes(std::initializer_list<int> list)
     return out;
 }
 
-std::vector<unsigned char> counting(std::size_t count)
-{
-    std::vector<unsigned char> out;
-    for (std::size_t i = 1; i <= count; ++i)
-        out.push_back(static_cast<unsigned char>(i));
-    return out;
-}
-
 RegValue value(const std::wstring& name, DWORD type, std::vector<unsigned char> data)
 {
     RegValue out;
@@ -33,62 +25,7 @@ RegValue value(const std::wstring& name, DWORD type, std::vector<unsigned char> 
     return out;
 }
 
-// Every registry type, in the shapes that have a plain form and in those
-// that only the hex form carries unchanged.
-RegDocument everyType()
-{
-    const auto text = [](const wchar_t* t) { return Kestlib500::TextBytes(t); };
-    RegKey key;
-    key.path = L"HKEY_LOCAL_MACHINE\\Software\\K \u00e9\U0001F600";
-    key.values = {
-        value(L"", REG_SZ, text(L"default")),
-        value(L"sz", REG_SZ, text(L"C:\\dir \"q\" \u20ac\U0001F600;#[]")),
-        value(L"sz empty", REG_SZ, text(L"")),
-        value(L"sz no bytes", REG_SZ, {}),
-        value(L"sz unterminated", REG_SZ, bytes({0x41, 0})),
-        value(L"sz odd", REG_SZ, bytes({0x41, 0, 0})),
-        value(L"sz two NULs", REG_SZ, bytes({0x41, 0, 0, 0, 0, 0})),
-        value(L"sz NUL inside", REG_SZ, bytes({0x41, 0, 0, 0, 0x42, 0, 0, 0})),
-        value(L"sz LF", REG_SZ, text(L"a\nb")),
-        value(L"sz CR", REG_SZ, text(L"a\rb")),
-        value(L"sz lone surrogate", REG_SZ, bytes({0x3D, 0xD8, 0, 0})),
-        value(L"expand", REG_EXPAND_SZ, text(L"%TEMP%\\x")),
-        value(L"none", 0, {}),
-        value(L"none bytes", 0, bytes({1, 2})),
-        value(L"binary", REG_BINARY, counting(64)),
-        value(L"binary empty", REG_BINARY, {}),
-        value(L"dword", REG_DWORD, bytes({0x2a, 0, 0, 0xff})),
-        value(L"dword short", REG_DWORD, bytes({1, 2, 3})),
-        value(L"dword long", REG_DWORD, bytes({1, 2, 3, 4, 5})),
-        value(L"dword empty", REG_DWORD, {}),
-        value(L"big endian", 5, bytes({1, 2, 3, 4})),
-        value(L"link", 6, text(L"\\Registry\\Machine")),
-        value(L"multi", REG_MULTI_SZ, bytes({0x61, 0, 0, 0, 0x62, 0, 0, 0, 0, 0})),
-        value(L"qword", REG_QWORD, counting(8)),
-        value(L"qword odd", REG_QWORD, counting(7)),
-        value(L"high type", 0xffffffff, counting(3)),
-        value(L"name \"quoted\" \\ back\\slash;#[]", REG_SZ, text(L"x")),
-        value(L"averyveryveryverylongname", REG_BINARY, counting(64)),
-    };
-    key.values.push_back(RegValue{0, L"gone", true, {}});
-    RegKey empty;
-    empty.path = key.path + L"\\Empty";
-    RegKey removed;
-    removed.path = key.path + L"\\Old";
-    removed.remove = true;
-    return RegDocument{{key, empty, removed}};
-}
-
 } // namespace
-
-TEST(RegFileRoundTrip, EveryTypeComesBackByteForByteInBothEncodings)
-{
-    const RegDocument document = everyType();
-    for (const RegEncoding encoding : {RegEncoding::Utf16, RegEncoding::Utf8}) {
-        SCOPED_TRACE(encoding == RegEncoding::Utf16 ? "UTF-16LE" : "UTF-8");
-        EXPECT_EQ(summary(readRegFile(writeRegFile(document, encoding))), summary(document));
-    }
-}
 
 // The registry editor's own layout, as its export writes these values.
 TEST(RegFileRoundTrip, WritesWhatTheRegistryEditorWrites)

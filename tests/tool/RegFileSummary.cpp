@@ -44,4 +44,46 @@ std::string dw(unsigned long bits)
                          static_cast<unsigned char>(bits >> 16), static_cast<unsigned char>(bits >> 24)});
 }
 
+std::vector<unsigned char> counting(std::size_t count)
+{
+    std::vector<unsigned char> out;
+    for (std::size_t i = 1; i <= count; ++i)
+        out.push_back(static_cast<unsigned char>(i));
+    return out;
+}
+
+std::vector<TypedValue> everyTypeValues()
+{
+    const auto text = [](const wchar_t* t) { return Kestlib500::TextBytes(t); };
+    return {
+        {L"", 1, text(L"default"), true},
+        {L"big endian", 5, {1, 2, 3, 4}, true},
+        {L"binary", 3, counting(64), true},
+        {L"binary empty", 3, {}, true},
+        {L"dword", 4, {0x2a, 0, 0, 0xff}, true},
+        {L"dword empty", 4, {}, true},
+        {L"dword long", 4, counting(5), true},
+        {L"dword short", 4, counting(3), true},
+        {L"expand", 2, text(L"%TEMP%\\x"), true},
+        {L"high type", 0xffffffff, counting(3), true},
+        {L"link", 6, text(L"\\Registry\\Machine"), true},
+        {L"multi", 7, {0x61, 0, 0, 0, 0x62, 0, 0, 0, 0, 0}, true},
+        {L"name \"quoted\" \\ back\\slash;#[]=@", 1, text(L"x"), true},
+        {L"none", 0, {}, true},
+        {L"none bytes", 0, {1, 2}, true},
+        {L"qword", 11, counting(8), true},
+        {L"qword odd", 11, counting(7), true},
+        {L"sz", 1, text(L"C:\\dir \"q\" \u20ac\U0001F600;#[]"), true},
+        {L"sz CR", 1, text(L"a\rb"), true},
+        {L"sz empty", 1, text(L""), true},
+        {L"sz LF", 1, text(L"a\nb"), true},
+        {L"sz lone surrogate", 1, {0x3D, 0xD8, 0, 0}, true},
+        {L"sz no bytes", 1, {}, false},
+        {L"sz NUL inside", 1, {0x41, 0, 0, 0, 0x42, 0, 0, 0}, true},
+        {L"sz odd", 1, {0x41, 0, 0}, false},
+        {L"sz two NULs", 1, {0x41, 0, 0, 0, 0, 0}, true},
+        {L"sz unterminated", 1, {0x41, 0}, false},
+    };
+}
+
 } // namespace regfile_test

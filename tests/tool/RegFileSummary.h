@@ -3,6 +3,7 @@
 #include "RegFile.h"
 
 #include <string>
+#include <vector>
 
 // A document as one line of text per key and value, so tests compare whole
 // documents and a failure shows what differs:
@@ -17,5 +18,18 @@ std::string hexOf(const std::vector<unsigned char>& bytes);
 // Expected values in summary form.
 std::string sz(const std::wstring& text, unsigned type = 1); // UTF-16LE with its NUL
 std::string dw(unsigned long bits);
+
+// One value of every registry type, in the shapes with a plain form and in
+// those only the hex form carries unchanged, names that need escapes and a
+// default value among them. Sorted as the registry enumerates them.
+struct TypedValue {
+    std::wstring name;
+    DWORD type;
+    std::vector<unsigned char> data;
+    bool regImportsAsIs; // false where Wine's reg import appends a NUL to string-typed data lacking one
+};
+std::vector<TypedValue> everyTypeValues();
+
+std::vector<unsigned char> counting(std::size_t count); // 01 02 03 ...
 
 } // namespace regfile_test

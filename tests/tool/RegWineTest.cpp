@@ -1,18 +1,19 @@
-// The registry's own reg tool against the .reg writer and reader: a file
-// written here and imported by reg holds every value byte for byte, and
-// reg's export of that key reads back to the same values. Runs under Wine,
-// where reg.exe is in the prefix's system32.
+// The registry's own reg tool against the .reg writer, reader and the tool:
+// reg reads what they write as they do, and they read what reg writes. Runs
+// under Wine, where reg.exe is in the prefix's system32. Wine's reg import
+// appends a NUL to string-typed hex data that lacks one (and fails on a
+// single byte), so unterminated strings stay out of these comparisons; the
+// tool's own round trip covers them.
 #include "common/RawRegistry.h"
 #include "RegFile.h"
 #include "RegFileSummary.h"
 #include "Text.h"
+#include "ToolChild.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <algorithm>
-#include <cwctype>
 #include <fstream>
 #include <iterator>
 
@@ -20,87 +21,32 @@ using namespace vesk_tool;
 
 namespace {
 
-std::vector<unsigned char> counting(std::size_t count)
+const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane\\";
+
+// Values Wine's reg export writes in another form than the writer: dwords
+// of other lengths as dword:04030201 and dword:00030201, strings with a NUL
+// inside cut there, line breaks as the \n and \r escapes, a lone surrogate
+// quoted as it stands.
+bool regExportsOtherwise(const std::wstring& name)
 {
-    std::vector<unsigned char> out;
-    for (std::size_t i = 1; i <= count; ++i)
-        out.push_back(static_cast<unsigned char>(i));
-    return out;
+    for (const wchar_t* other :
+         {L"dword long", L"dword short", L"sz CR", L"sz LF", L"sz lone surrogate", L"sz NUL inside", L"sz two NULs"})
+        if (name == other)
+            return true;
+    return false;
 }
 
-std::vector<unsigned char> text(const wchar_t* t) { return Kestlib500::TextBytes(t); }
-
-// One value, with what Wine's reg is known to do differently from Windows.
-struct Row {
-    const wchar_t* name;
-    DWORD type;
-    std::vector<unsigned char> data;
-    bool exportedFaithfully = true; // reg export writes a form that reads back the same
-    bool exportedAsWritten = true;  // ... and the same form the writer chose
-};
-
-// Wine's reg import appends a NUL to string-typed hex data that lacks one
-// (and fails on a single byte), so unterminated strings stay out of this
-// comparison; the writer's own round trip covers them. Rows sorted as the
-// registry enumerates them.
-std::vector<Row> rows()
-{
-    return {
-        {L"", REG_SZ, text(L"default")},
-        {L"big endian", 5, counting(4)},
-        {L"binary", REG_BINARY, counting(64)},
-        {L"binary empty", REG_BINARY, {}},
-        {L"dword", REG_DWORD, {0x2a, 0, 0, 0xff}},
-        {L"dword long", REG_DWORD, counting(5), false, false},  // reg export writes dword:04030201
-        {L"dword short", REG_DWORD, counting(3), false, false}, // ... and dword:00030201
-        {L"expand", REG_EXPAND_SZ, text(L"%TEMP%\\x")},
-        {L"high type", 0x12345, counting(3)},
-        {L"link", 6, text(L"\\Registry\\Machine")},
-        {L"multi", REG_MULTI_SZ, {0x61, 0, 0, 0, 0x62, 0, 0, 0, 0, 0}},
-        {L"name \"quoted\" \\ back\\slash with a long hex value", REG_BINARY, counting(40)},
-        {L"none", 0, {}},
-        {L"none bytes", 0, {1, 2}},
-        {L"qword", REG_QWORD, counting(8)},
-        {L"qword odd", REG_QWORD, counting(7)},
-        {L"sz", REG_SZ, text(L"C:\\dir \"q\" \u20ac\U0001F600;#[]")},
-        {L"sz CR", REG_SZ, text(L"a\rb"), true, false}, // reg export writes "a\rb"
-        {L"sz empty", REG_SZ, text(L"")},
-        {L"sz LF", REG_SZ, text(L"a\nb"), true, false},
-        {L"sz NUL inside", REG_SZ, {0x41, 0, 0, 0, 0x42, 0, 0, 0}, false, false}, // reg export writes "A"
-        {L"sz two NULs", REG_SZ, {0x41, 0, 0, 0, 0, 0}, false, false},
-    };
-}
-
-RegDocument document(const std::wstring& path, const std::vector<Row>& values, bool (*keep)(const Row&))
+// Every type reg imports as written, and an empty key.
+RegDocument document(const std::wstring& path)
 {
     RegKey key;
     key.path = path;
-    for (const Row& row : values)
-        if (keep(row))
-            key.values.push_back(RegValue{0, row.name, false, {row.type, row.data}});
+    for (const regfile_test::TypedValue& value : regfile_test::everyTypeValues())
+        if (value.regImportsAsIs && !regExportsOtherwise(value.name))
+            key.values.push_back(RegValue{0, value.name, false, {value.type, value.data}});
     RegKey empty;
     empty.path = path + L"\\Empty";
     return RegDocument{{key, empty}};
-}
-
-// reg.exe from the system directory, waited for; its exit status, or -1
-// when it could not be started.
-int runReg(std::initializer_list<std::wstring> arguments)
-{
-    std::wstring command = L"reg.exe";
-    for (const std::wstring& argument : arguments)
-        command += L" \"" + argument + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(status);
 }
 
 std::wstring tempFile(const std::wstring& name)
@@ -128,54 +74,36 @@ protected:
     void TearDown() override
     {
         RawRegistry::DeleteTree(scratch);
-        DeleteFileW(file.c_str());
+        for (const std::wstring& instance : instances)
+            RawRegistry::DeleteTree(ServerKey + instance);
+        for (const std::wstring suffix : {L"", L".out", L".err"})
+            DeleteFileW((file + suffix).c_str());
+    }
+
+    // reg.exe from the system directory, waited for: its exit status.
+    int runReg(const std::vector<std::wstring>& arguments)
+    {
+        return tool_test::ToolChild(L"reg.exe", arguments, file + L".out", file + L".err").wait();
+    }
+
+    int vesk(const std::vector<std::wstring>& arguments)
+    {
+        return tool_test::ToolChild(arguments, file + L".out", file + L".err").wait();
     }
 
     std::wstring scratch;
     std::wstring path;
     std::wstring file;
+    std::vector<std::wstring> instances; // of the tool, below ServerKey
 };
 
 } // namespace
-
-TEST_F(RegTool, ImportsEveryTypeAsWrittenAndExportsItReadably)
-{
-    const std::vector<Row> all = rows();
-    {
-        std::ofstream out(file.c_str(), std::ios::binary);
-        out << writeRegFile(document(path, all, [](const Row&) { return true; }), RegEncoding::Utf16);
-    }
-    ASSERT_EQ(runReg({L"import", file}), 0);
-    for (const Row& row : all) {
-        SCOPED_TRACE(toUtf8(row.name));
-        Kestlib500::RawValue stored;
-        ASSERT_TRUE(RawRegistry::Get(scratch, row.name, stored));
-        EXPECT_EQ(stored.type, row.type);
-        EXPECT_EQ(regfile_test::hexOf(stored.data), regfile_test::hexOf(row.data));
-    }
-    EXPECT_TRUE(RawRegistry::KeyExists(scratch + L"\\Empty"));
-
-    ASSERT_EQ(runReg({L"export", L"HKLM\\" + scratch, file, L"/y"}), 0);
-    // Values reg exports lossily are left out on both sides.
-    RegDocument exported = readRegFile(readBytes(file));
-    std::vector<RegValue>& values = exported.keys.at(0).values;
-    values.erase(std::remove_if(values.begin(), values.end(),
-                                [&](const RegValue& value) {
-                                    return std::any_of(all.begin(), all.end(), [&](const Row& row) {
-                                        return row.name == value.name && !row.exportedFaithfully;
-                                    });
-                                }),
-                 values.end());
-    EXPECT_EQ(regfile_test::summary(exported),
-              regfile_test::summary(document(path, all, [](const Row& row) { return row.exportedFaithfully; })));
-}
 
 // Where reg writes the same form as the writer, its export is the writer's
 // output byte for byte: layout, escapes, hex wrapping, key order.
 TEST_F(RegTool, ExportIsByteForByteWhatTheWriterWrites)
 {
-    const RegDocument same = document(path, rows(), [](const Row& row) { return row.exportedAsWritten; });
-    const std::string written = writeRegFile(same, RegEncoding::Utf16);
+    const std::string written = writeRegFile(document(path), RegEncoding::Utf16);
     {
         std::ofstream out(file.c_str(), std::ios::binary);
         out << written;
@@ -242,4 +170,74 @@ TEST_F(RegTool, ReadsEachFormAsRegImportsIt)
             }
         }
     }
+}
+
+namespace {
+
+// Every key and value below `path` (below HKEY_LOCAL_MACHINE), one line
+// each, values with their type and bytes, keys relative to `path`.
+std::string tree(const std::wstring& path, const std::wstring& relative = L"")
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (path + relative).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "no key " + toUtf8(path + relative) + "\n";
+    std::string out = "[" + toUtf8(relative) + "]\n";
+    std::wstring name(16384, L'\0');
+    std::vector<unsigned char> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = static_cast<DWORD>(data.size());
+        if (RegEnumValueW(key, i, &name[0], &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+            break;
+        out += toUtf8(name.substr(0, nameLength)) + "=" + std::to_string(type) + ":" +
+               regfile_test::hexOf({data.begin(), data.begin() + size}) + "\n";
+    }
+    std::vector<std::wstring> children;
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        if (RegEnumKeyExW(key, i, &name[0], &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        children.push_back(name.substr(0, nameLength));
+    }
+    RegCloseKey(key);
+    for (const std::wstring& child : children)
+        out += tree(path, relative + L"\\" + child);
+    return out;
+}
+
+} // namespace
+
+// The tool's export of an instance holding every type, imported by reg into
+// one instance and by the tool into another: the two trees are the same,
+// value by value, and the same as the one exported.
+TEST_F(RegTool, ImportsTheToolsExportAsTheToolDoes)
+{
+    const std::wstring from = RawRegistry::UniqueName(L"vesk-reg-from"), byReg = RawRegistry::UniqueName(L"vesk-reg-by-reg"),
+                       byTool = RawRegistry::UniqueName(L"vesk-reg-by-tool");
+    instances = {from, byReg, byTool};
+    for (const std::wstring sub : {L"", L"\\Sub \u00e9 \"q\" ;#[=]@"}) {
+        for (const regfile_test::TypedValue& value : regfile_test::everyTypeValues()) {
+            if (!value.regImportsAsIs)
+                continue;
+            ASSERT_TRUE(RawRegistry::Set(ServerKey + from + sub, value.name.c_str(), value.type, value.data));
+        }
+    }
+    HKEY empty = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (ServerKey + from + L"\\Empty").c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                              &empty, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(empty);
+
+    const int exported = vesk({L"--instance", from, L"export", L"--output", file});
+    const int imported = vesk({L"--instance", byTool, L"import", file, L"--from-instance", from});
+    // reg imports into the keys the file names: those of the instance byReg.
+    const std::string bytes = replaced(readBytes(file), toUtf16le(L"\\" + from + L"]"), toUtf16le(L"\\" + byReg + L"]"));
+    std::ofstream(file.c_str(), std::ios::binary) << replaced(bytes, toUtf16le(L"\\" + from + L"\\"), toUtf16le(L"\\" + byReg + L"\\"));
+    const int regImported = runReg({L"import", file});
+    ASSERT_EQ(exported, 0);
+    ASSERT_EQ(imported, 0);
+    ASSERT_EQ(regImported, 0);
+    const std::string original = tree(ServerKey + from);
+    EXPECT_NE(original.find("[\\Empty]\n"), std::string::npos);
+    EXPECT_EQ(tree(ServerKey + byReg), original);
+    EXPECT_EQ(tree(ServerKey + byTool), original);
 }

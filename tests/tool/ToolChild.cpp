@@ -1,6 +1,7 @@
 #include "ToolChild.h"
 
 #include <stdexcept>
+#include <string>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -36,14 +37,32 @@ HANDLE inheritable(const fs::path& path)
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// One argument as the C runtime's argument splitter reads it back unchanged,
+// quotes and backslashes included.
+std::wstring quoted(const std::wstring& text)
+{
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : text) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    return out.append(2 * backslashes, L'\\') + L"\"";
+}
+
 } // namespace
 
-ToolChild::ToolChild(const std::vector<std::wstring>& args, const fs::path& out, const fs::path& err, unsigned long)
+ToolChild::ToolChild(const fs::path& program, const std::vector<std::wstring>& args, const fs::path& out,
+                     const fs::path& err, unsigned long)
 {
-    // No argument here holds a quote or ends in a backslash.
-    std::wstring line = L"\"" + toolPath().wstring() + L"\"";
+    std::wstring line = quoted(program.wstring());
     for (const std::wstring& arg : args)
-        line += L" \"" + arg + L"\"";
+        line += L" " + quoted(arg);
     const HANDLE output = inheritable(out);
     const HANDLE error = inheritable(err);
     STARTUPINFOW start{};
@@ -57,7 +76,7 @@ ToolChild::ToolChild(const std::vector<std::wstring>& args, const fs::path& out,
     CloseHandle(output);
     CloseHandle(error);
     if (!started)
-        throw std::runtime_error("cannot start vesk.exe");
+        throw std::runtime_error("cannot start " + program.string() + ": error " + std::to_string(GetLastError()));
     CloseHandle(info.hThread);
     process = info.hProcess;
 }
@@ -95,10 +114,10 @@ fs::path toolPath()
     return fs::read_symlink("/proc/self/exe").parent_path() / "vesk";
 }
 
-ToolChild::ToolChild(const std::vector<std::wstring>& args, const fs::path& out, const fs::path& err,
-                         unsigned long fileSizeLimit)
+ToolChild::ToolChild(const fs::path& path, const std::vector<std::wstring>& args, const fs::path& out,
+                     const fs::path& err, unsigned long fileSizeLimit)
 {
-    const std::string program = toolPath().string();
+    const std::string program = path.string();
     std::vector<std::string> strings{program};
     for (const std::wstring& arg : args)
         strings.push_back(vesk_tool::toUtf8(arg));

@@ -59,10 +59,11 @@ const std::vector<CommandSpec>& commands()
          "usage: vesk [--instance NAME] export [SUBKEY] [--output FILE] [--encoding utf8|utf16]\n"
          "Writes the key (the instance's key without SUBKEY) and its subtree as a\n"
          "registry editor file (\"Windows Registry Editor Version 5.00\") to FILE,\n"
-         "or to standard output. Encoding: UTF-16LE with a byte-order mark and CRLF\n"
-         "on Windows, UTF-8 with LF on Linux, unless --encoding says otherwise.\n"
-         "Values that are neither strings nor dwords cannot be held by the settings:\n"
-         "each is left out with a warning, and the command then exits 3.\n"},
+         "or to standard output, every value type as its bytes. Encoding: UTF-16LE\n"
+         "with a byte-order mark and CRLF, as the registry editor writes; UTF-8\n"
+         "with LF with --encoding utf8. A value or key whose name holds a line\n"
+         "break cannot be written: each is left out with a warning, and the\n"
+         "command then exits 3.\n"},
         {L"import", 1, 1, {L"--from-instance"},
          "usage: vesk [--instance NAME] import FILE [--from-instance OTHER]\n"
          "Applies a registry editor file, read as the registry's own tools read it.\n"

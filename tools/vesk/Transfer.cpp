@@ -22,12 +22,6 @@ namespace {
 using Kestlib500::RegistrySnapshot;
 using Kestlib500::RegistryTransaction;
 
-#if defined(_WIN32)
-constexpr RegEncoding PlatformEncoding = RegEncoding::Utf16;
-#else
-constexpr RegEncoding PlatformEncoding = RegEncoding::Utf8;
-#endif
-
 // Only a regular file is replaced whole; an export over the store would
 // destroy every setting it holds.
 void checkOutput(const std::wstring& output)
@@ -126,7 +120,8 @@ int exportCommand(const Invocation& call, Session& session)
         writeErrLine("vesk: warning: " + why + "; left out");
 
     const std::wstring encoding = call.option(L"--encoding");
-    const RegEncoding chosen = encoding.empty() ? PlatformEncoding : encoding == L"utf16" ? RegEncoding::Utf16 : RegEncoding::Utf8;
+    // What the registry editor writes, on both builds, so its import reads it.
+    const RegEncoding chosen = encoding == L"utf8" ? RegEncoding::Utf8 : RegEncoding::Utf16;
     const std::string bytes = writeRegFile(document, chosen);
     if (toFile) {
         replaceFile(call.option(L"--output"), bytes);
