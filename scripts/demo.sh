@@ -75,7 +75,9 @@ run --instance demo set Network Port 70000x --type int   # refused, nothing writ
 
 run --instance demo list --recursive
 
-run --instance demo export --output "$work/demo.reg"
+# UTF-8 here so that the file shows on a terminal; the default is UTF-16LE,
+# as the registry editor writes.
+run --instance demo export --output "$work/demo.reg" --encoding utf8
 echo "--- $work/demo.reg"
 cat "$work/demo.reg"
 
@@ -84,7 +86,7 @@ run --instance demo-copy list --recursive
 
 echo
 echo "== round trip: demo-copy exported, its key renamed back to demo, against demo.reg"
-"$vesk" --instance demo-copy export --output "$work/copy.reg"
+"$vesk" --instance demo-copy export --output "$work/copy.reg" --encoding utf8
 if sed 's/\\Orvane\\demo-copy/\\Orvane\\demo/' "$work/copy.reg" | diff -u "$work/demo.reg" -; then
   echo "identical"
 else
