@@ -50,6 +50,8 @@ TEST_F(Cache, AnEntryHidesLaterChangesInTheRegistry)
     ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"written", 8));
     Plant(a, L"written", REG_DWORD, RawRegistry::Dword(9));
     EXPECT_EQ(settings.GetIntValue(a.c_str(), L"written", 0), 8);
+    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"written", 10));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"written", 0), 10) << "a later write replaces the entry";
 
     Plant(a, L"read", REG_SZ, RawRegistry::Text(L"first"));
     EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"read", L"").c_str(), L"first");
