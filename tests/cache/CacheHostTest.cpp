@@ -50,6 +50,8 @@ TEST_F(Cache, AnEntryHidesLaterChangesInTheRegistry)
     ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"written", 8));
     Plant(a, L"written", REG_DWORD, RawRegistry::Dword(9));
     EXPECT_EQ(settings.GetIntValue(a.c_str(), L"written", 0), 8);
+    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"written", 10));
+    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"written", 0), 10) << "a later write replaces the entry";
 
     Plant(a, L"read", REG_SZ, RawRegistry::Text(L"first"));
     EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"read", L"").c_str(), L"first");
@@ -198,9 +200,13 @@ TEST(InAFreshProcess, FillsTheSlotTable)
     EXPECT_FALSE(cached(L"extra")) << "a 26th sub-key goes uncached";
     EXPECT_EQ(settings.GetIntValue(L"extra", L"missing", 4), 4);
 
-    EXPECT_TRUE(settings.DeleteKey(L"S2"));
-    EXPECT_TRUE(cached(L"takes-the-freed-slot"));
-    EXPECT_FALSE(cached(L"full-again"));
+    // The first slot, one in the middle and the last.
+    for (int freed : {1, 13, 25}) {
+        const std::wstring subKey = L"S" + std::to_wstring(freed);
+        EXPECT_TRUE(settings.DeleteKey(subKey.c_str())) << "S" << freed;
+        EXPECT_TRUE(cached(L"takes-the-freed-slot-of-" + subKey)) << "S" << freed;
+        EXPECT_FALSE(cached(L"full-again-after-" + subKey)) << "S" << freed;
+    }
     EXPECT_EQ(settings.GetIntValue(L"S5", L"x", 0), 1) << "the others keep their entries";
 }
 

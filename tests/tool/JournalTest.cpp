@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using namespace vesk_tool;
 
 namespace {
@@ -74,4 +76,22 @@ TEST_F(PriorState, UndoesEveryKindOfChange)
         applyPlan(planImport(readRegFile(journal), L"HKEY_LOCAL_MACHINE\\" + Server, Server), quiet);
         EXPECT_EQ(dump(), before) << import.name << "\n" << writeRegFile(undo, RegEncoding::Utf8);
     }
+}
+
+// A restored journal goes: left behind, the next run would put this state
+// back again over whatever was written since.
+TEST_F(PriorState, RestoringPutsTheTreeBackAndRemovesTheJournal)
+{
+    RawRegistry::Set(root + L"\\Keep", L"v", REG_DWORD, RawRegistry::Dword(1));
+    const std::string before = dump();
+    const std::vector<ImportStep> steps = plan("[" + path + toUtf8(root.substr(Server.size() + 1)) + "\\Keep]\n\"v\"=dword:2\n");
+    Journal journal(priorState(steps, root));
+    const std::filesystem::path file(Journal::path());
+    EXPECT_TRUE(std::filesystem::exists(file));
+    Progress quiet("", 0, false);
+    applyPlan(steps, quiet);
+    ASSERT_NE(dump(), before);
+    EXPECT_TRUE(journal.restore());
+    EXPECT_EQ(dump(), before);
+    EXPECT_FALSE(std::filesystem::exists(file));
 }
