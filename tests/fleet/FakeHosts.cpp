@@ -1,0 +1,146 @@
+#include "FakeHosts.h"
+
+#include "Failure.h"
+#include "RegFile.h"
+#include "Text.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace vesk_fleet_test {
+namespace {
+
+using vesk_tool::Failure;
+
+std::set<std::string> linesOf(std::string_view regBytes)
+{
+    std::set<std::string> lines;
+    if (regBytes.empty())
+        return lines;
+    const vesk_tool::RegDocument document = vesk_tool::readRegFile(regBytes);
+    std::istringstream text(vesk_tool::writeRegFile(document, vesk_tool::RegEncoding::Utf8));
+    for (std::string line; std::getline(text, line);)
+        if (!line.empty())
+            lines.insert(line);
+    return lines;
+}
+
+} // namespace
+
+void DocumentHost::checkDocument(std::string_view regBytes)
+{
+    try {
+        vesk_tool::readRegFile(regBytes);
+    } catch (const vesk_tool::RegFileError& error) {
+        throw Failure(vesk_tool::BadInput, "fleet document:" + std::to_string(error.line) + ": " + error.what());
+    }
+}
+
+std::string DocumentHost::describeChanges(const std::wstring& instance, std::string_view regBytes)
+{
+    const std::string current = exportInstance(instance);
+    const std::set<std::string> before = linesOf(current);
+    const std::set<std::string> after = linesOf(regBytes);
+    std::string diff;
+    for (const std::string& line : before)
+        if (!after.count(line))
+            diff += "-" + line + "\n";
+    for (const std::string& line : after)
+        if (!before.count(line))
+            diff += "+" + line + "\n";
+    return diff;
+}
+
+std::string MemoryHost::exportInstance(const std::wstring& instance)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return instances[instance].document;
+}
+
+void MemoryHost::replaceInstance(const std::wstring& instance, std::string_view regBytes, std::int64_t revision)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    instances[instance] = Instance{std::string(regBytes), revision};
+    ++replacements;
+}
+
+std::optional<std::int64_t> MemoryHost::appliedRevision(const std::wstring& instance)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return instances[instance].revision;
+}
+
+void MemoryHost::set(const std::wstring& instance, std::string regBytes)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    instances[instance].document = std::move(regBytes);
+}
+
+std::filesystem::path FileHost::fileOf(const std::wstring& instance) const
+{
+    return directory / (instance + L".state");
+}
+
+std::string FileHost::read(const std::wstring& instance) const
+{
+    std::ifstream in(fileOf(instance), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void FileHost::write(const std::wstring& instance, const std::string& text)
+{
+    std::filesystem::create_directories(directory);
+    const std::filesystem::path temporary = fileOf(instance).string() + ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out.flush())
+            throw Failure(vesk_tool::StoreFailure, "cannot write " + temporary.string());
+    }
+    std::filesystem::rename(temporary, fileOf(instance));
+}
+
+std::string FileHost::exportInstance(const std::wstring& instance)
+{
+    const std::string text = read(instance);
+    const auto newline = text.find('\n');
+    return newline == std::string::npos ? std::string() : text.substr(newline + 1);
+}
+
+void FileHost::replaceInstance(const std::wstring& instance, std::string_view regBytes, std::int64_t revision)
+{
+    write(instance, std::to_string(revision) + "\n" + std::string(regBytes));
+}
+
+std::optional<std::int64_t> FileHost::appliedRevision(const std::wstring& instance)
+{
+    const std::string text = read(instance);
+    if (text.empty() || text[0] == '\n')
+        return std::nullopt;
+    return std::stoll(text.substr(0, text.find('\n')));
+}
+
+void FileHost::set(const std::wstring& instance, std::string_view regBytes)
+{
+    write(instance, "\n" + std::string(regBytes));
+}
+
+std::string sampleDocument(const std::wstring& instance, int count, const std::wstring& valuePrefix)
+{
+    vesk_tool::RegDocument document;
+    vesk_tool::RegKey key;
+    key.path = L"HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\" + instance + L"\\Fleet";
+    for (int i = 0; i < count; ++i) {
+        vesk_tool::RegValue value;
+        value.name = L"Setting" + std::to_wstring(i);
+        value.text = valuePrefix + std::to_wstring(i);
+        key.values.push_back(value);
+    }
+    document.keys.push_back(key);
+    return vesk_tool::writeRegFile(document, vesk_tool::RegEncoding::Utf16);
+}
+
+} // namespace vesk_fleet_test
