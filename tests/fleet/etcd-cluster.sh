@@ -5,7 +5,7 @@
 #
 #   etcd-cluster.sh start DIR [MEMBERS] [tls]   endpoints go to DIR/endpoints
 #   etcd-cluster.sh stop DIR
-#   etcd-cluster.sh kill DIR I | restart DIR I | leader DIR
+#   etcd-cluster.sh kill DIR I | restart DIR I | leader DIR | compact DIR
 #   etcd-cluster.sh auth DIR PASSWORD           user root, authentication on
 set -eu
 action=$1
@@ -41,8 +41,12 @@ make_certs() {
   mkdir -p "$c"
   openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=fleet-test-ca \
     -keyout "$c/ca-key.pem" -out "$c/ca.pem" 2>/dev/null
+  # The client's certificate has no CommonName: with authentication on,
+  # etcd's JSON gateway refuses one that has.
   for who in server client; do
-    openssl req -newkey rsa:2048 -nodes -subj "/CN=$who" -keyout "$c/$who-key.pem" -out "$c/$who.csr" 2>/dev/null
+    subject=/CN=$who
+    [ "$who" = client ] && subject=/O=fleet-test-client
+    openssl req -newkey rsa:2048 -nodes -subj "$subject" -keyout "$c/$who-key.pem" -out "$c/$who.csr" 2>/dev/null
     printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=serverAuth,clientAuth\n' >"$c/$who.ext"
     openssl x509 -req -in "$c/$who.csr" -CA "$c/ca.pem" -CAkey "$c/ca-key.pem" -CAcreateserial -days 2 \
       -extfile "$c/$who.ext" -out "$c/$who.pem" 2>/dev/null
@@ -123,8 +127,16 @@ case $action in
       grep -lw "${url##*:}" "$dir"/m*.ports | sed 's/.*m\([0-9]*\)\.ports/\1/'
     done | head -1
     ;;
+  compact)
+    # Compacts history up to the newest revision.
+    revision=$(ctl put fleet-test-compact x -w json | grep -o '"revision":[0-9]*' | head -1 | cut -d: -f2)
+    ctl compact "$revision" >/dev/null
+    echo "$revision"
+    ;;
   auth)
+    ctl role add root >/dev/null
     ctl user add root --new-user-password="$3" >/dev/null
+    ctl user grant-role root root >/dev/null
     ctl auth enable >/dev/null
     ;;
   *)

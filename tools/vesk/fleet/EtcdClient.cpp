@@ -115,7 +115,9 @@ json EtcdClient::callOnce(const std::string& endpoint, const std::string& path, 
         return answer;
     if (!answer.is_object())
         throw EtcdError(EtcdError::Kind::Refused, endpoint + " answered HTTP " + std::to_string(response.status) +
-                                                      " without an etcd answer: is it an etcd 3.4 client URL?");
+                                                      " without an etcd answer (\"" + response.body.substr(0, 160) +
+                                                      "\"): is it an etcd 3.4 client URL? With authentication on, "
+                                                      "the client certificate must carry no CommonName");
     const int code = answer.value("code", 0);
     const std::string message = answer.value("message", answer.value("error", std::string("no message")));
     if (code == Unavailable || code == DeadlineExceeded)

@@ -1,0 +1,204 @@
+// The fleet commands against a real 3-member etcd cluster on loopback ports.
+#include "ClusterHarness.h"
+#include "FakeHosts.h"
+#include "FleetRun.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+using namespace vesk_fleet_test;
+using vesk_fleet::FleetOptions;
+
+namespace {
+
+class FleetCluster : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { cluster = std::make_unique<EtcdCluster>(3); }
+    static void TearDownTestSuite() { cluster.reset(); }
+
+    FleetOptions on(const std::string& action, const std::string& instance)
+    {
+        return command(action, instance, cluster->endpoints());
+    }
+    std::int64_t push(MemoryHost& host, const std::string& instance)
+    {
+        const Outcome outcome = runIn(host, on("push", instance));
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        return revisionOf(outcome);
+    }
+
+    static std::unique_ptr<EtcdCluster> cluster;
+};
+
+std::unique_ptr<EtcdCluster> FleetCluster::cluster;
+
+} // namespace
+
+TEST_F(FleetCluster, PushThenPullReproducesTheTreeInAnotherStore)
+{
+    MemoryHost source;
+    MemoryHost target;
+    // Over 512 KiB: the document goes as several chunks.
+    source.set(L"copy", sampleDocument(L"copy", 30000));
+    const std::int64_t revision = push(source, "copy");
+
+    const Outcome pulled = runIn(target, on("pull", "copy"));
+    ASSERT_EQ(pulled.status, 0) << pulled.err;
+    EXPECT_EQ(target.exportInstance(L"copy"), source.exportInstance(L"copy"));
+    EXPECT_EQ(target.appliedRevision(L"copy"), revision);
+    EXPECT_NE(runIn(target, on("status", "copy")).out.find("at revision " + std::to_string(revision) + ", fleet at " +
+                                                             std::to_string(revision) + " (up to date)"),
+              std::string::npos);
+
+    // A dry run shows the one added value and changes nothing.
+    source.set(L"copy", sampleDocument(L"copy", 30001));
+    push(source, "copy");
+    FleetOptions dryRun = on("pull", "copy");
+    dryRun.dryRun = true;
+    const Outcome diff = runIn(target, dryRun);
+    EXPECT_EQ(diff.status, 0) << diff.err;
+    EXPECT_EQ(diff.out, "+\"Setting30000\"=\"v30000\"\n");
+    EXPECT_EQ(target.appliedRevision(L"copy"), revision);
+    EXPECT_EQ(target.replacements, 1);
+}
+
+TEST_F(FleetCluster, BadDocumentsAreRefusedBeforeAnythingIsPublished)
+{
+    MemoryHost host;
+    host.set(L"bad", sampleDocument(L"bad", 3));
+    const std::int64_t revision = push(host, "bad");
+    const std::string file = scratchDirectory("fleet-bad") + "/bad.reg";
+    std::ofstream(file) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=dword:zz\n";
+    FleetOptions fromFile = on("push", "bad");
+    fromFile.file = file;
+    const Outcome refused = runIn(host, fromFile);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("fleet document:4:"), std::string::npos) << refused.err;
+    MemoryHost other;
+    EXPECT_EQ(runIn(other, on("pull", "bad")).status, 0);
+    EXPECT_EQ(other.appliedRevision(L"bad"), revision);
+    std::filesystem::remove_all(std::filesystem::path(file).parent_path());
+}
+
+TEST_F(FleetCluster, IfRevisionRefusesAStalePush)
+{
+    MemoryHost first;
+    MemoryHost second;
+    first.set(L"race", sampleDocument(L"race", 5));
+    second.set(L"race", sampleDocument(L"race", 6));
+    const std::int64_t base = push(first, "race");
+
+    FleetOptions guarded = on("push", "race");
+    guarded.ifRevision = base;
+    const Outcome winner = runIn(first, guarded);
+    ASSERT_EQ(winner.status, 0) << winner.err;
+    const Outcome loser = runIn(second, guarded);
+    EXPECT_EQ(loser.status, vesk_fleet::StaleRevision);
+    EXPECT_NE(loser.err.find("it is at " + winner.out.substr(0, winner.out.size() - 1)), std::string::npos) << loser.err;
+
+    MemoryHost reader;
+    runIn(reader, on("pull", "race"));
+    EXPECT_EQ(reader.exportInstance(L"race"), first.exportInstance(L"race"));
+}
+
+TEST_F(FleetCluster, HistoryRollbackAndWhatCompactionLeaves)
+{
+    MemoryHost host;
+    std::vector<std::int64_t> revisions;
+    for (int i = 1; i <= 3; ++i) {
+        host.set(L"hist", sampleDocument(L"hist", i));
+        revisions.push_back(push(host, "hist"));
+    }
+    const Outcome history = runIn(host, on("history", "hist"));
+    EXPECT_EQ(history.status, 0);
+    EXPECT_LT(history.out.find(std::to_string(revisions[2])), history.out.find(std::to_string(revisions[0])))
+        << "newest first:\n" << history.out;
+
+    FleetOptions rollback = on("rollback", "hist");
+    rollback.toRevision = revisions[0];
+    const Outcome rolled = runIn(host, rollback);
+    ASSERT_EQ(rolled.status, 0) << rolled.err;
+    MemoryHost reader;
+    runIn(reader, on("pull", "hist"));
+    EXPECT_EQ(reader.exportInstance(L"hist"), sampleDocument(L"hist", 1));
+    EXPECT_EQ(reader.appliedRevision(L"hist"), revisionOf(rolled));
+
+    FleetOptions notAPush = on("rollback", "hist");
+    notAPush.toRevision = revisions[0] + 1;
+    EXPECT_EQ(runIn(host, notAPush).status, 1) << "a revision that wrote some other key";
+
+    cluster->compact();
+    const Outcome gone = runIn(host, rollback);
+    EXPECT_EQ(gone.status, 4);
+    EXPECT_NE(gone.err.find("compacted"), std::string::npos) << gone.err;
+    const Outcome after = runIn(host, on("history", "hist"));
+    EXPECT_NE(after.out.find("compacted away"), std::string::npos) << after.out;
+    EXPECT_EQ(after.out.find(std::to_string(revisions[0]) + " "), std::string::npos) << after.out;
+}
+
+TEST_F(FleetCluster, UnreachableEtcdLeavesTheHostAlone)
+{
+    MemoryHost host;
+    host.set(L"lonely", sampleDocument(L"lonely", 2));
+    for (const char* action : {"push", "pull", "status", "history"}) {
+        const Outcome outcome = runIn(host, command(action, "lonely", {"http://127.0.0.1:9", "127.0.0.1:1"}));
+        EXPECT_EQ(outcome.status, 4) << action;
+        EXPECT_NE(outcome.err.find("cannot be reached"), std::string::npos) << action << ": " << outcome.err;
+    }
+    EXPECT_EQ(host.replacements, 0);
+}
+
+TEST_F(FleetCluster, WatchersConvergeAndOutliveALostLeaderAndARestartedMember)
+{
+    const std::string work = scratchDirectory("fleet-watch");
+    std::vector<std::unique_ptr<Child>> watchers;
+    for (const char* store : {"/b", "/c"})
+        watchers.push_back(std::make_unique<Child>(
+            std::vector<std::string>{FLEET_FILES_TOOL, "fleet", "watch", "--instance", "conv"},
+            std::map<std::string, std::string>{{"VESK_FLEET_STORE", work + store},
+                                               {"VESK_FLEET_ENDPOINTS", cluster->endpointList()}},
+            work + store + ".log"));
+    FileHost b(work + "/b");
+    FileHost c(work + "/c");
+    MemoryHost source;
+    auto converged = [&](std::int64_t revision) {
+        return eventually([&] { return b.appliedRevision(L"conv") == revision && c.appliedRevision(L"conv") == revision; });
+    };
+    // Pushes while members fail may meet an election: the operator retries.
+    auto pushAgain = [&](int count) {
+        source.set(L"conv", sampleDocument(L"conv", count));
+        std::int64_t revision = -1;
+        eventually([&] { return (revision = revisionOf(runIn(source, on("push", "conv")))) > 0; }, 30);
+        return revision;
+    };
+
+    std::vector<std::int64_t> revisions{pushAgain(1)};
+    ASSERT_TRUE(converged(revisions.back()));
+
+    const int leader = cluster->leader();
+    cluster->kill(leader);
+    revisions.push_back(pushAgain(2));
+    ASSERT_TRUE(converged(revisions.back())) << readText(work + "/b.log");
+
+    cluster->restart(leader);
+    cluster->kill((leader + 1) % 3);
+    revisions.push_back(pushAgain(3));
+    ASSERT_TRUE(converged(revisions.back())) << readText(work + "/b.log");
+    cluster->restart((leader + 1) % 3);
+    EXPECT_EQ(b.exportInstance(L"conv"), sampleDocument(L"conv", 3));
+
+    for (std::size_t i = 0; i < watchers.size(); ++i) {
+        EXPECT_EQ(watchers[i]->terminate(), 0) << "watcher " << i;
+        const std::string log = readText(work + (i == 0 ? "/b.log" : "/c.log"));
+        for (std::int64_t revision : revisions) {
+            const std::string line = "applied revision " + std::to_string(revision) + " ";
+            EXPECT_NE(log.find(line), std::string::npos) << log;
+            EXPECT_EQ(log.find(line), log.rfind(line)) << "one line per revision:\n" << log;
+        }
+        EXPECT_NE(log.find("stopped"), std::string::npos) << log;
+    }
+    std::filesystem::remove_all(work);
+}
