@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 
 namespace vesk_fleet {
@@ -26,10 +27,11 @@ std::string readWholeFile(const std::string& path)
 std::string historyText(const std::vector<HistoryEntry>& entries, std::int64_t compactedBefore)
 {
     std::ostringstream out;
-    out << "revision  pushed at             bytes      by\n";
+    out << std::left << std::setw(10) << "revision" << std::setw(22) << "pushed at" << std::setw(10) << "bytes"
+        << "by\n";
     for (const HistoryEntry& entry : entries) {
-        out << entry.revision << std::string(entry.revision < 100000000 ? 10 - std::to_string(entry.revision).size() : 1, ' ')
-            << entry.manifest.pushedAt << "  " << entry.manifest.bytes << "  " << entry.manifest.pushedBy;
+        out << std::setw(10) << entry.revision << std::setw(22) << entry.manifest.pushedAt << std::setw(10)
+            << entry.manifest.bytes << entry.manifest.pushedBy;
         if (!entry.manifest.note.empty())
             out << " (" << entry.manifest.note << ")";
         out << "\n";

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# `vesk fleet` in a few minutes, on one machine: starts a 3-member etcd
+# cluster on loopback ports, pushes an instance from one store, runs a
+# watcher on a second store that applies a change as it is pushed, then shows
+# the history and a rollback. The stores are directories of instance files
+# (vesk-fleet-files) standing in for two hosts' registries; everything is
+# removed at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+echo "== building the fleet commands (linux preset)"
+cmake --preset linux >/dev/null
+cmake --build --preset linux --parallel "$(nproc)" --target vesk_fleet_files >/dev/null
+tool=$PWD/build/linux/bin/vesk-fleet-files
+cluster_script=$PWD/tests/fleet/etcd-cluster.sh
+
+work=$(mktemp -d)
+watcher=""
+cleanup() {
+  [[ -n $watcher ]] && kill "$watcher" 2>/dev/null || true
+  bash "$cluster_script" stop "$work/etcd" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== starting a 3-member etcd cluster on loopback ports"
+bash "$cluster_script" start "$work/etcd" 3
+export VESK_FLEET_ENDPOINTS
+VESK_FLEET_ENDPOINTS=$(cat "$work/etcd/endpoints")
+echo "VESK_FLEET_ENDPOINTS=$VESK_FLEET_ENDPOINTS"
+
+# Shows each command as typed on host "$1", then its output and status.
+on() {
+  local host=$1
+  shift
+  printf '\n[%s]$ vesk %s\n' "$host" "$*"
+  local status=0
+  VESK_FLEET_STORE=$work/$host "$tool" "$@" || status=$?
+  if ((status != 0)); then echo "(exit status $status)"; fi
+  return 0
+}
+
+# Waits (at most 30 s) for the watcher's log to show revision $1 applied.
+await() {
+  for _ in $(seq 300); do
+    grep -q "applied revision $1 " "$work/web1.log" && return 0
+    sleep 0.1
+  done
+  echo "demo: the watcher did not apply revision $1; its log:" >&2
+  cat "$work/web1.log" >&2
+  exit 1
+}
+
+echo
+echo "== host 'ops' holds instance A with 3 settings, and publishes it"
+VESK_FLEET_STORE=$work/ops "$tool" sample A 3
+first=$(VESK_FLEET_STORE=$work/ops "$tool" fleet push --instance A)
+echo "[ops]$ vesk fleet push --instance A"
+echo "$first"
+
+echo
+echo "== host 'web1' runs the watcher (as a service would)"
+VESK_FLEET_STORE=$work/web1 "$tool" fleet watch --instance A >"$work/web1.log" 2>&1 &
+watcher=$!
+await "$first"
+cat "$work/web1.log"
+on web1 fleet status --instance A
+
+echo
+echo "== 'ops' changes A (5 settings now) and pushes, guarded by the revision it saw"
+VESK_FLEET_STORE=$work/ops "$tool" sample A 5
+second=$(VESK_FLEET_STORE=$work/ops "$tool" fleet push --instance A --if-revision "$first")
+echo "[ops]$ vesk fleet push --instance A --if-revision $first"
+echo "$second"
+await "$second"
+tail -1 "$work/web1.log"
+echo "-- a second push from the same stale revision is refused:"
+on ops fleet push --instance A --if-revision "$first"
+
+echo
+echo "== history, and a rollback to the first revision"
+on ops fleet history --instance A
+third=$(VESK_FLEET_STORE=$work/ops "$tool" fleet rollback --instance A --to "$first")
+echo "[ops]$ vesk fleet rollback --instance A --to $first"
+echo "$third"
+await "$third"
+tail -1 "$work/web1.log"
+on web1 fleet status --instance A
+on ops fleet history --instance A
+
+echo
+echo "== a new host 'web2' looks before it pulls"
+VESK_FLEET_STORE=$work/web2 "$tool" sample A 4 x
+on web2 fleet pull --instance A --dry-run
+on web2 fleet pull --instance A
+on web2 fleet status --instance A
+
+echo
+echo "== stopping the watcher with SIGTERM"
+kill -TERM "$watcher"
+wait "$watcher" && echo "watcher exited with status 0"
+watcher=""
+tail -1 "$work/web1.log"
