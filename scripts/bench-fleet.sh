@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Fleet timings on a local 3-member etcd cluster: push and pull of an
+# instance of 1,000, 10,000 and 100,000 values, beside etcdctl putting the
+# same bytes in the same 512 KiB pieces (the floor: what etcd itself costs);
+# then the time from a push to a watcher having applied it, median of 20.
+# Stores are directories of instance files (vesk-fleet-files).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset linux >/dev/null
+cmake --build --preset linux --parallel "$(nproc)" --target vesk_fleet_files >/dev/null
+tool=$PWD/build/linux/bin/vesk-fleet-files
+cluster_script=$PWD/tests/fleet/etcd-cluster.sh
+
+work=$(mktemp -d)
+watcher=""
+cleanup() {
+  [[ -n $watcher ]] && kill "$watcher" 2>/dev/null || true
+  bash "$cluster_script" stop "$work/etcd" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+bash "$cluster_script" start "$work/etcd" 3
+export VESK_FLEET_ENDPOINTS
+VESK_FLEET_ENDPOINTS=$(cat "$work/etcd/endpoints")
+
+now() { date +%s%N; }
+ms() { echo $((($2 - $1) / 1000000)); }
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+runs=3
+
+printf '%-8s %10s %12s %12s %16s\n' values bytes "push ms" "pull ms" "etcdctl put ms"
+for count in 1000 10000 100000; do
+  instance=bench$count
+  VESK_FLEET_STORE=$work/source "$tool" sample "$instance" "$count"
+  push=() pull=() floor=()
+  for run in $(seq "$runs"); do
+    # A fresh value prefix each run, so every push carries new chunks.
+    VESK_FLEET_STORE=$work/source "$tool" sample "$instance" "$count" "r$run-"
+    start=$(now)
+    VESK_FLEET_STORE=$work/source "$tool" fleet push --instance "$instance" >/dev/null
+    push+=("$(ms "$start" "$(now)")")
+    start=$(now)
+    VESK_FLEET_STORE=$work/target "$tool" fleet pull --instance "$instance" >/dev/null
+    pull+=("$(ms "$start" "$(now)")")
+    # The same bytes, in the same pieces, with etcd's own client.
+    tail -n +2 "$work/source/$instance.state" >"$work/document"
+    rm -f "$work"/piece.*
+    split -b 524288 "$work/document" "$work/piece."
+    start=$(now)
+    for piece in "$work"/piece.*; do
+      ETCDCTL_API=3 etcdctl --endpoints "$VESK_FLEET_ENDPOINTS" put "floor/$run/${piece##*.}" <"$piece" >/dev/null
+    done
+    floor+=("$(ms "$start" "$(now)")")
+  done
+  bytes=$(stat -c %s "$work/document")
+  printf '%-8s %10s %12s %12s %16s\n' "$count" "$bytes" \
+    "$(printf '%s\n' "${push[@]}" | median)" "$(printf '%s\n' "${pull[@]}" | median)" \
+    "$(printf '%s\n' "${floor[@]}" | median)"
+done
+echo "(medians of $runs runs; etcdctl starts one process per piece, as an operator's script would)"
+
+echo
+echo "== push to applied by a watcher, 1,000 values, 20 pushes"
+VESK_FLEET_STORE=$work/watched "$tool" fleet watch --instance latency >"$work/watch.log" 2>&1 &
+watcher=$!
+latencies=()
+for run in $(seq 20); do
+  VESK_FLEET_STORE=$work/source "$tool" sample latency 1000 "l$run-"
+  start=$(now)
+  revision=$(VESK_FLEET_STORE=$work/source "$tool" fleet push --instance latency)
+  for _ in $(seq 2000); do
+    [[ $(head -1 "$work/watched/latency.state" 2>/dev/null) == "$revision" ]] && break
+    sleep 0.005
+  done
+  latencies+=("$(ms "$start" "$(now)")")
+done
+echo "median push-to-applied: $(printf '%s\n' "${latencies[@]}" | median) ms (min $(printf '%s\n' "${latencies[@]}" | sort -n | head -1), max $(printf '%s\n' "${latencies[@]}" | sort -n | tail -1))"
+floors=()
+for run in $(seq 20); do
+  start=$(now)
+  ETCDCTL_API=3 etcdctl --endpoints "$VESK_FLEET_ENDPOINTS" put floor/latency "$run" >/dev/null
+  floors+=("$(ms "$start" "$(now)")")
+done
+echo "floor, one etcdctl put of a small key: median $(printf '%s\n' "${floors[@]}" | median) ms"
