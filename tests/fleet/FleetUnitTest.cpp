@@ -3,15 +3,20 @@
 #include "Digest.h"
 #include "EtcdClient.h"
 #include "Failure.h"
+#include "FakeHosts.h"
+#include "FleetCommands.h"
 #include "FleetConfig.h"
 #include "FleetState.h"
 
+#include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 
 using namespace vesk_fleet;
 
@@ -238,4 +243,29 @@ TEST(FleetEtcdClient, RefusedLoginIsFinal)
         EXPECT_EQ(static_cast<int>(failure.kind), static_cast<int>(EtcdError::Kind::LoginRefused));
         EXPECT_EQ(explain(failure).find("wrong"), std::string::npos);
     }
+}
+
+TEST(FleetCommandLine, OptionsReachTheCommand)
+{
+    vesk_fleet_test::MemoryHost host;
+    host.set(L"A", vesk_fleet_test::sampleDocument(L"A", 1));
+    std::ostringstream out;
+    std::ostringstream err;
+    vesk_fleet::FleetContext context(host, out, err);
+    context.getenv = [](const char*) -> const char* { return nullptr; };
+    CLI::App app;
+    addFleetCommands(app, context);
+    const char* argv[] = {"vesk", "fleet", "push", "--instance", "A", "--endpoints",
+                          "http://127.0.0.1:9,127.0.0.1:1", "--if-revision", "7"};
+    app.parse(static_cast<int>(std::size(argv)), argv);
+    EXPECT_EQ(context.options.action, "push");
+    EXPECT_EQ(context.options.ifRevision, 7);
+    EXPECT_EQ(context.options.access.endpoints.size(), 2u);
+    EXPECT_EQ(context.status, vesk_tool::StoreFailure) << "nothing listens there: " << err.str();
+
+    CLI::App strict;
+    addFleetCommands(strict, context);
+    const char* password[] = {"vesk", "fleet", "pull", "--instance", "A", "--password", "x"};
+    EXPECT_THROW(strict.parse(static_cast<int>(std::size(password)), password), CLI::ParseError)
+        << "a password is never taken from the command line";
 }
