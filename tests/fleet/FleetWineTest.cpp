@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 using namespace vesk_fleet_test;
 
@@ -58,4 +61,32 @@ TEST(FleetWinHttp, StalePushIsRefusedAndADeadEndpointIsSkipped)
     const Outcome unreachable = runIn(host, command("pull", "wine-race", {"http://127.0.0.1:9"}));
     EXPECT_EQ(unreachable.status, 4);
     EXPECT_EQ(host.replacements, 0);
+}
+
+TEST(FleetWinHttp, AWatcherAppliesEachPushAndStopsWhenAsked)
+{
+    const auto endpoints = clusterEndpoints();
+    MemoryHost source;
+    MemoryHost watched;
+    std::atomic<bool> going{true};
+    std::ostringstream out;
+    std::ostringstream log;
+    vesk_fleet::FleetContext context(watched, out, log);
+    context.getenv = [](const char*) -> const char* { return nullptr; };
+    context.keepGoing = [&] { return going.load(); };
+    int status = -1;
+    std::thread watcher([&] { status = vesk_fleet::runFleet(command("watch", "wine-watch", endpoints), context); });
+
+    std::vector<std::int64_t> revisions;
+    for (int count = 1; count <= 2; ++count) {
+        source.set(L"wine-watch", sampleDocument(L"wine-watch", count));
+        revisions.push_back(revisionOf(runIn(source, command("push", "wine-watch", endpoints))));
+        for (int i = 0; i < 300 && watched.appliedRevision(L"wine-watch") != revisions.back(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(watched.appliedRevision(L"wine-watch"), revisions.back());
+    }
+    going = false;
+    watcher.join();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(watched.exportInstance(L"wine-watch"), source.exportInstance(L"wine-watch"));
 }

@@ -2,6 +2,7 @@
 
 #include "Text.h"
 
+#include <winsock2.h>
 #include <windows.h>
 #include <winhttp.h>
 
@@ -112,7 +113,9 @@ private:
             DWORD got = 0;
             if (!WinHttpReadData(exchange, &buffer[0], static_cast<DWORD>(buffer.size()), &got)) {
                 // A quiet stream: its session is over, which is no failure.
-                if (keepGoing && GetLastError() == ERROR_WINHTTP_TIMEOUT)
+                // (Wine reports the socket's own timeout, WSAETIMEDOUT.)
+                const DWORD error = GetLastError();
+                if (keepGoing && (error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT))
                     return;
                 throw HttpError(request.url + ": " + lastError("reading the answer"));
             }
