@@ -15,6 +15,7 @@ using nlohmann::json;
 constexpr int InvalidArgument = 3;
 constexpr int DeadlineExceeded = 4;
 constexpr int PermissionDenied = 7;
+constexpr int ResourceExhausted = 8;
 constexpr int FailedPrecondition = 9;
 constexpr int OutOfRange = 11;
 constexpr int Unavailable = 14;
@@ -120,7 +121,7 @@ json EtcdClient::callOnce(const std::string& endpoint, const std::string& path, 
                                                       "the client certificate must carry no CommonName");
     const int code = answer.value("code", 0);
     const std::string message = answer.value("message", answer.value("error", std::string("no message")));
-    if (code == Unavailable || code == DeadlineExceeded)
+    if (code == Unavailable || code == DeadlineExceeded || code == ResourceExhausted)
         throw Retry{endpoint + ": " + message};
     if (code == OutOfRange && message.find("compacted") != std::string::npos)
         throw EtcdError(EtcdError::Kind::Compacted, message);

@@ -54,7 +54,9 @@ void Watcher::applyLogged(const Published& state)
     try {
         fleet.apply(instance, state);
     } catch (const vesk_tool::Failure& failure) {
-        // The host refused the document: waiting will not change it.
+        // A store that failed may work next time; a refused document will not.
+        if (failure.code() != vesk_tool::BadInput)
+            throw;
         refused = state.revision;
         logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
                 " refused, registry unchanged: " + failure.what());
@@ -87,6 +89,11 @@ int Watcher::run()
     logLine("watching instance " + vesk_tool::toUtf8(instance) + " at " + store.client().endpoints().front() +
             (store.client().endpoints().size() > 1 ? " and others" : ""));
     long pauseMs = timing.firstPauseMs;
+    auto retryLater = [&](const std::string& why) {
+        logLine(why + "; trying again in " + std::to_string(pauseMs) + " ms");
+        pause(pauseMs);
+        pauseMs = std::min(pauseMs * 2, timing.maxPauseMs);
+    };
     while (keepGoing()) {
         try {
             session();
@@ -96,15 +103,12 @@ int Watcher::run()
                 logLine(explain(error));
                 return vesk_tool::StoreFailure;
             }
-            if (error.kind == EtcdError::Kind::Compacted)
-                continue; // the next session starts from the latest state
-            logLine(explain(error) + "; trying again in " + std::to_string(pauseMs) + " ms");
-            pause(pauseMs);
-            pauseMs = std::min(pauseMs * 2, timing.maxPauseMs);
+            if (error.kind != EtcdError::Kind::Compacted) // else the next session starts from the latest state
+                retryLater(explain(error));
+        } catch (const vesk_tool::Failure& error) {
+            retryLater(std::string("the registry refused the change: ") + error.what());
         } catch (const std::invalid_argument& error) {
-            logLine(std::string(error.what()) + "; trying again in " + std::to_string(pauseMs) + " ms");
-            pause(pauseMs);
-            pauseMs = std::min(pauseMs * 2, timing.maxPauseMs);
+            retryLater(error.what());
         }
     }
     logLine("stopped");
