@@ -202,3 +202,28 @@ TEST_F(FleetCluster, WatchersConvergeAndOutliveALostLeaderAndARestartedMember)
     }
     std::filesystem::remove_all(work);
 }
+
+TEST_F(FleetCluster, ADamagedChunkIsRefusedBeforeTheHostIsTouched)
+{
+    MemoryHost source;
+    source.set(L"damaged", sampleDocument(L"damaged", 30000));
+    push(source, "damaged");
+    vesk_fleet::EtcdSettings settings;
+    settings.endpoints = cluster->endpoints();
+    vesk_fleet::EtcdClient etcd(settings, vesk_fleet::makeHttpClient({}));
+    vesk_fleet::FleetStore store(etcd, "vesk/fleet");
+    const auto state = store.read("damaged");
+    ASSERT_TRUE(state);
+    ASSERT_GT(state->manifest.chunks.size(), 1u);
+    etcd.put("vesk/fleet/chunks/" + state->manifest.chunks[1], "not the bytes named");
+
+    MemoryHost target;
+    const Outcome pulled = runIn(target, on("pull", "damaged"));
+    EXPECT_EQ(pulled.status, 4);
+    EXPECT_NE(pulled.err.find("push the instance again"), std::string::npos) << pulled.err;
+    EXPECT_EQ(target.replacements, 0);
+
+    push(source, "damaged");
+    EXPECT_EQ(runIn(target, on("pull", "damaged")).status, 0) << "pushing again mends the chunk";
+    EXPECT_EQ(target.exportInstance(L"damaged"), source.exportInstance(L"damaged"));
+}

@@ -8,6 +8,10 @@
 #include <ctime>
 #include <stdexcept>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 namespace vesk_fleet {
 namespace {
 
@@ -29,12 +33,24 @@ std::string utcNow()
     return text;
 }
 
+// user@host, for the history's "who pushed it".
 std::string whoAmI()
 {
+    std::string user = "unknown";
     for (const char* name : {"USER", "USERNAME", "LOGNAME"})
-        if (const char* value = std::getenv(name))
-            return value;
-    return "unknown";
+        if (const char* value = std::getenv(name)) {
+            user = value;
+            break;
+        }
+#if defined(_WIN32)
+    const char* host = std::getenv("COMPUTERNAME");
+    return host ? user + "@" + host : user;
+#else
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0)
+        return user;
+    return user + "@" + host;
+#endif
 }
 
 } // namespace
@@ -113,8 +129,10 @@ std::optional<std::int64_t> FleetStore::publish(const std::string& instance, con
         const std::string chunk = document.substr(at, ChunkBytes);
         const std::string digest = sha256Hex(chunk);
         const std::string key = prefix + "/chunks/" + digest;
-        // Content-addressed: a chunk already there holds these very bytes.
-        if (!etcd.get(key).found)
+        // Content-addressed: a chunk already there holds these bytes unless
+        // damaged, and writing it again would only grow etcd's history.
+        const KeyValue stored = etcd.get(key);
+        if (!stored.found || stored.value != chunk)
             etcd.put(key, chunk);
         manifest.chunks.push_back(digest);
     }
