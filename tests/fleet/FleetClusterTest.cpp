@@ -9,6 +9,11 @@
 #include <fstream>
 #include <memory>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace vesk_fleet_test;
 using vesk_fleet::FleetOptions;
 
@@ -148,6 +153,21 @@ TEST_F(FleetCluster, UnreachableEtcdLeavesTheHostAlone)
         EXPECT_EQ(outcome.status, 4) << action;
         EXPECT_NE(outcome.err.find("cannot be reached"), std::string::npos) << action << ": " << outcome.err;
     }
+
+    // A member that accepts connections and never answers: the timeout.
+    const int silent = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size);
+    const std::string endpoint = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const Outcome timedOut = runIn(host, command("pull", "lonely", {endpoint}), {{"VESK_FLEET_TIMEOUT_MS", "300"}});
+    EXPECT_EQ(timedOut.status, 4);
+    EXPECT_NE(timedOut.err.find("imeout"), std::string::npos) << timedOut.err;
+    close(silent);
     EXPECT_EQ(host.replacements, 0);
 }
 
