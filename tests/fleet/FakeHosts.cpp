@@ -130,17 +130,14 @@ void FileHost::set(const std::wstring& instance, std::string_view regBytes)
 
 std::string sampleDocument(const std::wstring& instance, int count, const std::wstring& valuePrefix)
 {
-    vesk_tool::RegDocument document;
-    vesk_tool::RegKey key;
-    key.path = L"HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\" + instance + L"\\Fleet";
-    for (int i = 0; i < count; ++i) {
-        vesk_tool::RegValue value;
-        value.name = L"Setting" + std::to_wstring(i);
-        value.text = valuePrefix + std::to_wstring(i);
-        key.values.push_back(value);
-    }
-    document.keys.push_back(key);
-    return vesk_tool::writeRegFile(document, vesk_tool::RegEncoding::Utf16);
+    // Written out as the registry editor writes it, so it depends on no
+    // model of the format.
+    std::wstring text = L"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\" +
+                        instance + L"\\Fleet]\r\n";
+    for (int i = 0; i < count; ++i)
+        text += L"\"Setting" + std::to_wstring(i) + L"\"=\"" + valuePrefix + std::to_wstring(i) + L"\"\r\n";
+    text += L"\r\n";
+    return "\xFF\xFE" + vesk_tool::toUtf16le(text);
 }
 
 } // namespace vesk_fleet_test

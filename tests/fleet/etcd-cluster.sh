@@ -17,7 +17,9 @@ listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 free_port() {
   local port
   for _ in $(seq 200); do
-    port=$((20000 + RANDOM % 40000))
+    # Below Linux's ephemeral range (32768 up), where outgoing connections
+    # could hold a port between this check and etcd's bind.
+    port=$((20000 + RANDOM % 12000))
     if ! listening "$port" && ! grep -qs ":$port\b" "$dir"/ports; then
       echo "$port" >>"$dir/ports"
       echo "$port"
@@ -33,7 +35,7 @@ ctl() {
   if [ -f "$dir/tls" ]; then
     tls=(--cacert "$dir/certs/ca.pem" --cert "$dir/certs/client.pem" --key "$dir/certs/client-key.pem")
   fi
-  ETCDCTL_API=3 etcdctl --dial-timeout=2s --command-timeout=5s "${tls[@]}" --endpoints "$(cat "$dir/endpoints")" "$@"
+  ETCDCTL_API=3 etcdctl --dial-timeout="${CLUSTER_DIAL_TIMEOUT:-2s}" --command-timeout="${CLUSTER_COMMAND_TIMEOUT:-5s}" "${tls[@]}" --endpoints "$(cat "$dir/endpoints")" "$@"
 }
 
 make_certs() {
@@ -61,11 +63,13 @@ run_member() {
 }
 
 wait_healthy() {
-  for _ in $(seq 60); do
-    if ctl endpoint health >/dev/null 2>&1; then return 0; fi
-    sleep 0.5
+  local until=$((SECONDS + 30))
+  while ((SECONDS < until)); do
+    if CLUSTER_DIAL_TIMEOUT=1s CLUSTER_COMMAND_TIMEOUT=2s ctl endpoint health >/dev/null 2>&1; then return 0; fi
+    sleep 0.3
   done
-  echo "etcd-cluster: not healthy after 30 s; see $dir/m*.log" >&2
+  echo "etcd-cluster: not healthy after 30 s; the members' last words:" >&2
+  tail -n 5 "$dir"/m*.log >&2
   return 1
 }
 
