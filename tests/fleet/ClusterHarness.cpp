@@ -47,7 +47,12 @@ bool eventually(const std::function<bool()>& condition, int seconds)
 EtcdCluster::EtcdCluster(int members, bool tls) : directory(scratchDirectory("fleet-etcd"))
 {
     running = true;
-    script("start " + directory + " " + std::to_string(members) + (tls ? " tls" : ""));
+    try {
+        script("start " + directory + " " + std::to_string(members) + (tls ? " tls" : ""));
+    } catch (...) {
+        stop(); // no destructor runs for a constructor that throws
+        throw;
+    }
 }
 
 EtcdCluster::~EtcdCluster()

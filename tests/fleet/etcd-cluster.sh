@@ -109,12 +109,17 @@ case $action in
       for f in "$dir"/m*.pid; do kill -9 "$(cat "$f")" 2>/dev/null || true; done
     ) >/dev/null 2>&1 </dev/null &
     echo $! >"$dir/watchdog.pid"
-    wait_healthy
+    wait_healthy || { "$0" stop "$dir"; exit 1; }
     ;;
   stop)
-    for f in "$dir"/m*.pid "$dir"/watchdog.pid; do
+    for f in "$dir"/m*.pid; do
       [ -f "$f" ] && kill -9 "$(cat "$f")" 2>/dev/null || true
     done
+    if [ -f "$dir/watchdog.pid" ]; then
+      watchdog=$(cat "$dir/watchdog.pid")
+      # shellcheck disable=SC2046
+      kill $(pgrep -P "$watchdog") "$watchdog" 2>/dev/null || true
+    fi
     sleep 0.2
     rm -rf "$dir"
     ;;
