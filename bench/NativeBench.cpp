@@ -32,6 +32,7 @@ void cached_GetStringValue(benchmark::State& state) { Measure(state, [] { return
 void floor_cached_read(benchmark::State& state) { Measure(state, [] { return scenarios->FloorRead(); }); }
 void registry_GetIntValue(benchmark::State& state) { Measure(state, [] { return scenarios->RegistryGetInt(); }); }
 void raw_registry_read(benchmark::State& state) { Measure(state, [] { return scenarios->RawRead(); }); }
+void point_select(benchmark::State& state) { Measure(state, [] { return scenarios->PointSelect(); }); }
 void SetIntValue(benchmark::State& state) { Measure(state, [] { return scenarios->SetInt(); }); }
 void FindOrCreateSlot_full_table(benchmark::State& state)
 {
@@ -43,6 +44,7 @@ BENCHMARK(cached_GetStringValue);
 BENCHMARK(floor_cached_read);
 BENCHMARK(registry_GetIntValue);
 BENCHMARK(raw_registry_read);
+BENCHMARK(point_select);
 BENCHMARK(SetIntValue);
 BENCHMARK(FindOrCreateSlot_full_table);
 BENCHMARK(cached_GetIntValue)->Name("cached_GetIntValue_2_threads")->Threads(2)->UseRealTime();
@@ -79,6 +81,8 @@ int main(int argc, char** argv)
         MedianReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         PrintRatios(reporter.medians, "native store", 30);
+        PrintRatio(reporter.medians, "registry GetIntValue / one point SELECT", "registry_GetIntValue", "point_select",
+            "at most 2");
         scenarios = nullptr;
     }
     benchmark::Shutdown();

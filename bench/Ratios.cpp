@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-namespace {
-
 void PrintRatio(const std::map<std::string, double>& medians, const char* label, const char* over,
     const char* under, const char* target)
 {
@@ -13,8 +11,6 @@ void PrintRatio(const std::map<std::string, double>& medians, const char* label,
         return;
     std::printf("%-46s %10.2f   %s\n", label, top->second / bottom->second, target);
 }
-
-} // namespace
 
 void PrintRatios(const std::map<std::string, double>& medians, const char* backEnd, double uncachedToCachedTarget)
 {

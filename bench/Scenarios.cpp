@@ -61,6 +61,10 @@ public:
             SQLITE_PREPARE_PERSISTENT, &queryType, nullptr);
         sqlite3_prepare_v3(db, "SELECT type, data FROM registry_values WHERE key = ?1 AND fold = ?2", -1,
             SQLITE_PREPARE_PERSISTENT, &queryValue, nullptr);
+        sqlite3_prepare_v3(db,
+            "SELECT v.type, v.data FROM registry_values v JOIN registry_keys k ON v.key = k.id "
+            "WHERE k.path = ?1 AND v.fold = ?2",
+            -1, SQLITE_PREPARE_PERSISTENT, &pointSelect, nullptr);
         foldedPath = Kestlib500::FoldedPath(UncachedPath);
         foldedName = Kestlib500::FoldedName(L"port");
     }
@@ -69,6 +73,7 @@ public:
         sqlite3_finalize(findKey);
         sqlite3_finalize(queryType);
         sqlite3_finalize(queryValue);
+        sqlite3_finalize(pointSelect);
         sqlite3_close(db);
     }
 
@@ -93,8 +98,22 @@ public:
         return value;
     }
 
+    // The least any store can do: one prepared statement finding the value
+    // row by key path and name.
+    int PointSelect()
+    {
+        sqlite3_bind_blob(pointSelect, 1, foldedPath.data(), static_cast<int>(foldedPath.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(pointSelect, 2, foldedName.data(), static_cast<int>(foldedName.size()), SQLITE_TRANSIENT);
+        sqlite3_step(pointSelect);
+        int value = 0;
+        std::memcpy(&value, sqlite3_column_blob(pointSelect, 1), sizeof value);
+        sqlite3_reset(pointSelect);
+        return value;
+    }
+
 private:
     sqlite3* db = nullptr;
+    sqlite3_stmt* pointSelect = nullptr;
     sqlite3_stmt* findKey = nullptr;
     sqlite3_stmt* queryType = nullptr;
     sqlite3_stmt* queryValue = nullptr;
@@ -149,5 +168,9 @@ __attribute__((noinline)) int FloorLookup(
 int Scenarios::FloorRead() { return FloorLookup(floorLock.get(), floorMap, CachedKey, L"port"); }
 
 int Scenarios::RawRead() { return raw->Read(); }
+
+#if !defined(_WIN32)
+int Scenarios::PointSelect() { return raw->PointSelect(); }
+#endif
 
 int Scenarios::FindSlotInFullTable() { return fullTable.FindOrCreateSlot(WString(L"absent")); }

@@ -30,6 +30,10 @@ public:
     // query the type, query the value, close (advapi32); or the same
     // statements against the store.
     int RawRead();
+#if !defined(_WIN32)
+    // One prepared SELECT of the value row by key path and name.
+    int PointSelect();
+#endif
     // A lookup of a sub-key that has no slot in a full table.
     int FindSlotInFullTable();
 

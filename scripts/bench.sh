@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
 # The cache's benchmark tables: Google Benchmark on the native store, then
-# the timing program under Wine. Each prints medians and the ratios the
+# the timing program under Wine; then the tool's scale table (bench/scale.sh),
+# each vesk figure beside its peer. Each prints medians and the ratios the
 # targets are stated in; run it on a quiet machine and read the ratios.
+# `scripts/bench.sh scale [native|wine]` prints the scale table alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = scale ]; then
+  shift
+  exec bench/scale.sh "$@"
+fi
 
 echo "== native (linux preset)"
 cmake --preset linux >/dev/null
@@ -20,5 +27,10 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target vesk_wine_timing
 prefix=$PWD/build/windows/wineprefix
 sh cmake/wine-prefix.sh start "$prefix"
-trap 'sh cmake/wine-prefix.sh stop "$prefix"' EXIT
-WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64 build/windows/bin/vesk_wine_timing.exe
+WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64 build/windows/bin/vesk_wine_timing.exe || status=$?
+sh cmake/wine-prefix.sh stop "$prefix"
+[ "${status:-0}" = 0 ] || exit "$status"
+
+echo
+echo "== the vesk tool at scale"
+bench/scale.sh

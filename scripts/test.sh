@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ googletest libgtest-dev libsqlite3-dev libbenchmark-dev mingw-w64 wine64)
+packages=(cmake make g++ googletest libgtest-dev libsqlite3-dev libbenchmark-dev mingw-w64 wine64 sqlite3 libcli11-dev nlohmann-json3-dev libcurl4-openssl-dev etcd-server etcd-client openssl)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

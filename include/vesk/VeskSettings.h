@@ -17,6 +17,10 @@
 // Strings: every WString argument is taken by value and owned by the
 // operation; every WString result is a fresh copy the caller owns; WString&
 // parameters are written only when the operation returns true.
+//
+// What a host may catch: BadKeyTypeError (below); std::runtime_error when the
+// registry or its store fails (what() says what failed and what to do); and
+// std::bad_alloc when memory runs out. Nothing else is thrown.
 class VeskSettings {
 public:
     // Thrown by the typed reads when the value is stored under another

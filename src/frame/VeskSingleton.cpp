@@ -1,9 +1,9 @@
 // The two exports: the process-wide settings object and the server key path.
 #include "vesk/Vesk.h"
 
-#include "cache/CriticalSection.h"
 #include "cache/CriticalSectionGuard.h"
 #include "cache/VeskCachedSettings.h"
+#include "frame/CreationLock.h"
 
 namespace {
 
@@ -15,12 +15,15 @@ const wchar_t* const fullVeskRegistryKey = L"Software\\Halvorn\\Tessaly\\Orvane"
 
 } // namespace
 
+CriticalSection& CreationLock()
+{
+    static CriticalSection creationLock;
+    return creationLock;
+}
+
 extern "C" VeskSettings* GetVeskSettingsPtr()
 {
-    // Made (thread-safely) on the first call; as a static, its deletion joins
-    // the library's exit-time list and runs when the library is unloaded.
-    static CriticalSection creationLock;
-    CriticalSectionGuard guard(creationLock.get());
+    CriticalSectionGuard guard(CreationLock().get());
     if (!settings)
         settings = new VeskCachedSettings();
     return settings;

@@ -1,6 +1,19 @@
 #include "support/registry/KeyPath.h"
 
+#include "support/text/Unicode.h"
+
 namespace Kestlib500 {
+namespace {
+
+// Windows counts names in UTF-16 units: a character outside the Basic
+// Multilingual Plane (one wchar_t on Linux) takes two.
+std::size_t UnitsOf(wchar_t c)
+{
+    char16_t units[2];
+    return static_cast<std::size_t>(vesk_text::utf16Units(c, units));
+}
+
+} // namespace
 
 KeyPathProblem CheckKeyPath(std::wstring_view path)
 {
@@ -10,7 +23,8 @@ KeyPathProblem CheckKeyPath(std::wstring_view path)
     std::size_t length = 0;
     for (wchar_t c : path) {
         if (c != L'\\') {
-            if (++length > MaxKeyNameLength)
+            length += UnitsOf(c);
+            if (length > MaxKeyNameLength)
                 return KeyPathProblem::ElementTooLong;
             continue;
         }
@@ -40,7 +54,10 @@ const char* DescribeKeyPathProblem(KeyPathProblem problem)
 
 bool ValueNameFits(const wchar_t* name)
 {
-    return !name || std::char_traits<wchar_t>::length(name) <= MaxValueNameLength;
+    std::size_t length = 0;
+    for (; name && *name != L'\0'; ++name)
+        length += UnitsOf(*name);
+    return length <= MaxValueNameLength;
 }
 
 } // namespace Kestlib500

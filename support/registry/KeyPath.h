@@ -6,9 +6,9 @@
 
 namespace Kestlib500 {
 
-// The registry's limits, as Windows has them.
-constexpr std::size_t MaxKeyNameLength = 255;     // characters of one key name element
-constexpr std::size_t MaxValueNameLength = 16383; // characters of a value name
+// The registry's limits, as Windows has them, in UTF-16 units.
+constexpr std::size_t MaxKeyNameLength = 255;     // units of one key name element
+constexpr std::size_t MaxValueNameLength = 16383; // units of a value name
 constexpr std::size_t MaxKeyDepth = 512;          // key levels below the hive
 
 // Why a key path below HKEY_LOCAL_MACHINE names no key.

@@ -15,16 +15,37 @@ void Registry::AppendToPath(const wchar_t* element)
     key = RegistryKey();
 }
 
+void Registry::BeginReading()
+{
+    if (!snapshot)
+        snapshot.emplace();
+}
+
 RegistryKey& Registry::OpenedKey()
 {
+    BeginReading();
     if (!key.IsOpen())
         key = RegistryKey::Open(path);
     return key;
 }
 
+bool Registry::ReadStored(const wchar_t* name, RawValue& value)
+{
+    const wchar_t* spelling = name ? name : L"";
+    if (!lastRead || lastRead->name != spelling) {
+        StoredValue read{spelling, false, RawValue()};
+        read.found = OpenedKey().Query(spelling, read.value);
+        lastRead = std::move(read);
+    }
+    if (lastRead->found)
+        value = lastRead->value;
+    return lastRead->found;
+}
+
 bool Registry::Write(const SWCharString& name, const RawValue& value)
 {
     FaultInjection::ThrowIfArmed();
+    EndReading();
     return RegistryKey::Create(path).Set(name.c_str(), value);
 }
 
@@ -44,19 +65,25 @@ bool Registry::WriteValue(const SWCharString& name, const SWCharString& value)
 bool Registry::GetType(const SWCharString& name, DWORD& type)
 {
     FaultInjection::ThrowIfArmed();
-    return OpenedKey().QueryType(name.c_str(), type);
+    RawValue value;
+    if (!ReadStored(name.c_str(), value))
+        return false;
+    type = value.type;
+    return true;
 }
 
 bool Registry::DeleteKey()
 {
     FaultInjection::ThrowIfArmed();
     key = RegistryKey();
+    EndReading();
     return RegistryKey::DeleteTree(path);
 }
 
 bool Registry::DeleteValue(const SWCharString& name)
 {
     FaultInjection::ThrowIfArmed();
+    EndReading();
     return RegistryKey::Open(path, RegistryKey::Access::ReadWrite).DeleteValue(name.c_str());
 }
 

@@ -1,16 +1,21 @@
 #pragma once
 
 #include "support/registry/RegistryKey.h"
+#include "support/registry/RegistryTransaction.h"
 #include "support/registry/SString.h"
 #include "support/win32shim/Win32.h"
 
+#include <optional>
 #include <string>
 
 namespace Kestlib500 {
 
 // A key of HKEY_LOCAL_MACHINE named by its path, whether or not it exists.
 // The key is opened for reading on first use and kept until the object goes,
-// so a read that asks for the type and then the value opens it once.
+// so a read that asks for the type and then the value opens it once. Reads
+// through one object (and its iterators, while it lives) see one state of
+// the registry: the first read takes a snapshot, kept until the object goes
+// or it writes. So one object serves one operation and is then dropped.
 //
 // Every operation may throw when the registry itself fails (never for a
 // missing key or value); see FaultInjection for the test hook.
@@ -47,12 +52,34 @@ protected:
     // The key opened for reading by this object, or no key while it does not
     // exist (writes and deletions open their own, with the rights they need).
     RegistryKey& OpenedKey();
+    // Every read calls this first: the object's snapshot, taken once.
+    void BeginReading();
+    // The stored value `name` (exactly that spelling) in the object's
+    // snapshot; false, and `value` untouched, when it is missing. The value
+    // last read is kept, so a typed read's type check and its read that
+    // follows ask the registry once.
+    bool ReadStored(const wchar_t* name, RawValue& value);
 
 private:
+    struct StoredValue {
+        std::wstring name;
+        bool found = false;
+        RawValue value;
+    };
+
     bool Write(const SWCharString& name, const RawValue& value);
 
+    // Ends the snapshot: a write commits at once, and reads after it see it.
+    void EndReading()
+    {
+        lastRead.reset();
+        snapshot.reset();
+    }
+
     std::wstring path;
+    std::optional<RegistrySnapshot> snapshot;
     RegistryKey key;
+    std::optional<StoredValue> lastRead;
 };
 
 // Walks the values of a key in the registry's order, standing on the first

@@ -8,19 +8,22 @@
 
 namespace Kestlib500 {
 
+#if !defined(_WIN32)
+class StoreCursor;
+#endif
+
 // One open key of HKEY_LOCAL_MACHINE (native 64-bit view), named by its path
 // below the hive. Owns its handle alone: closed when the object goes, moved
 // but never copied. The two back ends (the Win32 registry, or the SQLite
 // store where there is none) live behind this one class.
 //
-// Paths and names follow the registry: case-insensitive, case-preserving;
-// a key name element of at most 255 characters, a value name of at most
-// 16,383. Every query leaves its out-parameters untouched when it fails.
+// Paths and names follow the registry: case-insensitive, case-preserving,
+// within the limits of KeyPath.h. A path that breaks its rule (an empty
+// element, one too long, too deep) names no key: opening, creating or
+// deleting it fails. Every query leaves its out-parameters untouched when it
+// fails.
 class RegistryKey {
 public:
-    static constexpr std::size_t MaxKeyNameLength = 255;
-    static constexpr std::size_t MaxValueNameLength = 16383;
-
     // No key: IsOpen() is false and every operation fails.
     RegistryKey();
     RegistryKey(RegistryKey&& other) noexcept;
@@ -49,27 +52,11 @@ public:
     bool DeleteValue(const wchar_t* name);
 
     // The value or sub-key at a position of the registry's own enumeration
-    // order; false past the last one.
+    // order; false past the last one. Asking for positions 0, 1, 2, ... in
+    // turn costs one step each (on the native store, of one live cursor that
+    // holds the store and one state of it until the walk ends or the key goes).
     bool ValueAt(DWORD index, std::wstring& name, RawValue& value) const;
     bool SubKeyAt(DWORD index, std::wstring& name) const;
-
-    // Whether a value name is within MaxValueNameLength (null is the empty name).
-    static bool NameFits(const wchar_t* name)
-    {
-        return !name || std::char_traits<wchar_t>::length(name) <= MaxValueNameLength;
-    }
-
-    // Whether every element of `path` is within MaxKeyNameLength.
-    static bool PathFits(const std::wstring& path)
-    {
-        std::size_t length = 0;
-        for (wchar_t c : path) {
-            length = c == L'\\' ? 0 : length + 1;
-            if (length > MaxKeyNameLength)
-                return false;
-        }
-        return true;
-    }
 
 private:
 #if defined(_WIN32)
@@ -81,6 +68,7 @@ private:
 #else
     explicit RegistryKey(long long id);
     long long id;
+    mutable std::unique_ptr<StoreCursor> values, subKeys;
 #endif
 };
 

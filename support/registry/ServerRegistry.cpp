@@ -7,7 +7,10 @@ namespace Kestlib500 {
 ServerRegistry::ServerRegistry(const SWCharString& serverName, const SWCharString& instanceName)
 {
     AppendToPath(serverName.c_str());
-    if (!instanceName.isEmpty())
+    // A null instance name (its copy failed) must not address the server key
+    // above every instance: appended, it leaves an empty element, and a path
+    // with one names no key.
+    if (!instanceName.c_str() || !instanceName.isEmpty())
         AppendToPath(instanceName.c_str());
 }
 
@@ -17,7 +20,7 @@ bool ServerRegistry::ReadText(const SWCharString& name, std::wstring& text)
 {
     FaultInjection::ThrowIfArmed();
     RawValue value;
-    if (!OpenedKey().Query(name.c_str(), value))
+    if (!ReadStored(name.c_str(), value))
         return false;
     text = ValueAsText(value);
     return true;
@@ -44,12 +47,14 @@ SWCharString ServerRegistry::ReadValue(const SWCharString& name, const SWCharStr
 Registry::ValueIterator ServerRegistry::EnumValues()
 {
     FaultInjection::ThrowIfArmed();
+    BeginReading();
     return ValueIterator(RegistryKey::Open(GetPath()));
 }
 
 Registry::KeyIterator ServerRegistry::EnumSubKeys()
 {
     FaultInjection::ThrowIfArmed();
+    BeginReading();
     return KeyIterator(RegistryKey::Open(GetPath()));
 }
 

@@ -5,7 +5,8 @@
 namespace Kestlib500 {
 
 // The key of one server instance: <company>\<server>, then \<instance> when
-// the instance name is not empty, then any sub-keys appended.
+// the instance name is not empty, then any sub-keys appended. A null
+// instance name addresses no key: every operation fails or gives its default.
 class ServerRegistry : public CompanyRegistry {
 public:
     // The stored value as text (see ValueAsText), or the default's text when
@@ -16,7 +17,8 @@ public:
     SWCharString ReadValue(const SWCharString& name, const SWCharString& defaultValue);
 
     // Iterators standing on the first value / sub-key; each opens the key
-    // anew and owns what it opened.
+    // anew and owns what it opened. They read the object's snapshot, so they
+    // go before the object does.
     ValueIterator EnumValues();
     KeyIterator EnumSubKeys();
 

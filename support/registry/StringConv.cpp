@@ -1,9 +1,7 @@
 #include "support/registry/StringConv.h"
 
 namespace Kestlib500 {
-namespace {
 
-// The digit's value, or -1 when `c` is no digit of `base`.
 int DigitValue(wchar_t c, int base)
 {
     int value = -1;
@@ -15,8 +13,6 @@ int DigitValue(wchar_t c, int base)
         value = c - L'A' + 10;
     return value < base ? value : -1;
 }
-
-} // namespace
 
 bool StringConvToInteger(const wchar_t* text, int& result, wchar_t terminator, int maxValue,
     int maxDividedByBase, int base, bool allowSign)

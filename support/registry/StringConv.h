@@ -2,6 +2,10 @@
 
 namespace Kestlib500 {
 
+// The value of digit `c` in `base` (2 to 36, letters either case), or -1
+// when `c` is no digit of it.
+int DigitValue(wchar_t c, int base);
+
 // Converts `text`, read up to `terminator`, to a number in `base`. With
 // `allowSign` a leading '-' is accepted, and the negative range reaches one
 // past `maxValue` (so -2147483648 converts). `maxDividedByBase` is

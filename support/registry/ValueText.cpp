@@ -1,6 +1,6 @@
 #include "support/registry/ValueText.h"
 
-#include "support/text/Utf16.h"
+#include "support/text/Unicode.h"
 
 #include <cstdint>
 #include <algorithm>
@@ -20,7 +20,7 @@ std::u16string UnitsOf(const std::vector<unsigned char>& data)
 std::wstring TextAt(const std::u16string& units, std::size_t from, std::size_t& end)
 {
     end = std::min(units.find(u'\0', from), units.size());
-    return FromUtf16(units.data() + from, end - from);
+    return vesk_text::fromUtf16(std::u16string_view(units).substr(from, end - from));
 }
 
 // The strings of a REG_MULTI_SZ, up to the empty one that ends the list.
@@ -84,12 +84,9 @@ std::wstring ValueAsText(const RawValue& value)
 
 std::vector<unsigned char> TextBytes(const wchar_t* text)
 {
-    const std::u16string units = ToUtf16(text);
-    std::vector<unsigned char> bytes((units.size() + 1) * 2, 0);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        bytes[2 * i] = static_cast<unsigned char>(units[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<unsigned char>(units[i] >> 8);
-    }
+    const std::string units = vesk_text::toUtf16le(text ? text : L"");
+    std::vector<unsigned char> bytes(units.begin(), units.end());
+    bytes.resize(bytes.size() + 2, 0); // the terminating NUL, counted in the size
     return bytes;
 }
 

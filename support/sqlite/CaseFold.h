@@ -4,13 +4,7 @@
 
 namespace Kestlib500 {
 
-// Folds the case of one UTF-16 unit the way Wine's registry does when it
-// compares and orders names: the simple Unicode lower-case mapping, unit by
-// unit (surrogates stay as they are). So "_" sorts before the letters, and
-// "A_B" before "AB", as the registry enumerates them.
-char16_t FoldUnit(char16_t unit);
-
-// The registry's comparison key of a name: its UTF-16 units folded, as
+// The registry's comparison key of a name: its UTF-16 units folded (FoldUnit), as
 // big-endian bytes, so that comparing keys byte by byte orders names as the
 // registry does. A null name folds as the empty one.
 std::string FoldedName(const wchar_t* name);

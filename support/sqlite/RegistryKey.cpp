@@ -1,16 +1,29 @@
 // The native back end: every operation goes to the process's RegistryStore.
 #include "support/registry/RegistryKey.h"
 
+#include "support/registry/KeyPath.h"
 #include "support/sqlite/RegistryStore.h"
+#include "support/sqlite/StoreCursor.h"
 
 namespace Kestlib500 {
+namespace {
+
+bool NamesAKey(const std::wstring& path) { return CheckKeyPath(path) == KeyPathProblem::None; }
+
+} // namespace
 
 RegistryKey::RegistryKey() : id(0) {}
 RegistryKey::RegistryKey(long long key) : id(key) {}
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : id(other.id) { other.id = 0; }
+RegistryKey::RegistryKey(RegistryKey&& other) noexcept
+    : id(other.id), values(std::move(other.values)), subKeys(std::move(other.subKeys))
+{
+    other.id = 0;
+}
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept
 {
     id = other.id;
+    values = std::move(other.values);
+    subKeys = std::move(other.subKeys);
     other.id = 0;
     return *this;
 }
@@ -19,18 +32,24 @@ RegistryKey::~RegistryKey() = default;
 // The store has no access rights: every open may write.
 RegistryKey RegistryKey::Open(const std::wstring& path, Access)
 {
+    if (!NamesAKey(path))
+        return RegistryKey();
     RegistryStore::Session store;
     return RegistryKey(store->FindKey(path));
 }
 
 RegistryKey RegistryKey::Create(const std::wstring& path)
 {
+    if (!NamesAKey(path))
+        return RegistryKey();
     RegistryStore::Session store;
     return RegistryKey(store->CreateKey(path));
 }
 
 bool RegistryKey::DeleteTree(const std::wstring& path)
 {
+    if (!NamesAKey(path))
+        return false;
     RegistryStore::Session store;
     return store->DeleteTree(path);
 }
@@ -63,14 +82,20 @@ bool RegistryKey::DeleteValue(const wchar_t* name)
 
 bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) const
 {
-    RegistryStore::Session store;
-    return IsOpen() && store->ValueAt(id, index, name, value);
+    if (!IsOpen())
+        return false;
+    if (!values)
+        values.reset(new StoreCursor(StoreCursor::Kind::Values, id));
+    return values->At(index, name, &value);
 }
 
 bool RegistryKey::SubKeyAt(DWORD index, std::wstring& name) const
 {
-    RegistryStore::Session store;
-    return IsOpen() && store->SubKeyAt(id, index, name);
+    if (!IsOpen())
+        return false;
+    if (!subKeys)
+        subKeys.reset(new StoreCursor(StoreCursor::Kind::SubKeys, id));
+    return subKeys->At(index, name, nullptr);
 }
 
 } // namespace Kestlib500

@@ -1,44 +1,27 @@
 #include "support/sqlite/RegistryStore.h"
 
-#include "support/registry/RegistryKey.h"
-#include "support/text/Utf16.h"
+#include "support/registry/KeyPath.h"
 #include "support/sqlite/CaseFold.h"
 #include "support/sqlite/StoreError.h"
+#include "support/sqlite/StoreSchema.h"
+#include "support/text/Unicode.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <vector>
+#include <mutex>
 
 namespace Kestlib500 {
 namespace {
 
-// Marks a file as a registry store ("KREG").
-constexpr long long StoreApplicationId = 0x4B524547;
-
-const char* const Schema = R"(
-CREATE TABLE registry_keys(
-    id INTEGER PRIMARY KEY,
-    parent INTEGER REFERENCES registry_keys(id) ON DELETE CASCADE,
-    name TEXT NOT NULL,
-    fold BLOB NOT NULL,
-    path BLOB NOT NULL UNIQUE);
-CREATE INDEX registry_keys_children ON registry_keys(parent, fold);
-CREATE TABLE registry_values(
-    seq INTEGER PRIMARY KEY,
-    key INTEGER NOT NULL REFERENCES registry_keys(id) ON DELETE CASCADE,
-    name TEXT NOT NULL,
-    fold BLOB NOT NULL,
-    type INTEGER NOT NULL,
-    data BLOB NOT NULL,
-    UNIQUE(key, fold));
-CREATE INDEX registry_values_order ON registry_values(key, seq);
-INSERT INTO registry_keys(id, parent, name, fold, path) VALUES(1, NULL, '', x'', x'');
-)";
-
-std::mutex storeLock;
+// Re-entrant: a thread holding the store for a transaction, snapshot or
+// cursor goes on using it operation by operation.
+std::recursive_mutex storeLock;
 // Owned here and released only by Close(). No static destructor: at process
 // exit that would run besides the unload hook, and close the store twice.
 RegistryStore* openStore = nullptr;
+// How often the holding thread holds it; Close() while it is held (by a
+// transaction, snapshot or cursor) leaves the closing to the last Release().
+int holdDepth = 0;
+bool closeWhenIdle = false;
 
 // The elements of a key path; empty ones (doubled or outer backslashes) are
 // skipped, as the registry skips them.
@@ -57,50 +40,44 @@ std::vector<std::wstring> PathElements(const std::wstring& path)
     return elements;
 }
 
-RawValue ValueOf(const Statement::Run& run, int typeColumn, int dataColumn)
-{
-    RawValue value;
-    value.type = static_cast<DWORD>(run.Number(typeColumn));
-    const std::string bytes = run.Blob(dataColumn);
-    value.data.assign(bytes.begin(), bytes.end());
-    return value;
-}
-
-std::wstring TextOf(const std::u16string& units) { return FromUtf16(units.data(), units.size()); }
-
 } // namespace
 
-// BEGIN IMMEDIATE, so that two processes creating keys never deadlock on an
-// upgrade from reading to writing; rolled back unless committed.
-class RegistryStore::Transaction {
+// One write scope of the store's own (a savepoint inside a transaction),
+// rolled back unless committed.
+class RegistryStore::WriteScope {
 public:
-    explicit Transaction(RegistryStore& store) : store(store) { Statement::Run(*store.begin).Execute(); }
-    ~Transaction()
-    {
-        if (committed)
-            return;
-        try {
-            Statement::Run(*store.rollback).Step();
-        } catch (const StoreError&) {
-            // SQLite has already rolled back after the failure that got us here.
-        }
-    }
-    void Commit()
-    {
-        Statement::Run(*store.commit).Execute();
-        committed = true;
-    }
+    explicit WriteScope(RegistryStore& store) : transactions(store.Transactions()) { store.EnterWrite(); }
+    ~WriteScope() { transactions.LeaveWrite(); }
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+    void Commit() { transactions.CommitWrite(); }
 
 private:
-    RegistryStore& store;
-    bool committed = false;
+    TransactionStack& transactions;
 };
 
-RegistryStore::Session::Session() : lock(storeLock)
+RegistryStore& RegistryStore::Acquire()
 {
-    if (!openStore)
-        openStore = new RegistryStore(FilePath());
-    store = openStore;
+    storeLock.lock();
+    try {
+        if (!openStore)
+            openStore = new RegistryStore(FilePath());
+    } catch (...) {
+        storeLock.unlock();
+        throw;
+    }
+    ++holdDepth;
+    return *openStore;
+}
+
+void RegistryStore::Release()
+{
+    if (--holdDepth == 0 && closeWhenIdle) {
+        delete openStore;
+        openStore = nullptr;
+        closeWhenIdle = false;
+    }
+    storeLock.unlock();
 }
 
 std::string RegistryStore::FilePath()
@@ -119,35 +96,36 @@ std::string RegistryStore::FilePath()
 
 void RegistryStore::Close()
 {
-    std::lock_guard<std::mutex> lock(storeLock);
+    std::lock_guard<std::recursive_mutex> lock(storeLock);
+    if (holdDepth > 0) {
+        closeWhenIdle = true;
+        return;
+    }
     delete openStore;
     openStore = nullptr;
 }
 
-RegistryStore::RegistryStore(const std::string& file)
+RegistryStore::RegistryStore(const std::string& file) : file(file)
 {
-    const std::filesystem::path directory = std::filesystem::path(file).parent_path();
-    std::error_code error;
-    if (!directory.empty())
-        std::filesystem::create_directories(directory, error);
-    if (error)
-        throw StoreError("registry store '" + file + "': cannot create its directory: " + error.message()
-                + "; set KESTLIB_REGISTRY to a file in a writable place",
-            SQLITE_CANTOPEN);
-
-    sqlite3* handle = nullptr;
-    const int code = sqlite3_open_v2(file.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    db.reset(handle);
-    if (code != SQLITE_OK)
-        throw StoreError("registry store '" + file + "': cannot open it: "
-                + (handle ? sqlite3_errmsg(handle) : sqlite3_errstr(code))
-                + "; set KESTLIB_REGISTRY to a file in a writable place",
-            code);
+    db.reset(OpenStoreFile(file, readOnly));
+    sqlite3* handle = db.get();
     sqlite3_busy_timeout(handle, 10000);
-    // The schema check comes first: it reads without writing, so a file that
-    // is no store is refused before anything could change it.
-    EnsureSchema(file);
-    Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;", "opening the store");
+    // A key deleted under an open handle is told from other refusals by
+    // its extended code.
+    sqlite3_extended_result_codes(handle, 1);
+    EnsureSchema(handle, file, readOnly);
+    const int code = sqlite3_exec(handle,
+        readOnly ? "PRAGMA foreign_keys=ON;"
+                 : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+                   "PRAGMA journal_size_limit=1048576;",
+        nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        ThrowStoreError(handle, code, "opening the store");
+    // The -wal and -shm files stay when the connection closes: a user who
+    // may only read the store needs them there, and may not create them.
+    int persist = 1;
+    if (!readOnly)
+        sqlite3_file_control(handle, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
 
     findKey.reset(new Statement(handle, "SELECT id FROM registry_keys WHERE path = ?1"));
     insertKey.reset(new Statement(handle, "INSERT INTO registry_keys(parent, name, fold, path) VALUES(?1, ?2, ?3, ?4)"));
@@ -158,56 +136,52 @@ RegistryStore::RegistryStore(const std::string& file)
         "INSERT INTO registry_values(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
         "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data"));
     deleteValue.reset(new Statement(handle, "DELETE FROM registry_values WHERE key = ?1 AND fold = ?2"));
-    valueAt.reset(new Statement(handle,
-        "SELECT name, type, data FROM registry_values WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2"));
-    subKeyAt.reset(new Statement(handle, "SELECT name FROM registry_keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2"));
-    begin.reset(new Statement(handle, "BEGIN IMMEDIATE"));
-    commit.reset(new Statement(handle, "COMMIT"));
-    rollback.reset(new Statement(handle, "ROLLBACK"));
+    transactions.reset(new TransactionStack(handle));
 }
 
 RegistryStore::~RegistryStore() = default;
 
-void RegistryStore::Execute(const char* sql, const char* doing)
+std::unique_ptr<Statement> RegistryStore::TakeCursorStatement(bool values)
 {
-    const int code = sqlite3_exec(db.get(), sql, nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK)
-        ThrowStoreError(db.get(), code, doing);
+    auto& idle = values ? idleValueCursors : idleKeyCursors;
+    if (idle.empty())
+        return std::unique_ptr<Statement>(new Statement(db.get(),
+            values ? "SELECT name, type, data FROM registry_values WHERE key = ?1 ORDER BY seq LIMIT -1 OFFSET ?2"
+                   : "SELECT name FROM registry_keys WHERE parent = ?1 ORDER BY fold LIMIT -1 OFFSET ?2"));
+    std::unique_ptr<Statement> statement = std::move(idle.back());
+    idle.pop_back();
+    return statement;
 }
 
-// A new (empty) file gets the schema; a file that is some other SQLite
-// database is refused rather than written into.
-void RegistryStore::EnsureSchema(const std::string& file)
+void RegistryStore::GiveBackCursorStatement(bool values, std::unique_ptr<Statement> statement)
 {
-    Statement applicationId(db.get(), "PRAGMA application_id");
-    Statement objectCount(db.get(), "SELECT count(*) FROM sqlite_schema");
-    const auto readNumber = [](Statement& statement) {
-        Statement::Run run(statement);
-        run.Step();
-        return run.Number(0);
-    };
-    if (readNumber(applicationId) == StoreApplicationId)
-        return;
+    (values ? idleValueCursors : idleKeyCursors).push_back(std::move(statement));
+}
 
-    Execute("BEGIN IMMEDIATE", "initialising the store");
-    const long long id = readNumber(applicationId);
-    if (id == StoreApplicationId) {
-        Execute("COMMIT", "initialising the store");
-        return;
-    }
-    if (id != 0 || readNumber(objectCount) != 0) {
-        Execute("ROLLBACK", "initialising the store");
-        throw StoreError("registry store '" + file
-                + "': the file is a database of something else; set KESTLIB_REGISTRY to another file",
-            SQLITE_NOTADB);
-    }
-    Execute(Schema, "initialising the store");
-    Execute(("PRAGMA application_id = " + std::to_string(StoreApplicationId)).c_str(), "initialising the store");
-    Execute("COMMIT", "initialising the store");
+// A user who may only read the store learns why a write cannot be done.
+void RegistryStore::RefuseIfReadOnly() const
+{
+    if (readOnly)
+        throw StoreError("registry store '" + file + "': permission denied: this user may read the store but not "
+                + "write the file or its directory; run as a user who may, or ask the store's owner for write access",
+            SQLITE_READONLY);
+}
+
+void RegistryStore::BeforeWrite()
+{
+    RefuseIfReadOnly();
+    transactions->BeforeWrite();
+}
+
+void RegistryStore::EnterWrite()
+{
+    RefuseIfReadOnly();
+    transactions->EnterWrite();
 }
 
 long long RegistryStore::FindKey(const std::wstring& path)
 {
+    transactions->BeforeRead();
     Statement::Run run(*findKey);
     run.BindBlob(1, FoldedPath(path));
     return run.Step() ? run.Number(0) : 0;
@@ -217,10 +191,10 @@ long long RegistryStore::CreateKey(const std::wstring& path)
 {
     if (const long long existing = FindKey(path))
         return existing;
-    if (!RegistryKey::PathFits(path))
+    if (CheckKeyPath(path) != KeyPathProblem::None)
         return 0;
 
-    Transaction transaction(*this);
+    WriteScope scope(*this);
     long long key = HiveKey;
     std::string folded;
     for (const std::wstring& name : PathElements(path)) {
@@ -234,16 +208,18 @@ long long RegistryStore::CreateKey(const std::wstring& path)
             continue;
         }
         Statement::Run insert(*insertKey);
-        insert.Bind(1, key).Bind(2, ToUtf16(name.c_str())).BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
+        insert.Bind(1, key).Bind(2, vesk_text::toUtf16(name.c_str()));
+        insert.BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
         insert.Execute();
         key = sqlite3_last_insert_rowid(db.get());
     }
-    transaction.Commit();
+    scope.Commit();
     return key;
 }
 
 bool RegistryStore::DeleteTree(const std::wstring& path)
 {
+    BeforeWrite();
     Statement::Run run(*deleteKey);
     run.BindBlob(1, FoldedPath(path));
     return run.Execute() > 0;
@@ -251,8 +227,9 @@ bool RegistryStore::DeleteTree(const std::wstring& path)
 
 bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
+    transactions->BeforeRead();
     Statement::Run run(*queryType);
     run.Bind(1, key).BindBlob(2, FoldedName(name));
     if (!run.Step())
@@ -263,29 +240,35 @@ bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
 
 bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
+    transactions->BeforeRead();
     Statement::Run run(*queryValue);
     run.Bind(1, key).BindBlob(2, FoldedName(name));
     if (!run.Step())
         return false;
-    value = ValueOf(run, 0, 1);
+    RawValue found;
+    found.type = static_cast<DWORD>(run.Number(0));
+    const std::string bytes = run.Blob(1);
+    found.data.assign(bytes.begin(), bytes.end());
+    value = std::move(found);
     return true;
 }
 
 bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& value)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
+    BeforeWrite();
     Statement::Run run(*setValue);
-    run.Bind(1, key).Bind(2, ToUtf16(name)).BindBlob(3, FoldedName(name)).Bind(4, value.type);
+    run.Bind(1, key).Bind(2, vesk_text::toUtf16(name)).BindBlob(3, FoldedName(name)).Bind(4, value.type);
     run.BindBlob(5, value.data.data(), value.data.size());
     try {
         run.Execute();
     } catch (const StoreError& error) {
         // The key was deleted since it was opened: the write fails, as it
         // does in the registry.
-        if ((error.code & 0xFF) == SQLITE_CONSTRAINT)
+        if (error.code == SQLITE_CONSTRAINT_FOREIGNKEY)
             return false;
         throw;
     }
@@ -294,32 +277,12 @@ bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& valu
 
 bool RegistryStore::DeleteValue(long long key, const wchar_t* name)
 {
-    if (!RegistryKey::NameFits(name))
+    if (!ValueNameFits(name))
         return false;
+    BeforeWrite();
     Statement::Run run(*deleteValue);
     run.Bind(1, key).BindBlob(2, FoldedName(name));
     return run.Execute() > 0;
-}
-
-bool RegistryStore::ValueAt(long long key, DWORD index, std::wstring& name, RawValue& value)
-{
-    Statement::Run run(*valueAt);
-    run.Bind(1, key).Bind(2, static_cast<long long>(index));
-    if (!run.Step())
-        return false;
-    name = TextOf(run.Text(0));
-    value = ValueOf(run, 1, 2);
-    return true;
-}
-
-bool RegistryStore::SubKeyAt(long long key, DWORD index, std::wstring& name)
-{
-    Statement::Run run(*subKeyAt);
-    run.Bind(1, key).Bind(2, static_cast<long long>(index));
-    if (!run.Step())
-        return false;
-    name = TextOf(run.Text(0));
-    return true;
 }
 
 } // namespace Kestlib500

@@ -2,42 +2,57 @@
 
 #include "support/registry/ValueText.h"
 #include "support/sqlite/Statement.h"
+#include "support/sqlite/TransactionStack.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
+#include <vector>
 
 namespace Kestlib500 {
 
 // The registry where there is none: one SQLite file holding the
 // HKEY_LOCAL_MACHINE tree, shared by every process that names it (WAL
-// journal, busy timeout). Keys are rows named by their folded path; values
-// keep their type, their raw bytes and their order of creation.
+// journal, busy timeout). Keys are rows named by their folded path, with ids
+// never used twice; values keep their type, their raw bytes and their order
+// of creation.
 //
 // One connection per process, opened on first use and closed by Close();
-// its statements are prepared once and reused. Missing keys and values are
-// ordinary results; a failure of the file itself throws StoreError.
+// its statements are prepared once and reused. A thread holds it for one
+// operation, or for the life of a transaction, snapshot or live cursor
+// (re-entrantly; other threads wait). A user who may not write the file or
+// its directory gets it read-only, and every write then throws. Missing keys
+// and values are ordinary results; a failure of the file itself throws
+// StoreError, exhausted memory std::bad_alloc.
 class RegistryStore {
 public:
     // The key id of the hive itself; 0 means no key.
     static constexpr long long HiveKey = 1;
 
-    // The process's store for one caller at a time: holds the store's lock
-    // for its life and opens the file first when it is not open.
+    // The process's store for one operation: holds it for its life and
+    // opens the file first when it is not open.
     class Session {
     public:
-        Session();
+        Session() : store(&Acquire()) {}
+        ~Session() { Release(); }
+        Session(const Session&) = delete;
+        Session& operator=(const Session&) = delete;
         RegistryStore* operator->() const { return store; }
+        RegistryStore& operator*() const { return *store; }
 
     private:
-        std::unique_lock<std::mutex> lock;
         RegistryStore* store;
     };
+
+    // Holds the store for the calling thread (re-entrantly), opening it when
+    // needed; each Acquire() is matched by one Release().
+    static RegistryStore& Acquire();
+    static void Release();
 
     // The file: $KESTLIB_REGISTRY, else $XDG_DATA_HOME/halvorn/registry.db,
     // else $HOME/.local/share/halvorn/registry.db.
     static std::string FilePath();
-    // Closes the process's connection; the next Session opens it again.
+    // Closes the process's connection (once no transaction, snapshot or
+    // cursor lives); the next Session opens it again.
     static void Close();
 
     ~RegistryStore();
@@ -50,23 +65,31 @@ public:
     bool Query(long long key, const wchar_t* name, RawValue& value);
     bool Set(long long key, const wchar_t* name, const RawValue& value);
     bool DeleteValue(long long key, const wchar_t* name);
-    bool ValueAt(long long key, DWORD index, std::wstring& name, RawValue& value);
-    bool SubKeyAt(long long key, DWORD index, std::wstring& name);
+
+    TransactionStack& Transactions() { return *transactions; }
+    // Opens a write scope (see TransactionStack); refused on a read-only store.
+    void EnterWrite();
+    // Statements for cursors (StoreCursor), prepared once and reused.
+    std::unique_ptr<Statement> TakeCursorStatement(bool values);
+    void GiveBackCursorStatement(bool values, std::unique_ptr<Statement> statement);
 
 private:
     struct Closer {
         void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
     };
-    class Transaction;
+    class WriteScope;
 
     explicit RegistryStore(const std::string& file);
-    void Execute(const char* sql, const char* doing);
-    void EnsureSchema(const std::string& file);
+    void RefuseIfReadOnly() const;
+    void BeforeWrite();
 
+    std::string file;
+    bool readOnly = false;
     std::unique_ptr<sqlite3, Closer> db;
     std::unique_ptr<Statement> findKey, insertKey, deleteKey;
-    std::unique_ptr<Statement> queryType, queryValue, setValue, deleteValue, valueAt, subKeyAt;
-    std::unique_ptr<Statement> begin, commit, rollback;
+    std::unique_ptr<Statement> queryType, queryValue, setValue, deleteValue;
+    std::vector<std::unique_ptr<Statement>> idleValueCursors, idleKeyCursors;
+    std::unique_ptr<TransactionStack> transactions;
 };
 
 } // namespace Kestlib500

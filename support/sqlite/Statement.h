@@ -7,13 +7,17 @@
 namespace Kestlib500 {
 
 // One prepared statement, kept for the life of the connection and reset after
-// each use. Failures throw StoreError through the owner's `fail`.
+// each use. Failures throw StoreError; exhausted memory, std::bad_alloc.
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql);
     ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
+
+    // Ends a run in progress (a cursor's, when its transaction ends), keeping
+    // its bindings.
+    void Reset();
 
     // One run of the statement: binds (copying what it binds), steps, reads
     // columns; resets the statement and clears its bindings when it goes.
@@ -39,6 +43,9 @@ public:
         std::string Blob(int column) const;
 
     private:
+        Run& Check(int code);
+        void CheckColumn(const void* data) const;
+
         sqlite3_stmt* handle;
     };
 

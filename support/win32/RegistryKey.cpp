@@ -1,10 +1,18 @@
 // The Win32 back end: advapi32 on HKEY_LOCAL_MACHINE, 64-bit view.
 #include "support/registry/RegistryKey.h"
 
+#include "support/registry/KeyPath.h"
+
+#include <algorithm>
+
 namespace Kestlib500 {
 namespace {
 
 constexpr REGSAM View = KEY_WOW64_64KEY;
+
+// Wine skips empty elements and has no depth limit of its own; the one
+// key-path rule holds here as on the store.
+bool NamesAKey(const std::wstring& path) { return CheckKeyPath(path) == KeyPathProblem::None; }
 
 } // namespace
 
@@ -18,6 +26,8 @@ RegistryKey RegistryKey::Open(const std::wstring& path, Access access)
 {
     // Deleting a tree takes DELETE on its top key besides the writing rights.
     const REGSAM rights = access == Access::Read ? KEY_READ : KEY_READ | KEY_WRITE | DELETE;
+    if (!NamesAKey(path))
+        return RegistryKey();
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, rights | View, &key) != ERROR_SUCCESS)
         return RegistryKey();
@@ -26,8 +36,7 @@ RegistryKey RegistryKey::Open(const std::wstring& path, Access access)
 
 RegistryKey RegistryKey::Create(const std::wstring& path)
 {
-    // Wine accepts longer names than Windows does; the limit is Windows'.
-    if (!PathFits(path))
+    if (!NamesAKey(path))
         return RegistryKey();
     HKEY key = nullptr;
     const LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -52,7 +61,7 @@ bool RegistryKey::IsOpen() const { return handle != nullptr; }
 
 bool RegistryKey::QueryType(const wchar_t* name, DWORD& type) const
 {
-    if (!IsOpen() || !NameFits(name))
+    if (!IsOpen() || !ValueNameFits(name))
         return false;
     DWORD found = REG_NONE;
     if (RegQueryValueExW(handle.get(), name, nullptr, &found, nullptr, nullptr) != ERROR_SUCCESS)
@@ -63,7 +72,7 @@ bool RegistryKey::QueryType(const wchar_t* name, DWORD& type) const
 
 bool RegistryKey::Query(const wchar_t* name, RawValue& value) const
 {
-    if (!IsOpen() || !NameFits(name))
+    if (!IsOpen() || !ValueNameFits(name))
         return false;
     // Most values fit a small buffer, so one call usually does; a larger
     // value is read again at the size the registry reports.
@@ -85,7 +94,7 @@ bool RegistryKey::Query(const wchar_t* name, RawValue& value) const
 
 bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
 {
-    if (!IsOpen() || !NameFits(name))
+    if (!IsOpen() || !ValueNameFits(name))
         return false;
     return RegSetValueExW(handle.get(), name, 0, value.type, value.data.data(),
                static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
@@ -93,7 +102,7 @@ bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
 
 bool RegistryKey::DeleteValue(const wchar_t* name)
 {
-    if (!IsOpen() || !NameFits(name))
+    if (!IsOpen() || !ValueNameFits(name))
         return false;
     return RegDeleteValueW(handle.get(), name) == ERROR_SUCCESS;
 }
@@ -102,24 +111,30 @@ bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) cons
 {
     if (!IsOpen())
         return false;
-    DWORD nameCapacity = 0;
-    DWORD dataCapacity = 0;
-    if (RegQueryInfoKeyW(handle.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-            &nameCapacity, &dataCapacity, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    std::wstring foundName(nameCapacity + 1, L'\0');
+    // The name buffer holds the longest name the registry allows, so only
+    // the data can be too large; then the registry says how large and the
+    // read is tried again (the value may also grow between two tries).
+    // No sizing query first: Wine answers it by scanning every value, which
+    // would make a walk of a key cost the square of its size.
+    std::wstring foundName(MaxValueNameLength + 1, L'\0');
     RawValue found;
-    found.data.resize(dataCapacity);
-    DWORD nameLength = nameCapacity + 1;
-    DWORD size = dataCapacity;
-    if (RegEnumValueW(handle.get(), index, &foundName[0], &nameLength, nullptr, &found.type, found.data.data(), &size)
-        != ERROR_SUCCESS)
-        return false;
-    foundName.resize(nameLength);
-    found.data.resize(size);
-    name = std::move(foundName);
-    value = std::move(found);
-    return true;
+    for (DWORD dataSize = 1024;;) {
+        found.data.resize(dataSize);
+        DWORD nameLength = MaxValueNameLength + 1;
+        DWORD size = dataSize;
+        const LONG status = RegEnumValueW(
+            handle.get(), index, &foundName[0], &nameLength, nullptr, &found.type, found.data.data(), &size);
+        if (status == ERROR_SUCCESS) {
+            foundName.resize(nameLength);
+            found.data.resize(size);
+            name = std::move(foundName);
+            value = std::move(found);
+            return true;
+        }
+        if (status != ERROR_MORE_DATA)
+            return false;
+        dataSize = std::max(size, dataSize * 2);
+    }
 }
 
 bool RegistryKey::SubKeyAt(DWORD index, std::wstring& name) const

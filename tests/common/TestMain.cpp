@@ -1,6 +1,9 @@
 // Every test program starts here. Natively it points the registry store at a
-// fresh file of its own (unless the caller named one), so tests never touch a
-// user's store and never see each other's leftovers.
+// fresh file of its own (unless the caller named one, as the parent of a
+// fresh process does), so tests never touch a user's store and never see
+// each other's leftovers.
+#include "common/FreshProcess.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,9 +17,7 @@
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    // A death test runs in a new process from the start, with nothing loaded
-    // yet: the way tests see a library in a fresh process.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    FreshProcess::TakeArgument(argc, argv);
 #if defined(_WIN32)
     return RUN_ALL_TESTS();
 #else

@@ -63,6 +63,33 @@ TEST(RegistryFailure, PassesToTheCallerAndLeavesTheLockFree)
     RawRegistry::DeleteTree(L"Software\\Halvorn\\Tessaly\\Orvane\\" + instance);
 }
 
+TEST(InstanceName, AFailedCopyLeavesANameThatAddressesNoKey)
+{
+    const std::wstring server = L"Software\\Halvorn\\Tessaly\\Orvane";
+    const std::wstring sibling = RawRegistry::UniqueName(L"sibling");
+    ASSERT_TRUE(RawRegistry::Set(server + L"\\" + sibling, L"v", REG_DWORD, RawRegistry::Dword(1)));
+
+    // Copying the name fails at one of the copies on its way in; the one
+    // that replaces the stored name leaves it null.
+    VeskCachedSettings settings;
+    const WString name(L"instance");
+    for (std::size_t copies = 0; settings.GetInstanceName().c_str() && copies < 8; ++copies) {
+        Allocations::FailAfter(copies);
+        EXPECT_THROW(settings.SetInstanceName(name), std::bad_alloc);
+        Allocations::StopFailing();
+    }
+    ASSERT_EQ(settings.GetInstanceName().c_str(), nullptr);
+
+    EXPECT_FALSE(settings.KeyExists(L"")) << "the server key above every instance exists";
+    EXPECT_FALSE(settings.KeyExists(sibling.c_str()));
+    EXPECT_EQ(settings.GetIntValue(sibling.c_str(), L"v", 7), 7);
+    EXPECT_FALSE(settings.SetIntValue(L"", L"w", 2));
+    EXPECT_FALSE(settings.DeleteValue(sibling.c_str(), L"v"));
+    EXPECT_FALSE(settings.DeleteKey(L""));
+    EXPECT_TRUE(RawRegistry::KeyExists(server + L"\\" + sibling)) << "a sibling instance was deleted";
+    RawRegistry::DeleteTree(server + L"\\" + sibling);
+}
+
 TEST(SettingsObject, AFailedFirstCreationLeavesNothingAndTheLockFree)
 {
     Allocations::FailAfter(0);

@@ -4,6 +4,7 @@
 #include "common/RawRegistry.h"
 
 #include "support/registry/ServerRegistry.h"
+#include "support/text/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ public:
 };
 
 // What the iterators walk, in their order: sub-key names, or "name=text".
-std::vector<std::wstring> SubKeysOf(ScratchKey&& key)
+std::vector<std::wstring> SubKeysOf(ServerRegistry&& key)
 {
     Registry::KeyIterator keys = key.EnumSubKeys();
     std::vector<std::wstring> seen = {keys.GetKey().c_str()};
@@ -36,7 +37,7 @@ std::vector<std::wstring> SubKeysOf(ScratchKey&& key)
     return seen;
 }
 
-std::vector<std::wstring> ValuesOf(ScratchKey&& key)
+std::vector<std::wstring> ValuesOf(ServerRegistry&& key)
 {
     Registry::ValueIterator values = key.EnumValues();
     std::vector<std::wstring> seen;
@@ -212,32 +213,164 @@ TEST_F(RegistryConformance, DeletionsTakeWholeSubtreesAndReportMissingOnes)
     EXPECT_FALSE(ScratchKey(instance, L"nothing").DeleteValue(SWCharString(L"k")));
 }
 
-TEST_F(RegistryConformance, NameLengthsFollowTheRegistryLimits)
+// `count` elements named `element`, joined by backslashes.
+std::wstring Levels(std::size_t count, const std::wstring& element)
 {
-    const std::wstring longestKey(255, L'k');
-    const std::wstring tooLongKey(256, L'k');
-    EXPECT_TRUE(ScratchKey(instance, longestKey.c_str()).WriteValue(SWCharString(L"v"), DWORD(1)));
-    EXPECT_FALSE(ScratchKey(instance, tooLongKey.c_str()).WriteValue(SWCharString(L"v"), DWORD(1)));
-    EXPECT_FALSE(RawRegistry::KeyExists(Path(tooLongKey.c_str())));
+    std::wstring path = element;
+    for (std::size_t i = 1; i < count; ++i)
+        path += L"\\" + element;
+    return path;
+}
+
+TEST_F(RegistryConformance, KeyPathsFollowTheRegistryLimitsAndNeedEveryElement)
+{
+    // The scratch instance's key lies five levels below the hive.
+    const std::size_t below = 5;
+    const std::wstring supplementary = vesk_text::fromUtf16(u"\U00010400");
+    std::wstring pairs;
+    for (int i = 0; i < 128; ++i)
+        pairs += supplementary;
+    struct Row {
+        const char* what;
+        std::wstring subKey;
+        bool names;
+    };
+    const Row rows[] = {
+        {"255-unit element", std::wstring(255, L'k'), true},
+        {"256-unit element", std::wstring(256, L'k'), false},
+        {"128 surrogate pairs, 256 units", pairs, false},
+        {"512 levels", Levels(512 - below, L"d"), true},
+        {"513 levels", Levels(513 - below, L"e"), false},
+        {"leading backslash", L"\\lead", false},
+        {"doubled backslash", L"one\\\\two", false},
+        {"trailing backslash", L"trail\\", false},
+    };
+    for (const Row& row : rows) {
+        ScratchKey key(instance, row.subKey.c_str());
+        EXPECT_EQ(key.WriteValue(SWCharString(L"v"), DWORD(1)), row.names) << row.what;
+        EXPECT_EQ(key.KeyExists(), row.names) << row.what;
+        EXPECT_STREQ(key.ReadValue(SWCharString(L"v"), DWORD(9)).c_str(), row.names ? L"1" : L"9") << row.what;
+        EXPECT_EQ(key.DeleteKey(), row.names) << row.what;
+    }
+    EXPECT_EQ(SubKeysOf(ScratchKey(instance)), std::vector<std::wstring>{L"d"})
+        << "refused paths create nothing; deleting the deepest key leaves the levels above";
 
     const std::wstring longestValue(16383, L'v');
     const std::wstring tooLongValue(16384, L'v');
+    const std::wstring tooLongInUnits = std::wstring(16382, L'v') + supplementary;
     ScratchKey key(instance);
     EXPECT_TRUE(key.WriteValue(SWCharString(longestValue.c_str()), DWORD(1)));
     EXPECT_STREQ(key.ReadValue(SWCharString(longestValue.c_str()), DWORD(0)).c_str(), L"1");
-    EXPECT_FALSE(key.WriteValue(SWCharString(tooLongValue.c_str()), DWORD(1)));
-    EXPECT_STREQ(key.ReadValue(SWCharString(tooLongValue.c_str()), DWORD(9)).c_str(), L"9");
+    for (const std::wstring& name : {tooLongValue, tooLongInUnits}) {
+        EXPECT_FALSE(key.WriteValue(SWCharString(name.c_str()), DWORD(1))) << name.size() << " characters";
+        EXPECT_STREQ(key.ReadValue(SWCharString(name.c_str()), DWORD(9)).c_str(), L"9");
+    }
 }
 
-TEST_F(RegistryConformance, SubKeyPathsSplitAtEveryBackslash)
+// A key object whose instance name is null, as a failed copy leaves it.
+class NullInstanceKey : public ServerRegistry {
+public:
+    explicit NullInstanceKey(const wchar_t* subKey = nullptr) : ServerRegistry(SWCharString(Server), SWCharString())
+    {
+        if (subKey)
+            appendKey(SWCharString(subKey));
+    }
+};
+
+TEST_F(RegistryConformance, ANullInstanceNameAddressesNoKey)
 {
-    ASSERT_TRUE(ScratchKey(instance, L"one\\\\two\\").WriteValue(SWCharString(L"v"), DWORD(12)));
-    EXPECT_TRUE(RawRegistry::KeyExists(Path(L"one\\two")));
-    EXPECT_STREQ(ScratchKey(instance, L"ONE\\TWO").ReadValue(SWCharString(L"v"), DWORD(0)).c_str(), L"12");
-    EXPECT_EQ(SubKeysOf(ScratchKey(instance, L"one")), std::vector<std::wstring>{L"two"});
+    ASSERT_TRUE(ScratchKey(instance).WriteValue(SWCharString(L"v"), DWORD(1)));
+    for (const wchar_t* subKey : {static_cast<const wchar_t*>(nullptr), instance.c_str()}) {
+        const std::string what = subKey ? "with the instance as sub-key" : "alone";
+        NullInstanceKey key(subKey);
+        EXPECT_FALSE(key.KeyExists()) << what;
+        EXPECT_STREQ(key.ReadValue(SWCharString(L"v"), DWORD(7)).c_str(), L"7") << what;
+        DWORD type = 0;
+        EXPECT_FALSE(key.GetType(SWCharString(L"v"), type)) << what;
+        EXPECT_FALSE(key.WriteValue(SWCharString(L"w"), DWORD(2))) << what;
+        EXPECT_FALSE(key.DeleteValue(SWCharString(L"v"))) << what;
+        EXPECT_EQ(SubKeysOf(NullInstanceKey(subKey)), std::vector<std::wstring>{L""}) << what;
+        EXPECT_FALSE(key.DeleteKey()) << what;
+    }
+    EXPECT_TRUE(RawRegistry::KeyExists(root)) << "the instance below the server key is untouched";
+    EXPECT_STREQ(ScratchKey(instance).ReadValue(SWCharString(L"v"), DWORD(0)).c_str(), L"1");
+}
+
+// Names where a naive case fold goes wrong, written as UTF-16 units so that
+// both widths of wchar_t see the same text. The registry lowers a unit only
+// where upper-casing gives it back, and never touches surrogates.
+std::wstring Name(std::u16string_view units) { return vesk_text::fromUtf16(units); }
+
+TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
+{
+    struct Row {
+        const char* what;
+        std::u16string stored;
+        std::u16string lookedUp;
+        bool matches;
+    };
+    const Row rows[] = {
+        {"accented capital", u"\u00C9t\u00E9", u"\u00E9T\u00C9", true},
+        {"capital digraph and small", u"\u01C4", u"\u01C6", true},
+        {"titlecase digraph and small", u"\u01C5", u"\u01C6", false},
+        {"titlecase digraph and capital", u"\u01C5", u"\u01C4", false},
+        {"sigma", u"\u03A3", u"\u03C3", true},
+        {"final sigma and sigma", u"\u03C2", u"\u03C3", false},
+        {"final sigma and capital", u"\u03C2", u"\u03A3", false},
+        {"dotted capital I and i", u"\u0130", u"i", false},
+        {"dotted capital I and I", u"\u0130", u"I", false},
+        {"dotless i and I", u"\u0131", u"I", false},
+        {"dotless i and i", u"\u0131", u"i", false},
+        {"i and I", u"i", u"I", true},
+        {"Kelvin sign and k", u"\u212A", u"k", false},
+        {"capital sharp s and sharp s", u"\u1E9E", u"\u00DF", false},
+        {"Deseret capital and small", u"\U00010400", u"\U00010428", false},
+        {"Deseret capital", u"\U00010400", u"\U00010400", true},
+        {"unpaired high surrogate", u"x\xD801", u"X\xD801", true},
+        {"unpaired low and high", u"\xDC00", u"\xD800", false},
+        {"unpaired low after a letter", u"a\xDC28", u"A\xDC28", true},
+    };
+    int index = 0;
+    for (const Row& row : rows) {
+        const std::wstring stored = Name(row.stored);
+        const std::wstring lookedUp = Name(row.lookedUp);
+        const std::wstring rowKey = L"row" + std::to_wstring(index++);
+        EXPECT_EQ(CompareNoCase(stored.c_str(), lookedUp.c_str()) == 0, row.matches) << row.what;
+
+        ScratchKey values(instance, rowKey.c_str());
+        ASSERT_TRUE(values.WriteValue(SWCharString(stored.c_str()), DWORD(1))) << row.what;
+        DWORD type = 0;
+        EXPECT_EQ(values.GetType(SWCharString(lookedUp.c_str()), type), row.matches) << row.what << ": value";
+
+        const std::wstring storedKey = rowKey + L"\\" + stored;
+        const std::wstring lookedUpKey = rowKey + L"\\" + lookedUp;
+        ASSERT_TRUE(ScratchKey(instance, storedKey.c_str()).WriteValue(SWCharString(L"v"), DWORD(1))) << row.what;
+        EXPECT_EQ(ScratchKey(instance, lookedUpKey.c_str()).KeyExists(), row.matches) << row.what << ": key";
+        EXPECT_EQ(SubKeysOf(ScratchKey(instance, rowKey.c_str())), std::vector<std::wstring>{stored})
+            << row.what << ": the name keeps its spelling";
+    }
+}
+
+TEST_F(RegistryConformance, SubKeysOrderByFoldedUtf16Units)
+{
+    // UTF-16 order, not code point order: a supplementary character (a
+    // surrogate pair) sorts before U+E000.
+    const std::vector<std::u16string> expected = {u"_", u"Z", u"\u00C9", u"\u0130", u"\u0131", u"\u01C5",
+        u"\u01C6", u"\u03C2", u"\u03A3", u"\U00010400", u"\U00010428", u"\xDC00", u"\uE000"};
+    std::vector<std::wstring> names;
+    for (auto it = expected.rbegin(); it != expected.rend(); ++it)
+        names.push_back(Name(*it));
+    for (const std::wstring& name : names)
+        ASSERT_TRUE(ScratchKey(instance, name.c_str()).WriteValue(SWCharString(L"v"), DWORD(0)));
+
+    std::reverse(names.begin(), names.end());
+    EXPECT_EQ(SubKeysOf(ScratchKey(instance)), names);
+    for (std::size_t i = 1; i < names.size(); ++i)
+        EXPECT_LT(CompareNoCase(names[i - 1].c_str(), names[i].c_str()), 0) << "CompareNoCase orders row " << i;
 }
 
 TEST_F(RegistryConformance, TextsCompareIgnoringCase)
+
 {
     EXPECT_EQ(SWCharString(L"\x00e9t\x00e9").compareNoCase(L"\x00c9T\x00c9"), 0);
     EXPECT_NE(SWCharString(L"True").compareNoCase(L"Tru"), 0);

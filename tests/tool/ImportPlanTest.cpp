@@ -5,43 +5,99 @@
 
 using namespace vesk_tool;
 
-const std::wstring Root = L"HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\I";
+namespace {
+
+const std::wstring From = L"HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\I";
+const std::wstring To = L"Software\\Halvorn\\Tessaly\\Orvane\\J";
+
+std::wstring deep(int levels)
+{
+    std::wstring path;
+    for (int i = 0; i < levels; ++i)
+        path += L"\\k";
+    return path;
+}
+
+} // namespace
 
 // HKLM, sub-keys below sub-keys and a sibling instance sharing the prefix are
 // tried through the tool itself (CliTest).
-TEST(PlanImport, MapsKeysOfTheInstanceToSubKeysAndRefusesTheRest)
+TEST(PlanImport, MovesKeysOfTheSourceBelowTheTargetAndRefusesTheRest)
 {
+    const int levelsLeft = 512 - 5; // Software\Halvorn\Tessaly\Orvane\J
     const struct {
         std::wstring path;
-        std::wstring subKey;
+        std::wstring key;
         const char* refusal; // what is said instead when the key cannot be written
     } cases[] = {
-        {L"hkey_local_machine\\software\\halvorn\\tessaly\\orvane\\i", L"", nullptr},
-        {L"hkey_local_machine\\SOFTWARE\\halvorn\\Tessaly\\Orvane\\i\\A", L"A", nullptr},
-        {Root + L"\\" + std::wstring(255, L'k'), std::wstring(255, L'k'), nullptr},
+        {L"hkey_local_machine\\software\\halvorn\\tessaly\\orvane\\i", To, nullptr},
+        {L"hklm\\SOFTWARE\\halvorn\\Tessaly\\Orvane\\i\\A", To + L"\\A", nullptr},
+        {From + L"\\" + std::wstring(255, L'k'), To + L"\\" + std::wstring(255, L'k'), nullptr},
+        {From + deep(levelsLeft), To + deep(levelsLeft), nullptr},
         {L"HKEY_CURRENT_USER\\Software\\Halvorn\\Tessaly\\Orvane\\I", L"", "outside"},
-        {Root + L"\\A\\\\B", L"", "empty key name"},
-        {Root + L"\\A\\", L"", "empty key name"},
-        {Root + L"\\" + std::wstring(256, L'k'), L"", "longer than 255"},
+        {From + L"x", L"", "outside"},
+        {L"HKEY_LOCAL_MACHINEX\\Software", L"", "outside"},
+        {From + L"\\A\\\\B", L"", "empty name"},
+        {From + L"\\A\\", L"", "empty name"},
+        {From + L"\\" + std::wstring(256, L'k'), L"", "at most 255"},
+        {From + deep(levelsLeft + 1), L"", "512 levels"},
     };
     for (const auto& c : cases) {
+        const std::string row = toUtf8(c.path.substr(0, 80));
         try {
-            const auto steps = planImport(RegDocument{{RegKey{7, c.path, false, {}}}}, Root);
-            ASSERT_EQ(steps.size(), 1u);
-            EXPECT_FALSE(c.refusal) << toUtf8(c.path);
-            EXPECT_EQ(steps[0].action, ImportStep::Action::CreateKey);
-            EXPECT_EQ(steps[0].subKey, c.subKey);
+            const auto steps = planImport(RegDocument{{RegKey{7, c.path, false, {}}}}, From, To);
+            ASSERT_EQ(steps.size(), 1u) << row;
+            EXPECT_FALSE(c.refusal) << row;
+            EXPECT_EQ(steps[0].action, ImportStep::Action::CreateKey) << row;
+            EXPECT_EQ(steps[0].key, c.key) << row;
         } catch (const RegFileError& error) {
-            EXPECT_TRUE(c.refusal && std::string(error.what()).find(c.refusal) != std::string::npos) << error.what();
-            EXPECT_EQ(error.line, 7);
+            EXPECT_TRUE(c.refusal && std::string(error.what()).find(c.refusal) != std::string::npos)
+                << row << ": " << error.what();
+            EXPECT_EQ(error.line, 7) << row;
         }
     }
 }
 
-TEST(PlanImport, RefusesAnOverlongValueName)
+// Every [key] opens with its CreateKey, so the applier creates each key once
+// and writes its values through it.
+TEST(PlanImport, KeepsTheFileOrderWithOneCreatePerKey)
 {
-    RegKey k{7, Root, false, {RegValue{8, std::wstring(MaxValueNameLength + 1, L'v'), RegValue::Kind::String, L"", 0}}};
-    EXPECT_THROW(planImport(RegDocument{{k}}, Root), RegFileError);
-    k.values[0].name.pop_back();
-    EXPECT_NO_THROW(planImport(RegDocument{{k}}, Root));
+    const Kestlib500::RawValue dword{REG_DWORD, {1, 0, 0, 0}};
+    const RegDocument document{{
+        RegKey{3, From + L"\\A", false, {RegValue{4, L"v", false, dword}, RegValue{5, L"w", true, {}}}},
+        RegKey{7, From + L"\\B", true, {}},
+    }};
+    const auto steps = planImport(document, From, To);
+    ASSERT_EQ(steps.size(), 4u);
+    const ImportStep::Action actions[] = {ImportStep::Action::CreateKey, ImportStep::Action::SetValue,
+                                          ImportStep::Action::DeleteValue, ImportStep::Action::DeleteKey};
+    const int lines[] = {3, 4, 5, 7};
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        EXPECT_EQ(steps[i].action, actions[i]) << i;
+        EXPECT_EQ(steps[i].line, lines[i]) << i;
+    }
+    EXPECT_EQ(steps[1].key, To + L"\\A");
+    EXPECT_EQ(steps[1].value.data, dword.data);
+    EXPECT_EQ(steps[3].key, To + L"\\B");
+}
+
+TEST(PlanImport, RefusesAnOverlongValueNameAndDeletingEveryInstance)
+{
+    RegKey key{7, From, false, {RegValue{8, std::wstring(16384, L'v'), false, {}}}};
+    EXPECT_THROW(planImport(RegDocument{{key}}, From, To), RegFileError);
+    key.values[0].name.pop_back();
+    EXPECT_NO_THROW(planImport(RegDocument{{key}}, From, To));
+
+    // Without an instance the target is the key above every instance.
+    const std::wstring server = L"HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane";
+    const RegDocument everything{{RegKey{2, server, true, {}}}};
+    try {
+        planImport(everything, server, belowHive(server), false);
+        ADD_FAILURE() << "deleting every instance was planned";
+    } catch (const RegFileError& error) {
+        EXPECT_EQ(error.line, 2);
+        EXPECT_NE(std::string(error.what()).find("every instance"), std::string::npos) << error.what();
+    }
+    const RegDocument one{{RegKey{2, server + L"\\I", true, {}}}};
+    EXPECT_EQ(planImport(one, server, belowHive(server), false).size(), 1u);
 }

@@ -1,109 +1,166 @@
 #include "RegFile.h"
+#include "RegFileSummary.h"
 #include "Text.h"
 
 #include <gtest/gtest.h>
 
 using namespace vesk_tool;
+using namespace regfile_test;
 
 namespace {
 
-// As a person might write it: a comment, spaces around =, upper-case hex.
-const std::string Sample = "Windows Registry Editor Version 5.00\n\n"
-                           "; a comment\n"
-                           "[HKEY_LOCAL_MACHINE\\S\\I]\n"
-                           "@=\"default\"\n"
-                           "\"pa\\\"th\"=\"C:\\\\data\\\\\\\"q\\\"\"\n"
-                           "  \"count\" = dword:FFFFFFFE  \n"
-                           "\"gone\"=-\n"
-                           "\"\xC3\xA9t\xC3\xA9\"=\"\xE2\x82\xAC\xF0\x9F\x98\x80\"\n\n"
-                           "[-HKEY_LOCAL_MACHINE\\S\\I\\Old]\n";
+const std::string Header = "Windows Registry Editor Version 5.00\n\n";
+const std::string Key = "[HKLM\\K]\n";
 
-// The same document as the writer lays it out.
-const std::string Written = "Windows Registry Editor Version 5.00\n\n"
-                            "[HKEY_LOCAL_MACHINE\\S\\I]\n"
-                            "@=\"default\"\n"
-                            "\"pa\\\"th\"=\"C:\\\\data\\\\\\\"q\\\"\"\n"
-                            "\"count\"=dword:fffffffe\n"
-                            "\"gone\"=-\n"
-                            "\"\xC3\xA9t\xC3\xA9\"=\"\xE2\x82\xAC\xF0\x9F\x98\x80\"\n\n"
-                            "[-HKEY_LOCAL_MACHINE\\S\\I\\Old]\n\n";
-
-std::string withCrlf(const std::string& text)
-{
-    std::string out;
-    for (char c : text)
-        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return out;
-}
+std::string utf16(const std::string& utf8) { return "\xFF\xFE" + toUtf16le(fromUtf8(utf8)); }
 
 } // namespace
 
-TEST(RegFile, ReadsEveryEncodingAndWritesTheEditorsLayout)
+// Each form the registry tools accept, with the document they make of it.
+// Every body follows the header and [HKLM\K].
+TEST(RegFile, ReadsEveryFormTheRegistryToolsAccept)
 {
-    const std::string utf16 = toUtf16le(fromUtf8(withCrlf(Sample)));
     const struct {
-        const char* name;
-        std::string bytes;
-    } encodings[] = {
-        {"UTF-8, LF", Sample},
-        {"UTF-8 with BOM, CRLF", "\xEF\xBB\xBF" + withCrlf(Sample)},
-        {"UTF-16LE with BOM, CRLF", "\xFF\xFE" + utf16},
-        {"UTF-16LE without BOM", utf16},
-        {"the older header", "REGEDIT4" + Sample.substr(Sample.find('\n'))},
+        const char* form;
+        std::string body;
+        std::string values; // the summary lines after [HKLM\K]
+    } rows[] = {
+        {"; and # comment lines, also indented", "; c\n#c\n  #\"x\"=\"y\"\n\t;z\n\"a\"=\"1\"\n", "a=" + sz(L"1")},
+        {"; after a string", "\"a\"=\"Value 2\";comment\n", "a=" + sz(L"Value 2")},
+        {"; after a dword", "\"b\"=dword:02040608 ;comment\n", "b=" + dw(0x02040608)},
+        {"; after a deletion", "\"c\"=- ;comment\n", "c=-"},
+        {"; after hex data", "\"h\"=hex:01,02;c\n\"i\"=hex:03 ;c\n", "h=3:0102\ni=3:03"},
+        {"blanks after dword:", "\"a\"=dword:  00000008\n", "a=" + dw(8)},
+        {"tabs and blanks around =", "\"b\"\t=\tdword:9\n\"c\" = \"s\"\n@ = \"d\"\n", "b=" + dw(9) + "\nc=" + sz(L"s") + "\n@=" + sz(L"d")},
+        {"short and upper-case dword digits", "\"a\"=dword:8\n\"b\"=dword:FFFFFFFE\n", "a=" + dw(8) + "\nb=" + dw(0xFFFFFFFE)},
+        {"escapes in strings", "\"a\"=\"C:\\\\x\\\"q\\\"\"\n\"lf\"=\"a\\nb\"\n\"cr\"=\"a\\rb\"\n", "a=" + sz(L"C:\\x\"q\"") + "\nlf=" + sz(L"a\nb") + "\ncr=" + sz(L"a\rb")},
+        {"escapes in names", "\"x\\\"\\\\\\n\"=\"\"\n", "x\"\\\n=" + sz(L"")},
+        {"the default value, @ or \"\"", "@=\"d\"\n\"\"=\"e\"\n@=-\n", "@=" + sz(L"d") + "\n@=" + sz(L"e") + "\n@=-"},
+        {"blanks at the end of a line", "\"a\"=\"x\" \t\n\"b\"=hex(7):41,00,00,00,00,00 \n", "a=" + sz(L"x") + "\nb=7:410000000000"},
+        {"hex: bytes, any case, one digit, blanks before a byte", "\"b\"=hex: 1,\t0a, FF \n", "b=3:010aff"},
+        {"hex: empty and with a trailing comma", "\"e\"=hex:\n\"t\"=hex:01,\n", "e=3:\nt=3:01"},
+        {"hex(0) to hex(b) and beyond", "\"n\"=hex(0):\n\"x\"=hex(2):25,00,00,00\n\"be\"=hex(5):01,02,03,04\n\"l\"=hex(6):41,00\n"
+                                        "\"q\"=hex(b):01,02,03,04,05,06,07,08\n\"Q\"=hex(B):01\n\"big\"=hex(12345):01\n\"max\"=hex(ffffffff):\n"
+                                        "\"bl\"=hex( 2):41\n",
+         "n=0:\nx=2:25000000\nbe=5:01020304\nl=6:4100\nq=11:0102030405060708\nQ=11:01\nbig=74565:01\nmax=4294967295:\nbl=2:41"},
+        {"hex(1) holding a string, hex(4) a dword", "\"s\"=hex(1):41,00,42,00,00,00\n\"d\"=hex(4):2a,00,00,00\n\"odd\"=hex(4):01\n",
+         "s=" + sz(L"AB") + "\nd=" + dw(42) + "\nodd=4:01"},
+        {"continuation lines", "\"a\"=hex:01,\\\n   02, \\\n\t03\n\"b\"=\"next\"\n", "a=3:010203\nb=" + sz(L"next")},
+        {"blank and comment lines within a continuation", "\"a\"=hex:01,\\ ;c\n\n; c\n  02\n", "a=3:0102"},
+        {"a continuation at the end of the file", "\"a\"=hex:01,\\\n", "a=3:01"},
+        {"trailing backslashes after a key", "[HKLM\\K\\A\\]\n[HKLM\\K\\B\\\\]\n[-HKLM\\K\\C\\]\n", "[HKLM\\K\\A]\n[HKLM\\K\\B]\n[-HKLM\\K\\C]"},
+        {"an indented key, text after the last ]", "  [HKLM\\K\\A] ;c\n[HKLM\\K\\B]]\n", "[HKLM\\K\\A]\n[HKLM\\K\\B]]"},
+        {"deletions", "\"a\"=-\n[-HKLM\\K\\Old]\n", "a=-\n[-HKLM\\K\\Old]"},
     };
-    for (const auto& encoding : encodings) {
-        SCOPED_TRACE(encoding.name);
-        const RegDocument document = readRegFile(encoding.bytes);
-        ASSERT_EQ(writeRegFile(document, RegEncoding::Utf8), Written);
-        // Pinned apart from the writer, which would hide escapes kept as read.
-        const RegValue& path = document.keys[0].values[1];
-        EXPECT_EQ(path.name + L"=" + path.text, L"pa\"th=C:\\data\\\"q\"");
-        EXPECT_EQ(document.keys[0].line, 4);
-        EXPECT_EQ(document.keys[0].values[2].line, 7);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.form);
+        const std::string expected = "[HKLM\\K]\n" + row.values + "\n";
+        EXPECT_EQ(summary(readRegFile(Header + Key + row.body)), expected);
+        EXPECT_EQ(summary(readRegFile(utf16(Header + Key + row.body))), expected);
     }
-    EXPECT_EQ(writeRegFile(readRegFile(Sample), RegEncoding::Utf16), "\xFF\xFE" + toUtf16le(fromUtf8(withCrlf(Written))));
 }
 
-// A cut string, an unknown type and a dword out of range are refused through
-// the tool itself (CliTest), with the file's name and line.
-TEST(RegFile, ReportsTheFirstProblemWithItsLine)
+// Each file is a sound line then a bad one, which the registry tools would
+// skip (or the whole file, for a bad header): refused, naming its line.
+TEST(RegFile, RefusesWhatTheToolsSkipWithItsLine)
 {
-    const std::string head = "Windows Registry Editor Version 5.00\n\n[HKLM\\K]\n\"ok\"=\"fine\"\n";
-    const std::string utf16 = "\xFF\xFE" + toUtf16le(L"REGEDIT4\r\n\r\n[HKLM\\K]\r\n\"a\"=\"b\"\r\n");
+    const std::string head = Header + Key + "\"ok\"=\"fine\"\n";
     const struct {
         std::string bytes;
         int line;
         const char* message;
-    } cases[] = {
+    } rows[] = {
         {"", 1, "not a registry file"},
-        {"Windows Registry Editor Version 4.00\n", 1, "not a registry file"},
-        {head + "[HKLM\\K\\Su", 5, "no closing ]"},
-        {head + "\"b\"=hex:01,02\n", 5, "cannot hold"},
-        {head + "\"d\"=dword:\n", 5, "needs hex digits"},
-        {head + "\"d\"=dword:12 34\n", 5, "unexpected text"},
+        {"Windows Registry Editor Version 5.00 \n" + Key, 1, "not a registry file"}, // blank after the header
+        {"windows registry editor version 5.00\n" + Key, 1, "not a registry file"},
+        {"REGEDIT4 x\n" + Key, 1, "not a registry file"},
+        {"\n" + Header + Key, 1, "not a registry file"},
+        {toUtf16le(fromUtf8(Header + Key)), 1, "byte-order mark"}, // UTF-16 needs its mark
+        {"\xFE\xFF", 1, "big-endian"},
+        {head + "\"c\"=DWORD:1\n", 5, "unknown data"},
+        {head + "\"c\"=HEX:01\n", 5, "unknown data"},
+        {head + "\"c\"=hex :01\n", 5, "unknown data"},
         {head + "\"q\"=qword:1\n", 5, "unknown data"},
+        {head + "\"d\"=dword:\n", 5, "needs hex digits"},
+        {head + "\"d\"=dword:0x1\n", 5, "unexpected text"},
+        {head + "\"d\"=dword:1 2\n", 5, "unexpected text"},
+        {head + "\"d\"=dword:123456789\n", 5, "out of range"},
+        {head + "\"t\"=hex(2) :41\n", 5, "hex(N):"},
+        {head + "\"t\"=hex(0x2):41\n", 5, "hex(N):"},
+        {head + "\"t\"=hex(100000000):01\n", 5, "hex(N):"},
+        {head + "\"t\"=hex():01\n", 5, "hex(N):"},
+        {head + "\"h\"=hex:01,,02\n", 5, "expected a hex byte"},
+        {head + "\"h\"=hex:123\n", 5, "more than two"},
+        {head + "\"h\"=hex:01 02\n", 5, "separated by commas"},
+        {head + "\"h\"=hex:01 ,02\n", 5, "no blank before"},
+        {head + "\"h\"=hex:01\\\n  02\n", 5, "separated by commas"},
+        {head + "\"h\"=hex:01,\\\n  02,zz\n", 6, "expected a hex byte"},
+        {head + "\"h\"=hex:01,\\ x\n", 5, "continues"},
+        {head + "\"s\"=\"x\" junk\n", 5, "unexpected text"},
+        {head + "\"s\"=\"x\"y\"\n", 5, "unexpected text"},
+        {head + "\"s\"=\"open\n", 5, "no closing quote"},
         {head + "\"p\"=\"C:\\temp\"\n", 5, "lone backslash"},
+        {head + "\"p\"=\"a\\0\"\n", 5, "lone backslash"},
         {head + "\"n\" \"x\"\n", 5, "expected ="},
         {head + "junk\n", 5, "expected [key]"},
+        {head + "[HKLM\\K\\Su\n", 5, "no closing ]"},
         {head + "[]\n", 5, "empty key name"},
-        {"REGEDIT4\n\"a\"=\"b\"\n", 2, "before the first [key]"},
+        {head + "[-\\]\n", 5, "empty key name"},
+        {head + "[HKLM\\K\\\\D]\n", 5, "between backslashes"},
+        {head + "[\\HKLM\\K]\n", 5, "between backslashes"},
+        {Header + "\"a\"=\"b\"\n", 3, "before the first [key]"},
         {"REGEDIT4\n[-HKLM\\K]\n\"a\"=\"b\"\n", 3, "being deleted"},
         {head + std::string("\"x\"=\"\0\"\n", 8), 5, "NUL"},
-        {head + "\"x\"=\"\xC3\"\n", 5, "UTF-8"},        // cut short
-        {head + "\"x\"=\"\xC0\x80\"\n", 5, "UTF-8"},    // overlong NUL
-        {head + "\"x\"=\"\xED\xA0\x80\"\n", 5, "UTF-8"}, // encoded surrogate
-        {head + "\"x\"=\"\x80\"\n", 5, "UTF-8"},        // stray continuation byte
-        {utf16.substr(0, utf16.size() - 5), 4, "cut short"},
-        {utf16 + std::string("\x3D\xD8" "a\0", 4), 5, "surrogate"},
-        {utf16 + "\x3D\xD8", 5, "surrogate"},
+        {"\xEF\xBB\xBF" + head + "\"x\"=\"\xC3\"\n", 5, "malformed"}, // UTF-8 after its mark, cut short
+        {utf16(head + "\"a\"=\"b\"\r\n").substr(0, utf16(head).size() + 5), 5, "cut short"},
+        {utf16(head) + std::string("\x3D\xD8" "a\0", 4), 5, "surrogate"},
     };
-    for (const auto& c : cases) {
+    for (const auto& row : rows) {
         try {
-            readRegFile(c.bytes);
-            ADD_FAILURE() << "accepted: " << c.bytes;
+            readRegFile(row.bytes);
+            ADD_FAILURE() << "accepted: " << row.bytes;
         } catch (const RegFileError& error) {
-            EXPECT_EQ(error.line, c.line) << c.bytes;
-            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+            EXPECT_EQ(error.line, row.line) << row.bytes;
+            EXPECT_NE(std::string(error.what()).find(row.message), std::string::npos) << row.bytes << ": " << error.what();
         }
     }
+}
+
+// One document in every encoding and line end the tools read. Without a
+// byte-order mark, 8-bit text is UTF-8 when it is valid UTF-8, else
+// Windows-1252; REGEDIT4 files of 8-bit text carry 8-bit strings in hex(1),
+// hex(2) and hex(7), as the registry tools read them.
+TEST(RegFile, ReadsEveryEncodingAndLineEnd)
+{
+    const std::string text = Header + "[HKLM\\K\\\xC3\xA9]\n\"\xE2\x82\xAC\"=\"\xC3\xA9\xF0\x9F\x98\x80\"\n\"x\"=hex(2):41,00,00,00\n";
+    const std::string expected = "[HKLM\\K\\\xC3\xA9]\n\xE2\x82\xAC=" + sz(L"\u00e9\U0001F600") + "\nx=2:41000000\n";
+    const auto replaced = [](std::string s, const std::string& from, const std::string& to) {
+        for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+            s.replace(at, from.size(), to);
+        return s;
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string expected;
+    } rows[] = {
+        {"UTF-8, LF", text, expected},
+        {"UTF-8 with BOM, CRLF", "\xEF\xBB\xBF" + replaced(text, "\n", "\r\n"), expected},
+        {"UTF-8, CR only", replaced(text, "\n", "\r"), expected},
+        {"UTF-16LE with BOM, CRLF", utf16(replaced(text, "\n", "\r\n")), expected},
+        {"UTF-16LE with BOM, CR only", utf16(replaced(text, "\n", "\r")), expected},
+        {"Windows-1252", Header + "[HKLM\\K\\\xE9]\n\"\x80\"=\"\xE9\"\n", "[HKLM\\K\\\xC3\xA9]\n\xE2\x82\xAC=" + sz(L"\u00e9") + "\n"},
+        {"REGEDIT4, Windows-1252 strings in hex", "REGEDIT4\n[HKLM\\K]\n\"x\"=hex(2):41,e9,00\n\"m\"=hex(7):41,00,00\n\"b\"=hex:e9\n",
+         "[HKLM\\K]\nx=2:4100e9000000\nm=7:410000000000\nb=3:e9\n"},
+        {"REGEDIT4, UTF-8 strings in hex", "REGEDIT4\n[HKLM\\K]\n\"s\"=hex(1):c3,a9,00\n", "[HKLM\\K]\ns=" + sz(L"\u00e9") + "\n"},
+        {"REGEDIT4 in UTF-16: hex data as it is", utf16("REGEDIT4\n[HKLM\\K]\n\"x\"=hex(2):41,e9,00\n"), "[HKLM\\K]\nx=2:41e900\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(summary(readRegFile(row.bytes)), row.expected);
+    }
+    // Lines count the same whatever ends them.
+    const RegDocument document = readRegFile(replaced(text, "\n", "\r"));
+    EXPECT_EQ(document.keys[0].line, 3);
+    EXPECT_EQ(document.keys[0].values[1].line, 5);
 }

@@ -4,7 +4,12 @@
 #include "Text.h"
 #include "ValueSyntax.h"
 
+#include "support/registry/KeyPath.h"
+
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+#include <memory>
 
 namespace vesk_tool {
 namespace {
@@ -17,8 +22,8 @@ struct CommandSpec {
     const char* help;
 };
 
+// Options that take a value; the flags are --recursive and --help.
 const std::vector<std::wstring> ValuedOptions = {L"--instance", L"--type", L"--default", L"--output", L"--encoding", L"--from-instance"};
-const std::vector<std::wstring> Flags = {L"--recursive", L"--help"};
 
 const std::vector<CommandSpec>& commands()
 {
@@ -60,20 +65,27 @@ const std::vector<CommandSpec>& commands()
          "each is left out with a warning, and the command then exits 3.\n"},
         {L"import", 1, 1, {L"--from-instance"},
          "usage: vesk [--instance NAME] import FILE [--from-instance OTHER]\n"
-         "Applies a registry editor file (UTF-16LE or UTF-8, \"REGEDIT4\" too):\n"
-         "\"name\"=\"text\", \"name\"=dword:xxxxxxxx, \"name\"=- and [-key] deletions.\n"
+         "Applies a registry editor file, read as the registry's own tools read it.\n"
+         "Header \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\". Encoding:\n"
+         "UTF-16LE or UTF-8 after a byte-order mark; without one, 8-bit text, taken\n"
+         "as UTF-8 when the bytes are valid UTF-8, otherwise as Windows-1252.\n"
+         "Lines: [key], [-key], \"name\"=\"text\" (\\\\ \\\" \\n \\r escapes),\n"
+         "\"name\"=dword:xxxxxxxx, \"name\"=hex:01,02 or hex(N):.. (continued by a\n"
+         "trailing \\), \"name\"=- to delete; @ is the default value; ; and #\n"
+         "start comments.\n"
          "Every key must lie in the instance's key; --from-instance OTHER reads\n"
          "keys of instance OTHER in the file as this instance's, to copy settings.\n"
-         "The whole file is checked first: any error exits 2 with its line number\n"
-         "and nothing is written.\n"},
+         "The whole file is checked first: a line the registry tools would skip\n"
+         "as malformed, or any other error, exits 2 with its line number and\n"
+         "nothing is written.\n"},
     };
     return table;
 }
 
 const char* ToolHelp =
     "usage: vesk [--instance NAME] COMMAND [ARGS] [--help]\n"
-    "Reads and writes the product's settings through the vesk library found\n"
-    "next to this program (on Linux also in ../lib).\n"
+    "Reads and writes the product's settings with the library's own settings\n"
+    "and registry code, built in: what it prints is what a host reads.\n"
     "\n"
     "commands:\n"
     "  get SUBKEY NAME [--type T] [--default V]   print a value\n"
@@ -92,7 +104,7 @@ const char* ToolHelp =
     "$XDG_DATA_HOME/halvorn/registry.db, else ~/.local/share/halvorn/registry.db.\n"
     "\n"
     "exit status: 0 done, 1 not there, 2 usage or input error,\n"
-    "3 stored value of another type, 4 library missing or store refused.\n"
+    "3 stored value of another type, 4 the registry or its store failed.\n"
     "Run 'vesk COMMAND --help' for a command's details.\n";
 
 const CommandSpec* findCommand(const std::wstring& name)
@@ -134,15 +146,9 @@ void checkTyped(const Invocation& call, const std::wstring& text, const std::str
         usage(what + " '" + toUtf8(text) + "' is not a bool: use true/false, 1/0 or yes/no", call.command);
 }
 
-void checkCommand(const Invocation& call)
+void checkCommand(const Invocation& call, const CommandSpec& spec)
 {
-    const CommandSpec* spec = findCommand(call.command);
-    if (!spec)
-        usage("unknown command '" + toUtf8(call.command) + "'", std::wstring());
-    for (const auto& option : call.options)
-        if (option.first != L"--instance" && option.first != L"--help" && !contains(spec->options, option.first))
-            usage(toUtf8(option.first) + " does not apply to " + toUtf8(call.command), call.command);
-    if (call.operands.size() < spec->minOperands || call.operands.size() > spec->maxOperands)
+    if (call.operands.size() < spec.minOperands || call.operands.size() > spec.maxOperands)
         usage("wrong number of arguments for " + toUtf8(call.command), call.command);
     checkChoice(call, L"--type", {L"int", L"string", L"bool"});
     checkChoice(call, L"--encoding", {L"utf8", L"utf16"});
@@ -155,6 +161,66 @@ void checkCommand(const Invocation& call)
         checkTyped(call, call.option(L"--default"), "--default");
 }
 
+// One key name: not empty, no backslash, within the registry's limit.
+void checkInstanceName(const std::wstring& instance)
+{
+    const std::string shown = "--instance '" + toUtf8(instance) + "': ";
+    if (instance.empty())
+        throw Failure(BadInput, shown + "an instance needs a name; leave --instance out for the default instance");
+    if (instance.find(L'\\') != std::wstring::npos)
+        throw Failure(BadInput, shown + "an instance is one key name, without backslashes");
+    if (instance.size() > Kestlib500::MaxKeyNameLength)
+        throw Failure(BadInput, shown + Kestlib500::DescribeKeyPathProblem(Kestlib500::KeyPathProblem::ElementTooLong));
+}
+
+std::wstring lastResult(const CLI::Option& option)
+{
+    const std::vector<std::string>& given = option.results();
+    return given.empty() ? std::wstring() : fromUtf8(given.back());
+}
+
+// One command of the table as a CLI11 sub-command; when it is the one given,
+// its callback copies what was parsed into `call`.
+void addCommand(CLI::App& app, const CommandSpec& spec, Invocation& call)
+{
+    CLI::App* command = app.add_subcommand(toUtf8(spec.name));
+    command->set_help_flag(); // the tool prints its own help texts
+    command->fallthrough();   // --instance may follow the command
+    auto operands = std::make_shared<std::vector<std::string>>();
+    command->add_option("operands", *operands)->expected(0, CLI::detail::expected_max_vector_size);
+    std::vector<std::pair<std::wstring, CLI::Option*>> options;
+    options.emplace_back(L"--help", command->add_flag("-h,--help")->disable_flag_override());
+    for (const std::wstring& name : spec.options) {
+        CLI::Option* option = contains(ValuedOptions, name) ? command->add_option(toUtf8(name))
+                                                            : command->add_flag(toUtf8(name))->disable_flag_override();
+        options.emplace_back(name, option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
+    }
+    command->callback([&call, &spec, operands, options] {
+        call.command = spec.name;
+        for (const std::string& operand : *operands)
+            call.operands.push_back(fromUtf8(operand));
+        for (const auto& [name, option] : options)
+            if (option->count() > 0)
+                call.options[name] = lastResult(*option);
+    });
+}
+
+// Everything after the first "--" that is not an option's value: operands,
+// kept from CLI11, which would hand them to the tool instead of the command.
+std::vector<std::string> splitOperands(std::vector<std::string>& args)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") {
+            std::vector<std::string> tail(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            args.resize(i);
+            return tail;
+        }
+        if (contains(ValuedOptions, fromUtf8(args[i])))
+            ++i;
+    }
+    return {};
+}
+
 } // namespace
 
 std::wstring Invocation::option(const std::wstring& name, const std::wstring& fallback) const
@@ -163,49 +229,55 @@ std::wstring Invocation::option(const std::wstring& name, const std::wstring& fa
     return found == options.end() ? fallback : found->second;
 }
 
+void addSettingsCommands(CLI::App& app, Invocation& call)
+{
+    for (const CommandSpec& spec : commands())
+        addCommand(app, spec, call);
+}
+
 Invocation parseCommandLine(const std::vector<std::wstring>& args)
 {
     Invocation call;
-    bool optionsEnded = false;
-    std::vector<std::wstring> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::wstring& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != L'-' || (arg[1] != L'-' && arg != L"-h")) {
-            positional.push_back(arg);
-            continue;
-        }
-        if (arg == L"--") {
-            optionsEnded = true;
-            continue;
-        }
-        const std::size_t equals = arg.find(L'=');
-        const std::wstring name = arg == L"-h" ? L"--help" : arg.substr(0, equals);
-        if (contains(Flags, name)) {
-            if (equals != std::wstring::npos)
-                usage(toUtf8(name) + " takes no value", std::wstring());
-            call.options[name];
-        } else if (contains(ValuedOptions, name)) {
-            if (equals != std::wstring::npos)
-                call.options[name] = arg.substr(equals + 1);
-            else if (i + 1 < args.size())
-                call.options[name] = args[++i];
-            else
-                usage(toUtf8(name) + " needs a value", std::wstring());
-        } else {
-            usage("unknown option " + toUtf8(name), std::wstring());
-        }
+    CLI::App app("vesk", "vesk");
+    app.set_help_flag();
+    // One command; after it, a word that names another is an operand.
+    app.require_subcommand(0, 1);
+    CLI::Option* help = app.add_flag("-h,--help")->disable_flag_override();
+    CLI::Option* instance = app.add_option("--instance")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    addSettingsCommands(app, call);
+
+    std::vector<std::string> words;
+    for (const std::wstring& arg : args)
+        words.push_back(toUtf8(arg));
+    const std::vector<std::string> tail = splitOperands(words);
+    std::reverse(words.begin(), words.end()); // CLI11 takes them last first
+    try {
+        app.parse(words);
+    } catch (const CLI::ParseError& error) {
+        if (app.get_subcommands().empty() && !app.remaining().empty())
+            usage("unknown command '" + app.remaining().front() + "'", std::wstring());
+        const std::vector<CLI::App*> given = app.get_subcommands();
+        usage(error.what(), given.empty() ? std::wstring() : fromUtf8(given.front()->get_name()));
     }
-    call.help = call.has(L"--help");
+    for (const std::string& operand : tail)
+        call.operands.push_back(fromUtf8(operand));
+    call.help = call.has(L"--help") || help->count() > 0;
     call.options.erase(L"--help");
-    if (!positional.empty()) {
-        call.command = positional.front();
-        call.operands.assign(positional.begin() + 1, positional.end());
+    if (instance->count() > 0)
+        call.options[L"--instance"] = lastResult(*instance);
+
+    if (call.command.empty()) {
+        if (!tail.empty())
+            usage("unknown command '" + tail.front() + "'", std::wstring());
+        if (!call.help)
+            usage("no command given", std::wstring());
     }
-    if (call.command.empty() && !call.help)
-        usage("no command given", std::wstring());
-    if (call.help && (call.command.empty() || findCommand(call.command)))
+    if (call.help)
         return call;
-    checkCommand(call);
+    if (call.has(L"--instance"))
+        checkInstanceName(call.option(L"--instance"));
+    if (const CommandSpec* spec = findCommand(call.command))
+        checkCommand(call, *spec);
     return call;
 }
 

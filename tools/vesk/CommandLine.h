@@ -4,8 +4,13 @@
 #include <string>
 #include <vector>
 
-// The tool's command line: a command, its operands and --options, checked
-// against what each command accepts before anything is loaded or written.
+namespace CLI {
+class App;
+}
+
+// The tool's command line, parsed by CLI11: a command, its operands and
+// --options, checked against what each command accepts before anything is
+// read or written.
 namespace vesk_tool {
 
 struct Invocation {
@@ -19,13 +24,19 @@ struct Invocation {
     std::wstring option(const std::wstring& name, const std::wstring& fallback = std::wstring()) const;
 };
 
-// Options may stand anywhere, as --name VALUE or --name=VALUE; "--" ends
-// them, so operands may begin with dashes. Throws Failure(BadInput) for
-// anything a command would refuse: unknown names, operand counts, a --type
-// or --encoding outside its choices, an int or bool that does not parse.
+// Options may stand anywhere, as --name VALUE or --name=VALUE (the last one
+// given counts); "--" ends them, so operands may begin with dashes. Throws
+// Failure(BadInput) for anything a command would refuse: unknown names,
+// operand counts, a --type or --encoding outside its choices, an int or bool
+// that does not parse, an --instance that is not one key name.
 Invocation parseCommandLine(const std::vector<std::wstring>& args);
 
 // The tool's help for an empty command, else the command's own.
 std::string helpText(const std::wstring& command);
+
+// A group of commands joins the command line through one such function: it
+// adds its sub-commands to `app`, each filling `call` when it is the one
+// given. Help and exit statuses stay the tool's.
+void addSettingsCommands(CLI::App& app, Invocation& call);
 
 } // namespace vesk_tool

@@ -1,8 +1,10 @@
+#include "CommandLine.h"
 #include "Failure.h"
 #include "Io.h"
 #include "Session.h"
 #include "Text.h"
 #include "ValueSyntax.h"
+#include "settings/LoggingRegistry.h"
 
 namespace vesk_tool {
 namespace {
@@ -14,16 +16,32 @@ std::string quoted(const std::wstring& name)
 
 [[noreturn]] void storeRefused(const std::string& what)
 {
-    throw Failure(StoreFailure, "the store refused to " + what +
-                                    ": on Windows HKEY_LOCAL_MACHINE needs an administrator; on Linux check that the store file is writable");
+#if defined(_WIN32)
+    const char* fix = "writing HKEY_LOCAL_MACHINE needs an administrator: run vesk from an elevated prompt";
+#else
+    const char* fix = "check that you may write the store file ($KESTLIB_REGISTRY) and its directory";
+#endif
+    throw Failure(StoreFailure, "the registry refused to " + what + ": " + fix);
 }
 
-[[noreturn]] void wrongType(Session& session, const std::wstring& subKey, const std::wstring& name, const std::wstring& asked)
+[[noreturn]] void missingValue(Session& session, const std::wstring& subKey, const std::wstring& name, const char* more)
 {
-    const StoredType stored = session.view.typeOf(subKey, name);
-    const std::string hint = stored == StoredType::Dword    ? "it is a dword: read it with --type int"
-                             : stored == StoredType::String ? "it is a string: read it with --type string or bool"
-                                                            : "its type cannot be read by the settings: see 'vesk list'";
+    throw Failure(NotFound, "no value " + quoted(name) + " in " + toUtf8(session.pathOf(subKey)) +
+                                ": check the names with 'vesk list'" + more);
+}
+
+[[noreturn]] void missingKey(Session& session, const std::wstring& subKey)
+{
+    throw Failure(NotFound, "no key " + toUtf8(session.pathOf(subKey)) + ": check the name with 'vesk list'");
+}
+
+[[noreturn]] void wrongType(Session& session, const std::wstring& subKey, const std::wstring& name,
+                            const std::wstring& asked, DWORD stored)
+{
+    const StoredType type = storedTypeOf(stored);
+    const std::string hint = type == StoredType::Dword    ? "it is a dword: read it with --type int"
+                             : type == StoredType::String ? "it is a string: read it with --type string or bool"
+                                                          : "its type cannot be read by the settings: see 'vesk list'";
     throw Failure(WrongType, "value " + quoted(name) + " of " + toUtf8(session.pathOf(subKey)) + " is not stored as " +
                                  toUtf8(asked) + ": " + hint);
 }
@@ -37,19 +55,21 @@ std::wstring defaultText(const std::wstring& type, const std::wstring& given)
     return given;
 }
 
+// The registry says whether the value is there; the settings read it, with
+// the text forms and the type check a host gets.
 int get(const Invocation& call, Session& session)
 {
     const std::wstring& subKey = call.operands[0];
     const std::wstring& name = call.operands[1];
     const std::wstring type = call.option(L"--type", L"string");
-    if (!session.view.find(subKey, name)) {
+    const std::optional<DWORD> stored = session.view().typeCode(subKey, name);
+    if (!stored) {
         if (!call.has(L"--default"))
-            throw Failure(NotFound, "no value " + quoted(name) + " in " + toUtf8(session.pathOf(subKey)) +
-                                        ": check the names with 'vesk list', or give --default");
+            missingValue(session, subKey, name, ", or give --default");
         writeOutLine(defaultText(type, call.option(L"--default")));
         return Success;
     }
-    VeskSettings& settings = session.settings;
+    VeskSettings& settings = session.settings();
     try {
         if (type == L"int")
             writeOutLine(std::to_wstring(settings.GetIntValue(toWString(subKey), toWString(name), 0)));
@@ -58,7 +78,7 @@ int get(const Invocation& call, Session& session)
         else
             writeOutLine(fromWString(settings.GetStringValue(toWString(subKey), toWString(name), WString())));
     } catch (const VeskSettings::BadKeyTypeError&) {
-        wrongType(session, subKey, name, type);
+        wrongType(session, subKey, name, type, *stored);
     }
     return Success;
 }
@@ -69,7 +89,7 @@ int set(const Invocation& call, Session& session)
     const WString name = toWString(call.operands[1]);
     const std::wstring& text = call.operands[2];
     const std::wstring type = call.option(L"--type");
-    VeskSettings& settings = session.settings;
+    VeskSettings& settings = session.settings();
     bool written = false;
     if (type == L"int")
         written = settings.SetIntValue(subKey, name, static_cast<int>(*parseDword(text)));
@@ -82,47 +102,40 @@ int set(const Invocation& call, Session& session)
     return Success;
 }
 
-[[noreturn]] void missingKey(Session& session, const std::wstring& subKey)
-{
-    throw Failure(NotFound, "no key " + toUtf8(session.pathOf(subKey)) + ": check the name with 'vesk list'");
-}
-
 int remove(const Invocation& call, Session& session)
 {
     const std::wstring& subKey = call.operands[0];
     if (call.operands.size() == 2) {
         const std::wstring& name = call.operands[1];
-        if (!session.view.find(subKey, name))
-            throw Failure(NotFound, "no value " + quoted(name) + " in " + toUtf8(session.pathOf(subKey)) +
-                                        ": check the names with 'vesk list'");
-        if (!session.settings.DeleteValue(toWString(subKey), toWString(name)))
+        if (!session.view().typeCode(subKey, name))
+            missingValue(session, subKey, name, "");
+        if (!session.settings().DeleteValue(toWString(subKey), toWString(name)))
             storeRefused("delete " + quoted(name) + " of " + toUtf8(session.pathOf(subKey)));
         return Success;
     }
-    // With no instance the root is the key of every instance together.
-    if (subKey.empty() && session.instance().empty())
+    if (session.isServerKey(subKey))
         throw Failure(BadInput, "refusing to delete the settings of every instance: give --instance NAME");
-    if (!session.view.keyExists(subKey))
+    if (!session.view().keyExists(subKey))
         missingKey(session, subKey);
-    if (!session.settings.DeleteKey(toWString(subKey)))
+    if (!session.settings().DeleteKey(toWString(subKey)))
         storeRefused("delete " + toUtf8(session.pathOf(subKey)));
     return Success;
 }
 
 int exists(const Invocation& call, Session& session)
 {
-    if (!session.view.keyExists(call.operands[0]))
+    if (!session.view().keyExists(call.operands[0]))
         missingKey(session, call.operands[0]);
     return Success;
 }
 
 int loggingPath(Session& session)
 {
-    const std::wstring path = fromWString(session.settings.GetLoggingPath());
+    const std::wstring path = fromWString(session.settings().GetLoggingPath());
     if (path.empty()) {
-        const std::wstring product = session.serverKey.substr(0, session.serverKey.find_last_of(L'\\'));
+        const LoggingRegistry logging;
         throw Failure(NotFound, "no logging path is set: set the value loggingPath of HKEY_LOCAL_MACHINE\\" +
-                                    toUtf8(product) + "\\Logging");
+                                    toUtf8(logging.GetPath()));
     }
     writeOutLine(path);
     return Success;
@@ -136,70 +149,68 @@ std::wstring oneLine(std::wstring data)
     return data;
 }
 
-void listKey(Session& session, const std::wstring& subKey, bool recursive)
+void listKey(Session& session, const std::wstring& subKey, const KeyListing& listing, bool recursive)
 {
     writeOutLine(session.pathOf(subKey));
-    for (const NamedValue& value : session.view.values(subKey))
+    for (const NamedValue& value : listing.values)
         writeOutLine(L"    " + (value.name.empty() ? L"@" : value.name) + L"    " + oneLine(value.data));
-    const std::vector<std::wstring> children = session.view.subKeys(subKey);
-    if (recursive || !children.empty())
+    if (recursive || !listing.subKeys.empty())
         writeOutLine(L"");
-    for (const std::wstring& child : children) {
+    for (const std::wstring& child : listing.subKeys) {
+        const std::wstring childKey = SettingsView::join(subKey, child);
         if (recursive)
-            listKey(session, SettingsView::join(subKey, child), true);
+            listKey(session, childKey, session.view().list(childKey), true);
         else
-            writeOutLine(session.pathOf(SettingsView::join(subKey, child)));
+            writeOutLine(session.pathOf(childKey));
     }
 }
 
 int list(const Invocation& call, Session& session)
 {
     const std::wstring subKey = call.operands.empty() ? std::wstring() : call.operands[0];
-    if (!session.view.keyExists(subKey))
+    if (!session.view().keyExists(subKey))
         missingKey(session, subKey);
-    listKey(session, subKey, call.has(L"--recursive"));
+    listKey(session, subKey, session.view().list(subKey), call.has(L"--recursive"));
     return Success;
+}
+
+struct Handler {
+    const wchar_t* command;
+    int (*run)(const Invocation&, Session&);
+};
+
+const Handler Handlers[] = {
+    {L"get", get},
+    {L"set", set},
+    {L"list", list},
+    {L"delete", remove},
+    {L"exists", exists},
+    {L"logging-path", [](const Invocation&, Session& session) { return loggingPath(session); }},
+    {L"export", exportCommand},
+    {L"import", importCommand},
+};
+
+// Names and sub-keys are checked against the registry's rules before any
+// command touches it, so a bad one is an input error, never a store failure.
+void checkOperands(const Invocation& call, const Session& session)
+{
+    const bool importing = call.command == L"import";
+    if (!call.operands.empty() && !importing && call.command != L"logging-path")
+        session.checkSubKey(call.operands[0]);
+    const bool named = call.command == L"get" || call.command == L"set" || call.command == L"delete";
+    if (named && call.operands.size() >= 2)
+        checkValueName(call.operands[1]);
 }
 
 } // namespace
 
-Session::Session(VeskSettings& object, std::wstring key) : settings(object), view(object), serverKey(std::move(key)) {}
-
-std::wstring Session::instance() const
-{
-    return fromWString(settings.GetInstanceName());
-}
-
-std::wstring Session::rootOf(const std::wstring& name) const
-{
-    const std::wstring server = L"HKEY_LOCAL_MACHINE\\" + serverKey;
-    return name.empty() ? server : server + L'\\' + name;
-}
-
-std::wstring Session::pathOf(const std::wstring& subKey) const
-{
-    const std::wstring root = rootOf(instance());
-    return subKey.empty() ? root : root + L'\\' + subKey;
-}
-
 int runCommand(const Invocation& call, Session& session)
 {
-    const std::wstring& command = call.command;
-    if (command == L"get")
-        return get(call, session);
-    if (command == L"set")
-        return set(call, session);
-    if (command == L"list")
-        return list(call, session);
-    if (command == L"delete")
-        return remove(call, session);
-    if (command == L"exists")
-        return exists(call, session);
-    if (command == L"logging-path")
-        return loggingPath(session);
-    if (command == L"export")
-        return exportCommand(call, session);
-    return importCommand(call, session);
+    checkOperands(call, session);
+    for (const Handler& handler : Handlers)
+        if (call.command == handler.command)
+            return handler.run(call, session);
+    throw Failure(BadInput, "unknown command '" + toUtf8(call.command) + "' (see 'vesk --help')");
 }
 
 } // namespace vesk_tool

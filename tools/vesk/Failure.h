@@ -11,7 +11,7 @@ enum ExitCode : int {
     NotFound = 1,     // the value, key or entry is not there
     BadInput = 2,     // usage error or a file that cannot be imported
     WrongType = 3,    // a stored value has a type the command cannot use
-    StoreFailure = 4, // the library could not be loaded or refused an operation
+    StoreFailure = 4, // the registry or its store failed or refused an operation
 };
 
 // Every failure the tool reports: the status to exit with and one line of

@@ -1,99 +1,91 @@
 #include "ImportPlan.h"
 
 #include "Text.h"
-
-#include <algorithm>
+#include "support/registry/KeyPath.h"
 
 namespace vesk_tool {
 namespace {
 
-const std::wstring_view Hive = L"HKEY_LOCAL_MACHINE\\";
-const std::wstring_view HiveShort = L"HKLM\\";
+const std::wstring_view Hive = L"HKEY_LOCAL_MACHINE";
+const std::wstring_view HiveShort = L"HKLM";
 
-// The path with its hive spelled in full, so prefixes compare directly.
-std::wstring longHive(const std::wstring& path)
+// Where the part below the hive starts, or npos when the path is elsewhere.
+std::size_t afterHive(const std::wstring& path)
 {
-    if (startsWithIgnoreCase(path, HiveShort))
-        return std::wstring(Hive) + path.substr(HiveShort.size());
-    return path;
-}
-
-void checkKeyNames(const std::wstring& subKey, int line)
-{
-    if (subKey.empty())
-        return;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = std::min(subKey.find(L'\\', start), subKey.size());
-        if (end == start)
-            throw RegFileError(line, "empty key name between backslashes: remove the doubled or trailing \\");
-        if (end - start > MaxKeyNameLength)
-            throw RegFileError(line, "a key name longer than 255 characters: the registry cannot hold it");
-        if (end == subKey.size())
-            return;
-        start = end + 1;
+    for (const std::wstring_view hive : {Hive, HiveShort}) {
+        if (!startsWithIgnoreCase(path, hive))
+            continue;
+        if (path.size() == hive.size())
+            return path.size();
+        if (path[hive.size()] == L'\\')
+            return hive.size() + 1;
     }
+    return std::wstring::npos;
 }
 
-std::wstring subKeyOf(const RegKey& key, const std::wstring& root)
+bool isAtOrBelow(const std::wstring& key, const std::wstring& root)
 {
-    const std::wstring path = longHive(key.path);
-    if (equalsIgnoreCase(path, root))
-        return std::wstring();
-    if (path.size() > root.size() && path[root.size()] == L'\\' && startsWithIgnoreCase(path, root)) {
-        std::wstring subKey = path.substr(root.size() + 1);
-        checkKeyNames(subKey, key.line);
-        return subKey;
-    }
-    throw RegFileError(key.line, "the key " + toUtf8(key.path) + " is outside " + toUtf8(root) +
-                                     ": import only keys of this instance (see --instance and --from-instance)");
+    if (root.empty())
+        return true;
+    return startsWithIgnoreCase(key, root) && (key.size() == root.size() || key[root.size()] == L'\\');
 }
 
-ImportStep valueStep(const RegValue& value, const std::wstring& subKey)
+// The key below the hive that the file's [path] writes.
+std::wstring keyOf(const RegKey& key, const std::wstring& from, const std::wstring& fromPath, const std::wstring& to)
 {
-    if (value.name.size() > MaxValueNameLength)
-        throw RegFileError(value.line, "a value name longer than 16383 characters: the registry cannot hold it");
+    const std::size_t start = afterHive(key.path);
+    const std::wstring below = start == std::wstring::npos ? std::wstring() : key.path.substr(start);
+    if (start == std::wstring::npos || !isAtOrBelow(below, from))
+        throw RegFileError(key.line, "the key " + toUtf8(key.path) + " is outside " + toUtf8(fromPath) +
+                                         ": import only keys of this instance (see --instance and --from-instance)");
+    std::wstring rest = below.substr(from.size()); // "" or "\\..."
+    if (from.empty() && !rest.empty())
+        rest.insert(0, 1, L'\\');
+    const std::wstring written = to.empty() ? rest.substr(rest.empty() ? 0 : 1) : to + rest;
+    const Kestlib500::KeyPathProblem problem = Kestlib500::CheckKeyPath(written);
+    if (problem != Kestlib500::KeyPathProblem::None)
+        throw RegFileError(key.line, std::string(Kestlib500::DescribeKeyPathProblem(problem)) + ": " +
+                                         toUtf8(key.path.substr(0, 200)) + (key.path.size() > 200 ? "..." : ""));
+    return written;
+}
+
+ImportStep valueStep(const RegValue& value, const std::wstring& key)
+{
+    if (!Kestlib500::ValueNameFits(value.name.c_str()))
+        throw RegFileError(value.line, "a value name may have at most 16383 characters");
     ImportStep step;
+    step.action = value.remove ? ImportStep::Action::DeleteValue : ImportStep::Action::SetValue;
     step.line = value.line;
-    step.subKey = subKey;
+    step.key = key;
     step.name = value.name;
-    switch (value.kind) {
-    case RegValue::Kind::String:
-        step.action = ImportStep::Action::SetString;
-        step.text = value.text;
-        break;
-    case RegValue::Kind::Dword:
-        step.action = ImportStep::Action::SetDword;
-        step.dword = value.dword;
-        break;
-    case RegValue::Kind::Delete:
-        step.action = ImportStep::Action::DeleteValue;
-        break;
-    }
+    step.value = value.value;
     return step;
 }
 
 } // namespace
 
-std::vector<ImportStep> planImport(const RegDocument& document, const std::wstring& rootPath)
+std::wstring belowHive(const std::wstring& fullPath)
 {
-    const std::wstring root = longHive(rootPath);
+    const std::size_t start = afterHive(fullPath);
+    return start == std::wstring::npos ? fullPath : fullPath.substr(start);
+}
+
+std::vector<ImportStep> planImport(const RegDocument& document, const std::wstring& fromPath, const std::wstring& toKey,
+                                   bool mayDeleteRoot)
+{
+    const std::wstring from = belowHive(fromPath);
     std::vector<ImportStep> steps;
     for (const RegKey& key : document.keys) {
-        const std::wstring subKey = subKeyOf(key, root);
-        if (key.remove) {
-            steps.push_back({ImportStep::Action::DeleteKey, key.line, subKey, {}, {}, 0});
-            continue;
-        }
-        bool writesValue = false;
-        std::vector<ImportStep> values;
-        for (const RegValue& value : key.values) {
-            values.push_back(valueStep(value, subKey));
-            writesValue = writesValue || value.kind != RegValue::Kind::Delete;
-        }
-        if (!writesValue)
-            steps.push_back({ImportStep::Action::CreateKey, key.line, subKey, {}, {}, 0});
-        steps.insert(steps.end(), values.begin(), values.end());
+        ImportStep step;
+        step.line = key.line;
+        step.key = keyOf(key, from, fromPath, toKey);
+        if (key.remove && !mayDeleteRoot && equalsIgnoreCase(step.key, toKey))
+            throw RegFileError(key.line, "this line would delete the settings of every instance: import into one "
+                                         "instance with --instance NAME");
+        step.action = key.remove ? ImportStep::Action::DeleteKey : ImportStep::Action::CreateKey;
+        steps.push_back(step);
+        for (const RegValue& value : key.values)
+            steps.push_back(valueStep(value, step.key));
     }
     return steps;
 }

@@ -2,35 +2,35 @@
 
 #include "RegFile.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-// Turns a parsed .reg document into settings operations relative to one
-// instance's key, checking everything the store would refuse before any of
-// it is written.
+// Turns a parsed .reg document into registry operations below one key,
+// checking everything the registry would refuse before any of it is written.
 namespace vesk_tool {
 
 struct ImportStep {
-    enum class Action { DeleteKey, CreateKey, SetString, SetDword, DeleteValue };
+    enum class Action { DeleteKey, CreateKey, SetValue, DeleteValue };
 
     Action action = Action::CreateKey;
     int line = 0;
-    std::wstring subKey; // relative to the instance's key; empty for the key itself
+    std::wstring key; // below HKEY_LOCAL_MACHINE
     std::wstring name;
-    std::wstring text;
-    std::uint32_t dword = 0;
+    Kestlib500::RawValue value; // Action::SetValue
 };
 
-// The registry's own limits on names.
-constexpr std::size_t MaxKeyNameLength = 255;
-constexpr std::size_t MaxValueNameLength = 16383;
+// The path below the hive of a full path (HKEY_LOCAL_MACHINE\... or
+// HKLM\...); "" for the hive itself.
+std::wstring belowHive(const std::wstring& fullPath);
 
-// `rootPath` is the full path of the instance's key as files spell it
-// (HKEY_LOCAL_MACHINE\...); HKLM is accepted for the hive. Every key of the
-// document must be that key or below it, else RegFileError names the line.
-// CreateKey is planned only for a key that gets no value written, since
-// writing a value creates its key.
-std::vector<ImportStep> planImport(const RegDocument& document, const std::wstring& rootPath);
+// `fromPath` is the full path of the key the file holds, as files spell it
+// (HKEY_LOCAL_MACHINE\...); its keys are written below `toKey` (below the
+// hive) instead. Every key of the document must be `fromPath` or below it,
+// and land within the registry's limits, else RegFileError names the line.
+// Each [key] becomes a CreateKey followed by its values, so the applier can
+// create a key once and write its values through it. When `mayDeleteRoot`
+// is false, a line deleting `toKey` itself is refused.
+std::vector<ImportStep> planImport(const RegDocument& document, const std::wstring& fromPath, const std::wstring& toKey,
+                                   bool mayDeleteRoot = true);
 
 } // namespace vesk_tool

@@ -3,35 +3,34 @@
 #include "Failure.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace vesk_tool {
 namespace {
 
-using File = std::unique_ptr<FILE, int (*)(FILE*)>;
-
-File open(const std::wstring& path, const char* mode)
+[[noreturn]] void outputFailure(const std::string& why)
 {
-#if defined(_WIN32)
-    const std::wstring wideMode(mode, mode + std::strlen(mode));
-    return File(_wfopen(path.c_str(), wideMode.c_str()), &std::fclose);
-#else
-    return File(std::fopen(toUtf8(path).c_str(), mode), &std::fclose);
-#endif
+    throw Failure(StoreFailure, "cannot write to standard output (" + why + "): the output is incomplete");
 }
 
-[[noreturn]] void fileFailure(const std::string& what, const std::wstring& path)
+std::string tooBig(const std::wstring& path)
 {
-    throw Failure(BadInput, "cannot " + what + " " + toUtf8(path) + ": " + std::strerror(errno));
+    return toUtf8(path) + " is larger than " + std::to_string(MaxImportFileBytes >> 20) +
+           " MiB, the most an import reads: is it a settings file?";
 }
 
 } // namespace
@@ -48,12 +47,19 @@ void prepareConsole()
 
 void writeOut(const std::string& bytes)
 {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+        outputFailure(std::strerror(errno));
 }
 
 void writeOutLine(const std::wstring& line)
 {
     writeOut(toUtf8(line) + "\n");
+}
+
+void flushOut()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        outputFailure(std::strerror(errno));
 }
 
 void writeErrLine(const std::string& utf8)
@@ -62,27 +68,250 @@ void writeErrLine(const std::string& utf8)
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+#if defined(_WIN32)
+
+bool errIsTerminal()
+{
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+void keepRunningPastFileSizeLimit() {}
+
+namespace {
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : value(handle) {}
+    ~Handle()
+    {
+        if (value != INVALID_HANDLE_VALUE)
+            CloseHandle(value);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return value; }
+    bool valid() const { return value != INVALID_HANDLE_VALUE; }
+    bool close()
+    {
+        const bool closed = CloseHandle(value) != 0;
+        value = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+private:
+    HANDLE value;
+};
+
+std::string lastError()
+{
+    return "error " + std::to_string(GetLastError());
+}
+
+} // namespace
+
 std::string readFile(const std::wstring& path)
 {
-    File file = open(path, "rb");
-    if (!file)
-        fileFailure("open", path);
-    std::string bytes;
-    char buffer[65536];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
-        bytes.append(buffer, got);
-    if (std::ferror(file.get()))
-        fileFailure("read", path);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw Failure(BadInput, toUtf8(path) + " is not a regular file: import reads .reg files only");
+    Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        throw Failure(BadInput, "cannot open " + toUtf8(path) + ": " + lastError());
+    LARGE_INTEGER size{};
+    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size))
+        throw Failure(BadInput, toUtf8(path) + " is not a regular file: import reads .reg files only");
+    if (static_cast<std::uint64_t>(size.QuadPart) > MaxImportFileBytes)
+        throw Failure(BadInput, tooBig(path));
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() && (!ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) || got != bytes.size()))
+        throw Failure(BadInput, "cannot read " + toUtf8(path) + ": " + lastError());
     return bytes;
 }
 
-void writeFile(const std::wstring& path, const std::string& bytes)
+void replaceFile(const std::wstring& path, const std::string& bytes)
 {
-    File file = open(path, "wb");
-    if (!file)
-        fileFailure("create", path);
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() || std::fflush(file.get()) != 0)
-        fileFailure("write", path);
+    const std::wstring temporary = path + L".vesk-" + std::to_wstring(GetCurrentProcessId());
+    const auto fail = [&](const std::string& what) {
+        const std::string why = lastError();
+        DeleteFileW(temporary.c_str());
+        throw Failure(StoreFailure, "cannot " + what + " " + toUtf8(path) + " (" + why + "): it was left as it was");
+    };
+    Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        fail("create a temporary file beside");
+    for (std::size_t done = 0; done < bytes.size();) {
+        DWORD wrote = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!WriteFile(file.get(), bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0)
+            fail("write");
+        done += wrote;
+    }
+    if (!FlushFileBuffers(file.get()) || !file.close())
+        fail("write");
+    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        fail("replace");
 }
+
+bool isRegularOrMissing(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    Handle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return !file.valid() || GetFileType(file.get()) == FILE_TYPE_DISK;
+}
+
+bool sameFile(const std::wstring& a, const std::wstring& b)
+{
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const std::wstring* paths[] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        Handle file(CreateFileW(paths[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!file.valid() || !GetFileInformationByHandle(file.get(), &info[i]))
+            return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+#else
+
+bool errIsTerminal()
+{
+    return isatty(STDERR_FILENO) != 0;
+}
+
+void keepRunningPastFileSizeLimit()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : value(fd) {}
+    ~Descriptor()
+    {
+        if (value >= 0)
+            ::close(value);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return value; }
+    bool close()
+    {
+        const int fd = value;
+        value = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int value;
+};
+
+std::string directoryOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The mode a new file gets from the umask, since mkstemp makes it 0600.
+mode_t newFileMode()
+{
+    const mode_t mask = umask(022);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+std::string readFile(const std::wstring& path)
+{
+    // Non-blocking, so a FIFO is refused instead of waited on.
+    Descriptor file(open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0)
+        throw Failure(BadInput, "cannot open " + toUtf8(path) + ": " + std::strerror(errno));
+    struct stat info {};
+    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw Failure(BadInput, toUtf8(path) + " is not a regular file: import reads .reg files only");
+    if (static_cast<std::uint64_t>(info.st_size) > MaxImportFileBytes)
+        throw Failure(BadInput, tooBig(path));
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(file.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw Failure(BadInput, "cannot read " + toUtf8(path) + ": " + std::strerror(errno));
+        if (got == 0)
+            return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        if (bytes.size() > MaxImportFileBytes) // it grew while being read
+            throw Failure(BadInput, tooBig(path));
+    }
+}
+
+void replaceFile(const std::wstring& path, const std::string& bytes)
+{
+    const std::string target = toUtf8(path);
+    std::string temporary = target + ".vesk-XXXXXX";
+    Descriptor file(mkstemp(&temporary[0]));
+    const auto fail = [&](const std::string& what) {
+        const std::string why = std::strerror(errno);
+        unlink(temporary.c_str());
+        throw Failure(StoreFailure, "cannot " + what + " " + target + " (" + why + "): it was left as it was");
+    };
+    if (file.get() < 0) {
+        const std::string why = std::strerror(errno);
+        throw Failure(StoreFailure, "cannot create a temporary file beside " + target + " (" + why + "): it was left as it was");
+    }
+    struct stat existing {};
+    const mode_t mode = stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : newFileMode();
+    if (fchmod(file.get(), mode) != 0)
+        fail("set the permissions of a temporary file beside");
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t wrote = write(file.get(), bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            fail("write");
+        done += static_cast<std::size_t>(wrote);
+    }
+    if (fsync(file.get()) != 0 || !file.close())
+        fail("write");
+    if (rename(temporary.c_str(), target.c_str()) != 0)
+        fail("replace");
+    // The rename itself reaches the disk with its directory.
+    Descriptor directory(open(directoryOf(target).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY));
+    if (directory.get() >= 0)
+        fsync(directory.get());
+}
+
+bool isRegularOrMissing(const std::wstring& path)
+{
+    struct stat info {};
+    if (stat(toUtf8(path).c_str(), &info) != 0)
+        return errno == ENOENT;
+    return S_ISREG(info.st_mode);
+}
+
+bool sameFile(const std::wstring& a, const std::wstring& b)
+{
+    struct stat first {}, second {};
+    return stat(toUtf8(a).c_str(), &first) == 0 && stat(toUtf8(b).c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+#endif
 
 } // namespace vesk_tool

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The tool's bytes in and out. Standard output and error get UTF-8 on both
@@ -8,12 +9,38 @@
 namespace vesk_tool {
 
 void prepareConsole();
+// Every write is checked: a short write to standard output (a full disk, a
+// file size limit, a closed pipe) throws Failure(StoreFailure), so nothing
+// ends as if the output were whole.
 void writeOut(const std::string& bytes);
 void writeOutLine(const std::wstring& line);
+void flushOut();
 void writeErrLine(const std::string& utf8);
+// Whether standard error is a terminal (for the progress line).
+bool errIsTerminal();
 
-// Whole files; failures throw Failure(BadInput) naming the file.
+// A file size limit makes writes fail with an error instead of killing the
+// process, so the tool can say what happened and leave things whole.
+void keepRunningPastFileSizeLimit();
+
+// The most an import reads: far beyond any real settings tree, and small
+// enough that a wrong file (a disk image, a device) is refused at once.
+constexpr std::uint64_t MaxImportFileBytes = 512ull << 20;
+
+// A whole regular file of at most MaxImportFileBytes; anything else throws
+// Failure(BadInput) naming the file.
 std::string readFile(const std::wstring& path);
-void writeFile(const std::wstring& path, const std::string& bytes);
+
+// Writes a temporary file beside `path`, flushes it to the disk and renames
+// it over `path`: afterwards `path` holds either its old bytes or all of the
+// new ones. Failures throw Failure(StoreFailure) and remove the temporary.
+void replaceFile(const std::wstring& path, const std::string& bytes);
+
+// Whether `path` is a regular file or nothing yet: what replaceFile may replace.
+bool isRegularOrMissing(const std::wstring& path);
+
+// Whether the two paths name one existing file (device and inode natively,
+// the volume and file index on Windows).
+bool sameFile(const std::wstring& a, const std::wstring& b);
 
 } // namespace vesk_tool

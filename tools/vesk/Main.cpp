@@ -1,16 +1,27 @@
 #include "CommandLine.h"
 #include "Failure.h"
 #include "Io.h"
-#include "Library.h"
+#include "Journal.h"
 #include "Session.h"
 #include "Text.h"
+#include "support/registry/SResManager.h"
 
-#include <clocale>
 #include <cstdio>
+#include <new>
 #include <vector>
 
 namespace vesk_tool {
 namespace {
+
+// The registry layer's resources for the life of the command, as the library
+// holds them between its load and unload: the store is closed on the way out.
+class RegistryResources {
+public:
+    RegistryResources() { Kestlib500::SResManager::Initialize(); }
+    ~RegistryResources() { Kestlib500::SResManager::Terminate(); }
+    RegistryResources(const RegistryResources&) = delete;
+    RegistryResources& operator=(const RegistryResources&) = delete;
+};
 
 int run(const std::vector<std::wstring>& args)
 {
@@ -20,11 +31,9 @@ int run(const std::vector<std::wstring>& args)
             writeOut(helpText(call.command));
             return Success;
         }
-        Library library;
-        VeskSettings& settings = library.settings();
-        if (call.has(L"--instance"))
-            settings.SetInstanceName(toWString(call.option(L"--instance")));
-        Session session(settings, library.serverKey());
+        RegistryResources resources;
+        Session session(call.option(L"--instance"));
+        recoverInterruptedImport(session.rootOf(L""));
         return runCommand(call, session);
     } catch (const Failure& failure) {
         writeErrLine(std::string("vesk: ") + failure.what());
@@ -32,8 +41,12 @@ int run(const std::vector<std::wstring>& args)
     } catch (const VeskSettings::BadKeyTypeError&) {
         writeErrLine("vesk: a stored value has another type than the command reads: see 'vesk list'");
         return WrongType;
+    } catch (const std::bad_alloc&) {
+        writeErrLine("vesk: out of memory: close other programs or work on a smaller key");
+        return StoreFailure;
     } catch (const std::exception& error) {
-        writeErrLine(std::string("vesk: unexpected failure: ") + error.what() + "; please report it");
+        // The registry layer's failures name what failed and what to do.
+        writeErrLine(std::string("vesk: ") + error.what());
         return StoreFailure;
     }
 }
@@ -55,7 +68,14 @@ int finish(int status)
 int wmain(int argc, wchar_t** argv)
 {
     vesk_tool::prepareConsole();
-    return vesk_tool::finish(vesk_tool::run(std::vector<std::wstring>(argv + 1, argv + argc)));
+    const std::vector<std::wstring> args(argv + 1, argv + argc);
+    for (const std::wstring& arg : args)
+        // A lone surrogate has no UTF-8 form, so CLI11 could not carry it unchanged.
+        if (vesk_tool::hasUnpairedSurrogate(arg)) {
+            vesk_tool::writeErrLine("vesk: an argument holds an unpaired surrogate, which no name or value may hold here");
+            return vesk_tool::BadInput;
+        }
+    return vesk_tool::finish(vesk_tool::run(args));
 }
 
 #else
@@ -63,7 +83,6 @@ int wmain(int argc, wchar_t** argv)
 // Arguments are taken as UTF-8 whatever the locale, as the store keeps text.
 int main(int argc, char** argv)
 {
-    std::setlocale(LC_CTYPE, "C.UTF-8"); // case folding beyond ASCII
     std::vector<std::wstring> args;
     try {
         for (int i = 1; i < argc; ++i)

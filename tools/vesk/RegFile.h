@@ -1,25 +1,23 @@
 #pragma once
 
-#include <cstdint>
+#include "support/registry/ValueText.h"
+
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 // The registry editor's export format: a header line, then [key] blocks of
-// "name"=data lines. Only what the settings can hold is modelled: strings,
-// dwords and deletions. Paths and names are kept as written; deciding which
-// keys belong to an instance is the importer's job.
+// "name"=data lines. Every registry type is carried as its raw bytes. Paths
+// and names are kept as written; deciding which keys belong to an instance
+// is the importer's job.
 namespace vesk_tool {
 
 struct RegValue {
-    enum class Kind { String, Dword, Delete };
-
     int line = 0;
-    std::wstring name; // empty for the key's default value, written @
-    Kind kind = Kind::String;
-    std::wstring text;       // Kind::String
-    std::uint32_t dword = 0; // Kind::Dword
+    std::wstring name;     // empty for the key's default value, written @
+    bool remove = false;   // "name"=-: the value goes
+    Kestlib500::RawValue value; // type code and bytes as the registry holds them
 };
 
 struct RegKey {
@@ -40,16 +38,20 @@ public:
     int line;
 };
 
-enum class RegEncoding { Utf8, Utf16 };
+enum class RegEncoding { Utf16, Utf8 };
 
-// Accepts UTF-16LE or UTF-8, with or without a byte-order mark, CRLF or LF
-// line ends, and either header ("Windows Registry Editor Version 5.00" or
-// "REGEDIT4"). Throws RegFileError on the first problem, so a caller that
-// gets a document back knows every line of it is sound.
+// Accepts what the registry's own tools accept (see the reader for the
+// forms). Throws RegFileError on the first line they would skip or refuse,
+// so a caller that gets a document back knows every line of it is sound.
 RegDocument readRegFile(std::string_view bytes);
 
-// UTF-16 is written as the editor does (byte-order mark, CRLF); UTF-8 without
-// a byte-order mark and with LF, as text files are kept on Linux.
+// UTF-16LE with a byte-order mark and CRLF, as the registry editor writes;
+// UTF-8 without a byte-order mark and with LF when asked.
 std::string writeRegFile(const RegDocument& document, RegEncoding encoding);
+
+// Whether a value name, or a key path, can be written so that it reads back
+// unchanged; export leaves out what cannot, with a warning.
+bool canWriteName(std::wstring_view name);
+bool canWriteKeyPath(std::wstring_view path);
 
 } // namespace vesk_tool

@@ -1,5 +1,5 @@
 #include "RegFile.h"
-
+#include "RegSyntax.h"
 #include "Text.h"
 
 #include <cstdio>
@@ -7,10 +7,22 @@
 namespace vesk_tool {
 namespace {
 
-std::wstring quoted(const std::wstring& text)
+// The registry editor wraps hex data once a line reaches this column,
+// continuing on the next line indented by two blanks.
+constexpr std::size_t HexWrapColumn = 77;
+
+std::wstring quoted(std::wstring_view text)
 {
     std::wstring out = L"\"";
     for (wchar_t c : text) {
+        if (c == L'\n') {
+            out += L"\\n";
+            continue;
+        }
+        if (c == L'\r') {
+            out += L"\\r";
+            continue;
+        }
         if (c == L'\\' || c == L'"')
             out += L'\\';
         out += c;
@@ -18,22 +30,64 @@ std::wstring quoted(const std::wstring& text)
     return out + L'"';
 }
 
-std::wstring valueLine(const RegValue& value)
+// Columns count UTF-16 units, as the editor counts them.
+std::size_t columns(std::wstring_view text) { return utf16Bytes(text).size() / 2; }
+
+std::wstring hexNumber(unsigned long value, const wchar_t* format)
 {
-    std::wstring line = value.name.empty() ? L"@" : quoted(value.name);
-    line += L'=';
-    switch (value.kind) {
-    case RegValue::Kind::String:
-        return line + quoted(value.text);
-    case RegValue::Kind::Delete:
-        return line + L'-';
-    case RegValue::Kind::Dword:
-        break;
-    }
-    wchar_t hex[16];
-    std::swprintf(hex, 16, L"%08x", static_cast<unsigned>(value.dword));
-    return line + L"dword:" + hex;
+    wchar_t digits[16];
+    std::swprintf(digits, 16, format, value);
+    return digits;
 }
+
+std::wstring hexData(std::wstring line, const std::vector<unsigned char>& bytes, const std::wstring& eol)
+{
+    std::size_t column = columns(line);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        line += hexNumber(bytes[i], L"%02x");
+        if (i + 1 == bytes.size())
+            break;
+        line += L',';
+        column += 3;
+        if (column >= HexWrapColumn) {
+            line += L"\\" + eol + L"  ";
+            column = 2;
+        }
+    }
+    return line;
+}
+
+// A string the quoted form carries unchanged: exactly its text and one
+// terminating NUL, with no line break (the registry editor has no escape for
+// one) and nothing the file's encodings cannot write.
+std::optional<std::wstring> plainText(const Kestlib500::RawValue& value)
+{
+    if (value.type != REG_SZ)
+        return std::nullopt;
+    std::optional<std::wstring> text = terminatedText(value.data);
+    if (!text || text->find_first_of(L"\r\n") != std::wstring::npos || hasUnpairedSurrogate(*text))
+        return std::nullopt;
+    return text;
+}
+
+std::wstring valueLine(const RegValue& value, const std::wstring& eol)
+{
+    std::wstring line = (value.name.empty() ? std::wstring(L"@") : quoted(value.name)) + L'=';
+    if (value.remove)
+        return line + L'-';
+    if (const std::optional<std::wstring> text = plainText(value.value))
+        return line + quoted(*text);
+    const std::vector<unsigned char>& data = value.value.data;
+    if (value.value.type == REG_DWORD && data.size() == 4) {
+        const unsigned long bits = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned long>(data[3]) << 24);
+        return line + L"dword:" + hexNumber(bits, L"%08lx");
+    }
+    if (value.value.type == REG_BINARY)
+        return hexData(line + L"hex:", data, eol);
+    return hexData(line + L"hex(" + hexNumber(value.value.type, L"%lx") + L"):", data, eol);
+}
+
+bool hasLineBreakOrNul(std::wstring_view text) { return text.find_first_of(std::wstring_view(L"\r\n\0", 3)) != std::wstring_view::npos; }
 
 } // namespace
 
@@ -44,12 +98,26 @@ std::string writeRegFile(const RegDocument& document, RegEncoding encoding)
     for (const RegKey& key : document.keys) {
         text += (key.remove ? L"[-" : L"[") + key.path + L"]" + eol;
         for (const RegValue& value : key.values)
-            text += valueLine(value) + eol;
+            text += valueLine(value, eol) + eol;
         text += eol;
     }
     if (encoding == RegEncoding::Utf8)
         return toUtf8(text);
     return "\xFF\xFE" + toUtf16le(text);
+}
+
+// A line break would end the quoted name; the tools differ on escapes for it.
+bool canWriteName(std::wstring_view name) { return !hasLineBreakOrNul(name) && !hasUnpairedSurrogate(name); }
+
+// Empty elements would be dropped or refused on reading; a leading - would
+// turn the key into a deletion.
+bool canWriteKeyPath(std::wstring_view path)
+{
+    if (path.empty() || path.front() == L'\\' || path.back() == L'\\' || path.front() == L'-')
+        return false;
+    if (path.find(L"\\\\") != std::wstring_view::npos)
+        return false;
+    return !hasLineBreakOrNul(path) && !hasUnpairedSurrogate(path);
 }
 
 } // namespace vesk_tool

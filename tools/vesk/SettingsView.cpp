@@ -1,8 +1,19 @@
 #include "SettingsView.h"
 
-#include "Text.h"
+#include "Session.h"
+#include "support/registry/RegistryKey.h"
+
+using Kestlib500::RawValue;
+using Kestlib500::RegistryKey;
 
 namespace vesk_tool {
+
+StoredType storedTypeOf(DWORD type)
+{
+    if (type == REG_DWORD)
+        return StoredType::Dword;
+    return type == REG_SZ ? StoredType::String : StoredType::Other;
+}
 
 WString toWString(const std::wstring& text)
 {
@@ -16,71 +27,43 @@ std::wstring fromWString(const WString& text)
 
 bool SettingsView::keyExists(const std::wstring& subKey) const
 {
-    return settings.KeyExists(toWString(subKey));
+    return RegistryKey::Open(session.keyPath(subKey)).IsOpen();
 }
 
-std::vector<NamedValue> SettingsView::values(const std::wstring& subKey) const
+// Positions 0, 1, 2, ... of one open key: each step follows the last, so the
+// registry walks its entries once.
+KeyListing SettingsView::list(const std::wstring& subKey) const
 {
-    std::vector<NamedValue> found;
-    for (int index = 0;; ++index) {
-        WString name, data;
-        if (!settings.EnumerateValues(toWString(subKey), index, name, data))
-            break;
-        found.push_back({fromWString(name), fromWString(data)});
-    }
-    // An empty key reports one nameless, empty entry; a real default value
-    // holding "" looks the same, so only a typed read can tell them apart.
-    if (found.size() == 1 && found[0].name.empty() && found[0].data.empty() && !hasDefaultValue(subKey))
-        found.clear();
-    return found;
-}
-
-bool SettingsView::hasDefaultValue(const std::wstring& subKey) const
-{
-    const std::wstring absent = L"\x01vesk: no default value\x01";
-    try {
-        return fromWString(settings.GetStringValue(toWString(subKey), WString(), toWString(absent))) != absent;
-    } catch (const VeskSettings::BadKeyTypeError&) {
-        return true; // there is one, of a type other than REG_SZ
-    }
-}
-
-std::vector<std::wstring> SettingsView::subKeys(const std::wstring& subKey) const
-{
-    std::vector<std::wstring> found;
-    for (int index = 0;; ++index) {
-        WString name;
-        // A real sub-key always has a name; an empty one means "none".
-        if (!settings.EnumerateSubKeys(toWString(subKey), index, name) || fromWString(name).empty())
-            break;
-        found.push_back(fromWString(name));
-    }
-    return found;
+    KeyListing listing;
+    const RegistryKey key = RegistryKey::Open(session.keyPath(subKey));
+    std::wstring name;
+    RawValue value;
+    for (DWORD index = 0; key.ValueAt(index, name, value); ++index)
+        listing.values.push_back({name, Kestlib500::ValueAsText(value), value.type});
+    for (DWORD index = 0; key.SubKeyAt(index, name); ++index)
+        listing.subKeys.push_back(name);
+    return listing;
 }
 
 std::optional<NamedValue> SettingsView::find(const std::wstring& subKey, const std::wstring& name) const
 {
-    if (!keyExists(subKey))
+    RawValue value;
+    if (!RegistryKey::Open(session.keyPath(subKey)).Query(name.c_str(), value))
         return std::nullopt;
-    for (NamedValue& value : values(subKey))
-        if (equalsIgnoreCase(value.name, name))
-            return std::move(value);
-    return std::nullopt;
+    return NamedValue{name, Kestlib500::ValueAsText(value), value.type};
+}
+
+std::optional<DWORD> SettingsView::typeCode(const std::wstring& subKey, const std::wstring& name) const
+{
+    DWORD type = REG_NONE;
+    if (!RegistryKey::Open(session.keyPath(subKey)).QueryType(name.c_str(), type))
+        return std::nullopt;
+    return type;
 }
 
 StoredType SettingsView::typeOf(const std::wstring& subKey, const std::wstring& name) const
 {
-    try {
-        settings.GetIntValue(toWString(subKey), toWString(name), 0);
-        return StoredType::Dword;
-    } catch (const VeskSettings::BadKeyTypeError&) {
-    }
-    try {
-        settings.GetStringValue(toWString(subKey), toWString(name), WString());
-        return StoredType::String;
-    } catch (const VeskSettings::BadKeyTypeError&) {
-    }
-    return StoredType::Other;
+    return storedTypeOf(typeCode(subKey, name).value_or(REG_NONE));
 }
 
 std::wstring SettingsView::join(const std::wstring& parent, const std::wstring& child)

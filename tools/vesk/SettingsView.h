@@ -1,46 +1,59 @@
 #pragma once
 
+#include "support/registry/ValueText.h"
 #include "vesk/VeskSettings.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
-// The settings as a tree the commands can walk: the positional enumerations
-// (never cached by the library) turned into lists, without the phantom entry
-// the library reports at position 0 of an empty key.
+// The settings of one instance as a tree the commands walk, read straight
+// from the registry layer: a key's entries in one pass over one open key, and
+// one value by its name, whatever the size of its key.
 namespace vesk_tool {
 
+class Session;
+
 struct NamedValue {
-    std::wstring name; // empty for the key's default value
-    std::wstring data; // as the enumeration shows it (a DWORD in signed decimal)
+    std::wstring name; // as stored; empty for the key's default value
+    std::wstring data; // as the enumerations show it (a DWORD in signed decimal)
+    DWORD type = REG_NONE;
+};
+
+// One key's entries, each in the registry's own enumeration order.
+struct KeyListing {
+    std::vector<NamedValue> values;
+    std::vector<std::wstring> subKeys;
 };
 
 enum class StoredType { Dword, String, Other };
+StoredType storedTypeOf(DWORD type);
 
 WString toWString(const std::wstring& text);
 std::wstring fromWString(const WString& text);
 
 class SettingsView {
 public:
-    explicit SettingsView(VeskSettings& settings) : settings(settings) {}
+    explicit SettingsView(const Session& session) : session(session) {}
 
     bool keyExists(const std::wstring& subKey) const;
-    std::vector<NamedValue> values(const std::wstring& subKey) const;
-    std::vector<std::wstring> subKeys(const std::wstring& subKey) const;
-    // The value of that name in any case, if the key holds one.
+    // The key's values and sub-keys; empty when the key is missing.
+    KeyListing list(const std::wstring& subKey) const;
+    std::vector<NamedValue> values(const std::wstring& subKey) const { return list(subKey).values; }
+    std::vector<std::wstring> subKeys(const std::wstring& subKey) const { return list(subKey).subKeys; }
+    // The value the registry finds under `name`, matched as the registry
+    // matches names; `name` of the result is the one asked for.
     std::optional<NamedValue> find(const std::wstring& subKey, const std::wstring& name) const;
-    // The enumeration does not tell types, so this asks the typed reads,
-    // which refuse every type but their own.
+    // The stored registry type of `name`, when the registry finds it.
+    std::optional<DWORD> typeCode(const std::wstring& subKey, const std::wstring& name) const;
+    // Other when the value is missing too.
     StoredType typeOf(const std::wstring& subKey, const std::wstring& name) const;
 
     // "A\B" + "C" = "A\B\C"; a child of the instance's key stands alone.
     static std::wstring join(const std::wstring& parent, const std::wstring& child);
 
 private:
-    bool hasDefaultValue(const std::wstring& subKey) const;
-
-    VeskSettings& settings;
+    const Session& session;
 };
 
 } // namespace vesk_tool

@@ -1,15 +1,26 @@
 #include "Failure.h"
 #include "ImportPlan.h"
 #include "Io.h"
+#include "Journal.h"
+#include "PlanApplier.h"
+#include "Progress.h"
 #include "RegFile.h"
 #include "Session.h"
 #include "Text.h"
-#include "ValueSyntax.h"
+#include "TreeReader.h"
+#include "support/registry/RegistryTransaction.h"
 
 #include <optional>
 
+#if !defined(_WIN32)
+#include "support/sqlite/RegistryStore.h"
+#endif
+
 namespace vesk_tool {
 namespace {
+
+using Kestlib500::RegistrySnapshot;
+using Kestlib500::RegistryTransaction;
 
 #if defined(_WIN32)
 constexpr RegEncoding PlatformEncoding = RegEncoding::Utf16;
@@ -17,127 +28,137 @@ constexpr RegEncoding PlatformEncoding = RegEncoding::Utf16;
 constexpr RegEncoding PlatformEncoding = RegEncoding::Utf8;
 #endif
 
-// The key's values and, depth first, its sub-keys, as the editor orders them.
-class Exporter {
-public:
-    explicit Exporter(Session& session) : session(session) {}
-
-    void add(const std::wstring& subKey)
-    {
-        RegKey key;
-        key.path = session.pathOf(subKey);
-        for (const NamedValue& value : session.view.values(subKey))
-            if (auto exported = convert(subKey, key.path, value))
-                key.values.push_back(*exported);
-        document.keys.push_back(key);
-        for (const std::wstring& child : session.view.subKeys(subKey))
-            add(SettingsView::join(subKey, child));
-    }
-
-    RegDocument document;
-    int skipped = 0;
-
-private:
-    std::optional<RegValue> convert(const std::wstring& subKey, const std::wstring& path, const NamedValue& value)
-    {
-        RegValue out;
-        out.name = value.name;
-        switch (session.view.typeOf(subKey, value.name)) {
-        case StoredType::Dword:
-            out.kind = RegValue::Kind::Dword;
-            out.dword = parseDword(value.data).value_or(0);
-            return out;
-        case StoredType::String:
-            if (value.data.find_first_of(L"\r\n") != std::wstring::npos)
-                return skip(path, value.name, "holds a line break, which a .reg string cannot carry");
-            out.text = value.data;
-            return out;
-        case StoredType::Other:
-            break;
-        }
-        return skip(path, value.name, "is neither a string nor a dword");
-    }
-
-    std::nullopt_t skip(const std::wstring& path, const std::wstring& name, const std::string& why)
-    {
-        ++skipped;
-        writeErrLine("vesk: warning: value " + (name.empty() ? std::string("@") : "\"" + toUtf8(name) + "\"") +
-                     " of " + toUtf8(path) + " " + why + "; left out");
-        return std::nullopt;
-    }
-
-    Session& session;
-};
-
-// Writing any value creates its key; the settings offer no other way.
-bool createKey(Session& session, const std::wstring& subKey)
+// Only a regular file is replaced whole; an export over the store would
+// destroy every setting it holds.
+void checkOutput(const std::wstring& output)
 {
-    const WString placeholder(L"vesk import: creating the key");
-    VeskSettings& settings = session.settings;
-    return settings.SetStringValue(toWString(subKey), placeholder, WString()) &&
-           settings.DeleteValue(toWString(subKey), placeholder);
+    if (!isRegularOrMissing(output))
+        throw Failure(BadInput, "--output " + toUtf8(output) +
+                                    " is not a regular file: export writes files whole by replacing them; send the "
+                                    "export to a device through standard output instead");
+#if !defined(_WIN32)
+    const std::wstring store = fromUtf8(Kestlib500::RegistryStore::FilePath());
+    for (const std::wstring& file : {store, store + L"-wal", store + L"-shm", store + L"-journal"})
+        if (sameFile(output, file))
+            throw Failure(BadInput, toUtf8(output) + " is the registry store itself (" + toUtf8(file) +
+                                        "): export to another file");
+#else
+    (void)output;
+#endif
 }
 
-// Applies one checked step; false when the store refused it.
-bool apply(Session& session, const ImportStep& step)
+// The tree below `key`, read as one state of the store.
+RegDocument readTree(const std::wstring& key, const std::string& shown, std::vector<std::string>& leftOut)
 {
-    VeskSettings& settings = session.settings;
-    const WString subKey = toWString(step.subKey);
-    switch (step.action) {
-    case ImportStep::Action::DeleteKey:
-        return !session.view.keyExists(step.subKey) || settings.DeleteKey(subKey);
-    case ImportStep::Action::CreateKey:
-        return session.view.keyExists(step.subKey) || createKey(session, step.subKey);
-    case ImportStep::Action::SetString:
-        return settings.SetStringValue(subKey, toWString(step.name), toWString(step.text));
-    case ImportStep::Action::SetDword:
-        return settings.SetIntValue(subKey, toWString(step.name), static_cast<int>(step.dword));
-    case ImportStep::Action::DeleteValue:
-        return !session.view.find(step.subKey, step.name) || settings.DeleteValue(subKey, toWString(step.name));
+    Progress progress("exporting", 0, errIsTerminal());
+    TreeReader reader(progress);
+    RegDocument document;
+    bool found = false;
+    try {
+        RegistrySnapshot snapshot;
+        found = reader.read(key, document);
+    } catch (const std::exception& error) {
+        throw Failure(StoreFailure, std::string("cannot read the settings: ") + error.what());
     }
-    return false;
+    if (!found)
+        throw Failure(NotFound, "no key " + shown + ": check the name with 'vesk list'");
+    leftOut = reader.leftOut();
+    return document;
+}
+
+std::string lineOf(const std::wstring& file, int line)
+{
+    return toUtf8(file) + ":" + std::to_string(line) + ": ";
+}
+
+// The store's transaction makes the whole plan one change.
+void applyAtomically(const std::wstring& file, const std::vector<ImportStep>& steps, Progress& progress)
+{
+    const std::string unchanged = ": nothing was changed (an import lands whole or not at all)";
+    std::optional<RegistryTransaction> transaction;
+    try {
+        transaction.emplace();
+    } catch (const std::exception& error) {
+        throw Failure(StoreFailure, std::string("cannot lock the store for writing (") + error.what() +
+                                        "): nothing was changed; try again when the other writer is done");
+    }
+    try {
+        applyPlan(steps, progress);
+        transaction->Commit();
+    } catch (const ApplyError& error) {
+        throw Failure(StoreFailure, lineOf(file, error.line) + error.what() + unchanged);
+    } catch (const std::exception& error) {
+        throw Failure(StoreFailure, std::string("the store could not commit the import (") + error.what() + ")" + unchanged);
+    }
+}
+
+// Without transactions the journal stands in: the prior state is on the
+// disk before the first write, and put back when a write fails.
+void applyJournaled(const std::wstring& file, const std::vector<ImportStep>& steps, const std::wstring& root, Progress& progress)
+{
+    Journal journal(priorState(steps, root));
+    try {
+        applyPlan(steps, progress);
+    } catch (const ApplyError& error) {
+        progress.finish();
+        const std::string state = journal.restore()
+                                      ? "the tree was restored to its state before the import"
+                                      : "restoring the state before the import failed too: the journal " +
+                                            toUtf8(Journal::path()) + " is kept, and the next vesk run restores it";
+        throw Failure(StoreFailure, lineOf(file, error.line) + error.what() + "; " + state);
+    }
+    journal.remove();
 }
 
 } // namespace
 
 int exportCommand(const Invocation& call, Session& session)
 {
+    keepRunningPastFileSizeLimit();
     const std::wstring subKey = call.operands.empty() ? std::wstring() : call.operands[0];
-    if (!session.view.keyExists(subKey))
-        throw Failure(NotFound, "no key " + toUtf8(session.pathOf(subKey)) + ": check the name with 'vesk list'");
-    Exporter exporter(session);
-    exporter.add(subKey);
+    const bool toFile = call.has(L"--output");
+    std::vector<std::string> leftOut;
+    const RegDocument document = readTree(session.keyPath(subKey), toUtf8(session.pathOf(subKey)), leftOut);
+    // After the read, which makes the store when there was none yet.
+    if (toFile)
+        checkOutput(call.option(L"--output"));
+    for (const std::string& why : leftOut)
+        writeErrLine("vesk: warning: " + why + "; left out");
 
     const std::wstring encoding = call.option(L"--encoding");
     const RegEncoding chosen = encoding.empty() ? PlatformEncoding : encoding == L"utf16" ? RegEncoding::Utf16 : RegEncoding::Utf8;
-    const std::string bytes = writeRegFile(exporter.document, chosen);
-    if (call.has(L"--output"))
-        writeFile(call.option(L"--output"), bytes);
-    else
+    const std::string bytes = writeRegFile(document, chosen);
+    if (toFile) {
+        replaceFile(call.option(L"--output"), bytes);
+    } else {
         writeOut(bytes);
-
-    if (exporter.skipped > 0)
-        throw Failure(WrongType, std::to_string(exporter.skipped) +
-                                     " value(s) left out, see the warnings above: the settings hold only strings and dwords");
+        flushOut();
+    }
+    if (!leftOut.empty())
+        throw Failure(WrongType, std::to_string(leftOut.size()) +
+                                     " entries left out, see the warnings above: a .reg file cannot carry their names");
     return Success;
 }
 
 int importCommand(const Invocation& call, Session& session)
 {
+    keepRunningPastFileSizeLimit();
     const std::wstring& file = call.operands[0];
     const std::wstring source = call.has(L"--from-instance") ? call.option(L"--from-instance") : session.instance();
+    const std::wstring root = session.keyPath(L"");
     std::vector<ImportStep> steps;
     try {
-        steps = planImport(readRegFile(readFile(file)), session.rootOf(source));
+        // The key of every instance together is never deleted whole.
+        steps = planImport(readRegFile(readFile(file)), session.rootOf(source), root, !session.instance().empty());
     } catch (const RegFileError& error) {
-        throw Failure(BadInput, toUtf8(file) + ":" + std::to_string(error.line) + ": " + error.what() +
-                                    "; nothing was imported");
+        throw Failure(BadInput, lineOf(file, error.line) + error.what() + "; nothing was imported");
     }
-    for (const ImportStep& step : steps)
-        if (!apply(session, step))
-            throw Failure(StoreFailure, toUtf8(file) + ":" + std::to_string(step.line) +
-                                            ": the store refused this line and the lines before it were applied: "
-                                            "on Windows HKEY_LOCAL_MACHINE needs an administrator");
+
+    Progress progress("importing", steps.size(), errIsTerminal());
+    if (RegistryTransaction::IsAtomic())
+        applyAtomically(file, steps, progress);
+    else
+        applyJournaled(file, steps, root, progress);
     return Success;
 }
 

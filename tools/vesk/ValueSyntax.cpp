@@ -2,20 +2,10 @@
 
 #include "Text.h"
 
+#include "support/registry/StringConv.h"
+
 namespace vesk_tool {
 namespace {
-
-int digitValue(wchar_t c, int base)
-{
-    int value = 99;
-    if (c >= L'0' && c <= L'9')
-        value = c - L'0';
-    else if (c >= L'a' && c <= L'f')
-        value = c - L'a' + 10;
-    else if (c >= L'A' && c <= L'F')
-        value = c - L'A' + 10;
-    return value < base ? value : -1;
-}
 
 // Digits only, accumulated while the total stays at or below `limit`.
 std::optional<std::uint64_t> parseDigits(std::wstring_view digits, int base, std::uint64_t limit)
@@ -24,7 +14,7 @@ std::optional<std::uint64_t> parseDigits(std::wstring_view digits, int base, std
         return std::nullopt;
     std::uint64_t total = 0;
     for (wchar_t c : digits) {
-        const int digit = digitValue(c, base);
+        const int digit = Kestlib500::DigitValue(c, base);
         if (digit < 0)
             return std::nullopt;
         total = total * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);

@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# The vesk tool at scale, each figure beside its peer measured in the same
+# run on the same tree: natively `vesk export` against `sqlite3 STORE .dump`;
+# under Wine `vesk export`, `get` and `import` against Wine's own `reg` in the
+# same prefix. Trees: one key of N dword values, and N/10 keys of 10 string
+# values each. Every figure is the median of REPS runs (one run at 100,000),
+# whole processes as an operator starts them; "decade" is the figure at N
+# over the figure at N/10 (target at most 12). A run past LIMIT seconds shows
+# as "timeout". SIZES="1000 10000" runs other sizes (for a quick look).
+# Usage: bench/scale.sh [native|wine]...
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+REPS=${REPS:-3}
+LIMIT=${LIMIT:-300}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+ROOT='HKEY_LOCAL_MACHINE\Software\Halvorn\Tessaly\Orvane\bench'
+
+# The .reg text of a tree of $2 values below $1, as shape $3 lays it out.
+tree() {
+  # The root through the environment: -v would take its backslashes as escapes.
+  TREE_ROOT=$1 awk -v n="$2" -v shape="$3" 'BEGIN {
+    root = ENVIRON["TREE_ROOT"]
+    print "Windows Registry Editor Version 5.00\n"
+    if (shape == "dwords") {
+      print "[" root "\\K]"
+      for (i = 0; i < n; i++) printf "\"v%d\"=dword:%08x\n", i, i
+    } else {
+      for (k = 0; k < n / 10; k++) {
+        printf "\n[%s\\K\\k%06d]\n", root, k
+        for (i = 0; i < 10; i++) printf "\"s%d\"=\"text %d of key %d\"\n", i, i, k
+      }
+    }
+  }'
+}
+
+# UTF-16LE with a byte-order mark and CRLF, as Wine's reg reads it.
+utf16() { printf '\xff\xfe'; sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE; }
+
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# Median milliseconds of "$@" over the runs; $SETUP (a command) runs untimed first each time.
+measure() {
+  local runs=$1; shift
+  local times=() start code
+  for ((r = 0; r < runs; r++)); do
+    [ -n "${SETUP:-}" ] && eval "$SETUP" >/dev/null 2>&1
+    start=$(now_ms)
+    code=0
+    timeout "$LIMIT" "$@" >/dev/null 2>"$work/err" || code=$?
+    if [ "$code" = 124 ]; then echo timeout; return; fi
+    if [ "$code" != 0 ]; then echo "failed($code): $(head -c 200 "$work/err")" >&2; echo failed; return; fi
+    times+=($(( $(now_ms) - start )))
+  done
+  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
+}
+
+ROWS=()
+# row FIGURE N VESK_MS PEER_MS TARGET
+row() { ROWS+=("$1|$2|$3|$4|$5"); }
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a ~ /^[0-9]+$/ && b ~ /^[0-9]+$/ && b > 0) printf "%.2f", a / b; else print "-" }'; }
+
+print_table() {
+  echo
+  printf '%-34s %8s %10s %10s %8s %8s %12s\n' figure N "vesk ms" "peer ms" ratio target "vesk decade"
+  local line figure n vesk peer target prev
+  declare -A last
+  for line in "${ROWS[@]}"; do
+    IFS='|' read -r figure n vesk peer target <<<"$line"
+    prev=${last[$figure]:-}
+    decade=-
+    if [ -n "$prev" ]; then
+      IFS=: read -r pn pv <<<"$prev"
+      [ "$n" = $(( pn * 10 )) ] && decade=$(ratio "$vesk" "$pv")
+    fi
+    case $n in 1000|10000|100000) last[$figure]="$n:$vesk" ;; esac
+    printf '%-34s %8s %10s %10s %8s %8s %12s\n' "$figure" "$n" "$vesk" "$peer" "$(ratio "$vesk" "$peer")" "$target" "$decade"
+  done
+}
+
+runs_for() { [ "$1" -ge 100000 ] && echo 1 || echo "$REPS"; }
+
+native() {
+  echo "== native: vesk export beside sqlite3 STORE .dump (linux preset)"
+  cmake --preset linux >/dev/null
+  cmake --build --preset linux -j "$(nproc)" --target vesk_tool vesk >/dev/null
+  local vesk=$PWD/build/linux/bin/vesk
+  export KESTLIB_REGISTRY=$work/registry.db
+  echo "peer: sqlite3 \$KESTLIB_REGISTRY .dump > /dev/null"
+  echo "vesk: vesk --instance bench export K > /dev/null; vesk --instance bench import FILE; vesk --instance bench get K vN-1 --type int"
+  local shape n runs file
+  for shape in dwords strings; do
+    for n in ${SIZES:-1000 10000 100000}; do
+      runs=$(runs_for "$n")
+      file=$work/$shape-$n.reg
+      tree "$ROOT" "$n" "$shape" >"$file"
+      rm -f "$KESTLIB_REGISTRY"*
+      SETUP="rm -f $KESTLIB_REGISTRY*" 
+      local import_ms; import_ms=$(measure "$runs" "$vesk" --instance bench import "$file")
+      SETUP=""
+      rm -f "$KESTLIB_REGISTRY"*
+      "$vesk" --instance bench import "$file" >/dev/null
+      row "native import, $shape" "$n" "$import_ms" - -
+      row "native export, $shape" "$n" "$(measure "$runs" "$vesk" --instance bench export K)" \
+        "$(measure "$runs" sqlite3 "$KESTLIB_REGISTRY" .dump)" "<= 3"
+      if [ "$shape" = dwords ]; then
+        row "native get of the last value" "$n" "$(measure "$runs" "$vesk" --instance bench get K "v$((n - 1))" --type int)" - -
+      fi
+    done
+  done
+  unset KESTLIB_REGISTRY
+}
+
+wine_part() {
+  echo "== Wine: vesk beside Wine's reg in the same prefix (windows preset)"
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows -j "$(nproc)" --target vesk_tool vesk >/dev/null
+  prefix=$PWD/build/windows/wineprefix
+  sh cmake/wine-prefix.sh start "$prefix"
+  trap 'sh cmake/wine-prefix.sh stop "$prefix"; rm -rf "$work"' EXIT
+  local wine="env WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64"
+  local vesk="$wine $PWD/build/windows/bin/vesk.exe --instance bench"
+  local reg="$wine reg"
+  local dos="Z:${work//\//\\}"
+  echo "peers: reg export $ROOT\\K FILE /y; reg query $ROOT\\K /v vN-1; reg import FILE (each after reg delete $ROOT /f)"
+  echo "vesk:  vesk --instance bench export K --output FILE; vesk --instance bench get K vN-1 --type int; vesk --instance bench import FILE"
+  local shape n runs file sizes
+  for shape in dwords strings; do
+    # The targets' own sizes, 20,000 dwords and 200 keys x 10 strings, among the decades.
+    if [ "$shape" = dwords ]; then sizes="1000 10000 20000 100000"; else sizes="1000 2000 10000 100000"; fi
+    for n in ${SIZES:-$sizes}; do
+      runs=$(runs_for "$n")
+      file=$work/$shape-$n.reg
+      tree "$ROOT" "$n" "$shape" | utf16 >"$file"
+      SETUP="$reg delete '$ROOT' /f"
+      local peer_import; peer_import=$(measure "$runs" $reg import "$dos\\$shape-$n.reg")
+      local vesk_import; vesk_import=$(measure "$runs" $vesk import "$dos\\$shape-$n.reg")
+      SETUP=""
+      row "Wine import, $shape" "$n" "$vesk_import" "$peer_import" "<= 2"
+      row "Wine export, $shape" "$n" "$(measure "$runs" $vesk export K --output "$dos\\vesk.reg")" \
+        "$(measure "$runs" $reg export "$ROOT\\K" "$dos\\reg.reg" /y)" "<= 2"
+      if [ "$shape" = dwords ]; then
+        row "Wine get of the last value" "$n" "$(measure "$runs" $vesk get K "v$((n - 1))" --type int)" \
+          "$(measure "$runs" $reg query "$ROOT\\K" /v "v$((n - 1))")" "<= 2"
+      fi
+      $reg delete "$ROOT" /f >/dev/null 2>&1 || true
+    done
+  done
+}
+
+parts=${*:-native wine}
+for part in $parts; do
+  case $part in
+    native) native ;;
+    wine) wine_part ;;
+    *) echo "unknown part $part: native or wine" >&2; exit 2 ;;
+  esac
+done
+print_table

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace Kestlib500 {
+
+// Folds the case of one UTF-16 unit exactly as the registry does when it
+// compares and orders names (Wine's registry, measured on every unit of the
+// Basic Multilingual Plane): a unit becomes its simple lower-case mapping
+// when that maps back to it in upper case, and stays as it is otherwise.
+// So "É" and "é" match, and "Σ" and "σ", but not "ς"; "İ", the titlecase
+// "ǅ", the Kelvin sign and "ẞ" match nothing else; surrogates are never
+// folded, so characters outside the Basic Multilingual Plane match only
+// themselves. Names then order by their folded units as unsigned numbers,
+// "_" before the letters.
+char16_t FoldUnit(char16_t unit);
+
+} // namespace Kestlib500

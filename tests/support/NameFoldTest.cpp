@@ -1,0 +1,37 @@
+// The registry's name fold against Wine's registry itself, on every unit of
+// the Basic Multilingual Plane: two units fold alike exactly when Wine takes
+// them for the same name.
+#include "support/WineNameMatches.h"
+
+#include "support/registry/NameFold.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+namespace {
+
+TEST(NameFold, MatchesUnitsExactlyAsWinesRegistryDoes)
+{
+    // The first unit, going up, that each unit matches: itself unless measured.
+    std::vector<char16_t> first(0x10000);
+    for (std::size_t unit = 0; unit < first.size(); ++unit)
+        first[unit] = static_cast<char16_t>(unit);
+    for (const WineNameRun& run : WineNameRuns)
+        for (int unit = run.from; unit <= run.to; unit += run.step)
+            first[unit] = static_cast<char16_t>(unit + run.offset);
+
+    std::map<char16_t, char16_t> firstByFold;
+    int mismatches = 0;
+    for (int unit = 1; unit <= 0xFFFF && mismatches < 20; ++unit) {
+        const auto seen = firstByFold.emplace(Kestlib500::FoldUnit(static_cast<char16_t>(unit)), unit).first;
+        if (seen->second != first[unit]) {
+            ++mismatches;
+            ADD_FAILURE() << std::hex << "U+" << unit << " folds with U+" << seen->second << ", Wine matches it with U+"
+                          << first[unit];
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,308 @@
+// The native store's transactions, snapshots and cursors, checked against a
+// second connection to the same file (as another process would see it).
+#include "support/registry/RegistryKey.h"
+#include "support/registry/RegistryTransaction.h"
+#include "support/registry/ServerRegistry.h"
+#include "support/sqlite/RegistryStore.h"
+#include "support/sqlite/StoreError.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <type_traits>
+
+using namespace Kestlib500;
+
+namespace {
+
+static_assert(std::is_base_of<std::runtime_error, StoreError>::value, "hosts catch store faults as runtime_error");
+
+const std::wstring Root = L"Software\\Halvorn\\Tessaly\\StoreTests";
+
+// A second connection to the process's store file.
+class OtherConnection {
+public:
+    OtherConnection()
+    {
+        RegistryKey::Open(L""); // the store comes into being through the layer, never empty
+        if (sqlite3_open_v2(RegistryStore::FilePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+            throw std::runtime_error("cannot open the store a second time");
+    }
+    ~OtherConnection() { sqlite3_close(db); }
+    int Exec(const std::string& sql) { return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr); }
+    // Every key and value, and the id sequence, as text: equal dumps are equal stores.
+    std::string Dump()
+    {
+        std::string dump;
+        const char* sql = "SELECT 'k', id, parent, quote(name), quote(path) FROM registry_keys "
+                          "UNION ALL SELECT 'v', seq, key, quote(name), quote(type) || quote(data) FROM registry_values "
+                          "UNION ALL SELECT 's', seq, 0, name, '' FROM sqlite_sequence ORDER BY 1, 2";
+        sqlite3_exec(db, sql, [](void* out, int columns, char** texts, char**) {
+            for (int i = 0; i < columns; ++i)
+                *static_cast<std::string*>(out) += std::string(texts[i] ? texts[i] : "NULL") + "|";
+            *static_cast<std::string*>(out) += "\n";
+            return 0;
+        }, &dump, nullptr);
+        return dump;
+    }
+    long long Count(const std::string& sql)
+    {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+        const long long count = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+        sqlite3_finalize(statement);
+        return count;
+    }
+    // Whether this connection could take the write lock at once.
+    bool CanWriteNow()
+    {
+        sqlite3_busy_timeout(db, 0);
+        const bool free = Exec("BEGIN IMMEDIATE") == SQLITE_OK;
+        Exec("ROLLBACK");
+        return free;
+    }
+
+private:
+    sqlite3* db = nullptr;
+};
+
+RawValue Dword(unsigned char low) { return RawValue{REG_DWORD, {low, 0, 0, 0}}; }
+
+bool Write(const std::wstring& path, const wchar_t* name, unsigned char low)
+{
+    return RegistryKey::Create(path).Set(name, Dword(low));
+}
+
+int Read(const std::wstring& path, const wchar_t* name)
+{
+    RawValue value;
+    return RegistryKey::Open(path).Query(name, value) ? value.data.at(0) : -1;
+}
+
+class ScratchKey : public ServerRegistry {
+public:
+    explicit ScratchKey(const wchar_t* instance) : ServerRegistry(SWCharString(L"StoreTests"), SWCharString(instance)) {}
+};
+
+class StoreTransaction : public testing::Test {
+protected:
+    void SetUp() override { RegistryKey::Create(Root); }
+    void TearDown() override { RegistryKey::DeleteTree(Root); }
+    OtherConnection other;
+};
+
+TEST_F(StoreTransaction, ATransactionNotCommittedLeavesTheStoreAsItWas)
+{
+    ASSERT_TRUE(Write(Root + L"\\kept", L"v", 1));
+    ASSERT_TRUE(Write(Root + L"\\kept\\below", L"w", 2));
+    const std::string before = other.Dump();
+    {
+        RegistryTransaction transaction;
+        EXPECT_TRUE(Write(Root + L"\\kept", L"v", 9));
+        EXPECT_TRUE(Write(Root + L"\\new\\deeper", L"x", 3));
+        EXPECT_TRUE(RegistryKey::Open(Root + L"\\kept\\below").DeleteValue(L"w"));
+        EXPECT_TRUE(RegistryKey::DeleteTree(Root + L"\\kept\\below"));
+        EXPECT_EQ(Read(Root + L"\\new\\deeper", L"x"), 3) << "the transaction reads its own writes";
+        EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name = 'deeper'"), 0)
+            << "nothing is visible outside before the commit";
+    }
+    EXPECT_EQ(other.Dump(), before) << "keys, values and the id sequence as they were";
+    EXPECT_TRUE(other.CanWriteNow());
+}
+
+TEST_F(StoreTransaction, CommittedChangesReachOtherConnectionsTogether)
+{
+    {
+        RegistryTransaction transaction;
+        for (int i = 0; i < 50; ++i)
+            ASSERT_TRUE(Write(Root + L"\\many\\" + std::to_wstring(i % 5), std::to_wstring(i).c_str(), 7));
+        EXPECT_EQ(other.Count("SELECT count(*) FROM registry_values WHERE type = 4"), 0);
+        transaction.Commit();
+    }
+    EXPECT_EQ(other.Count("SELECT count(*) FROM registry_values WHERE type = 4 AND data = x'07000000'"), 50);
+    EXPECT_TRUE(other.CanWriteNow());
+}
+
+TEST_F(StoreTransaction, NestedScopesAreSavepoints)
+{
+    RegistryTransaction outer;
+    ASSERT_TRUE(Write(Root + L"\\outer", L"a", 1)); // creates keys: a savepoint inside
+    {
+        RegistryTransaction inner;
+        ASSERT_TRUE(Write(Root + L"\\inner", L"b", 2));
+    }
+    {
+        RegistryTransaction inner;
+        ASSERT_TRUE(Write(Root + L"\\committed", L"c", 3));
+        inner.Commit();
+    }
+    outer.Commit();
+    EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name IN ('outer', 'committed')"), 2);
+    EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name = 'inner'"), 0) << "the inner rollback";
+}
+
+// A trigger on the second connection makes one key's insertion fail half-way
+// through a chain of new keys.
+class FailingKey {
+public:
+    explicit FailingKey(OtherConnection& other) : other(other)
+    {
+        other.Exec("CREATE TRIGGER refuse BEFORE INSERT ON registry_keys WHEN NEW.name = 'refused' "
+                   "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END");
+    }
+    ~FailingKey() { other.Exec("DROP TRIGGER refuse"); }
+
+private:
+    OtherConnection& other;
+};
+
+TEST_F(StoreTransaction, AFailedKeyCreationRollsBackAndKeepsNoLock)
+{
+    for (bool insideTransaction : {false, true}) {
+        SCOPED_TRACE(insideTransaction ? "inside a transaction" : "on its own");
+        FailingKey failing(other);
+        RegistryTransaction* transaction = insideTransaction ? new RegistryTransaction : nullptr;
+        if (transaction) {
+            ASSERT_TRUE(Write(Root + L"\\before", L"v", 1));
+        }
+        EXPECT_THROW(RegistryKey::Create(Root + L"\\chain\\of\\refused\\keys"), StoreError);
+        EXPECT_FALSE(RegistryKey::Open(Root + L"\\chain").IsOpen()) << "the keys made before the failure are gone";
+        if (transaction) {
+            EXPECT_EQ(Read(Root + L"\\before", L"v"), 1) << "only the failed creation is undone";
+            transaction->Commit();
+            delete transaction;
+            EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name = 'before'"), 1);
+        }
+        EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name IN ('chain', 'of')"), 0);
+        EXPECT_TRUE(other.CanWriteNow()) << "no write lock kept";
+    }
+}
+
+TEST_F(StoreTransaction, ASnapshotDoesNotSeeCommitsMadeWhileItLives)
+{
+    ASSERT_TRUE(Write(Root + L"\\seen", L"v", 1));
+    const std::string change = "UPDATE registry_values SET data = x'02000000' WHERE name = 'v'";
+    {
+        RegistrySnapshot snapshot;
+        EXPECT_EQ(Read(Root + L"\\seen", L"v"), 1);
+        ASSERT_EQ(other.Exec(change), SQLITE_OK) << "a reader never blocks a writer";
+        EXPECT_EQ(Read(Root + L"\\seen", L"v"), 1) << "one state for the snapshot's life";
+    }
+    EXPECT_EQ(Read(Root + L"\\seen", L"v"), 2);
+}
+
+TEST_F(StoreTransaction, TwoCallsWithAWriteBetweenSeeTheNewState)
+{
+    const std::wstring path = Root + L"\\calls";
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(Write(path, std::to_wstring(i).c_str(), 1));
+    auto count = [] {
+        ScratchKey key(L"calls");
+        Registry::ValueIterator values = key.EnumValues();
+        int seen = values.GetName().isEmpty() ? 0 : 1;
+        while (values.NextValue())
+            ++seen;
+        return seen;
+    };
+    {
+        // A call that stops half-way, its cursor still on a row.
+        ScratchKey key(L"calls");
+        Registry::ValueIterator values = key.EnumValues();
+        EXPECT_TRUE(values.NextValue());
+    }
+    ASSERT_EQ(other.Exec("INSERT INTO registry_values(key, name, fold, type, data) SELECT key, 'x', x'0078', 4, "
+                         "x'01000000' FROM registry_values WHERE name = '0' AND type = 4 LIMIT 1"),
+        SQLITE_OK);
+    EXPECT_EQ(count(), 4);
+    EXPECT_TRUE(ScratchKey(L"calls").KeyExists());
+    ASSERT_EQ(other.Exec("DELETE FROM registry_values WHERE name = 'x'"), SQLITE_OK);
+    EXPECT_EQ(count(), 3);
+}
+
+// Positions asked in turn step the cursor, others restart it; both must give
+// what a fresh key gives for that position alone.
+TEST_F(StoreTransaction, ACursorGivesWhatPositionalReadsGive)
+{
+    const std::wstring path = Root + L"\\walk";
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_TRUE(Write(path, (L"v" + std::to_wstring(11 - i)).c_str(), static_cast<unsigned char>(i)));
+        ASSERT_TRUE(RegistryKey::Create(path + L"\\k" + std::to_wstring((i * 5) % 12)).IsOpen());
+    }
+    auto alone = [&](DWORD index) {
+        std::wstring name, key;
+        RawValue value;
+        const RegistryKey fresh = RegistryKey::Open(path);
+        const bool hasValue = fresh.ValueAt(index, name, value);
+        const bool hasKey = RegistryKey::Open(path).SubKeyAt(index, key);
+        return (hasValue ? name + L"=" + std::to_wstring(value.data.at(0)) : L"-") + L"/" + (hasKey ? key : L"-");
+    };
+    const RegistryKey walked = RegistryKey::Open(path);
+    const DWORD order[] = {0, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 5, 5, 6, 6, 7, 9, 2, 3, 11, 12, 0};
+    for (DWORD index : order) {
+        std::wstring name = L"untouched", key = L"untouched";
+        RawValue value{REG_NONE, {0xEE}};
+        const bool hasValue = walked.ValueAt(index, name, value);
+        const bool hasKey = walked.SubKeyAt(index, key);
+        const std::wstring seen = (hasValue ? name + L"=" + std::to_wstring(value.data.at(0)) : L"-") + L"/" + (hasKey ? key : L"-");
+        EXPECT_EQ(seen, alone(index)) << "position " << index;
+        if (!hasValue) {
+            EXPECT_EQ(name, L"untouched") << "position " << index;
+        }
+    }
+}
+
+TEST_F(StoreTransaction, OtherThreadsWaitForATransaction)
+{
+    std::thread writer;
+    {
+        RegistryTransaction transaction;
+        ASSERT_TRUE(Write(Root + L"\\first", L"v", 1));
+        writer = std::thread([] { Write(Root + L"\\second", L"v", 2); });
+        EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name = 'second'"), 0);
+    }
+    writer.join();
+    EXPECT_EQ(Read(Root + L"\\first", L"v"), -1) << "rolled back";
+    EXPECT_EQ(Read(Root + L"\\second", L"v"), 2) << "written after the rollback, on its own";
+}
+
+// Memory running out inside SQLite must reach the caller as std::bad_alloc,
+// never as a missing key or a failed write.
+TEST_F(StoreTransaction, ExhaustedMemoryIsBadAllocNotAnAnswer)
+{
+    const std::wstring path = Root + L"\\memory";
+    ASSERT_TRUE(Write(path, L"v", 1));
+    RegistryKey key = RegistryKey::Open(path);
+    // Binding these copies 15 kB or more: more than the limit below leaves,
+    // which still lets the statements run, so that only the binding fails.
+    const std::wstring longName(7500, L'n');
+    std::wstring longPath = path;
+    for (int level = 0; level < 30; ++level)
+        longPath += L"\\" + std::wstring(250, L'k');
+    RawValue value;
+    DWORD type = 0;
+    const struct {
+        const char* row;
+        std::function<void()> operation;
+    } rows[] = {
+        {"open", [&] { RegistryKey::Open(longPath); }},
+        {"create", [&] { RegistryKey::Create(longPath); }},
+        {"set", [&] { key.Set(longName.c_str(), Dword(1)); }},
+        {"query", [&] { key.Query(longName.c_str(), value); }},
+        {"query type", [&] { key.QueryType(longName.c_str(), type); }},
+        {"delete value", [&] { key.DeleteValue(longName.c_str()); }},
+    };
+    for (const auto& row : rows) {
+        sqlite3_hard_heap_limit64(sqlite3_memory_used() + 8192);
+        EXPECT_THROW(row.operation(), std::bad_alloc) << row.row;
+        sqlite3_hard_heap_limit64(0);
+    }
+    EXPECT_EQ(Read(path, L"v"), 1);
+    EXPECT_TRUE(other.CanWriteNow());
+}
+
+} // namespace

@@ -1,0 +1,299 @@
+// Export and import when things go wrong: a full disk or a size limit under
+// an export, an import killed at a random moment, a writer beside an export,
+// files that are no settings file. Run as a user runs the tool; every test
+// works in instances of its own.
+#include "Text.h"
+#include "ToolChild.h"
+#include "common/RawRegistry.h"
+#include "support/registry/RegistryTransaction.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+using namespace vesk_tool;
+using tool_test::ToolChild;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane";
+const std::string Server = "HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane";
+constexpr auto npos = std::string::npos;
+constexpr bool Native =
+#if defined(_WIN32)
+    false;
+#else
+    true;
+#endif
+
+std::string readBytes(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+class Transfer : public testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(dir); }
+
+    void TearDown() override
+    {
+        for (const std::wstring& name : instances)
+            RawRegistry::DeleteTree(ServerKey + L"\\" + name);
+        fs::remove_all(dir);
+    }
+
+    std::wstring instance() { return instances.emplace_back(RawRegistry::UniqueName(L"vesk-io")); }
+    std::string root(const std::wstring& instance) { return Server + "\\" + toUtf8(instance); }
+
+    fs::path write(const std::string& name, const std::string& bytes)
+    {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return dir / name;
+    }
+
+    ToolRun run(const std::vector<std::wstring>& args, unsigned long fileSizeLimit = 0, const fs::path& out = {})
+    {
+        const fs::path output = out.empty() ? dir / "stdout" : out;
+        ToolChild process(args, output, dir / "stderr", fileSizeLimit);
+        const int status = process.wait();
+        return {status, out.empty() ? readBytes(output) : std::string(), readBytes(dir / "stderr")};
+    }
+
+    ToolRun vesk(const std::wstring& instance, std::vector<std::wstring> args, unsigned long fileSizeLimit = 0,
+                 const fs::path& out = {})
+    {
+        args.insert(args.begin(), {L"--instance", instance});
+        return run(args, fileSizeLimit, out);
+    }
+
+    std::string snapshot(const std::wstring& instance)
+    {
+        const ToolRun exported = vesk(instance, {L"export", L"--encoding", L"utf8"});
+        EXPECT_EQ(exported.status, 0) << exported.err;
+        return exported.out;
+    }
+
+    // `[-root]` first, so importing it puts the instance into exactly this state.
+    fs::path treeFile(const std::string& name, const std::wstring& instance, int values, const std::string& data)
+    {
+        std::string text = "Windows Registry Editor Version 5.00\n\n[-" + root(instance) + "]\n[" + root(instance) + "\\K]\n";
+        for (int i = 0; i < values; ++i)
+            text += "\"v" + std::to_string(i) + "\"=" + data + "\n";
+        return write(name, text);
+    }
+
+    static void expectOk(const ToolRun& result)
+    {
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+    }
+
+    const fs::path dir = fs::temp_directory_path() / RawRegistry::UniqueName(L"vesk-io");
+    std::vector<std::wstring> instances;
+};
+
+} // namespace
+
+// Each failure exits 4 with a line that says so, and an --output file keeps
+// its old bytes with no temporary left beside it.
+TEST_F(Transfer, ExportIsNeverSilentlyShortAndKeepsTheOldFile)
+{
+    const auto a = instance();
+    expectOk(vesk(a, {L"import", treeFile("tree.reg", a, 2000, "\"some text to fill the file\"").wstring()}));
+    const fs::path backup = write("backup.reg", "the previous backup");
+
+    if (Native) {
+        const ToolRun full = vesk(a, {L"export"}, 0, "/dev/full");
+        EXPECT_EQ(full.status, 4) << "stdout on /dev/full";
+        EXPECT_NE(full.err.find("cannot write to standard output"), npos) << full.err;
+
+        // Room for the store's shared-memory file, not for the export.
+        const unsigned long limit = 64 * 1024;
+        const ToolRun limited = vesk(a, {L"export"}, limit, dir / "limited.reg");
+        EXPECT_EQ(limited.status, 4) << "stdout past the file size limit";
+        EXPECT_NE(limited.err.find("the output is incomplete"), npos) << limited.err;
+
+        const ToolRun file = vesk(a, {L"export", L"--output", backup.wstring()}, limit);
+        EXPECT_EQ(file.status, 4) << "--output past the file size limit";
+        EXPECT_NE(file.err.find("it was left as it was"), npos) << file.err;
+    } else {
+#if defined(_WIN32)
+        // Held open without leave to delete it, the file cannot be replaced.
+        const HANDLE held = CreateFileW(backup.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const ToolRun file = vesk(a, {L"export", L"--output", backup.wstring()});
+        CloseHandle(held);
+        EXPECT_EQ(file.status, 4) << "--output over a file in use";
+        EXPECT_NE(file.err.find("it was left as it was"), npos) << file.err;
+#endif
+    }
+    EXPECT_EQ(readBytes(backup), "the previous backup");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir))
+        left.push_back(entry.path().filename().string());
+    for (const std::string& name : left)
+        EXPECT_EQ(name.find(".vesk-"), npos) << "temporary left behind: " << name;
+
+    expectOk(vesk(a, {L"export", L"--output", backup.wstring(), L"--encoding", L"utf8"}));
+    EXPECT_EQ(readBytes(backup), snapshot(a));
+}
+
+#if !defined(_WIN32)
+TEST_F(Transfer, ExportRefusesToOverwriteTheStore)
+{
+    const auto a = instance();
+    expectOk(vesk(a, {L"set", L"K", L"v", L"1", L"--type", L"int"}));
+    const fs::path store = std::getenv("KESTLIB_REGISTRY");
+    const std::string before = snapshot(a);
+    const fs::path linked = dir / "same-file.db";
+    fs::create_hard_link(store, linked);
+    for (const fs::path& output : {store, linked}) {
+        const ToolRun result = vesk(a, {L"export", L"--output", output.wstring()});
+        EXPECT_EQ(result.status, 2) << output;
+        EXPECT_NE(result.err.find("is the registry store itself"), npos) << result.err;
+    }
+    // Still the store, holding what it held (its bytes may move between the
+    // store file and its -wal file whenever a connection closes).
+    EXPECT_EQ(readBytes(store).substr(0, 16), std::string("SQLite format 3", 16));
+    EXPECT_EQ(snapshot(a), before);
+    // A device is written to, never replaced.
+    const ToolRun device = vesk(a, {L"export", L"--output", L"/dev/null"});
+    EXPECT_EQ(device.status, 2);
+    EXPECT_NE(device.err.find("not a regular file"), npos) << device.err;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+#endif
+
+// Refused before a byte is written: the tree stays as it was.
+TEST_F(Transfer, ImportRefusesWhatIsNoSettingsFileOrReachesTooFar)
+{
+    const auto a = instance();
+    expectOk(vesk(a, {L"set", L"K", L"v", L"1", L"--type", L"int"}));
+    const std::string before = snapshot(a);
+    const std::string header = "Windows Registry Editor Version 5.00\n\n";
+    std::string deep = "[" + root(a);
+    for (int level = 0; level < 510; ++level)
+        deep += "\\k";
+    deep += "]\n";
+    struct Case {
+        std::wstring instance; // "" for none
+        std::wstring file;
+        const char* message;
+    };
+    std::vector<Case> cases = {
+        {a, dir.wstring(), "not a regular file"},
+        {L"", write("all.reg", header + "[-" + Server + "]\n").wstring(), "all.reg:3: this line would delete the settings of every instance"},
+        {a, write("deep.reg", header + "[" + root(a) + "\\ok]\n" + deep).wstring(), "deep.reg:4: keys may be nested at most 512"},
+    };
+    if (Native) {
+        cases.push_back({a, L"/dev/zero", "not a regular file"});
+        const fs::path huge = dir / "huge.reg";
+        std::ofstream(huge).close();
+        fs::resize_file(huge, (512ull << 20) + 1); // sparse: no disk used
+        cases.push_back({a, huge.wstring(), "larger than 512 MiB"});
+    } else {
+        cases.push_back({a, L"NUL", "not a regular file"});
+    }
+    for (const Case& c : cases) {
+        const ToolRun result = c.instance.empty() ? run({L"import", c.file}) : vesk(c.instance, {L"import", c.file});
+        EXPECT_EQ(result.status, 2) << toUtf8(c.file);
+        EXPECT_NE(result.err.find(c.message), npos) << result.err;
+    }
+    EXPECT_EQ(snapshot(a), before);
+}
+
+// Killed at any moment, an import leaves the tree as it was before or as it
+// is after, never between; under Windows the next run restores the journal.
+TEST_F(Transfer, ImportKilledAtAnyMomentLeavesTheTreeBeforeOrAfter)
+{
+    const auto a = instance();
+    const fs::path reset = treeFile("before.reg", a, 200, "dword:00000001");
+    std::string change = readBytes(treeFile("change.reg", a, 1500, "dword:00000002"));
+    change += "[" + root(a) + "\\New\\Sub]\n";
+    for (int i = 0; i < 300; ++i)
+        change += "\"s" + std::to_string(i) + "\"=\"new\"\n";
+    const fs::path changeFile = write("change.reg", change);
+
+    expectOk(vesk(a, {L"import", reset.wstring()}));
+    const std::string before = snapshot(a);
+    const auto started = std::chrono::steady_clock::now();
+    expectOk(vesk(a, {L"import", changeFile.wstring()}));
+    const auto took = std::chrono::steady_clock::now() - started; // only to spread the kills
+    const std::string after = snapshot(a);
+    ASSERT_NE(before, after);
+
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long long> delay(0, std::chrono::duration_cast<std::chrono::microseconds>(took).count());
+    int landed = 0, restored = 0;
+    const int rounds = Native ? 10 : 5;
+    for (int round = 0; round < rounds; ++round) {
+        expectOk(vesk(a, {L"import", reset.wstring()}));
+        {
+            ToolChild import({L"--instance", a, L"import", changeFile.wstring()}, dir / "killed.out", dir / "killed.err");
+            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+            import.kill();
+        }
+        const ToolRun next = vesk(a, {L"exists", L""}); // restores a journal, where there is one
+        EXPECT_EQ(next.status, 0) << next.err;
+        const std::string now = snapshot(a);
+        landed += now == after;
+        restored += next.err.find("restored to their state before it") != npos;
+        EXPECT_TRUE(now == before || now == after) << "round " << round << ", seed " << seed << ": " << next.err;
+    }
+    RecordProperty("imports_landed", landed);
+    RecordProperty("journals_restored", restored);
+}
+
+#if !defined(_WIN32)
+// A writer flips every value of one key between two states in one import
+// each; every export taken meanwhile sees one of them whole.
+TEST_F(Transfer, ExportBesideAWriterSeesOneStateOfTheStore)
+{
+    const auto a = instance();
+    const int values = 300;
+    const fs::path stateA = treeFile("a.reg", a, values, "\"A\"");
+    const fs::path stateB = treeFile("b.reg", a, values, "\"B\"");
+    expectOk(vesk(a, {L"import", stateA.wstring()}));
+
+    const std::string loop = "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15; do "
+                             "\"$0\" --instance \"$1\" import \"$2\" && \"$0\" --instance \"$1\" import \"$3\" || exit 1; done";
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        execl("/bin/sh", "sh", "-c", loop.c_str(), tool_test::toolPath().c_str(), toUtf8(a).c_str(), stateA.c_str(),
+              stateB.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 12; ++i) {
+        const std::string exported = snapshot(a);
+        std::size_t as = 0, bs = 0;
+        for (std::size_t at = 0; (at = exported.find("=\"A\"\n", at)) != npos; ++at)
+            ++as;
+        for (std::size_t at = 0; (at = exported.find("=\"B\"\n", at)) != npos; ++at)
+            ++bs;
+        EXPECT_TRUE((as == values && bs == 0) || (as == 0 && bs == values)) << "export " << i << ": " << as << " A, " << bs << " B";
+    }
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer failed";
+}
+#endif

@@ -1,0 +1,77 @@
+// The recovery journal's content, in process against the registry itself:
+// whatever an import changes, applying its prior state puts the tree back.
+#include "Journal.h"
+#include "PlanApplier.h"
+#include "Text.h"
+#include "TreeReader.h"
+#include "common/RawRegistry.h"
+
+#include <gtest/gtest.h>
+
+using namespace vesk_tool;
+
+namespace {
+
+const std::wstring Server = L"Software\\Halvorn\\Tessaly\\Orvane";
+
+class PriorState : public testing::Test {
+protected:
+    void TearDown() override { RawRegistry::DeleteTree(root); }
+
+    // The tree as .reg text: every key, value, type and byte.
+    std::string dump()
+    {
+        Progress quiet("", 0, false);
+        TreeReader reader(quiet);
+        RegDocument document;
+        reader.read(root, document);
+        return writeRegFile(document, RegEncoding::Utf8);
+    }
+
+    std::vector<ImportStep> plan(const std::string& lines)
+    {
+        const std::string text = "REGEDIT4\n" + lines;
+        return planImport(readRegFile(text), L"HKEY_LOCAL_MACHINE\\" + root, root);
+    }
+
+    const std::wstring root = Server + L"\\" + RawRegistry::UniqueName(L"journal");
+    const std::string path = "HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\";
+};
+
+} // namespace
+
+TEST_F(PriorState, UndoesEveryKindOfChange)
+{
+    RawRegistry::Set(root + L"\\Keep", L"same", REG_DWORD, RawRegistry::Dword(1));
+    RawRegistry::Set(root + L"\\Keep", L"changed", REG_SZ, RawRegistry::Text(L"old"));
+    RawRegistry::Set(root + L"\\Keep", L"Gone", REG_BINARY, {1, 2, 3});
+    RawRegistry::Set(root + L"\\Doomed\\Deep", L"raw", REG_EXPAND_SZ, RawRegistry::Text(L"%PATH%"));
+    RawRegistry::Set(root + L"\\Doomed", L"", REG_SZ, RawRegistry::Text(L"default"));
+    const std::string before = dump();
+    const std::string at = path + toUtf8(root.substr(Server.size() + 1));
+
+    const struct {
+        const char* name;
+        std::string lines;
+        bool changes = true;
+    } imports[] = {
+        {"values written, overwritten and deleted",
+         "[" + at + "\\Keep]\n\"changed\"=\"new\"\n\"added\"=dword:7\n\"gone\"=-\n\"never\"=-\n"},
+        {"a key deleted with its subtree, then re-created",
+         "[-" + at + "\\Doomed]\n[" + at + "\\Doomed]\n\"fresh\"=\"x\"\n"},
+        {"new keys below missing ones", "[" + at + "\\New\\Deeper\\Deepest]\n\"v\"=\"x\"\n[" + at + "\\Keep\\Child]\n"},
+        {"a missing key deleted", "[-" + at + "\\Never]\n", false},
+        {"the root deleted", "[-" + at + "]\n[" + at + "\\Only]\n"},
+    };
+    for (const auto& import : imports) {
+        const std::vector<ImportStep> steps = plan(import.lines);
+        const RegDocument undo = priorState(steps, root);
+        Progress quiet("", 0, false);
+        applyPlan(steps, quiet);
+        EXPECT_EQ(dump() != before, import.changes) << import.name;
+        // Through the file's own text, as a later run reads it.
+        const std::string journal = writeRegFile(undo, RegEncoding::Utf16);
+        applyPlan(planImport(readRegFile(journal), L"HKEY_LOCAL_MACHINE\\" + Server, Server), quiet);
+        EXPECT_EQ(dump(), before) << import.name << "\n" << writeRegFile(undo, RegEncoding::Utf8);
+    }
+}

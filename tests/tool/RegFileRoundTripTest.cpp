@@ -1,0 +1,161 @@
+#include "RegFile.h"
+#include "RegFileSummary.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+using namespace vesk_tool;
+using namespace regfile_test;
+
+namespace {
+
+std::vector<unsigned char> bytes(std::initializer_list<int> list)
+{
+    std::vector<unsigned char> out;
+    for (int b : list)
+        out.push_back(static_cast<unsigned char>(b));
+    return out;
+}
+
+std::vector<unsigned char> counting(std::size_t count)
+{
+    std::vector<unsigned char> out;
+    for (std::size_t i = 1; i <= count; ++i)
+        out.push_back(static_cast<unsigned char>(i));
+    return out;
+}
+
+RegValue value(const std::wstring& name, DWORD type, std::vector<unsigned char> data)
+{
+    RegValue out;
+    out.name = name;
+    out.value = {type, std::move(data)};
+    return out;
+}
+
+// Every registry type, in the shapes that have a plain form and in those
+// that only the hex form carries unchanged.
+RegDocument everyType()
+{
+    const auto text = [](const wchar_t* t) { return Kestlib500::TextBytes(t); };
+    RegKey key;
+    key.path = L"HKEY_LOCAL_MACHINE\\Software\\K \u00e9\U0001F600";
+    key.values = {
+        value(L"", REG_SZ, text(L"default")),
+        value(L"sz", REG_SZ, text(L"C:\\dir \"q\" \u20ac\U0001F600;#[]")),
+        value(L"sz empty", REG_SZ, text(L"")),
+        value(L"sz no bytes", REG_SZ, {}),
+        value(L"sz unterminated", REG_SZ, bytes({0x41, 0})),
+        value(L"sz odd", REG_SZ, bytes({0x41, 0, 0})),
+        value(L"sz two NULs", REG_SZ, bytes({0x41, 0, 0, 0, 0, 0})),
+        value(L"sz NUL inside", REG_SZ, bytes({0x41, 0, 0, 0, 0x42, 0, 0, 0})),
+        value(L"sz LF", REG_SZ, text(L"a\nb")),
+        value(L"sz CR", REG_SZ, text(L"a\rb")),
+        value(L"sz lone surrogate", REG_SZ, bytes({0x3D, 0xD8, 0, 0})),
+        value(L"expand", REG_EXPAND_SZ, text(L"%TEMP%\\x")),
+        value(L"none", 0, {}),
+        value(L"none bytes", 0, bytes({1, 2})),
+        value(L"binary", REG_BINARY, counting(64)),
+        value(L"binary empty", REG_BINARY, {}),
+        value(L"dword", REG_DWORD, bytes({0x2a, 0, 0, 0xff})),
+        value(L"dword short", REG_DWORD, bytes({1, 2, 3})),
+        value(L"dword long", REG_DWORD, bytes({1, 2, 3, 4, 5})),
+        value(L"dword empty", REG_DWORD, {}),
+        value(L"big endian", 5, bytes({1, 2, 3, 4})),
+        value(L"link", 6, text(L"\\Registry\\Machine")),
+        value(L"multi", REG_MULTI_SZ, bytes({0x61, 0, 0, 0, 0x62, 0, 0, 0, 0, 0})),
+        value(L"qword", REG_QWORD, counting(8)),
+        value(L"qword odd", REG_QWORD, counting(7)),
+        value(L"high type", 0xffffffff, counting(3)),
+        value(L"name \"quoted\" \\ back\\slash;#[]", REG_SZ, text(L"x")),
+        value(L"averyveryveryverylongname", REG_BINARY, counting(64)),
+    };
+    key.values.push_back(RegValue{0, L"gone", true, {}});
+    RegKey empty;
+    empty.path = key.path + L"\\Empty";
+    RegKey removed;
+    removed.path = key.path + L"\\Old";
+    removed.remove = true;
+    return RegDocument{{key, empty, removed}};
+}
+
+} // namespace
+
+TEST(RegFileRoundTrip, EveryTypeComesBackByteForByteInBothEncodings)
+{
+    const RegDocument document = everyType();
+    for (const RegEncoding encoding : {RegEncoding::Utf16, RegEncoding::Utf8}) {
+        SCOPED_TRACE(encoding == RegEncoding::Utf16 ? "UTF-16LE" : "UTF-8");
+        EXPECT_EQ(summary(readRegFile(writeRegFile(document, encoding))), summary(document));
+    }
+}
+
+// The registry editor's own layout, as its export writes these values.
+TEST(RegFileRoundTrip, WritesWhatTheRegistryEditorWrites)
+{
+    RegKey key;
+    key.path = L"HKEY_CURRENT_USER\\T1";
+    key.values = {
+        value(L"", REG_SZ, Kestlib500::TextBytes(L"def")),
+        value(L"averyveryveryverylongname", REG_BINARY, counting(64)),
+        value(L"be", 5, counting(4)),
+        value(L"big", 0x12345, counting(1)),
+        value(L"dw", REG_DWORD, bytes({0x2a, 0, 0, 0})),
+        value(L"emptybin", REG_BINARY, {}),
+        value(L"ex", REG_EXPAND_SZ, bytes({0x25, 0, 0x41, 0, 0x25, 0, 0, 0})),
+        value(L"none", 0, {}),
+        value(L"sz", REG_SZ, Kestlib500::TextBytes(L"a\\b\"c")),
+    };
+    RegKey empty;
+    empty.path = L"HKEY_CURRENT_USER\\T1\\empty";
+    const std::string expected = "Windows Registry Editor Version 5.00\r\n\r\n"
+                                 "[HKEY_CURRENT_USER\\T1]\r\n"
+                                 "@=\"def\"\r\n"
+                                 "\"averyveryveryverylongname\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,\\\r\n"
+                                 "  10,11,12,13,14,15,16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,\\\r\n"
+                                 "  29,2a,2b,2c,2d,2e,2f,30,31,32,33,34,35,36,37,38,39,3a,3b,3c,3d,3e,3f,40\r\n"
+                                 "\"be\"=hex(5):01,02,03,04\r\n"
+                                 "\"big\"=hex(12345):01\r\n"
+                                 "\"dw\"=dword:0000002a\r\n"
+                                 "\"emptybin\"=hex:\r\n"
+                                 "\"ex\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+                                 "\"none\"=hex(0):\r\n"
+                                 "\"sz\"=\"a\\\\b\\\"c\"\r\n"
+                                 "\r\n"
+                                 "[HKEY_CURRENT_USER\\T1\\empty]\r\n"
+                                 "\r\n";
+    const std::string written = writeRegFile(RegDocument{{key, empty}}, RegEncoding::Utf16);
+    EXPECT_EQ(written, "\xFF\xFE" + toUtf16le(fromUtf8(expected)));
+    // A string with a line break goes as its bytes, which every tool reads.
+    RegKey lf{0, L"HKEY_CURRENT_USER\\T1", false, {value(L"lf", REG_SZ, Kestlib500::TextBytes(L"a\nb"))}};
+    EXPECT_EQ(writeRegFile(RegDocument{{lf}}, RegEncoding::Utf8),
+              "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\T1]\n\"lf\"=hex(1):61,00,0a,00,62,00,00,00\n\n");
+}
+
+TEST(RegFileRoundTrip, TellsWhatAFileCannotCarry)
+{
+    const struct {
+        std::wstring text;
+        bool name;
+        bool keyPath;
+    } rows[] = {
+        {L"plain \"quoted\" \\ ;#[]= \u00e9\U0001F600", true, true},
+        {L"HKLM\\a]b\\[c\\ d \\;#", true, true},
+        {L"", true, false},
+        {L"a\nb", false, false},
+        {L"a\rb", false, false},
+        {std::wstring(L"a\0b", 3), false, false},
+        {std::wstring(1, static_cast<wchar_t>(0xD800)), false, false},
+        {L"HKLM\\K\\", true, false},
+        {L"\\HKLM\\K", true, false},
+        {L"HKLM\\\\K", true, false},
+        {L"-HKLM\\K", true, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(canWriteName(row.text), row.name) << toUtf8(row.text);
+        EXPECT_EQ(canWriteKeyPath(row.text), row.keyPath) << toUtf8(row.text);
+    }
+    // What they accept reads back unchanged.
+    RegKey key{0, rows[1].text, false, {value(rows[0].text, REG_SZ, Kestlib500::TextBytes(L"x"))}};
+    EXPECT_EQ(summary(readRegFile(writeRegFile(RegDocument{{key}}, RegEncoding::Utf16))), summary(RegDocument{{key}}));
+}

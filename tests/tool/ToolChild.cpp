@@ -1,0 +1,154 @@
+#include "ToolChild.h"
+
+#include <stdexcept>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include "Text.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace tool_test {
+
+namespace fs = std::filesystem;
+
+#if defined(_WIN32)
+
+fs::path toolPath()
+{
+    wchar_t path[MAX_PATH];
+    return fs::path(std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH))).parent_path() / L"vesk.exe";
+}
+
+namespace {
+
+HANDLE inheritable(const fs::path& path)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+ToolChild::ToolChild(const std::vector<std::wstring>& args, const fs::path& out, const fs::path& err, unsigned long)
+{
+    // No argument here holds a quote or ends in a backslash.
+    std::wstring line = L"\"" + toolPath().wstring() + L"\"";
+    for (const std::wstring& arg : args)
+        line += L" \"" + arg + L"\"";
+    const HANDLE output = inheritable(out);
+    const HANDLE error = inheritable(err);
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = output;
+    start.hStdError = error;
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info);
+    CloseHandle(output);
+    CloseHandle(error);
+    if (!started)
+        throw std::runtime_error("cannot start vesk.exe");
+    CloseHandle(info.hThread);
+    process = info.hProcess;
+}
+
+ToolChild::~ToolChild()
+{
+    if (!waited)
+        kill();
+    CloseHandle(process);
+}
+
+int ToolChild::wait()
+{
+    if (waited)
+        return status;
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    waited = true;
+    status = code == 0xDEAD ? -1 : static_cast<int>(code);
+    return status;
+}
+
+void ToolChild::kill()
+{
+    if (!waited)
+        TerminateProcess(process, 0xDEAD);
+    wait();
+}
+
+#else
+
+fs::path toolPath()
+{
+    return fs::read_symlink("/proc/self/exe").parent_path() / "vesk";
+}
+
+ToolChild::ToolChild(const std::vector<std::wstring>& args, const fs::path& out, const fs::path& err,
+                         unsigned long fileSizeLimit)
+{
+    const std::string program = toolPath().string();
+    std::vector<std::string> strings{program};
+    for (const std::wstring& arg : args)
+        strings.push_back(vesk_tool::toUtf8(arg));
+    std::vector<char*> argv;
+    for (std::string& text : strings)
+        argv.push_back(&text[0]);
+    argv.push_back(nullptr);
+    pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("cannot fork");
+    if (pid > 0)
+        return;
+    // The child: only async-signal-safe calls from here on.
+    const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int error = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (output < 0 || error < 0 || dup2(output, 1) < 0 || dup2(error, 2) < 0)
+        _exit(127);
+    if (fileSizeLimit > 0) {
+        const rlimit limit{fileSizeLimit, fileSizeLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+ToolChild::~ToolChild()
+{
+    if (!waited)
+        kill();
+}
+
+int ToolChild::wait()
+{
+    if (waited)
+        return status;
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    waited = true;
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return status;
+}
+
+void ToolChild::kill()
+{
+    if (!waited)
+        ::kill(pid, SIGKILL);
+    wait();
+}
+
+#endif
+
+} // namespace tool_test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The journal's file, held open while an import runs so that no other run
+// takes it for an interrupted one: on Windows the handle shares nothing but
+// deletion; the process's end releases it however it ends.
+namespace vesk_tool {
+
+class JournalFile {
+public:
+    // Writes `bytes` beside `path`, flushes them to the disk, and moves them
+    // to `path` only when no journal is there: a journal is whole or absent.
+    // Throws Failure(StoreFailure) saying nothing was changed.
+    static JournalFile create(const std::wstring& path, const std::string& bytes);
+    // The journal at `path` when there is one that no running import holds.
+    static std::optional<JournalFile> claim(const std::wstring& path);
+    // %LOCALAPPDATA%\halvorn\vesk-journal.reg on Windows ("" when that is
+    // not set: no journal can be kept or found); natively beside the store.
+    static std::wstring defaultPath();
+
+    JournalFile(JournalFile&& other) noexcept;
+    JournalFile& operator=(JournalFile&&) = delete;
+    JournalFile(const JournalFile&) = delete;
+    ~JournalFile();
+
+    std::string contents() const;
+    // Deletes the file while still holding it, so no other run sees it in between.
+    void remove();
+
+private:
+    JournalFile(std::wstring path, void* handle) : path(std::move(path)), handle(handle) {}
+
+    std::wstring path;
+    void* handle; // a HANDLE on Windows; natively unused
+};
+
+} // namespace vesk_tool

@@ -1,0 +1,251 @@
+#include "RegLines.h"
+#include "RegSyntax.h"
+#include "Text.h"
+
+namespace vesk_tool {
+namespace {
+
+int hexDigit(wchar_t c)
+{
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if ((c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'))
+        return (c | 0x20) - L'a' + 10;
+    return -1;
+}
+
+std::vector<unsigned char> dwordBytes(std::uint32_t bits)
+{
+    return {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits >> 16),
+            static_cast<unsigned char>(bits >> 24)};
+}
+
+std::wstring legacyText(const std::vector<unsigned char>& bytes, const LegacyStrings& legacy)
+{
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (!legacy.windows1252) {
+        try {
+            return fromUtf8(text);
+        } catch (const DecodeError&) {
+        }
+    }
+    return fromWindows1252(text);
+}
+
+// One value line parsed left to right; forms the registry tools skip as
+// malformed are refused, naming the line.
+class ValueParser {
+public:
+    ValueParser(std::wstring_view line, RegLines& lines, const LegacyStrings& legacy)
+        : text(line), lines(lines), legacy(legacy), lineNumber(lines.number())
+    {
+    }
+
+    RegValue parse()
+    {
+        RegValue value;
+        value.line = lineNumber;
+        if (peek() == L'@')
+            ++pos;
+        else
+            value.name = quotedText("value name");
+        label = value.name.empty() ? "@" : "\"" + toUtf8(value.name) + "\"";
+        skipBlanks();
+        if (peek() != L'=')
+            fail("expected = after the value name " + label);
+        ++pos;
+        skipBlanks();
+        parseData(value);
+        endOfData();
+        return value;
+    }
+
+private:
+    void parseData(RegValue& value)
+    {
+        const std::wstring_view rest = text.substr(pos);
+        if (peek() == L'"') {
+            value.value = {REG_SZ, utf16Bytes(quotedText("string"))};
+            value.value.data.insert(value.value.data.end(), {0, 0});
+        } else if (peek() == L'-') {
+            value.remove = true;
+            ++pos;
+        } else if (rest.substr(0, 6) == L"dword:") {
+            pos += 6;
+            value.value = {REG_DWORD, dwordBytes(dwordDigits())};
+        } else if (rest.substr(0, 4) == L"hex:") {
+            pos += 4;
+            value.value = {REG_BINARY, hexBytes()};
+        } else if (rest.substr(0, 4) == L"hex(") {
+            pos += 4;
+            value.value.type = hexType();
+            value.value.data = hexBytes();
+            convertLegacy(value.value);
+        } else {
+            fail("unknown data for " + label +
+                 ": write \"text\", dword:0000002a, hex:01,02, hex(N):.. or - to delete the value (dword and hex in lower case)");
+        }
+    }
+
+    // What may follow the data: blanks, then a ; comment.
+    void endOfData()
+    {
+        skipBlanks();
+        if (pos < text.size() && text[pos] != L';')
+            fail("unexpected text after the data of " + label + ": one value per line, and a comment starts with ;");
+    }
+
+    std::uint32_t dwordDigits()
+    {
+        skipBlanks();
+        std::uint32_t bits = 0;
+        std::size_t digits = 0;
+        for (; pos < text.size() && hexDigit(text[pos]) >= 0; ++pos, ++digits)
+            bits = (bits << 4) | static_cast<std::uint32_t>(hexDigit(text[pos]));
+        if (digits == 0)
+            fail("dword " + label + " needs hex digits, e.g. dword:0000002a");
+        if (digits > 8)
+            fail("dword " + label + " is out of range: at most 8 hex digits (00000000 to ffffffff)");
+        return bits;
+    }
+
+    // The N of hex(N):, a type code in hex.
+    DWORD hexType()
+    {
+        skipBlanks();
+        unsigned long long type = 0;
+        std::size_t digits = 0;
+        for (; pos < text.size() && hexDigit(text[pos]) >= 0 && type <= 0xFFFFFFFFull; ++pos, ++digits)
+            type = (type << 4) | static_cast<unsigned>(hexDigit(text[pos]));
+        if (digits == 0 || type > 0xFFFFFFFFull || text.substr(pos, 2) != L"):")
+            fail("the type of " + label + " must be hex(N): with N a type code in hex, at most ffffffff");
+        pos += 2;
+        return static_cast<DWORD>(type);
+    }
+
+    // Comma-separated byte pairs; a backslash after a comma continues them on
+    // the next line that is not blank or a comment.
+    std::vector<unsigned char> hexBytes()
+    {
+        std::vector<unsigned char> bytes;
+        bool afterComma = true;
+        for (;;) {
+            skipBlanks();
+            if (pos == text.size() || text[pos] == L';')
+                return bytes;
+            if (text[pos] == L'\\' && afterComma && !bytes.empty()) {
+                ++pos;
+                skipBlanks();
+                if (pos < text.size() && text[pos] != L';')
+                    fail("unexpected text after the \\ that continues the data of " + label);
+                if (!continueOnNextLine())
+                    return bytes;
+                continue;
+            }
+            if (!afterComma)
+                fail("the bytes of " + label + " must be separated by commas with no blank before one, e.g. hex:01,02,ff");
+            bytes.push_back(hexByte());
+            // The tools take blanks before a byte and after the last one,
+            // not between a byte and its comma.
+            afterComma = peek() == L',';
+            if (afterComma)
+                ++pos;
+        }
+    }
+
+    unsigned char hexByte()
+    {
+        int value = 0;
+        std::size_t digits = 0;
+        for (; pos < text.size() && hexDigit(text[pos]) >= 0; ++pos, ++digits)
+            value = value * 16 + hexDigit(text[pos]);
+        if (digits == 0)
+            fail("expected a hex byte in the data of " + label + ", e.g. hex:01,02,ff");
+        if (digits > 2)
+            fail("a byte of " + label + " has more than two hex digits");
+        return static_cast<unsigned char>(value);
+    }
+
+    bool continueOnNextLine()
+    {
+        std::wstring_view line;
+        while (lines.next(line)) {
+            line = withoutLeadingBlanks(line);
+            if (line.empty() || line.front() == L';' || line.front() == L'#')
+                continue;
+            text = line;
+            pos = 0;
+            return true;
+        }
+        return false;
+    }
+
+    void convertLegacy(Kestlib500::RawValue& value) const
+    {
+        if (legacy.enabled && (value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ))
+            value.data = utf16Bytes(legacyText(value.data, legacy));
+    }
+
+    // A "..." text: \\ \" \n \r stand for a backslash, a quote, LF and CR.
+    std::wstring quotedText(const std::string& what)
+    {
+        if (peek() != L'"')
+            fail("expected a quoted " + what + " or @");
+        std::wstring out;
+        for (++pos; pos < text.size(); ++pos) {
+            wchar_t c = text[pos];
+            if (c == L'"') {
+                ++pos;
+                return out;
+            }
+            if (c == L'\\') {
+                c = escaped(pos + 1 < text.size() ? text[pos + 1] : L'\0', what);
+                ++pos;
+            }
+            out += c;
+        }
+        fail("the " + what + " has no closing quote (is the file truncated?)");
+    }
+
+    wchar_t escaped(wchar_t c, const std::string& what) const
+    {
+        switch (c) {
+        case L'\\':
+        case L'"':
+            return c;
+        case L'n':
+            return L'\n';
+        case L'r':
+            return L'\r';
+        default:
+            fail("a lone backslash in a " + what +
+                 ": write \\\\ for a backslash, \\\" for a quote, \\n and \\r for line breaks");
+        }
+    }
+
+    wchar_t peek() const { return pos < text.size() ? text[pos] : L'\0'; }
+
+    void skipBlanks()
+    {
+        while (pos < text.size() && isBlank(text[pos]))
+            ++pos;
+    }
+
+    [[noreturn]] void fail(const std::string& message) const { throw RegFileError(lines.number(), message); }
+
+    std::wstring_view text;
+    RegLines& lines;
+    const LegacyStrings& legacy;
+    int lineNumber;
+    std::size_t pos = 0;
+    std::string label;
+};
+
+} // namespace
+
+RegValue parseValue(std::wstring_view line, RegLines& lines, const LegacyStrings& legacy)
+{
+    return ValueParser(line, lines, legacy).parse();
+}
+
+} // namespace vesk_tool

@@ -1,0 +1,61 @@
+#include "TreeReader.h"
+
+#include "Text.h"
+#include "support/registry/RegistryKey.h"
+
+namespace vesk_tool {
+
+using Kestlib500::RawValue;
+using Kestlib500::RegistryKey;
+
+struct TreeReader::Walk {
+    TreeReader& reader;
+    RegDocument& into;
+
+    void key(const RegistryKey& open, const std::wstring& path)
+    {
+        RegKey block;
+        block.path = L"HKEY_LOCAL_MACHINE\\" + path;
+        std::wstring name;
+        RawValue value;
+        for (DWORD i = 0; open.ValueAt(i, name, value); ++i) {
+            reader.progress.advance();
+            if (!canWriteName(name)) {
+                reader.skipped.push_back("value \"" + toUtf8(name) + "\" of " + toUtf8(block.path) +
+                                         " has a name a .reg file cannot carry (a line break)");
+                continue;
+            }
+            block.values.push_back(RegValue{0, name, false, std::move(value)});
+        }
+        into.keys.push_back(std::move(block));
+
+        std::vector<std::wstring> children;
+        for (DWORD i = 0; open.SubKeyAt(i, name); ++i)
+            children.push_back(name);
+        for (const std::wstring& child : children) {
+            const std::wstring childPath = path + L'\\' + child;
+            if (!canWriteKeyPath(child)) {
+                reader.skipped.push_back("key " + toUtf8(L"HKEY_LOCAL_MACHINE\\" + childPath) +
+                                         " has a name a .reg file cannot carry (a line break); its subtree with it");
+                continue;
+            }
+            // Gone since it was listed: the registry has no snapshots on Windows.
+            const RegistryKey sub = RegistryKey::Open(childPath);
+            if (!sub.IsOpen())
+                continue;
+            reader.progress.advance();
+            key(sub, childPath);
+        }
+    }
+};
+
+bool TreeReader::read(const std::wstring& key, RegDocument& into)
+{
+    const RegistryKey open = RegistryKey::Open(key);
+    if (!open.IsOpen())
+        return false;
+    Walk{*this, into}.key(open, key);
+    return true;
+}
+
+} // namespace vesk_tool
