@@ -28,7 +28,7 @@ std::set<std::string> linesOf(std::string_view regBytes)
 
 } // namespace
 
-void DocumentHost::checkDocument(std::string_view regBytes)
+void DocumentHost::checkDocument(const std::wstring&, std::string_view regBytes)
 {
     try {
         vesk_tool::readRegFile(regBytes);
@@ -75,57 +75,6 @@ void MemoryHost::set(const std::wstring& instance, std::string regBytes)
 {
     std::lock_guard<std::mutex> guard(lock);
     instances[instance].document = std::move(regBytes);
-}
-
-std::filesystem::path FileHost::fileOf(const std::wstring& instance) const
-{
-    return directory / (instance + L".state");
-}
-
-std::string FileHost::read(const std::wstring& instance) const
-{
-    std::ifstream in(fileOf(instance), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void FileHost::write(const std::wstring& instance, const std::string& text)
-{
-    std::filesystem::create_directories(directory);
-    const std::filesystem::path temporary = fileOf(instance).string() + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush())
-            throw Failure(vesk_tool::StoreFailure, "cannot write " + temporary.string());
-    }
-    std::filesystem::rename(temporary, fileOf(instance));
-}
-
-std::string FileHost::exportInstance(const std::wstring& instance)
-{
-    const std::string text = read(instance);
-    const auto newline = text.find('\n');
-    return newline == std::string::npos ? std::string() : text.substr(newline + 1);
-}
-
-void FileHost::replaceInstance(const std::wstring& instance, std::string_view regBytes, std::int64_t revision)
-{
-    write(instance, std::to_string(revision) + "\n" + std::string(regBytes));
-}
-
-std::optional<std::int64_t> FileHost::appliedRevision(const std::wstring& instance)
-{
-    const std::string text = read(instance);
-    if (text.empty() || text[0] == '\n')
-        return std::nullopt;
-    return std::stoll(text.substr(0, text.find('\n')));
-}
-
-void FileHost::set(const std::wstring& instance, std::string_view regBytes)
-{
-    write(instance, "\n" + std::string(regBytes));
 }
 
 std::string sampleDocument(const std::wstring& instance, int count, const std::wstring& valuePrefix)

@@ -2,18 +2,17 @@
 
 #include "FleetHost.h"
 
-#include <filesystem>
 #include <map>
 #include <mutex>
 
-// Hosts for tests, the demo and the benchmark, standing in for the tool's
+// An in-memory host for the fleet's unit tests, standing in for the tool's
 // registry host: documents are checked by the tool's .reg reader, and an
 // instance "is" the last document it was replaced with.
 namespace vesk_fleet_test {
 
 class DocumentHost : public vesk_fleet::FleetHost {
 public:
-    void checkDocument(std::string_view regBytes) override;
+    void checkDocument(const std::wstring& instance, std::string_view regBytes) override;
     std::string describeChanges(const std::wstring& instance, std::string_view regBytes) override;
 };
 
@@ -34,27 +33,6 @@ private:
     };
     std::mutex lock;
     std::map<std::wstring, Instance> instances;
-};
-
-// One file per instance in a directory, the document and its revision
-// together, replaced by rename so a change is whole or absent.
-class FileHost : public DocumentHost {
-public:
-    explicit FileHost(std::filesystem::path directory) : directory(std::move(directory)) {}
-
-    std::string exportInstance(const std::wstring& instance) override;
-    void replaceInstance(const std::wstring& instance, std::string_view regBytes, std::int64_t revision) override;
-    std::optional<std::int64_t> appliedRevision(const std::wstring& instance) override;
-
-    // Writes the instance's document without a revision, as a local edit would.
-    void set(const std::wstring& instance, std::string_view regBytes);
-
-private:
-    std::filesystem::path fileOf(const std::wstring& instance) const;
-    void write(const std::wstring& instance, const std::string& text);
-    std::string read(const std::wstring& instance) const;
-
-    std::filesystem::path directory;
 };
 
 // A UTF-16LE .reg document of `count` string values under instance `instance`.

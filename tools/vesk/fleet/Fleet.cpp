@@ -25,7 +25,7 @@ std::string instanceKey(const std::wstring& instance)
 std::int64_t Fleet::push(const std::wstring& instance, const std::string& document,
                          std::optional<std::int64_t> ifRevision, const std::string& note)
 {
-    host.checkDocument(document);
+    host.checkDocument(instance, document);
     const std::int64_t below = ifRevision ? *ifRevision + 1 : 0;
     const auto revision = store.publish(instanceKey(instance), document, note, below);
     if (revision)
@@ -57,7 +57,7 @@ void Fleet::apply(const std::wstring& instance, const Published& state)
     // Everything is fetched and checked before the host is touched, so etcd
     // going away part way leaves the registry as it was.
     const std::string document = store.content(state.manifest);
-    host.checkDocument(document);
+    host.checkDocument(instance, document);
     host.replaceInstance(instance, document, state.revision);
 }
 
@@ -72,7 +72,7 @@ std::string Fleet::dryRun(const std::wstring& instance)
 {
     const Published state = latest(instance);
     const std::string document = store.content(state.manifest);
-    host.checkDocument(document);
+    host.checkDocument(instance, document);
     return host.describeChanges(instance, document);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Failure.h"
 #include "FleetHost.h"
 #include "FleetState.h"
 
@@ -15,9 +16,9 @@
 // host. A failed command leaves the host as it was.
 namespace vesk_fleet {
 
-// Exit status of a push that lost a race (--if-revision); the tool's own
-// statuses 0-4 keep their meaning.
-constexpr int StaleRevision = 5;
+// A push that lost a race (--if-revision) is refused as input that no
+// longer holds: nothing was written, and the operator pulls and decides.
+constexpr int StaleRevision = vesk_tool::BadInput;
 
 class FleetFailure : public std::runtime_error {
 public:

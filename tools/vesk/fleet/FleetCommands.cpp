@@ -108,13 +108,13 @@ int runFleet(const FleetOptions& options, FleetContext& context)
     }
 }
 
-CLI::App* addFleetCommands(CLI::App& app, FleetContext& context)
+CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()> chosen)
 {
-    FleetOptions& o = context.options;
     CLI::App* fleet = app.add_subcommand("fleet", "Keep instances in step with the fleet's state in etcd");
     fleet->require_subcommand(1);
-    auto common = [&](CLI::App* command) {
-        command->add_option("--instance", o.instance, "The instance")->required();
+    fleet->fallthrough(); // --instance and --help are the tool's
+    auto common = [&o, chosen](CLI::App* command) {
+        command->fallthrough();
         command->add_option("--endpoints", o.access.endpoints, "etcd client URLs, tried in turn")->delimiter(',');
         command->add_option("--config", o.access.configFile, "Fleet configuration file");
         command->add_option("--user", o.access.user, "etcd user (the password comes from the configuration)");
@@ -122,9 +122,9 @@ CLI::App* addFleetCommands(CLI::App& app, FleetContext& context)
         command->add_option("--cert", o.access.certFile, "Client certificate file for TLS");
         command->add_option("--key", o.access.keyFile, "Client private key file for TLS");
         command->add_option("--prefix", o.access.prefix, "etcd key prefix of the fleet");
-        command->callback([&context, command] {
-            context.options.action = command->get_name();
-            context.status = runFleet(context.options, context);
+        command->callback([&o, chosen, command] {
+            o.action = command->get_name();
+            chosen();
         });
         return command;
     };

@@ -17,7 +17,7 @@ class App;
 }
 
 // `vesk fleet ...`: the command group, as a CLI11 definition for the tool's
-// parser and as a plain function over parsed options for tests.
+// parser and as a plain function over parsed options.
 namespace vesk_fleet {
 
 struct FleetOptions {
@@ -43,16 +43,15 @@ struct FleetContext {
     std::function<bool()> keepGoing; // watch stops when it says so; default: Ctrl+C / SIGTERM
     WatchTiming timing;
 
-    FleetOptions options; // filled by the parser addFleetCommands defines
-    int status = 0;       // the exit status of the fleet command that ran
 };
 
 // Runs one fleet command and returns its exit status; failures are printed
 // to context.err as "vesk: ..." with what to do.
 int runFleet(const FleetOptions& options, FleetContext& context);
 
-// Adds "fleet" and its sub-commands; a parsed fleet command runs runFleet
-// and leaves its exit status in context.status.
-CLI::App* addFleetCommands(CLI::App& app, FleetContext& context);
+// Adds "fleet" and its sub-commands to the tool's parser: a parsed fleet
+// command fills `options` (but the instance, which is the tool's --instance)
+// and calls `chosen`.
+CLI::App* addFleetCommands(CLI::App& app, FleetOptions& options, std::function<void()> chosen);
 
 } // namespace vesk_fleet

@@ -18,9 +18,9 @@ public:
     // The instance's tree as `vesk export` writes it (UTF-16LE .reg bytes).
     virtual std::string exportInstance(const std::wstring& instance) = 0;
 
-    // Refuses a document as `vesk import` would: throws vesk_tool::Failure
+    // Refuses a document of `instance` as `vesk import` would: throws vesk_tool::Failure
     // (BadInput) whose message names the line at fault.
-    virtual void checkDocument(std::string_view regBytes) = 0;
+    virtual void checkDocument(const std::wstring& instance, std::string_view regBytes) = 0;
 
     // Makes the instance equal to the document, removing what the document
     // lacks, and records `revision` as applied here, all in one atomic
