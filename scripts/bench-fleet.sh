@@ -3,13 +3,13 @@
 # instance of 1,000, 10,000 and 100,000 values, beside etcdctl putting the
 # same bytes in the same 512 KiB pieces (the floor: what etcd itself costs);
 # then the time from a push to a watcher having applied it, median of 20.
-# Stores are directories of instance files (vesk-fleet-files).
+# The real vesk, each host a store file of its own (KESTLIB_REGISTRY).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset linux >/dev/null
-cmake --build --preset linux --parallel "$(nproc)" --target vesk_fleet_files >/dev/null
-tool=$PWD/build/linux/bin/vesk-fleet-files
+cmake --build --preset linux --parallel "$(nproc)" --target vesk_tool >/dev/null
+tool=$PWD/build/linux/bin/vesk
 cluster_script=$PWD/tests/fleet/etcd-cluster.sh
 
 work=$(mktemp -d)
@@ -24,6 +24,17 @@ bash "$cluster_script" start "$work/etcd" 3
 export VESK_FLEET_ENDPOINTS
 VESK_FLEET_ENDPOINTS=$(cat "$work/etcd/endpoints")
 
+# Sets instance $2 of store $1 to $3 string values (data prefixed $4), as an
+# operator would: a .reg file, imported.
+sample() {
+  awk -v i="$2" -v n="$3" -v p="${4:-v}" 'BEGIN {
+    key = "HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\" i
+    print "Windows Registry Editor Version 5.00\n\n[-" key "]\n\n[" key "\\Fleet]"
+    for (k = 0; k < n; k++) printf "\"Setting%d\"=\"%s%d\"\n", k, p, k
+  }' >"$work/sample.reg"
+  KESTLIB_REGISTRY=$work/$1.db "$tool" --instance "$2" import "$work/sample.reg"
+}
+
 now() { date +%s%N; }
 ms() { echo $((($2 - $1) / 1000000)); }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -32,19 +43,19 @@ runs=3
 printf '%-8s %10s %12s %12s %16s\n' values bytes "push ms" "pull ms" "etcdctl put ms"
 for count in 1000 10000 100000; do
   instance=bench$count
-  VESK_FLEET_STORE=$work/source "$tool" sample "$instance" "$count"
+  sample source "$instance" "$count"
   push=() pull=() floor=()
   for run in $(seq "$runs"); do
     # A fresh value prefix each run, so every push carries new chunks.
-    VESK_FLEET_STORE=$work/source "$tool" sample "$instance" "$count" "r$run-"
+    sample source "$instance" "$count" "r$run-"
     start=$(now)
-    VESK_FLEET_STORE=$work/source "$tool" fleet push --instance "$instance" >/dev/null
+    KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance "$instance" >/dev/null
     push+=("$(ms "$start" "$(now)")")
     start=$(now)
-    VESK_FLEET_STORE=$work/target "$tool" fleet pull --instance "$instance" >/dev/null
+    KESTLIB_REGISTRY=$work/target.db "$tool" fleet pull --instance "$instance" >/dev/null
     pull+=("$(ms "$start" "$(now)")")
     # The same bytes, in the same pieces, with etcd's own client.
-    tail -n +2 "$work/source/$instance.state" >"$work/document"
+    KESTLIB_REGISTRY=$work/source.db "$tool" --instance "$instance" export --encoding utf16 >"$work/document"
     rm -f "$work"/piece.*
     split -b 524288 "$work/document" "$work/piece."
     start=$(now)
@@ -62,15 +73,15 @@ echo "(medians of $runs runs; etcdctl starts one process per piece, as an operat
 
 echo
 echo "== push to applied by a watcher, 1,000 values, 20 pushes"
-VESK_FLEET_STORE=$work/watched "$tool" fleet watch --instance latency >"$work/watch.log" 2>&1 &
+KESTLIB_REGISTRY=$work/watched.db "$tool" fleet watch --instance latency >"$work/watch.log" 2>&1 &
 watcher=$!
 latencies=()
 for run in $(seq 20); do
-  VESK_FLEET_STORE=$work/source "$tool" sample latency 1000 "l$run-"
+  sample source latency 1000 "l$run-"
   start=$(now)
-  revision=$(VESK_FLEET_STORE=$work/source "$tool" fleet push --instance latency)
+  revision=$(KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance latency)
   for _ in $(seq 2000); do
-    [[ $(head -1 "$work/watched/latency.state" 2>/dev/null) == "$revision" ]] && break
+    grep -q "applied revision $revision " "$work/watch.log" && break
     sleep 0.005
   done
   latencies+=("$(ms "$start" "$(now)")")
