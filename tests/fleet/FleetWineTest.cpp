@@ -33,18 +33,18 @@ std::string readText(const fs::path& path)
     return text.str();
 }
 
-struct Run {
+struct ToolRun {
     int status = -1;
     std::string out;
     std::string err;
 };
 
 // vesk.exe ARGS, waited for.
-Run vesk(const std::vector<std::wstring>& args)
+ToolRun vesk(const std::vector<std::wstring>& args)
 {
     const fs::path out = fs::temp_directory_path() / L"vesk-fleet.out";
     const fs::path err = fs::temp_directory_path() / L"vesk-fleet.err";
-    Run run;
+    ToolRun run;
     {
         tool_test::ToolChild child(args, out, err);
         run.status = child.wait();
@@ -54,7 +54,7 @@ Run vesk(const std::vector<std::wstring>& args)
     return run;
 }
 
-Run fleet(const std::wstring& action, const std::wstring& instance, std::vector<std::wstring> more = {})
+ToolRun fleet(const std::wstring& action, const std::wstring& instance, std::vector<std::wstring> more = {})
 {
     std::vector<std::wstring> args{L"--instance", instance, L"fleet", action, L"--endpoints", clusterEndpoints()};
     args.insert(args.end(), more.begin(), more.end());
@@ -80,12 +80,12 @@ TEST(FleetWine, PushThenPullPutsTheTreeBack)
     ASSERT_FALSE(clusterEndpoints().empty()) << "no endpoints in " << FLEET_ENDPOINTS_FILE;
     ASSERT_EQ(vesk({L"--instance", L"wine", L"import", sampleFile(L"wine", 30000).wstring()}).status, 0);
     const std::string exported = vesk({L"--instance", L"wine", L"export"}).out;
-    const Run pushed = fleet(L"push", L"wine");
+    const ToolRun pushed = fleet(L"push", L"wine");
     ASSERT_EQ(pushed.status, 0) << pushed.err;
 
     ASSERT_EQ(vesk({L"--instance", L"wine", L"set", L"Fleet", L"Extra", L"x", L"--type", L"string"}).status, 0);
     ASSERT_EQ(vesk({L"--instance", L"wine", L"delete", L"Fleet", L"Setting7"}).status, 0);
-    const Run pulled = fleet(L"pull", L"wine");
+    const ToolRun pulled = fleet(L"pull", L"wine");
     ASSERT_EQ(pulled.status, 0) << pulled.err;
     EXPECT_EQ(vesk({L"--instance", L"wine", L"export"}).out, exported);
     EXPECT_TRUE(atRevision(L"wine", std::to_string(std::stoll(pushed.out))));
@@ -94,14 +94,14 @@ TEST(FleetWine, PushThenPullPutsTheTreeBack)
 TEST(FleetWine, StalePushIsRefusedAndAnUnreachableFleetChangesNothing)
 {
     const std::wstring file = sampleFile(L"wine-race", 3).wstring();
-    const Run first = fleet(L"push", L"wine-race", {L"--file", file});
+    const ToolRun first = fleet(L"push", L"wine-race", {L"--file", file});
     ASSERT_EQ(first.status, 0) << first.err;
     const std::wstring seen = vesk_tool::fromUtf8(std::to_string(std::stoll(first.out)));
     EXPECT_EQ(fleet(L"push", L"wine-race", {L"--file", file, L"--if-revision", seen}).status, 0);
-    const Run stale = fleet(L"push", L"wine-race", {L"--file", file, L"--if-revision", seen});
+    const ToolRun stale = fleet(L"push", L"wine-race", {L"--file", file, L"--if-revision", seen});
     EXPECT_EQ(stale.status, 2) << stale.err;
 
-    const Run unreachable = vesk({L"--instance", L"wine-race", L"fleet", L"pull", L"--endpoints", L"http://127.0.0.1:9"});
+    const ToolRun unreachable = vesk({L"--instance", L"wine-race", L"fleet", L"pull", L"--endpoints", L"http://127.0.0.1:9"});
     EXPECT_EQ(unreachable.status, 4);
     EXPECT_EQ(vesk({L"--instance", L"wine-race", L"exists", L"Fleet"}).status, 1) << "never pulled, still absent";
 }
@@ -112,7 +112,7 @@ TEST(FleetWine, AWatcherAppliesEachPush)
     tool_test::ToolChild watcher({L"--instance", L"wine-watch", L"fleet", L"watch", L"--endpoints", clusterEndpoints()},
                                  log, log.wstring() + L".err");
     for (int count = 1; count <= 2; ++count) {
-        const Run pushed = fleet(L"push", L"wine-watch", {L"--file", sampleFile(L"wine-watch", count).wstring()});
+        const ToolRun pushed = fleet(L"push", L"wine-watch", {L"--file", sampleFile(L"wine-watch", count).wstring()});
         ASSERT_EQ(pushed.status, 0) << pushed.err;
         bool applied = false;
         for (int i = 0; i < 300 && !(applied = atRevision(L"wine-watch", std::to_string(std::stoll(pushed.out)))); ++i)
