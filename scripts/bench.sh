@@ -3,10 +3,15 @@
 # the timing program under Wine; then the tool's scale table (bench/scale.sh),
 # each vesk figure beside its peer. Each prints medians and the ratios the
 # targets are stated in; run it on a quiet machine and read the ratios.
-# `scripts/bench.sh scale [native|wine]` prints the scale table alone.
+# `scripts/bench.sh scale [native|wine]` prints the scale table alone; last
+# come the fleet timings (scripts/bench-fleet.sh, alone with `bench.sh fleet`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+if [ "${1:-}" = fleet ]; then
+  shift
+  exec scripts/bench-fleet.sh "$@"
+fi
 if [ "${1:-}" = scale ]; then
   shift
   exec bench/scale.sh "$@"
@@ -34,3 +39,7 @@ sh cmake/wine-prefix.sh stop "$prefix"
 echo
 echo "== the vesk tool at scale"
 bench/scale.sh
+
+echo
+echo "== vesk fleet on a local etcd cluster"
+scripts/bench-fleet.sh

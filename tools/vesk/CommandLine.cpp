@@ -97,6 +97,8 @@ const char* ToolHelp =
     "  logging-path                               print the logging path\n"
     "  export [SUBKEY] [--output FILE]            write a .reg file\n"
     "  import FILE                                apply a .reg file\n"
+    "  fleet push|pull|status|watch|history|rollback   keep the instance in step\n"
+    "                                             with the fleet's state in etcd\n"
     "\n"
     "--instance NAME selects the server instance (default: the library's).\n"
     "SUBKEY is relative to the instance's key, e.g. Network\\Ports.\n"
@@ -236,7 +238,7 @@ void addSettingsCommands(CLI::App& app, Invocation& call)
         addCommand(app, spec, call);
 }
 
-Invocation parseCommandLine(const std::vector<std::wstring>& args)
+Invocation parseCommandLine(const std::vector<std::wstring>& args, const CommandGroup& more)
 {
     Invocation call;
     CLI::App app("vesk", "vesk");
@@ -246,6 +248,8 @@ Invocation parseCommandLine(const std::vector<std::wstring>& args)
     CLI::Option* help = app.add_flag("-h,--help")->disable_flag_override();
     CLI::Option* instance = app.add_option("--instance")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     addSettingsCommands(app, call);
+    if (more)
+        more(app, call);
 
     std::vector<std::string> words;
     for (const std::wstring& arg : args)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,7 +30,9 @@ struct Invocation {
 // Failure(BadInput) for anything a command would refuse: unknown names,
 // operand counts, a --type or --encoding outside its choices, an int or bool
 // that does not parse, an --instance that is not one key name.
-Invocation parseCommandLine(const std::vector<std::wstring>& args);
+// `more` adds a group of commands of its own (the fleet's) to the parser.
+using CommandGroup = std::function<void(CLI::App&, Invocation&)>;
+Invocation parseCommandLine(const std::vector<std::wstring>& args, const CommandGroup& more = {});
 
 // The tool's help for an empty command, else the command's own.
 std::string helpText(const std::wstring& command);

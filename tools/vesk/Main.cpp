@@ -1,12 +1,16 @@
 #include "CommandLine.h"
 #include "Failure.h"
+#include "FleetCommands.h"
+#include "ImportPlan.h"
 #include "Io.h"
 #include "Journal.h"
 #include "Session.h"
+#include "RegistryFleetHost.h"
 #include "Text.h"
 #include "support/registry/SResManager.h"
 
 #include <cstdio>
+#include <iostream>
 #include <new>
 #include <vector>
 
@@ -23,17 +27,45 @@ public:
     RegistryResources& operator=(const RegistryResources&) = delete;
 };
 
+// The key every instance lives under, and the company's key above it, which
+// also holds the fleet's record of the revisions applied (below the hive).
+std::wstring serverKey(const Session& session)
+{
+    return belowHive(session.rootOf(L""));
+}
+
+std::wstring companyKey(const Session& session)
+{
+    const std::wstring server = serverKey(session);
+    return server.substr(0, server.rfind(L'\\'));
+}
+
+// `vesk fleet ...` on the instance of the session, over its registry.
+int fleetCommand(vesk_fleet::FleetOptions options, Session& session)
+{
+    options.instance = toUtf8(session.instance());
+    vesk_fleet::RegistryFleetHost host(serverKey(session), companyKey(session));
+    vesk_fleet::FleetContext context(host, std::cout, std::cerr);
+    return vesk_fleet::runFleet(options, context);
+}
+
 int run(const std::vector<std::wstring>& args)
 {
     try {
-        const Invocation call = parseCommandLine(args);
+        vesk_fleet::FleetOptions fleet;
+        const Invocation call = parseCommandLine(args, [&fleet](CLI::App& app, Invocation& parsed) {
+            vesk_fleet::addFleetCommands(app, fleet, [&parsed] { parsed.command = L"fleet"; });
+        });
         if (call.help) {
             writeOut(helpText(call.command));
             return Success;
         }
         RegistryResources resources;
         Session session(call.option(L"--instance"));
-        recoverInterruptedImport(session.rootOf(L""));
+        // An interrupted fleet pull also journaled its record of the revision.
+        recoverInterruptedImport(L"HKEY_LOCAL_MACHINE\\" + companyKey(session));
+        if (call.command == L"fleet")
+            return fleetCommand(fleet, session);
         return runCommand(call, session);
     } catch (const Failure& failure) {
         writeErrLine(std::string("vesk: ") + failure.what());

@@ -1,13 +1,12 @@
 #include "Failure.h"
 #include "ImportPlan.h"
 #include "Io.h"
-#include "Journal.h"
-#include "PlanApplier.h"
 #include "Progress.h"
 #include "RegFile.h"
 #include "Session.h"
 #include "Text.h"
 #include "TreeReader.h"
+#include "WholeImport.h"
 #include "support/registry/RegistryTransaction.h"
 
 #include <optional>
@@ -20,7 +19,6 @@ namespace vesk_tool {
 namespace {
 
 using Kestlib500::RegistrySnapshot;
-using Kestlib500::RegistryTransaction;
 
 // Only a regular file is replaced whole; an export over the store would
 // destroy every setting it holds.
@@ -58,50 +56,6 @@ RegDocument readTree(const std::wstring& key, const std::string& shown, std::vec
         throw Failure(NotFound, "no key " + shown + ": check the name with 'vesk list'");
     leftOut = reader.leftOut();
     return document;
-}
-
-std::string lineOf(const std::wstring& file, int line)
-{
-    return toUtf8(file) + ":" + std::to_string(line) + ": ";
-}
-
-// The store's transaction makes the whole plan one change.
-void applyAtomically(const std::wstring& file, const std::vector<ImportStep>& steps, Progress& progress)
-{
-    const std::string unchanged = ": nothing was changed (an import lands whole or not at all)";
-    std::optional<RegistryTransaction> transaction;
-    try {
-        transaction.emplace();
-    } catch (const std::exception& error) {
-        throw Failure(StoreFailure, std::string("cannot lock the store for writing (") + error.what() +
-                                        "): nothing was changed; try again when the other writer is done");
-    }
-    try {
-        applyPlan(steps, progress);
-        transaction->Commit();
-    } catch (const ApplyError& error) {
-        throw Failure(StoreFailure, lineOf(file, error.line) + error.what() + unchanged);
-    } catch (const std::exception& error) {
-        throw Failure(StoreFailure, std::string("the store could not commit the import (") + error.what() + ")" + unchanged);
-    }
-}
-
-// Without transactions the journal stands in: the prior state is on the
-// disk before the first write, and put back when a write fails.
-void applyJournaled(const std::wstring& file, const std::vector<ImportStep>& steps, const std::wstring& root, Progress& progress)
-{
-    Journal journal(priorState(steps, root));
-    try {
-        applyPlan(steps, progress);
-    } catch (const ApplyError& error) {
-        progress.finish();
-        const std::string state = journal.restore()
-                                      ? "the tree was restored to its state before the import"
-                                      : "restoring the state before the import failed too: the journal " +
-                                            toUtf8(Journal::path()) + " is kept, and the next vesk run restores it";
-        throw Failure(StoreFailure, lineOf(file, error.line) + error.what() + "; " + state);
-    }
-    journal.remove();
 }
 
 } // namespace
@@ -146,14 +100,11 @@ int importCommand(const Invocation& call, Session& session)
         // The key of every instance together is never deleted whole.
         steps = planImport(readRegFile(readFile(file)), session.rootOf(source), root, !session.instance().empty());
     } catch (const RegFileError& error) {
-        throw Failure(BadInput, lineOf(file, error.line) + error.what() + "; nothing was imported");
+        throw Failure(BadInput, toUtf8(file) + ":" + std::to_string(error.line) + ": " + error.what() + "; nothing was imported");
     }
 
     Progress progress("importing", steps.size(), errIsTerminal());
-    if (RegistryTransaction::IsAtomic())
-        applyAtomically(file, steps, progress);
-    else
-        applyJournaled(file, steps, root, progress);
+    applyWhole(file, steps, root, progress);
     return Success;
 }
 

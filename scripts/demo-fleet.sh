@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# `vesk fleet` in a few minutes, on one machine: starts a 3-member etcd
+# cluster on loopback ports, pushes an instance from one store, runs a
+# watcher on a second store that applies a change as it is pushed, then shows
+# the history and a rollback. Each host is the real vesk on a store file of
+# its own (KESTLIB_REGISTRY), as on three machines; everything is removed at
+# the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+echo "== building vesk (linux preset)"
+cmake --preset linux >/dev/null
+cmake --build --preset linux --parallel "$(nproc)" --target vesk_tool >/dev/null
+tool=$PWD/build/linux/bin/vesk
+cluster_script=$PWD/tests/fleet/etcd-cluster.sh
+
+work=$(mktemp -d)
+watcher=""
+cleanup() {
+  [[ -n $watcher ]] && kill "$watcher" 2>/dev/null || true
+  bash "$cluster_script" stop "$work/etcd" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== starting a 3-member etcd cluster on loopback ports"
+bash "$cluster_script" start "$work/etcd" 3
+export VESK_FLEET_ENDPOINTS
+VESK_FLEET_ENDPOINTS=$(cat "$work/etcd/endpoints")
+echo "VESK_FLEET_ENDPOINTS=$VESK_FLEET_ENDPOINTS"
+
+# Sets instance $2 of store $1 to $3 string values (data prefixed $4), as an
+# operator would: a .reg file, imported.
+sample() {
+  awk -v i="$2" -v n="$3" -v p="${4:-v}" 'BEGIN {
+    key = "HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\" i
+    print "Windows Registry Editor Version 5.00\n\n[-" key "]\n\n[" key "\\Fleet]"
+    for (k = 0; k < n; k++) printf "\"Setting%d\"=\"%s%d\"\n", k, p, k
+  }' >"$work/sample.reg"
+  KESTLIB_REGISTRY=$work/$1.db "$tool" --instance "$2" import "$work/sample.reg"
+}
+
+# Shows each command as typed on host "$1", then its output and status.
+on() {
+  local host=$1
+  shift
+  printf '\n[%s]$ vesk %s\n' "$host" "$*"
+  local status=0
+  KESTLIB_REGISTRY=$work/$host.db "$tool" "$@" || status=$?
+  if ((status != 0)); then echo "(exit status $status)"; fi
+  return 0
+}
+
+# Waits (at most 30 s) for the watcher's log to show revision $1 applied.
+await() {
+  for _ in $(seq 300); do
+    grep -q "applied revision $1 " "$work/web1.log" && return 0
+    sleep 0.1
+  done
+  echo "demo: the watcher did not apply revision $1; its log:" >&2
+  cat "$work/web1.log" >&2
+  exit 1
+}
+
+echo
+echo "== host 'ops' holds instance A with 3 settings, and publishes it"
+sample ops A 3
+first=$(KESTLIB_REGISTRY=$work/ops.db "$tool" fleet push --instance A)
+echo "[ops]$ vesk fleet push --instance A"
+echo "$first"
+
+echo
+echo "== host 'web1' runs the watcher (as a service would)"
+KESTLIB_REGISTRY=$work/web1.db "$tool" fleet watch --instance A >"$work/web1.log" 2>&1 &
+watcher=$!
+await "$first"
+cat "$work/web1.log"
+on web1 fleet status --instance A
+
+echo
+echo "== 'ops' changes A (5 settings now) and pushes, guarded by the revision it saw"
+sample ops A 5
+second=$(KESTLIB_REGISTRY=$work/ops.db "$tool" fleet push --instance A --if-revision "$first")
+echo "[ops]$ vesk fleet push --instance A --if-revision $first"
+echo "$second"
+await "$second"
+tail -1 "$work/web1.log"
+echo "-- a second push from the same stale revision is refused:"
+on ops fleet push --instance A --if-revision "$first"
+
+echo
+echo "== history, and a rollback to the first revision"
+on ops fleet history --instance A
+third=$(KESTLIB_REGISTRY=$work/ops.db "$tool" fleet rollback --instance A --to "$first")
+echo "[ops]$ vesk fleet rollback --instance A --to $first"
+echo "$third"
+await "$third"
+tail -1 "$work/web1.log"
+on web1 fleet status --instance A
+on ops fleet history --instance A
+
+echo
+echo "== a new host 'web2' looks before it pulls"
+sample web2 A 4 x
+on web2 fleet pull --instance A --dry-run
+on web2 fleet pull --instance A
+on web2 fleet status --instance A
+
+echo
+echo "== stopping the watcher with SIGTERM"
+kill -TERM "$watcher"
+wait "$watcher" && echo "watcher exited with status 0"
+watcher=""
+tail -1 "$work/web1.log"

@@ -1,0 +1,184 @@
+#include "ClusterHarness.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vesk_fleet_test {
+
+std::string readText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string scratchDirectory(const std::string& name)
+{
+    std::string directory = (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
+    if (!mkdtemp(directory.data()))
+        throw std::runtime_error("cannot make a scratch directory");
+    return directory;
+}
+
+bool eventually(const std::function<bool()>& condition, int seconds)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return condition();
+}
+
+EtcdCluster::EtcdCluster(int members, bool tls) : directory(scratchDirectory("fleet-etcd"))
+{
+    running = true;
+    try {
+        script("start " + directory + " " + std::to_string(members) + (tls ? " tls" : ""));
+    } catch (...) {
+        stop(); // no destructor runs for a constructor that throws
+        throw;
+    }
+}
+
+EtcdCluster::~EtcdCluster()
+{
+    stop();
+}
+
+std::string EtcdCluster::script(const std::string& arguments) const
+{
+    const std::string command = std::string("bash ") + FLEET_CLUSTER_SCRIPT + " " + arguments;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        throw std::runtime_error("cannot run " + command);
+    std::string out;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        out += buffer;
+    if (pclose(pipe) != 0)
+        throw std::runtime_error(command + " failed: " + out);
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+std::vector<std::string> EtcdCluster::endpoints() const
+{
+    std::vector<std::string> list;
+    std::stringstream in(endpointList());
+    for (std::string item; std::getline(in, item, ',');)
+        list.push_back(item);
+    return list;
+}
+
+std::string EtcdCluster::endpointList() const
+{
+    std::string list = readText(directory + "/endpoints");
+    while (!list.empty() && list.back() == '\n')
+        list.pop_back();
+    return list;
+}
+
+std::string EtcdCluster::certificate(const std::string& name) const
+{
+    return directory + "/certs/" + name + ".pem";
+}
+
+void EtcdCluster::kill(int member)
+{
+    script("kill " + directory + " " + std::to_string(member));
+}
+
+void EtcdCluster::restart(int member)
+{
+    script("restart " + directory + " " + std::to_string(member));
+}
+
+int EtcdCluster::leader()
+{
+    return std::stoi(script("leader " + directory));
+}
+
+std::int64_t EtcdCluster::compact()
+{
+    return std::stoll(script("compact " + directory));
+}
+
+void EtcdCluster::enableAuth(const std::string& password)
+{
+    script("auth " + directory + " " + password);
+}
+
+void EtcdCluster::stop()
+{
+    if (!running)
+        return;
+    running = false;
+    try {
+        script("stop " + directory);
+    } catch (const std::exception&) {
+        // The watchdog still stops the members at its deadline.
+    }
+}
+
+Child::Child(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+             const std::string& logFile)
+{
+    pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("cannot start a child process");
+    if (pid > 0)
+        return;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (const auto& [name, value] : environment)
+        setenv(name.c_str(), value.c_str(), 1);
+    const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    dup2(log, 1);
+    dup2(log, 2);
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+int Child::terminate()
+{
+    if (pid <= 0)
+        return -1;
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    const bool exited = eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30);
+    if (!exited) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    pid = -1;
+    return exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Child::~Child()
+{
+    if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+} // namespace vesk_fleet_test

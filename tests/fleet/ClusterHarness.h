@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+// What the native fleet tests need around them: a real etcd cluster on
+// loopback ports (started and stopped by etcd-cluster.sh, stopped on
+// destruction whatever happened), child processes, and bounded waits.
+namespace vesk_fleet_test {
+
+class EtcdCluster {
+public:
+    explicit EtcdCluster(int members, bool tls = false);
+    ~EtcdCluster();
+    EtcdCluster(const EtcdCluster&) = delete;
+    EtcdCluster& operator=(const EtcdCluster&) = delete;
+
+    std::vector<std::string> endpoints() const;
+    std::string endpointList() const;
+    std::string certificate(const std::string& name) const; // ca, client, client-key
+
+    void kill(int member);
+    void restart(int member);
+    int leader();
+    std::int64_t compact();
+    void enableAuth(const std::string& password);
+    void stop();
+
+private:
+    std::string script(const std::string& arguments) const;
+    std::string directory;
+    bool running = false;
+};
+
+// A child process; killed on destruction if still running.
+class Child {
+public:
+    Child(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+          const std::string& logFile);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // SIGTERM, then waits (bounded); returns the exit status, -1 if it had to be killed.
+    int terminate();
+
+private:
+    pid_t pid = -1;
+};
+
+// Polls `condition` every 100 ms for at most `seconds`.
+bool eventually(const std::function<bool()>& condition, int seconds = 60);
+
+std::string readText(const std::string& path);
+std::string scratchDirectory(const std::string& name);
+
+} // namespace vesk_fleet_test

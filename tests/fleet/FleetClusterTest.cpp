@@ -1,0 +1,261 @@
+// The fleet commands against a real 3-member etcd cluster on loopback ports.
+#include "ClusterHarness.h"
+#include "FakeHosts.h"
+#include "FleetRun.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vesk_fleet_test;
+using vesk_fleet::FleetOptions;
+
+namespace {
+
+class FleetCluster : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { cluster = std::make_unique<EtcdCluster>(3); }
+    static void TearDownTestSuite() { cluster.reset(); }
+
+    FleetOptions on(const std::string& action, const std::string& instance)
+    {
+        return command(action, instance, cluster->endpoints());
+    }
+    std::int64_t push(MemoryHost& host, const std::string& instance)
+    {
+        const Outcome outcome = runIn(host, on("push", instance));
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        return revisionOf(outcome);
+    }
+
+    // The real tool on a store of its own (a KESTLIB_REGISTRY file).
+    static Outcome vesk(const std::string& store, const std::string& arguments)
+    {
+        const std::string command = "KESTLIB_REGISTRY=" + store + " VESK_FLEET_ENDPOINTS=" + cluster->endpointList() +
+                                    " " VESK_TOOL " " + arguments + " >" + store + ".out 2>" + store + ".err";
+        const int raw = std::system(command.c_str());
+        return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(store + ".out"), readText(store + ".err")};
+    }
+    static bool atRevision(const std::string& store, const std::string& instance, std::int64_t revision)
+    {
+        const Outcome status = vesk(store, "--instance " + instance + " fleet status");
+        return status.out.find("at revision " + std::to_string(revision) + ",") != std::string::npos;
+    }
+
+    static std::unique_ptr<EtcdCluster> cluster;
+};
+
+std::unique_ptr<EtcdCluster> FleetCluster::cluster;
+
+} // namespace
+
+TEST_F(FleetCluster, PushThenPullReproducesTheTreeInAnotherStore)
+{
+    const std::string work = scratchDirectory("fleet-copy");
+    {
+        // Over 512 KiB: the document goes as several chunks.
+        std::ofstream(work + "/copy.reg", std::ios::binary) << sampleDocument(L"copy", 30000);
+    }
+    ASSERT_EQ(vesk(work + "/a.db", "--instance copy import " + work + "/copy.reg").status, 0);
+    const Outcome pushed = vesk(work + "/a.db", "--instance copy fleet push");
+    ASSERT_EQ(pushed.status, 0) << pushed.err;
+    const std::int64_t revision = revisionOf(pushed);
+
+    ASSERT_EQ(vesk(work + "/b.db", "--instance copy set Stale Gone x --type string").status, 0);
+    const Outcome preview = vesk(work + "/b.db", "--instance copy fleet pull --dry-run");
+    EXPECT_NE(preview.out.find("\"Gone\"=\"x\""), std::string::npos) << preview.out;
+    EXPECT_NE(preview.out.find("\"Setting29999\"=\"v29999\""), std::string::npos);
+    const Outcome pulled = vesk(work + "/b.db", "fleet pull --instance copy");
+    ASSERT_EQ(pulled.status, 0) << pulled.err;
+    EXPECT_EQ(vesk(work + "/b.db", "--instance copy export").out, vesk(work + "/a.db", "--instance copy export").out)
+        << "values the fleet lacks go";
+    EXPECT_TRUE(atRevision(work + "/b.db", "copy", revision));
+    EXPECT_NE(vesk(work + "/b.db", "--instance copy fleet status").out.find("(up to date)"), std::string::npos);
+    std::filesystem::remove_all(work);
+}
+
+TEST_F(FleetCluster, BadDocumentsAreRefusedBeforeAnythingIsPublished)
+{
+    MemoryHost host;
+    host.set(L"bad", sampleDocument(L"bad", 3));
+    const std::int64_t revision = push(host, "bad");
+    const std::string file = scratchDirectory("fleet-bad") + "/bad.reg";
+    std::ofstream(file) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=dword:zz\n";
+    FleetOptions fromFile = on("push", "bad");
+    fromFile.file = file;
+    const Outcome refused = runIn(host, fromFile);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("fleet document:4:"), std::string::npos) << refused.err;
+    MemoryHost other;
+    EXPECT_EQ(runIn(other, on("pull", "bad")).status, 0);
+    EXPECT_EQ(other.appliedRevision(L"bad"), revision);
+    std::filesystem::remove_all(std::filesystem::path(file).parent_path());
+}
+
+TEST_F(FleetCluster, IfRevisionRefusesAStalePush)
+{
+    MemoryHost first;
+    MemoryHost second;
+    first.set(L"race", sampleDocument(L"race", 5));
+    second.set(L"race", sampleDocument(L"race", 6));
+    const std::int64_t base = push(first, "race");
+
+    FleetOptions guarded = on("push", "race");
+    guarded.ifRevision = base;
+    const Outcome winner = runIn(first, guarded);
+    ASSERT_EQ(winner.status, 0) << winner.err;
+    const Outcome loser = runIn(second, guarded);
+    EXPECT_EQ(loser.status, vesk_fleet::StaleRevision);
+    EXPECT_NE(loser.err.find("it is at " + winner.out.substr(0, winner.out.size() - 1)), std::string::npos) << loser.err;
+
+    MemoryHost reader;
+    runIn(reader, on("pull", "race"));
+    EXPECT_EQ(reader.exportInstance(L"race"), first.exportInstance(L"race"));
+}
+
+TEST_F(FleetCluster, HistoryRollbackAndWhatCompactionLeaves)
+{
+    MemoryHost host;
+    std::vector<std::int64_t> revisions;
+    for (int i = 1; i <= 3; ++i) {
+        host.set(L"hist", sampleDocument(L"hist", i));
+        revisions.push_back(push(host, "hist"));
+    }
+    const Outcome history = runIn(host, on("history", "hist"));
+    EXPECT_EQ(history.status, 0);
+    EXPECT_LT(history.out.find(std::to_string(revisions[2])), history.out.find(std::to_string(revisions[0])))
+        << "newest first:\n" << history.out;
+
+    FleetOptions rollback = on("rollback", "hist");
+    rollback.toRevision = revisions[0];
+    const Outcome rolled = runIn(host, rollback);
+    ASSERT_EQ(rolled.status, 0) << rolled.err;
+    MemoryHost reader;
+    runIn(reader, on("pull", "hist"));
+    EXPECT_EQ(reader.exportInstance(L"hist"), sampleDocument(L"hist", 1));
+    EXPECT_EQ(reader.appliedRevision(L"hist"), revisionOf(rolled));
+
+    FleetOptions notAPush = on("rollback", "hist");
+    notAPush.toRevision = revisions[0] + 1;
+    EXPECT_EQ(runIn(host, notAPush).status, 1) << "a revision that wrote some other key";
+
+    cluster->compact();
+    const Outcome gone = runIn(host, rollback);
+    EXPECT_EQ(gone.status, 4);
+    EXPECT_NE(gone.err.find("compacted"), std::string::npos) << gone.err;
+    const Outcome after = runIn(host, on("history", "hist"));
+    EXPECT_NE(after.out.find("compacted away"), std::string::npos) << after.out;
+    EXPECT_EQ(after.out.find(std::to_string(revisions[0]) + " "), std::string::npos) << after.out;
+}
+
+TEST_F(FleetCluster, UnreachableEtcdLeavesTheHostAlone)
+{
+    MemoryHost host;
+    host.set(L"lonely", sampleDocument(L"lonely", 2));
+    for (const char* action : {"push", "pull", "status", "history"}) {
+        const Outcome outcome = runIn(host, command(action, "lonely", {"http://127.0.0.1:9", "127.0.0.1:1"}));
+        EXPECT_EQ(outcome.status, 4) << action;
+        EXPECT_NE(outcome.err.find("cannot be reached"), std::string::npos) << action << ": " << outcome.err;
+    }
+
+    // A member that accepts connections and never answers: the timeout.
+    const int silent = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size);
+    const std::string endpoint = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const Outcome timedOut = runIn(host, command("pull", "lonely", {endpoint}), {{"VESK_FLEET_TIMEOUT_MS", "300"}});
+    EXPECT_EQ(timedOut.status, 4);
+    EXPECT_NE(timedOut.err.find("imeout"), std::string::npos) << timedOut.err;
+    close(silent);
+    EXPECT_EQ(host.replacements, 0);
+}
+
+TEST_F(FleetCluster, WatchersConvergeAndOutliveALostLeaderAndARestartedMember)
+{
+    const std::string work = scratchDirectory("fleet-watch");
+    std::vector<std::unique_ptr<Child>> watchers;
+    for (const char* store : {"/b", "/c"})
+        watchers.push_back(std::make_unique<Child>(
+            std::vector<std::string>{VESK_TOOL, "fleet", "watch", "--instance", "conv"},
+            std::map<std::string, std::string>{{"KESTLIB_REGISTRY", work + store + ".db"},
+                                               {"VESK_FLEET_ENDPOINTS", cluster->endpointList()}},
+            work + store + ".log"));
+    MemoryHost source;
+    auto converged = [&](std::int64_t revision) {
+        return eventually([&] { return atRevision(work + "/b.db", "conv", revision) && atRevision(work + "/c.db", "conv", revision); });
+    };
+    // Pushes while members fail may meet an election: the operator retries.
+    auto pushAgain = [&](int count) {
+        source.set(L"conv", sampleDocument(L"conv", count));
+        std::int64_t revision = -1;
+        eventually([&] { return (revision = revisionOf(runIn(source, on("push", "conv")))) > 0; }, 30);
+        return revision;
+    };
+
+    std::vector<std::int64_t> revisions{pushAgain(1)};
+    ASSERT_TRUE(converged(revisions.back()));
+
+    const int leader = cluster->leader();
+    cluster->kill(leader);
+    revisions.push_back(pushAgain(2));
+    ASSERT_TRUE(converged(revisions.back())) << readText(work + "/b.log");
+
+    cluster->restart(leader);
+    cluster->kill((leader + 1) % 3);
+    revisions.push_back(pushAgain(3));
+    ASSERT_TRUE(converged(revisions.back())) << readText(work + "/b.log");
+    cluster->restart((leader + 1) % 3);
+    EXPECT_EQ(vesk(work + "/b.db", "--instance conv get Fleet Setting2").out, "v2\n");
+    EXPECT_EQ(vesk(work + "/b.db", "--instance conv export").out, vesk(work + "/c.db", "--instance conv export").out);
+
+    for (std::size_t i = 0; i < watchers.size(); ++i) {
+        EXPECT_EQ(watchers[i]->terminate(), 0) << "watcher " << i;
+        const std::string log = readText(work + (i == 0 ? "/b.log" : "/c.log"));
+        for (std::int64_t revision : revisions) {
+            const std::string line = "applied revision " + std::to_string(revision) + " ";
+            EXPECT_NE(log.find(line), std::string::npos) << log;
+            EXPECT_EQ(log.find(line), log.rfind(line)) << "one line per revision:\n" << log;
+        }
+        EXPECT_NE(log.find("stopped"), std::string::npos) << log;
+    }
+    std::filesystem::remove_all(work);
+}
+
+TEST_F(FleetCluster, ADamagedChunkIsRefusedBeforeTheHostIsTouched)
+{
+    MemoryHost source;
+    source.set(L"damaged", sampleDocument(L"damaged", 30000));
+    push(source, "damaged");
+    vesk_fleet::EtcdSettings settings;
+    settings.endpoints = cluster->endpoints();
+    vesk_fleet::EtcdClient etcd(settings, vesk_fleet::makeHttpClient({}));
+    vesk_fleet::FleetStore store(etcd, "vesk/fleet");
+    const auto state = store.read("damaged");
+    ASSERT_TRUE(state);
+    ASSERT_GT(state->manifest.chunks.size(), 1u);
+    etcd.put("vesk/fleet/chunks/" + state->manifest.chunks[1], "not the bytes named");
+
+    MemoryHost target;
+    const Outcome pulled = runIn(target, on("pull", "damaged"));
+    EXPECT_EQ(pulled.status, 4);
+    EXPECT_NE(pulled.err.find("push the instance again"), std::string::npos) << pulled.err;
+    EXPECT_EQ(target.replacements, 0);
+
+    push(source, "damaged");
+    EXPECT_EQ(runIn(target, on("pull", "damaged")).status, 0) << "pushing again mends the chunk";
+    EXPECT_EQ(target.exportInstance(L"damaged"), source.exportInstance(L"damaged"));
+}

@@ -1,0 +1,266 @@
+// The fleet's parts that need no etcd: encodings, the manifest, where access
+// settings come from, and how the client reads the gateway's answers.
+#include "Digest.h"
+#include "EtcdClient.h"
+#include "Failure.h"
+#include "FakeHosts.h"
+#include "FleetCommands.h"
+#include "FleetConfig.h"
+#include "FleetState.h"
+
+#include <CLI/CLI.hpp>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+using namespace vesk_fleet;
+
+TEST(FleetDigest, Base64RoundTripsAndRefusesJunk)
+{
+    const struct {
+        std::string bytes, text;
+    } rows[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {std::string("\0\xff\x10", 3), "AP8Q"}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(toBase64(row.bytes), row.text) << row.text;
+        EXPECT_EQ(fromBase64(row.text), row.bytes) << row.text;
+    }
+    for (const char* bad : {"Zg=", "Z!==", "Zm9v\n"})
+        EXPECT_THROW(fromBase64(bad), std::invalid_argument) << bad;
+    EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(FleetManifest, RoundTripsAndRefusesOtherFormats)
+{
+    Manifest manifest;
+    manifest.bytes = 1048577;
+    manifest.sha256 = "ab";
+    manifest.chunks = {"c1", "c2", "c3"};
+    manifest.pushedAt = "2026-01-01T00:00:00Z";
+    manifest.note = "rollback to 7";
+    const Manifest back = manifestFromJson(manifestToJson(manifest));
+    EXPECT_EQ(back.bytes, manifest.bytes);
+    EXPECT_EQ(back.chunks, manifest.chunks);
+    EXPECT_EQ(back.note, manifest.note);
+    for (const char* bad : {"", "[]", R"({"format":2,"bytes":1,"sha256":"","chunks":[]})", R"({"format":1,"bytes":"x"})"})
+        EXPECT_THROW(manifestFromJson(bad), std::invalid_argument) << bad;
+}
+
+namespace {
+
+class ConfigFile {
+public:
+    explicit ConfigFile(const std::string& text)
+        : path(std::filesystem::temp_directory_path() / ("fleet-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".conf"))
+    {
+        std::ofstream(path) << text;
+    }
+    ~ConfigFile() { std::filesystem::remove(path); }
+    std::filesystem::path path;
+};
+
+} // namespace
+
+TEST(FleetConfig, CommandLineThenEnvironmentThenFile)
+{
+    ConfigFile file("# fleet\nendpoints = http://f1:1, http://f2:2\nuser = fileuser\npassword = filepw\n"
+                    "cacert = /f/ca.pem\nprefix = p/file\ntimeout-ms = 900\n");
+    std::map<std::string, std::string> environment;
+    GetEnv getenv = [&](const char* name) -> const char* {
+        auto found = environment.find(name);
+        return found == environment.end() ? nullptr : found->second.c_str();
+    };
+    AccessOptions options;
+    options.configFile = file.path.string();
+
+    FleetAccess access = resolveAccess(options, getenv);
+    EXPECT_EQ(access.etcd.endpoints, (std::vector<std::string>{"http://f1:1", "http://f2:2"}));
+    EXPECT_EQ(access.etcd.user, "fileuser");
+    EXPECT_EQ(access.etcd.password, "filepw");
+    EXPECT_EQ(access.etcd.tls.caFile, "/f/ca.pem");
+    EXPECT_EQ(access.prefix, "p/file");
+    EXPECT_EQ(access.etcd.timeoutMs, 900);
+
+    environment = {{"VESK_FLEET_ENDPOINTS", "http://e:1"}, {"VESK_FLEET_USER", "envuser"}, {"VESK_FLEET_PASSWORD", "envpw"}};
+    access = resolveAccess(options, getenv);
+    EXPECT_EQ(access.etcd.endpoints, std::vector<std::string>{"http://e:1"});
+    EXPECT_EQ(access.etcd.user, "envuser");
+    EXPECT_EQ(access.etcd.password, "envpw");
+
+    options.endpoints = {"http://c:1"};
+    options.user = "cliuser";
+    access = resolveAccess(options, getenv);
+    EXPECT_EQ(access.etcd.endpoints, std::vector<std::string>{"http://c:1"});
+    EXPECT_EQ(access.etcd.user, "cliuser");
+    EXPECT_EQ(access.etcd.password, "envpw");
+}
+
+TEST(FleetConfig, BadFilesSayWhereAndWhat)
+{
+    GetEnv none = [](const char*) -> const char* { return nullptr; };
+    const struct {
+        const char* text;
+        const char* expected;
+    } rows[] = {{"endpoints = http://a:1\npasword = x\n", ":2: expected 'name = value'"},
+                {"no equals sign\n", ":1: expected"},
+                {"user = u\n", "no etcd endpoints"},
+                {"endpoints = http://a:1\ntimeout-ms = soon\n", "timeout-ms is no number"}};
+    for (const auto& row : rows) {
+        ConfigFile file(row.text);
+        AccessOptions options;
+        options.configFile = file.path.string();
+        try {
+            resolveAccess(options, none);
+            ADD_FAILURE() << row.text;
+        } catch (const vesk_tool::Failure& failure) {
+            EXPECT_EQ(failure.code(), vesk_tool::BadInput) << row.text;
+            EXPECT_NE(std::string(failure.what()).find(row.expected), std::string::npos) << row.text << failure.what();
+        }
+    }
+    AccessOptions missing;
+    missing.configFile = "/nonexistent/fleet.conf";
+    EXPECT_THROW(resolveAccess(missing, none), vesk_tool::Failure);
+}
+
+namespace {
+
+// Answers from a script, and remembers what was asked.
+class ScriptedHttp : public HttpClient {
+public:
+    struct Answer {
+        bool unreachable = false;
+        HttpResponse response;
+    };
+    std::deque<Answer> answers;
+    std::vector<HttpRequest> asked;
+
+    HttpResponse post(const HttpRequest& request) override
+    {
+        asked.push_back(request);
+        if (answers.empty())
+            throw HttpError("script ran out");
+        const Answer answer = answers.front();
+        answers.pop_front();
+        if (answer.unreachable)
+            throw HttpError("connection refused");
+        return answer.response;
+    }
+    long postStream(const HttpRequest&, const std::function<bool(std::string_view)>&,
+                    const std::function<bool()>&) override
+    {
+        throw HttpError("no streams here");
+    }
+};
+
+ScriptedHttp::Answer ok(const std::string& body)
+{
+    return {false, {200, body}};
+}
+
+ScriptedHttp::Answer error(long status, int code, const std::string& message)
+{
+    return {false, {status, R"({"error":")" + message + R"(","code":)" + std::to_string(code) + R"(,"message":")" + message + R"("})"}};
+}
+
+const std::string Header = R"("header":{"revision":"9"})";
+
+EtcdSettings settingsFor(std::vector<std::string> endpoints, std::string user = "", std::string password = "")
+{
+    EtcdSettings settings;
+    settings.endpoints = std::move(endpoints);
+    settings.user = std::move(user);
+    settings.password = std::move(password);
+    return settings;
+}
+
+} // namespace
+
+TEST(FleetEtcdClient, AnswersMapToWhatTheOperatorMustDo)
+{
+    const struct {
+        const char* row;
+        std::vector<ScriptedHttp::Answer> answers;
+        EtcdError::Kind kind;
+    } rows[] = {
+        {"every member unreachable", {{true, {}}, {true, {}}}, EtcdError::Kind::Unavailable},
+        {"no leader on either", {error(503, 14, "etcdserver: no leader"), error(503, 14, "etcdserver: no leader")}, EtcdError::Kind::Unavailable},
+        {"compacted", {error(400, 11, "etcdserver: mvcc: required revision has been compacted")}, EtcdError::Kind::Compacted},
+        {"not a gateway", {{false, {404, "404 page not found"}}}, EtcdError::Kind::Refused},
+        {"permission", {error(403, 7, "etcdserver: permission denied")}, EtcdError::Kind::LoginRefused},
+    };
+    for (const auto& row : rows) {
+        auto http = std::make_unique<ScriptedHttp>();
+        http->answers.assign(row.answers.begin(), row.answers.end());
+        EtcdClient client(settingsFor({"127.0.0.1:1", "127.0.0.1:2"}), std::move(http));
+        try {
+            client.get("k", 3);
+            ADD_FAILURE() << row.row;
+        } catch (const EtcdError& failure) {
+            EXPECT_EQ(static_cast<int>(failure.kind), static_cast<int>(row.kind)) << row.row << ": " << failure.what();
+        }
+    }
+}
+
+TEST(FleetEtcdClient, TriesTheNextMemberAndLogsInAgainWhenTheTokenExpires)
+{
+    auto owned = std::make_unique<ScriptedHttp>();
+    ScriptedHttp& http = *owned;
+    http.answers = {{true, {}},
+                    ok(R"({"token":"t1"})"),
+                    error(401, 16, "etcdserver: invalid auth token"),
+                    ok(R"({"token":"t2"})"),
+                    ok("{" + Header + R"(,"kvs":[{"key":"aw==","mod_revision":"7","value":"dg=="}]})")};
+    EtcdClient client(settingsFor({"127.0.0.1:1", "https://127.0.0.1:2/"}, "root", "secret"), std::move(owned));
+    const KeyValue kv = client.get("k");
+    EXPECT_TRUE(kv.found);
+    EXPECT_EQ(kv.value, "v");
+    EXPECT_EQ(kv.modRevision, 7);
+    EXPECT_EQ(kv.revision, 9);
+    ASSERT_EQ(http.asked.size(), 5u);
+    EXPECT_EQ(http.asked[0].url, "http://127.0.0.1:1/v3/auth/authenticate");
+    EXPECT_EQ(http.asked[1].url, "https://127.0.0.1:2/v3/auth/authenticate");
+    EXPECT_EQ(http.asked[2].headers, std::vector<std::string>{"Authorization: t1"});
+    EXPECT_EQ(http.asked[4].headers, std::vector<std::string>{"Authorization: t2"});
+    for (const HttpRequest& request : http.asked) {
+        const bool login = request.url.find("authenticate") != std::string::npos;
+        EXPECT_EQ(!login && request.body.find("secret") != std::string::npos, false) << "the password goes to the login only";
+    }
+}
+
+TEST(FleetEtcdClient, RefusedLoginIsFinal)
+{
+    auto http = std::make_unique<ScriptedHttp>();
+    http->answers = {error(400, 3, "etcdserver: authentication failed, invalid user ID or password")};
+    EtcdClient client(settingsFor({"127.0.0.1:1"}, "root", "wrong"), std::move(http));
+    try {
+        client.put("k", "v");
+        ADD_FAILURE();
+    } catch (const EtcdError& failure) {
+        EXPECT_EQ(static_cast<int>(failure.kind), static_cast<int>(EtcdError::Kind::LoginRefused));
+        EXPECT_EQ(explain(failure).find("wrong"), std::string::npos);
+    }
+}
+
+TEST(FleetCommandLine, OptionsReachTheCommand)
+{
+    vesk_fleet::FleetOptions options;
+    bool chosen = false;
+    CLI::App app;
+    addFleetCommands(app, options, [&] { chosen = true; });
+    const char* argv[] = {"vesk", "fleet", "push", "--endpoints", "http://127.0.0.1:9,127.0.0.1:1", "--if-revision", "7"};
+    app.parse(static_cast<int>(std::size(argv)), argv);
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(options.action, "push");
+    EXPECT_EQ(options.ifRevision, 7);
+    EXPECT_EQ(options.access.endpoints.size(), 2u);
+
+    CLI::App strict;
+    addFleetCommands(strict, options, [] {});
+    const char* password[] = {"vesk", "fleet", "pull", "--password", "x"};
+    EXPECT_THROW(strict.parse(static_cast<int>(std::size(password)), password), CLI::ParseError)
+        << "a password is never taken from the command line";
+}

@@ -1,0 +1,123 @@
+// The real vesk.exe under Wine, on the prefix's registry, through WinHTTP
+// against the cluster the test harness started natively (fixture
+// "fleet_cluster"), whose client URLs are in FLEET_ENDPOINTS_FILE.
+#include "FakeHosts.h"
+#include "Text.h"
+#include "ToolChild.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+using namespace vesk_fleet_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::wstring clusterEndpoints()
+{
+    std::ifstream in(FLEET_ENDPOINTS_FILE);
+    std::string line;
+    std::getline(in, line);
+    return vesk_tool::fromUtf8(line);
+}
+
+std::string readText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// vesk.exe ARGS, waited for.
+ToolRun vesk(const std::vector<std::wstring>& args)
+{
+    const fs::path out = fs::temp_directory_path() / L"vesk-fleet.out";
+    const fs::path err = fs::temp_directory_path() / L"vesk-fleet.err";
+    ToolRun run;
+    {
+        tool_test::ToolChild child(args, out, err);
+        run.status = child.wait();
+    }
+    run.out = readText(out);
+    run.err = readText(err);
+    return run;
+}
+
+ToolRun fleet(const std::wstring& action, const std::wstring& instance, std::vector<std::wstring> more = {})
+{
+    std::vector<std::wstring> args{L"--instance", instance, L"fleet", action, L"--endpoints", clusterEndpoints()};
+    args.insert(args.end(), more.begin(), more.end());
+    return vesk(args);
+}
+
+fs::path sampleFile(const std::wstring& instance, int count)
+{
+    const fs::path file = fs::temp_directory_path() / (instance + L".reg");
+    std::ofstream(file, std::ios::binary) << sampleDocument(instance, count);
+    return file;
+}
+
+bool atRevision(const std::wstring& instance, const std::string& revision)
+{
+    return fleet(L"status", instance).out.find("at revision " + revision + ",") != std::string::npos;
+}
+
+} // namespace
+
+TEST(FleetWine, PushThenPullPutsTheTreeBack)
+{
+    ASSERT_FALSE(clusterEndpoints().empty()) << "no endpoints in " << FLEET_ENDPOINTS_FILE;
+    ASSERT_EQ(vesk({L"--instance", L"wine", L"import", sampleFile(L"wine", 30000).wstring()}).status, 0);
+    const std::string exported = vesk({L"--instance", L"wine", L"export"}).out;
+    const ToolRun pushed = fleet(L"push", L"wine");
+    ASSERT_EQ(pushed.status, 0) << pushed.err;
+
+    ASSERT_EQ(vesk({L"--instance", L"wine", L"set", L"Fleet", L"Extra", L"x", L"--type", L"string"}).status, 0);
+    ASSERT_EQ(vesk({L"--instance", L"wine", L"delete", L"Fleet", L"Setting7"}).status, 0);
+    const ToolRun pulled = fleet(L"pull", L"wine");
+    ASSERT_EQ(pulled.status, 0) << pulled.err;
+    EXPECT_EQ(vesk({L"--instance", L"wine", L"export"}).out, exported);
+    EXPECT_TRUE(atRevision(L"wine", std::to_string(std::stoll(pushed.out))));
+}
+
+TEST(FleetWine, StalePushIsRefusedAndAnUnreachableFleetChangesNothing)
+{
+    const std::wstring file = sampleFile(L"wine-race", 3).wstring();
+    const ToolRun first = fleet(L"push", L"wine-race", {L"--file", file});
+    ASSERT_EQ(first.status, 0) << first.err;
+    const std::wstring seen = vesk_tool::fromUtf8(std::to_string(std::stoll(first.out)));
+    EXPECT_EQ(fleet(L"push", L"wine-race", {L"--file", file, L"--if-revision", seen}).status, 0);
+    const ToolRun stale = fleet(L"push", L"wine-race", {L"--file", file, L"--if-revision", seen});
+    EXPECT_EQ(stale.status, 2) << stale.err;
+
+    const ToolRun unreachable = vesk({L"--instance", L"wine-race", L"fleet", L"pull", L"--endpoints", L"http://127.0.0.1:9"});
+    EXPECT_EQ(unreachable.status, 4);
+    EXPECT_EQ(vesk({L"--instance", L"wine-race", L"exists", L"Fleet"}).status, 1) << "never pulled, still absent";
+}
+
+TEST(FleetWine, AWatcherAppliesEachPush)
+{
+    const fs::path log = fs::temp_directory_path() / L"vesk-fleet-watch.log";
+    tool_test::ToolChild watcher({L"--instance", L"wine-watch", L"fleet", L"watch", L"--endpoints", clusterEndpoints()},
+                                 log, log.wstring() + L".err");
+    for (int count = 1; count <= 2; ++count) {
+        const ToolRun pushed = fleet(L"push", L"wine-watch", {L"--file", sampleFile(L"wine-watch", count).wstring()});
+        ASSERT_EQ(pushed.status, 0) << pushed.err;
+        bool applied = false;
+        for (int i = 0; i < 300 && !(applied = atRevision(L"wine-watch", std::to_string(std::stoll(pushed.out)))); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(applied) << readText(log.wstring() + L".err");
+    }
+    EXPECT_EQ(vesk({L"--instance", L"wine-watch", L"get", L"Fleet", L"Setting1"}).out.rfind("v1", 0), 0u);
+}

@@ -1,0 +1,155 @@
+#!/bin/bash
+# A throwaway etcd cluster on loopback ports, for the fleet tests, the demo
+# and the benchmark. Everything lives in DIR; a watchdog stops the members
+# after a deadline even if whoever started them never calls stop.
+#
+#   etcd-cluster.sh start DIR [MEMBERS] [tls]   endpoints go to DIR/endpoints
+#   etcd-cluster.sh stop DIR
+#   etcd-cluster.sh kill DIR I | restart DIR I | leader DIR | compact DIR
+#   etcd-cluster.sh auth DIR PASSWORD           user root, authentication on
+set -eu
+action=$1
+dir=$2
+deadline=${ETCD_CLUSTER_DEADLINE:-1800}
+
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+free_port() {
+  local port
+  for _ in $(seq 200); do
+    # Below Linux's ephemeral range (32768 up), where outgoing connections
+    # could hold a port between this check and etcd's bind.
+    port=$((20000 + RANDOM % 12000))
+    if ! listening "$port" && ! grep -qs ":$port\b" "$dir"/ports; then
+      echo "$port" >>"$dir/ports"
+      echo "$port"
+      return
+    fi
+  done
+  echo "etcd-cluster: no free port found" >&2
+  exit 1
+}
+
+ctl() {
+  local tls=()
+  if [ -f "$dir/tls" ]; then
+    tls=(--cacert "$dir/certs/ca.pem" --cert "$dir/certs/client.pem" --key "$dir/certs/client-key.pem")
+  fi
+  ETCDCTL_API=3 etcdctl --dial-timeout="${CLUSTER_DIAL_TIMEOUT:-2s}" --command-timeout="${CLUSTER_COMMAND_TIMEOUT:-5s}" "${tls[@]}" --endpoints "$(cat "$dir/endpoints")" "$@"
+}
+
+make_certs() {
+  local c=$dir/certs
+  mkdir -p "$c"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=fleet-test-ca \
+    -keyout "$c/ca-key.pem" -out "$c/ca.pem" 2>/dev/null
+  # The client's certificate has no CommonName: with authentication on,
+  # etcd's JSON gateway refuses one that has.
+  for who in server client; do
+    subject=/CN=$who
+    [ "$who" = client ] && subject=/O=fleet-test-client
+    openssl req -newkey rsa:2048 -nodes -subj "$subject" -keyout "$c/$who-key.pem" -out "$c/$who.csr" 2>/dev/null
+    printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=serverAuth,clientAuth\n' >"$c/$who.ext"
+    openssl x509 -req -in "$c/$who.csr" -CA "$c/ca.pem" -CAkey "$c/ca-key.pem" -CAcreateserial -days 2 \
+      -extfile "$c/$who.ext" -out "$c/$who.pem" 2>/dev/null
+  done
+}
+
+run_member() {
+  local i=$1 state=$2
+  # shellcheck disable=SC2046
+  etcd $(cat "$dir/m$i.args") --initial-cluster-state "$state" >>"$dir/m$i.log" 2>&1 &
+  echo $! >"$dir/m$i.pid"
+}
+
+wait_healthy() {
+  local until=$((SECONDS + 30))
+  while ((SECONDS < until)); do
+    if CLUSTER_DIAL_TIMEOUT=1s CLUSTER_COMMAND_TIMEOUT=2s ctl endpoint health >/dev/null 2>&1; then return 0; fi
+    sleep 0.3
+  done
+  echo "etcd-cluster: not healthy after 30 s; the members' last words:" >&2
+  tail -n 5 "$dir"/m*.log >&2
+  return 1
+}
+
+case $action in
+  start)
+    members=${3:-3}
+    scheme=http
+    mkdir -p "$dir"
+    : >"$dir/ports"
+    if [ "${4:-}" = tls ]; then
+      make_certs
+      touch "$dir/tls"
+      scheme=https
+    fi
+    cluster="" endpoints=""
+    for i in $(seq 0 $((members - 1))); do
+      client=$(free_port) peer=$(free_port)
+      echo "$client $peer" >"$dir/m$i.ports"
+      cluster="$cluster${cluster:+,}m$i=http://127.0.0.1:$peer"
+      endpoints="$endpoints${endpoints:+,}$scheme://127.0.0.1:$client"
+    done
+    echo "$endpoints" >"$dir/endpoints"
+    for i in $(seq 0 $((members - 1))); do
+      read -r client peer <"$dir/m$i.ports"
+      tls=""
+      if [ "$scheme" = https ]; then
+        tls="--cert-file $dir/certs/server.pem --key-file $dir/certs/server-key.pem --client-cert-auth --trusted-ca-file $dir/certs/ca.pem"
+      fi
+      echo "--name m$i --data-dir $dir/m$i.data --listen-client-urls $scheme://127.0.0.1:$client \
+--advertise-client-urls $scheme://127.0.0.1:$client --listen-peer-urls http://127.0.0.1:$peer \
+--initial-advertise-peer-urls http://127.0.0.1:$peer --initial-cluster $cluster \
+--initial-cluster-token fleet-test --heartbeat-interval 50 --election-timeout 500 $tls" >"$dir/m$i.args"
+      run_member "$i" new
+    done
+    (
+      sleep "$deadline"
+      for f in "$dir"/m*.pid; do kill -9 "$(cat "$f")" 2>/dev/null || true; done
+    ) >/dev/null 2>&1 </dev/null &
+    echo $! >"$dir/watchdog.pid"
+    wait_healthy || { "$0" stop "$dir"; exit 1; }
+    ;;
+  stop)
+    for f in "$dir"/m*.pid; do
+      [ -f "$f" ] && kill -9 "$(cat "$f")" 2>/dev/null || true
+    done
+    if [ -f "$dir/watchdog.pid" ]; then
+      watchdog=$(cat "$dir/watchdog.pid")
+      # shellcheck disable=SC2046
+      kill $(pgrep -P "$watchdog") "$watchdog" 2>/dev/null || true
+    fi
+    sleep 0.2
+    rm -rf "$dir"
+    ;;
+  kill)
+    kill -9 "$(cat "$dir/m$3.pid")" 2>/dev/null || true
+    ;;
+  restart)
+    run_member "$3" existing
+    wait_healthy
+    ;;
+  leader)
+    # The index of the member that leads now.
+    ctl endpoint status -w simple 2>/dev/null | awk -F', ' '$5 == "true" { print $1 }' | while read -r url; do
+      grep -lw "${url##*:}" "$dir"/m*.ports | sed 's/.*m\([0-9]*\)\.ports/\1/'
+    done | head -1
+    ;;
+  compact)
+    # Compacts history up to the newest revision.
+    revision=$(ctl put fleet-test-compact x -w json | grep -o '"revision":[0-9]*' | head -1 | cut -d: -f2)
+    ctl compact "$revision" >/dev/null
+    echo "$revision"
+    ;;
+  auth)
+    ctl role add root >/dev/null
+    ctl user add root --new-user-password="$3" >/dev/null
+    ctl user grant-role root root >/dev/null
+    ctl auth enable >/dev/null
+    ;;
+  *)
+    echo "usage: etcd-cluster.sh start|stop|kill|restart|leader|auth DIR ..." >&2
+    exit 2
+    ;;
+esac

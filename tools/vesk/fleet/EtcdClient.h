@@ -1,0 +1,89 @@
+#pragma once
+
+#include "HttpClient.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+// A small client of etcd's v3 JSON gateway: reads, writes, a compare-and-put
+// and a watch on single keys, which is all the fleet needs. Endpoints are
+// tried in turn, so one member down costs a retry, not a failure.
+namespace vesk_fleet {
+
+struct EtcdSettings {
+    std::vector<std::string> endpoints; // http(s)://host:port; a bare host:port gets a scheme
+    std::string user;                   // empty: no authentication
+    std::string password;
+    TlsFiles tls;
+    long timeoutMs = 5000;
+};
+
+struct KeyValue {
+    bool found = false;
+    std::string value;
+    std::int64_t modRevision = 0; // the revision that last wrote the key
+    std::int64_t revision = 0;    // the store's revision when it answered
+};
+
+class EtcdError : public std::runtime_error {
+public:
+    enum class Kind {
+        Unavailable,  // no member answered in time
+        LoginRefused, // wrong user or password, or no permission
+        Compacted,    // the revision asked for is gone
+        Refused,      // any other answer that is no success
+    };
+    EtcdError(Kind kind, const std::string& message, std::int64_t compacted = 0)
+        : std::runtime_error(message), kind(kind), compactRevision(compacted)
+    {
+    }
+    Kind kind;
+    std::int64_t compactRevision; // Compacted: the oldest revision still kept, when etcd says
+};
+
+class EtcdClient {
+public:
+    EtcdClient(EtcdSettings settings, std::unique_ptr<HttpClient> http);
+
+    // The key as of `atRevision` (0: the latest).
+    KeyValue get(const std::string& key, std::int64_t atRevision = 0);
+    // Returns the revision of the write.
+    std::int64_t put(const std::string& key, const std::string& value);
+    // Writes only while the key was last written before `belowRevision` (0:
+    // always), in one transaction; nullopt when etcd refused the write.
+    std::optional<std::int64_t> putIfOlderThan(const std::string& key, const std::string& value,
+                                               std::int64_t belowRevision);
+
+    // Waits for the next write of `key` at `fromRevision` or later and returns
+    // it, or nullopt when `sessionMs` passes or `keepGoing` says stop first.
+    // Throws EtcdError when no member can be reached, or with Kind::Compacted
+    // when `fromRevision` is gone.
+    std::optional<KeyValue> waitForChange(const std::string& key, std::int64_t fromRevision,
+                                          const std::function<bool()>& keepGoing, long sessionMs);
+
+    const std::vector<std::string>& endpoints() const { return settings.endpoints; }
+
+private:
+    nlohmann::json call(const std::string& path, const nlohmann::json& body);
+    nlohmann::json callOnce(const std::string& endpoint, const std::string& path, const nlohmann::json& body);
+    void authenticate(const std::string& endpoint);
+    HttpRequest requestTo(const std::string& endpoint, const std::string& path, const std::string& body) const;
+
+    EtcdSettings settings;
+    std::unique_ptr<HttpClient> http;
+    std::size_t current = 0; // the endpoint that answered last
+    std::string token;
+    std::string tokenEndpoint;
+};
+
+// How a fleet command should say what went wrong.
+std::string explain(const EtcdError& error);
+
+} // namespace vesk_fleet

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "FleetConfig.h"
+#include "FleetHost.h"
+#include "FleetWatch.h"
+#include "HttpClient.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+// `vesk fleet ...`: the command group, as a CLI11 definition for the tool's
+// parser and as a plain function over parsed options.
+namespace vesk_fleet {
+
+struct FleetOptions {
+    std::string action; // push, pull, status, watch, history, rollback
+    std::string instance; // UTF-8
+    std::string file;     // push: a .reg file instead of the local instance
+    std::optional<std::int64_t> ifRevision;
+    bool dryRun = false;
+    std::int64_t toRevision = 0;
+    int limit = 20;
+    AccessOptions access;
+};
+
+// What the commands run against; tests replace the parts they need.
+struct FleetContext {
+    FleetContext(FleetHost& host, std::ostream& out, std::ostream& err) : host(host), out(out), err(err) {}
+
+    FleetHost& host;
+    std::ostream& out;
+    std::ostream& err; // messages, and watch's log
+    std::function<std::unique_ptr<HttpClient>(const TlsFiles&)> makeHttp = makeHttpClient;
+    GetEnv getenv = [](const char* name) -> const char* { return std::getenv(name); };
+    std::function<bool()> keepGoing; // watch stops when it says so; default: Ctrl+C / SIGTERM
+    WatchTiming timing;
+
+};
+
+// Runs one fleet command and returns its exit status; failures are printed
+// to context.err as "vesk: ..." with what to do.
+int runFleet(const FleetOptions& options, FleetContext& context);
+
+// Adds "fleet" and its sub-commands to the tool's parser: a parsed fleet
+// command fills `options` (but the instance, which is the tool's --instance)
+// and calls `chosen`.
+CLI::App* addFleetCommands(CLI::App& app, FleetOptions& options, std::function<void()> chosen);
+
+} // namespace vesk_fleet

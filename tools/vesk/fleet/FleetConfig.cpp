@@ -1,0 +1,122 @@
+#include "FleetConfig.h"
+
+#include "Failure.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace vesk_fleet {
+namespace {
+
+using vesk_tool::Failure;
+
+std::string trim(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::vector<std::string> splitList(const std::string& text)
+{
+    std::vector<std::string> items;
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, ',');)
+        if (!trim(item).empty())
+            items.push_back(trim(item));
+    return items;
+}
+
+using Settings = std::map<std::string, std::string>;
+
+Settings readConfigFile(const std::string& path, bool mustExist)
+{
+    Settings settings;
+    std::ifstream in(std::filesystem::u8path(path));
+    if (!in) {
+        if (mustExist)
+            throw Failure(vesk_tool::BadInput, "cannot read the fleet configuration " + path + ": check the path");
+        return settings;
+    }
+    static const char* const known[] = {"endpoints", "user", "password", "cacert", "cert", "key", "prefix", "timeout-ms"};
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        line = trim(line);
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto equals = line.find('=');
+        const std::string name = trim(line.substr(0, equals));
+        bool isKnown = false;
+        for (const char* candidate : known)
+            isKnown = isKnown || name == candidate;
+        if (equals == std::string::npos || !isKnown)
+            throw Failure(vesk_tool::BadInput, path + ":" + std::to_string(number) +
+                                                   ": expected 'name = value' with a name among endpoints, user, "
+                                                   "password, cacert, cert, key, prefix, timeout-ms");
+        settings[name] = trim(line.substr(equals + 1));
+    }
+    return settings;
+}
+
+// The first of: the command line's value, the environment's, the file's.
+std::string pick(const std::string& given, const char* fromEnvironment, const Settings& file, const char* name)
+{
+    if (!given.empty())
+        return given;
+    if (fromEnvironment && *fromEnvironment)
+        return fromEnvironment;
+    const auto found = file.find(name);
+    return found == file.end() ? std::string() : found->second;
+}
+
+} // namespace
+
+std::string defaultConfigFile()
+{
+#if defined(_WIN32)
+    const char* data = std::getenv("ProgramData");
+    return std::string(data ? data : "C:\\ProgramData") + "\\Halvorn\\vesk\\fleet.conf";
+#else
+    return "/etc/vesk/fleet.conf";
+#endif
+}
+
+FleetAccess resolveAccess(const AccessOptions& options, const GetEnv& getenv)
+{
+    const char* fromEnvironment = getenv("VESK_FLEET_CONFIG");
+    std::string path = options.configFile;
+    if (path.empty() && fromEnvironment && *fromEnvironment)
+        path = fromEnvironment;
+    const Settings file = readConfigFile(path.empty() ? defaultConfigFile() : path, !path.empty());
+
+    FleetAccess access;
+    access.etcd.endpoints = options.endpoints;
+    if (access.etcd.endpoints.empty())
+        access.etcd.endpoints = splitList(pick("", getenv("VESK_FLEET_ENDPOINTS"), file, "endpoints"));
+    if (access.etcd.endpoints.empty())
+        throw Failure(vesk_tool::BadInput, "no etcd endpoints: give --endpoints, VESK_FLEET_ENDPOINTS or 'endpoints' in " +
+                                               (path.empty() ? defaultConfigFile() : path));
+    access.etcd.user = pick(options.user, getenv("VESK_FLEET_USER"), file, "user");
+    access.etcd.password = pick("", getenv("VESK_FLEET_PASSWORD"), file, "password");
+    access.etcd.tls.caFile = pick(options.caFile, getenv("VESK_FLEET_CACERT"), file, "cacert");
+    access.etcd.tls.certFile = pick(options.certFile, getenv("VESK_FLEET_CERT"), file, "cert");
+    access.etcd.tls.keyFile = pick(options.keyFile, getenv("VESK_FLEET_KEY"), file, "key");
+    const std::string prefix = pick(options.prefix, getenv("VESK_FLEET_PREFIX"), file, "prefix");
+    if (!prefix.empty())
+        access.prefix = prefix;
+    const std::string timeout = pick("", getenv("VESK_FLEET_TIMEOUT_MS"), file, "timeout-ms");
+    if (!timeout.empty()) {
+        try {
+            access.etcd.timeoutMs = std::stol(timeout);
+        } catch (const std::exception&) {
+            throw Failure(vesk_tool::BadInput, "timeout-ms is no number of milliseconds: " + timeout);
+        }
+    }
+    return access;
+}
+
+} // namespace vesk_fleet

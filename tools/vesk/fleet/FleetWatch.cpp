@@ -1,0 +1,118 @@
+#include "FleetWatch.h"
+
+#include "Failure.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+namespace vesk_fleet {
+namespace {
+
+std::string stamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+#if defined(_WIN32)
+    gmtime_s(&parts, &now);
+#else
+    gmtime_r(&now, &parts);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+} // namespace
+
+Watcher::Watcher(Fleet& fleet, FleetStore& store, FleetHost& host, std::wstring instance, std::ostream& log,
+                 std::function<bool()> keepGoing, WatchTiming timing)
+    : fleet(fleet), store(store), host(host), instance(std::move(instance)), log(log), keepGoing(std::move(keepGoing)),
+      timing(timing)
+{
+}
+
+void Watcher::logLine(const std::string& text)
+{
+    log << stamp() << " " << text << std::endl;
+}
+
+void Watcher::pause(long ms)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (keepGoing() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+void Watcher::applyLogged(const Published& state)
+{
+    const auto applied = host.appliedRevision(instance);
+    if ((applied && *applied == state.revision) || state.revision == refused)
+        return;
+    try {
+        fleet.apply(instance, state);
+    } catch (const vesk_tool::Failure& failure) {
+        // A store that failed may work next time; a refused document will not.
+        if (failure.code() != vesk_tool::BadInput)
+            throw;
+        refused = state.revision;
+        logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
+                " refused, registry unchanged: " + failure.what());
+        return;
+    }
+    logLine("instance " + vesk_tool::toUtf8(instance) + ": applied revision " + std::to_string(state.revision) +
+            " (pushed " + state.manifest.pushedAt + " by " + state.manifest.pushedBy + ", " +
+            std::to_string(state.manifest.bytes) + " bytes)");
+}
+
+void Watcher::session()
+{
+    const std::string key = store.stateKey(instanceKey(instance));
+    const KeyValue now = store.client().get(key);
+    if (auto state = store.fromKeyValue(now))
+        applyLogged(*state);
+    std::int64_t from = now.revision + 1;
+    while (keepGoing()) {
+        const auto change = store.client().waitForChange(key, from, keepGoing, timing.sessionMs);
+        if (!change)
+            return;
+        if (auto state = store.fromKeyValue(*change))
+            applyLogged(*state);
+        from = change->modRevision + 1;
+    }
+}
+
+int Watcher::run()
+{
+    logLine("watching instance " + vesk_tool::toUtf8(instance) + " at " + store.client().endpoints().front() +
+            (store.client().endpoints().size() > 1 ? " and others" : ""));
+    long pauseMs = timing.firstPauseMs;
+    auto retryLater = [&](const std::string& why) {
+        logLine(why + "; trying again in " + std::to_string(pauseMs) + " ms");
+        pause(pauseMs);
+        pauseMs = std::min(pauseMs * 2, timing.maxPauseMs);
+    };
+    while (keepGoing()) {
+        try {
+            session();
+            pauseMs = timing.firstPauseMs;
+        } catch (const EtcdError& error) {
+            if (error.kind == EtcdError::Kind::LoginRefused) {
+                logLine(explain(error));
+                return vesk_tool::StoreFailure;
+            }
+            if (error.kind != EtcdError::Kind::Compacted) // else the next session starts from the latest state
+                retryLater(explain(error));
+        } catch (const vesk_tool::Failure& error) {
+            retryLater(std::string("the registry refused the change: ") + error.what());
+        } catch (const std::invalid_argument& error) {
+            retryLater(error.what());
+        }
+    }
+    logLine("stopped");
+    return vesk_tool::Success;
+}
+
+} // namespace vesk_fleet

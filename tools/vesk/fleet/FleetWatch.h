@@ -1,0 +1,47 @@
+#pragma once
+
+#include "Fleet.h"
+
+#include <functional>
+#include <ostream>
+
+// `vesk fleet watch`: keeps one instance at the fleet's state. Each session
+// reads the latest state, applies it when the host is behind, then waits on
+// etcd's watch for the next write; any failure to reach etcd ends the
+// session and a new one starts after a growing pause, so a lost leader, a
+// restarted member or a cut network only delay the next revision.
+namespace vesk_fleet {
+
+struct WatchTiming {
+    long sessionMs = 30000; // a watch on a member cut off from the others stays quiet; this bounds it
+    long firstPauseMs = 500;
+    long maxPauseMs = 10000;
+};
+
+class Watcher {
+public:
+    Watcher(Fleet& fleet, FleetStore& store, FleetHost& host, std::wstring instance, std::ostream& log,
+            std::function<bool()> keepGoing, WatchTiming timing = WatchTiming());
+
+    // Returns the exit status once `keepGoing` says stop (0), or when etcd
+    // refuses the login (4), which waiting does not mend.
+    int run();
+
+private:
+    // One session; returns when it ends normally.
+    void session();
+    void applyLogged(const Published& state);
+    void pause(long ms);
+    void logLine(const std::string& text);
+
+    Fleet& fleet;
+    FleetStore& store;
+    FleetHost& host;
+    std::wstring instance;
+    std::ostream& log;
+    std::function<bool()> keepGoing;
+    WatchTiming timing;
+    std::int64_t refused = 0; // a revision the host refused: not retried
+};
+
+} // namespace vesk_fleet

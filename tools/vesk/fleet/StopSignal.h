@@ -1,0 +1,10 @@
+#pragma once
+
+// Ctrl+C and SIGTERM (a console control event on Windows) ask a long-running
+// command to stop at its next safe point instead of killing it mid-change.
+namespace vesk_fleet {
+
+void installStopHandlers();
+bool stopRequested();
+
+} // namespace vesk_fleet
