@@ -9,14 +9,6 @@ using namespace regfile_test;
 
 namespace {
 
-std::vector<unsigned char> bytes(std::initializer_list<int> list)
-{
-    std::vector<unsigned char> out;
-    for (int b : list)
-        out.push_back(static_cast<unsigned char>(b));
-    return out;
-}
-
 RegValue value(const std::wstring& name, DWORD type, std::vector<unsigned char> data)
 {
     RegValue out;
@@ -37,9 +29,9 @@ TEST(RegFileRoundTrip, WritesWhatTheRegistryEditorWrites)
         value(L"averyveryveryverylongname", REG_BINARY, counting(64)),
         value(L"be", 5, counting(4)),
         value(L"big", 0x12345, counting(1)),
-        value(L"dw", REG_DWORD, bytes({0x2a, 0, 0, 0})),
+        value(L"dw", REG_DWORD, {0x2a, 0, 0, 0}),
         value(L"emptybin", REG_BINARY, {}),
-        value(L"ex", REG_EXPAND_SZ, bytes({0x25, 0, 0x41, 0, 0x25, 0, 0, 0})),
+        value(L"ex", REG_EXPAND_SZ, {0x25, 0, 0x41, 0, 0x25, 0, 0, 0}),
         value(L"none", 0, {}),
         value(L"sz", REG_SZ, Kestlib500::TextBytes(L"a\\b\"c")),
     };
