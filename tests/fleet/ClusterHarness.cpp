@@ -9,12 +9,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include <csignal>
-#include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace vesk_fleet_test {
 
 std::string readText(const std::string& path)
@@ -133,51 +127,6 @@ void EtcdCluster::stop()
         script("stop " + directory);
     } catch (const std::exception&) {
         // The watchdog still stops the members at its deadline.
-    }
-}
-
-Child::Child(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
-             const std::string& logFile)
-{
-    pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("cannot start a child process");
-    if (pid > 0)
-        return;
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    for (const auto& [name, value] : environment)
-        setenv(name.c_str(), value.c_str(), 1);
-    const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    dup2(log, 1);
-    dup2(log, 2);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-}
-
-int Child::terminate()
-{
-    if (pid <= 0)
-        return -1;
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    const bool exited = eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30);
-    if (!exited) {
-        ::kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    pid = -1;
-    return exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-Child::~Child()
-{
-    if (pid > 0) {
-        ::kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
     }
 }
 

@@ -1,15 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
-
 // What the native fleet tests need around them: a real etcd cluster on
 // loopback ports (started and stopped by etcd-cluster.sh, stopped on
-// destruction whatever happened), child processes, and bounded waits.
+// destruction whatever happened), and bounded waits.
 namespace vesk_fleet_test {
 
 class EtcdCluster {
@@ -34,22 +32,6 @@ private:
     std::string script(const std::string& arguments) const;
     std::string directory;
     bool running = false;
-};
-
-// A child process; killed on destruction if still running.
-class Child {
-public:
-    Child(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
-          const std::string& logFile);
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // SIGTERM, then waits (bounded); returns the exit status, -1 if it had to be killed.
-    int terminate();
-
-private:
-    pid_t pid = -1;
 };
 
 // Polls `condition` every 100 ms for at most `seconds`.

@@ -4,52 +4,22 @@
 #include "RegFile.h"
 #include "Text.h"
 
-#include <fstream>
-#include <set>
-#include <sstream>
+#include <stdexcept>
 
 namespace vesk_fleet_test {
-namespace {
 
-using vesk_tool::Failure;
-
-std::set<std::string> linesOf(std::string_view regBytes)
-{
-    std::set<std::string> lines;
-    if (regBytes.empty())
-        return lines;
-    const vesk_tool::RegDocument document = vesk_tool::readRegFile(regBytes);
-    std::istringstream text(vesk_tool::writeRegFile(document, vesk_tool::RegEncoding::Utf8));
-    for (std::string line; std::getline(text, line);)
-        if (!line.empty())
-            lines.insert(line);
-    return lines;
-}
-
-} // namespace
-
-void DocumentHost::checkDocument(const std::wstring&, std::string_view regBytes)
+void MemoryHost::checkDocument(const std::wstring&, std::string_view regBytes)
 {
     try {
         vesk_tool::readRegFile(regBytes);
     } catch (const vesk_tool::RegFileError& error) {
-        throw Failure(vesk_tool::BadInput, "fleet document:" + std::to_string(error.line) + ": " + error.what());
+        throw vesk_tool::Failure(vesk_tool::BadInput, "fleet document:" + std::to_string(error.line) + ": " + error.what());
     }
 }
 
-std::string DocumentHost::describeChanges(const std::wstring& instance, std::string_view regBytes)
+std::string MemoryHost::describeChanges(const std::wstring&, std::string_view)
 {
-    const std::string current = exportInstance(instance);
-    const std::set<std::string> before = linesOf(current);
-    const std::set<std::string> after = linesOf(regBytes);
-    std::string diff;
-    for (const std::string& line : before)
-        if (!after.count(line))
-            diff += "-" + line + "\n";
-    for (const std::string& line : after)
-        if (!before.count(line))
-            diff += "+" + line + "\n";
-    return diff;
+    throw std::logic_error("in-process tests make no dry runs");
 }
 
 std::string MemoryHost::exportInstance(const std::wstring& instance)

@@ -5,20 +5,16 @@
 #include <map>
 #include <mutex>
 
-// An in-memory host for the fleet's unit tests, standing in for the tool's
-// registry host: documents are checked by the tool's .reg reader, and an
-// instance "is" the last document it was replaced with.
+// An in-memory host for tests that run the fleet commands in process:
+// documents are checked by the tool's .reg reader, and an instance "is" the
+// last document it was replaced with. A dry run's listing of changes is the
+// registry host's job, tested through the real tool.
 namespace vesk_fleet_test {
 
-class DocumentHost : public vesk_fleet::FleetHost {
+class MemoryHost : public vesk_fleet::FleetHost {
 public:
     void checkDocument(const std::wstring& instance, std::string_view regBytes) override;
     std::string describeChanges(const std::wstring& instance, std::string_view regBytes) override;
-};
-
-// In memory, for tests that run the commands in process.
-class MemoryHost : public DocumentHost {
-public:
     std::string exportInstance(const std::wstring& instance) override;
     void replaceInstance(const std::wstring& instance, std::string_view regBytes, std::int64_t revision) override;
     std::optional<std::int64_t> appliedRevision(const std::wstring& instance) override;

@@ -2,6 +2,7 @@
 #include "ClusterHarness.h"
 #include "FakeHosts.h"
 #include "FleetRun.h"
+#include "ToolChild.h"
 
 #include <gtest/gtest.h>
 
@@ -187,13 +188,13 @@ TEST_F(FleetCluster, UnreachableEtcdLeavesTheHostAlone)
 TEST_F(FleetCluster, WatchersConvergeAndOutliveALostLeaderAndARestartedMember)
 {
     const std::string work = scratchDirectory("fleet-watch");
-    std::vector<std::unique_ptr<Child>> watchers;
-    for (const char* store : {"/b", "/c"})
-        watchers.push_back(std::make_unique<Child>(
-            std::vector<std::string>{VESK_TOOL, "fleet", "watch", "--instance", "conv"},
-            std::map<std::string, std::string>{{"KESTLIB_REGISTRY", work + store + ".db"},
-                                               {"VESK_FLEET_ENDPOINTS", cluster->endpointList()}},
-            work + store + ".log"));
+    std::vector<std::unique_ptr<tool_test::ToolChild>> watchers;
+    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1); // this process uses no store
+    for (const std::string store : {"/b", "/c"}) {
+        setenv("KESTLIB_REGISTRY", (work + store + ".db").c_str(), 1);
+        watchers.push_back(std::make_unique<tool_test::ToolChild>(
+            VESK_TOOL, std::vector<std::wstring>{L"fleet", L"watch", L"--instance", L"conv"}, work + store + ".out", work + store + ".log"));
+    }
     MemoryHost source;
     auto converged = [&](std::int64_t revision) {
         return eventually([&] { return atRevision(work + "/b.db", "conv", revision) && atRevision(work + "/c.db", "conv", revision); });

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,7 +131,8 @@ ToolChild::ToolChild(const fs::path& path, const std::vector<std::wstring>& args
         throw std::runtime_error("cannot fork");
     if (pid > 0)
         return;
-    // The child: only async-signal-safe calls from here on.
+    // The child: only async-signal-safe calls from here on. It dies with the test.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int error = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (output < 0 || error < 0 || dup2(output, 1) < 0 || dup2(error, 2) < 0)
@@ -166,6 +168,13 @@ void ToolChild::kill()
     if (!waited)
         ::kill(pid, SIGKILL);
     wait();
+}
+
+int ToolChild::terminate()
+{
+    if (!waited)
+        ::kill(pid, SIGTERM);
+    return wait();
 }
 
 #endif

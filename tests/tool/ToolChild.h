@@ -33,6 +33,10 @@ public:
     // The exit status; -1 when it was killed.
     int wait();
     void kill();
+#if !defined(_WIN32)
+    // Asks it to stop (SIGTERM), then waits.
+    int terminate();
+#endif
 
 private:
 #if defined(_WIN32)
