@@ -2,17 +2,14 @@
 // against the cluster the test harness started natively (fixture
 // "fleet_cluster"), whose client URLs are in FLEET_ENDPOINTS_FILE.
 #include "FakeHosts.h"
-#include "Text.h"
-#include "ToolChild.h"
-
-#include <gtest/gtest.h>
+#include "VeskTool.h"
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 using namespace vesk_fleet_test;
+using vesk_tool_test::readBytes;
+using vesk_tool_test::ToolRun;
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,33 +22,13 @@ std::wstring clusterEndpoints()
     return vesk_tool::fromUtf8(line);
 }
 
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 // vesk.exe ARGS, waited for.
 ToolRun vesk(const std::vector<std::wstring>& args)
 {
     const fs::path out = fs::temp_directory_path() / L"vesk-fleet.out";
     const fs::path err = fs::temp_directory_path() / L"vesk-fleet.err";
-    ToolRun run;
-    {
-        tool_test::ToolChild child(args, out, err);
-        run.status = child.wait();
-    }
-    run.out = readText(out);
-    run.err = readText(err);
-    return run;
+    const int status = tool_test::ToolChild(args, out, err).wait();
+    return {status, readBytes(out), readBytes(err)};
 }
 
 ToolRun fleet(const std::wstring& action, const std::wstring& instance, std::vector<std::wstring> more = {})
@@ -117,7 +94,7 @@ TEST(FleetWine, AWatcherAppliesEachPush)
         bool applied = false;
         for (int i = 0; i < 300 && !(applied = atRevision(L"wine-watch", std::to_string(std::stoll(pushed.out)))); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_TRUE(applied) << readText(log.wstring() + L".err");
+        EXPECT_TRUE(applied) << readBytes(log.wstring() + L".err");
     }
     EXPECT_EQ(vesk({L"--instance", L"wine-watch", L"get", L"Fleet", L"Setting1"}).out.rfind("v1", 0), 0u);
 }
