@@ -4,20 +4,15 @@
 // appends a NUL to string-typed hex data that lacks one (and fails on a
 // single byte), so unterminated strings stay out of these comparisons; the
 // tool's own round trip covers them.
-#include "common/RawRegistry.h"
 #include "RegFile.h"
 #include "RegFileSummary.h"
-#include "Text.h"
-#include "ToolChild.h"
-
-#include <gtest/gtest.h>
+#include "VeskTool.h"
 
 #include <windows.h>
 
-#include <fstream>
-#include <iterator>
-
 using namespace vesk_tool;
+using vesk_tool_test::readBytes;
+using vesk_tool_test::replaceAll;
 
 namespace {
 
@@ -54,12 +49,6 @@ std::wstring tempFile(const std::wstring& name)
     wchar_t directory[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, directory);
     return std::wstring(directory, length) + name;
-}
-
-std::string readBytes(const std::wstring& path)
-{
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class RegTool : public testing::Test {
@@ -113,17 +102,6 @@ TEST_F(RegTool, ExportIsByteForByteWhatTheWriterWrites)
     EXPECT_EQ(readBytes(file), written);
 }
 
-namespace {
-
-std::string replaced(std::string text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-} // namespace
-
 // The forms the reader accepts, each imported by reg too: the values reg
 // stores are the values the reader read, type and bytes. {K} stands for the
 // row's scratch key.
@@ -142,7 +120,7 @@ TEST_F(RegTool, ReadsEachFormAsRegImportsIt)
                          "\"big\"=hex(12345):01\r\n\"s\"=hex(1):41,00,42,00,00,00\r\n\"d\"=hex(4):01\r\n", false},
         {"continuations", header + "[{K}]\r\n\"a\"=hex:01,\\\r\n   02, \\ ;c\r\n\r\n;c\r\n\t03\r\n\"b\"=\"next\"\r\n", false},
         {"keys", header + "[{K}\\A\\]\r\n\"a\"=\"1\"\r\n  [{K}\\B\\\\] ;c\r\n\"b\"=\"2\"\r\n[{K}\\C]]\r\n", false},
-        {"CR line ends", replaced(header + "[{K}]\r\n\"a\"=\"1\"\r\n\"b\"=hex:01,\\\r\n  02\r\n", "\r\n", "\r"), false},
+        {"CR line ends", replaceAll(header + "[{K}]\r\n\"a\"=\"1\"\r\n\"b\"=hex:01,\\\r\n  02\r\n", "\r\n", "\r"), false},
         {"Windows-1252", header + "[{K}]\r\n\"\x80\"=\"\xE9\"\r\n", true},
         {"REGEDIT4", "REGEDIT4\r\n\r\n[{K}]\r\n\"x\"=hex(2):41,e9,00\r\n\"m\"=hex(7):41,00,00\r\n\"b\"=hex:e9\r\n", true},
     };
@@ -150,7 +128,7 @@ TEST_F(RegTool, ReadsEachFormAsRegImportsIt)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.form);
         const std::wstring key = scratch + L"\\" + std::to_wstring(++index);
-        const std::string text = replaced(row.text, "{K}", toUtf8(L"HKEY_LOCAL_MACHINE\\" + key));
+        const std::string text = replaceAll(row.text, "{K}", toUtf8(L"HKEY_LOCAL_MACHINE\\" + key));
         const std::string bytes = row.eightBit ? text : "\xFF\xFE" + toUtf16le(fromUtf8(text));
         const RegDocument document = readRegFile(bytes);
         {
@@ -230,8 +208,8 @@ TEST_F(RegTool, ImportsTheToolsExportAsTheToolDoes)
     const int exported = vesk({L"--instance", from, L"export", L"--output", file});
     const int imported = vesk({L"--instance", byTool, L"import", file, L"--from-instance", from});
     // reg imports into the keys the file names: those of the instance byReg.
-    const std::string bytes = replaced(readBytes(file), toUtf16le(L"\\" + from + L"]"), toUtf16le(L"\\" + byReg + L"]"));
-    std::ofstream(file.c_str(), std::ios::binary) << replaced(bytes, toUtf16le(L"\\" + from + L"\\"), toUtf16le(L"\\" + byReg + L"\\"));
+    const std::string bytes = replaceAll(readBytes(file), toUtf16le(L"\\" + from + L"]"), toUtf16le(L"\\" + byReg + L"]"));
+    std::ofstream(file.c_str(), std::ios::binary) << replaceAll(bytes, toUtf16le(L"\\" + from + L"\\"), toUtf16le(L"\\" + byReg + L"\\"));
     const int regImported = runReg({L"import", file});
     ASSERT_EQ(exported, 0);
     ASSERT_EQ(imported, 0);
