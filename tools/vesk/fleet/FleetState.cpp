@@ -19,20 +19,6 @@ using nlohmann::json;
 
 constexpr int Format = 1;
 
-std::string utcNow()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-#if defined(_WIN32)
-    gmtime_s(&parts, &now);
-#else
-    gmtime_r(&now, &parts);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
 // user@host, for the history's "who pushed it".
 std::string whoAmI()
 {
@@ -54,6 +40,20 @@ std::string whoAmI()
 }
 
 } // namespace
+
+std::string utcNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+#if defined(_WIN32)
+    gmtime_s(&parts, &now);
+#else
+    gmtime_r(&now, &parts);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
 
 std::string manifestToJson(const Manifest& manifest)
 {

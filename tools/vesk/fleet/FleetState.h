@@ -30,6 +30,9 @@ struct Manifest {
     std::string note; // e.g. "rollback to 42"
 };
 
+// The time now, UTC, as ISO 8601 (2026-12-06T02:45:00Z).
+std::string utcNow();
+
 std::string manifestToJson(const Manifest& manifest);
 // Throws std::invalid_argument when the text is no manifest of this format.
 Manifest manifestFromJson(const std::string& text);

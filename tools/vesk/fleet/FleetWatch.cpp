@@ -3,29 +3,13 @@
 #include "Failure.h"
 #include "Text.h"
 
+#include "FleetState.h"
+
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <thread>
 
 namespace vesk_fleet {
-namespace {
-
-std::string stamp()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-#if defined(_WIN32)
-    gmtime_s(&parts, &now);
-#else
-    gmtime_r(&now, &parts);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
-} // namespace
 
 Watcher::Watcher(Fleet& fleet, FleetStore& store, FleetHost& host, std::wstring instance, std::ostream& log,
                  std::function<bool()> keepGoing, WatchTiming timing)
@@ -36,7 +20,7 @@ Watcher::Watcher(Fleet& fleet, FleetStore& store, FleetHost& host, std::wstring 
 
 void Watcher::logLine(const std::string& text)
 {
-    log << stamp() << " " << text << std::endl;
+    log << utcNow() << " " << text << std::endl;
 }
 
 void Watcher::pause(long ms)
