@@ -7,33 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake --preset linux >/dev/null
-cmake --build --preset linux --parallel "$(nproc)" --target vesk_tool >/dev/null
-tool=$PWD/build/linux/bin/vesk
-cluster_script=$PWD/tests/fleet/etcd-cluster.sh
-
-work=$(mktemp -d)
-watcher=""
-cleanup() {
-  [[ -n $watcher ]] && kill "$watcher" 2>/dev/null || true
-  bash "$cluster_script" stop "$work/etcd" || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-bash "$cluster_script" start "$work/etcd" 3
-export VESK_FLEET_ENDPOINTS
-VESK_FLEET_ENDPOINTS=$(cat "$work/etcd/endpoints")
-
-# Sets instance $2 of store $1 to $3 string values (data prefixed $4), as an
-# operator would: a .reg file, imported.
-sample() {
-  awk -v i="$2" -v n="$3" -v p="${4:-v}" 'BEGIN {
-    key = "HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\" i
-    print "Windows Registry Editor Version 5.00\n\n[-" key "]\n\n[" key "\\Fleet]"
-    for (k = 0; k < n; k++) printf "\"Setting%d\"=\"%s%d\"\n", k, p, k
-  }' >"$work/sample.reg"
-  KESTLIB_REGISTRY=$work/$1.db "$tool" --instance "$2" import "$work/sample.reg"
-}
+source scripts/fleet-hosts.sh
 
 now() { date +%s%N; }
 ms() { echo $((($2 - $1) / 1000000)); }

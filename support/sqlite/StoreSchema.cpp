@@ -17,15 +17,15 @@ constexpr long long StoreApplicationId = 0x4B524547;
 // 1: key ids AUTOINCREMENT, so an id is never used twice.
 constexpr long long SchemaVersion = 1;
 
-const char* const KeyTable = R"(
-CREATE TABLE registry_keys(
+// The keys table's columns, for the table and for its upgrade.
+const char* const KeyColumns = R"((
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     parent INTEGER REFERENCES registry_keys(id) ON DELETE CASCADE,
     name TEXT NOT NULL,
     fold BLOB NOT NULL,
     path BLOB NOT NULL UNIQUE);
-CREATE INDEX registry_keys_children ON registry_keys(parent, fold);
 )";
+const char* const KeyIndex = "CREATE INDEX registry_keys_children ON registry_keys(parent, fold);\n";
 
 const char* const ValueTable = R"(
 CREATE TABLE registry_values(
@@ -44,18 +44,11 @@ INSERT INTO registry_keys(id, parent, name, fold, path) VALUES(1, NULL, '', x'',
 // ids (so ids other processes hold stay valid): a new table, the rows copied,
 // the old one dropped (foreign keys are off while the connection is opened,
 // so no value goes with it), the new one renamed. The sequence starts past
-// the largest id in use.
+// the largest id in use. (After CREATE TABLE registry_keys_next KeyColumns.)
 const char* const Upgrade = R"(
-CREATE TABLE registry_keys_next(
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    parent INTEGER REFERENCES registry_keys(id) ON DELETE CASCADE,
-    name TEXT NOT NULL,
-    fold BLOB NOT NULL,
-    path BLOB NOT NULL UNIQUE);
 INSERT INTO registry_keys_next SELECT id, parent, name, fold, path FROM registry_keys;
 DROP TABLE registry_keys;
 ALTER TABLE registry_keys_next RENAME TO registry_keys;
-CREATE INDEX registry_keys_children ON registry_keys(parent, fold);
 )";
 
 void Execute(sqlite3* db, const std::string& sql, const char* doing)
@@ -187,9 +180,9 @@ void EnsureSchema(sqlite3* db, const std::string& file, bool readOnly)
     try {
         const long long id = ReadNumber(db, "PRAGMA application_id");
         if (id == StoreApplicationId && ReadNumber(db, "PRAGMA user_version") == 0) {
-            Execute(db, Upgrade, "upgrading the store");
+            Execute(db, std::string("CREATE TABLE registry_keys_next") + KeyColumns + Upgrade + KeyIndex, "upgrading the store");
         } else if (id == 0 && ReadNumber(db, "SELECT count(*) FROM sqlite_schema") == 0) {
-            Execute(db, std::string(KeyTable) + ValueTable, "initialising the store");
+            Execute(db, std::string("CREATE TABLE registry_keys") + KeyColumns + KeyIndex + ValueTable, "initialising the store");
             Execute(db, "PRAGMA application_id = " + std::to_string(StoreApplicationId), "initialising the store");
         } else if (id != StoreApplicationId) {
             throw StoreError("registry store '" + file
