@@ -165,14 +165,19 @@ KeyValue EtcdClient::get(const std::string& key, std::int64_t atRevision)
     if (atRevision > 0)
         body["revision"] = std::to_string(atRevision);
     const json answer = call("kv/range", body);
-    const std::int64_t revision = number(answer.at("header"), "revision");
+    const json& header = answer.at("header");
+    const std::int64_t revision = number(header, "revision");
     const auto kvs = answer.find("kvs");
-    if (kvs == answer.end() || kvs->empty()) {
-        KeyValue missing;
-        missing.revision = revision;
-        return missing;
-    }
-    return keyValueOf(kvs->at(0), revision);
+    KeyValue out;
+    if (kvs == answer.end() || kvs->empty())
+        out.revision = revision;
+    else
+        out = keyValueOf(kvs->at(0), revision);
+    // An unsigned 64-bit id, past what `number` reads: kept as written.
+    const auto cluster = header.find("cluster_id");
+    if (cluster != header.end())
+        out.clusterId = cluster->is_string() ? cluster->get<std::string>() : cluster->dump();
+    return out;
 }
 
 std::int64_t EtcdClient::put(const std::string& key, const std::string& value)
@@ -266,6 +271,9 @@ std::string explain(const EtcdError& error)
     case EtcdError::Kind::Compacted:
         return std::string("that revision was compacted away by etcd (") + error.what() +
                "): see 'vesk fleet history' for the revisions still kept, or push an exported .reg file";
+    case EtcdError::Kind::NoSpace:
+    case EtcdError::Kind::PermissionDenied:
+    case EtcdError::Kind::AnswerLost:
     case EtcdError::Kind::Refused:
         break;
     }

@@ -30,6 +30,7 @@ struct KeyValue {
     std::string value;
     std::int64_t modRevision = 0; // the revision that last wrote the key
     std::int64_t revision = 0;    // the store's revision when it answered
+    std::string clusterId;        // the answering cluster's id, as etcd writes it; a rebuilt cluster has another
 };
 
 class EtcdError : public std::runtime_error {
@@ -38,6 +39,9 @@ public:
         Unavailable,  // no member answered in time
         LoginRefused, // wrong user or password, or no permission
         Compacted,    // the revision asked for is gone
+        NoSpace,      // the cluster's database is full (its NOSPACE alarm): writes are refused
+        PermissionDenied, // the user's roles do not grant the key or range asked for
+        AnswerLost,   // a write was sent but no answer came: it may or may not have landed
         Refused,      // any other answer that is no success
     };
     EtcdError(Kind kind, const std::string& message, std::int64_t compacted = 0)
