@@ -12,7 +12,7 @@ declare -A vesk_packages=(
   [windows]="mingw-w64 wine64 googletest"
   [fleet]="etcd-server etcd-client openssl"
   [bench]="libbenchmark-dev sqlite3"
-  [package]="help2man dpkg-dev pkgconf unzip"
+  [package]="help2man dpkg-dev file pkgconf unzip"
 )
 
 # vesk_install PURPOSE...: installs the packages of those purposes that are
