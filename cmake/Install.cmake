@@ -30,13 +30,14 @@ if(WIN32)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/package/README-windows.txt ${PROJECT_BINARY_DIR}/README.txt
     @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
+  # The debug zip unpacks into the same folder as the zip, beside the binaries.
+  set(CPACK_PACKAGE_FILE_NAME vesk-${PROJECT_VERSION}-win64)
   install(CODE "set(VESK_OBJCOPY [[${CMAKE_OBJCOPY}]])
-    set(VESK_DEBUG_DIR [[${PROJECT_BINARY_DIR}/debug]])
+    set(VESK_DEBUG_DIR [[${PROJECT_BINARY_DIR}/debug/${CPACK_PACKAGE_FILE_NAME}]])
     set(VESK_SPLIT_FILES $<TARGET_FILE_NAME:vesk_tool> $<TARGET_FILE_NAME:vesk>)")
   install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/package/SplitDebug.cmake)
 
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME vesk-${PROJECT_VERSION}-win64)
   include(CPack)
   return()
 endif()

@@ -24,7 +24,7 @@ for preset in linux windows; do
 done
 
 zip=$(echo "$out"/vesk-*-win64.zip)
-(cd build/windows/debug && cmake -E tar cf "${zip%.zip}-debug.zip" --format=zip -- *.debug)
+(cd build/windows/debug && cmake -E tar cf "${zip%.zip}-debug.zip" --format=zip -- *)
 echo
 echo "packages in $out:"
 ls -l "$out"

@@ -35,7 +35,7 @@ vesk=$root/usr/bin/vesk
 expect "vesk $version" "$vesk" --version
 "$vesk" --instance pkg set Network Host db.example.test --type string
 expect db.example.test "$vesk" --instance pkg get Network Host
-"$vesk" --instance pkg export --encoding utf8 | grep -qx '"Host"="db.example.test"' || fail "the export lacks the value set"
+[[ $("$vesk" --instance pkg export --encoding utf8) == *'"Host"="db.example.test"'* ]] || fail "the export lacks the value set"
 for file in usr/share/man/man1/vesk.1.gz usr/lib/systemd/system/vesk-fleet@.service; do
   [[ -s $root/$file ]] || fail "the package lacks /$file"
 done
@@ -43,7 +43,7 @@ for binary in "$vesk" "$root"/usr/lib/*/libvesk.so; do
   sections=$(readelf -S "$binary")
   [[ $sections != *.debug_info* && $sections == *.gnu_debuglink* ]] || fail "$binary is not stripped with a debug link"
 done
-dpkg-deb -c "$packages"/vesk-dbgsym_*.ddeb | grep -q '/usr/lib/debug/.build-id/.*\.debug$' || fail "the -dbgsym package holds no debug files"
+[[ $(dpkg-deb -c "$packages"/vesk-dbgsym_*.ddeb) == */usr/lib/debug/.build-id/*.debug* ]] || fail "the -dbgsym package holds no debug files"
 
 echo "== a host built with find_package(vesk), then with pkg-config"
 cmake -S tests/package/host -B "$work/host" -DCMAKE_PREFIX_PATH="$root/usr" >/dev/null
