@@ -67,9 +67,10 @@ install(FILES ${PROJECT_BINARY_DIR}/package/vesk-fleet@.service DESTINATION lib/
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/tools/vesk/fleet/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME fleet.md)
 
-# vesk(1), from the tool's own --help and --version.
+# vesk(1), from the tool's own --help and --version; a sanitized build's
+# tool is for its tests only.
 find_program(VESK_HELP2MAN help2man)
-if(VESK_HELP2MAN)
+if(VESK_HELP2MAN AND NOT VESK_SANITIZE)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/package/vesk.1.gz
     COMMAND ${VESK_HELP2MAN} --no-info --no-discard-stderr
       "--name=read and write the settings of the Orvane server's processes"

@@ -18,6 +18,15 @@ fail() {
   echo "check-packages: $*" >&2
   exit 1
 }
+# shipped OBJDUMP BINARY: stripped, linked to its debug file, exporting what
+# the library must.
+shipped() {
+  local sections
+  sections=$("$1" -h "$2")
+  [[ $sections != *.debug_info* && $sections == *.gnu_debuglink* ]] || fail "$2 is not stripped with a debug link"
+  [[ $2 == *.so || $2 == *.dll ]] || return 0
+  sh cmake/check-exports.sh "$2" >/dev/null || fail "$(sh cmake/check-exports.sh "$2")"
+}
 # expect WANT COMMAND...: the command succeeds and prints WANT.
 expect() {
   local got
@@ -40,8 +49,7 @@ for file in usr/share/man/man1/vesk.1.gz usr/lib/systemd/system/vesk-fleet@.serv
   [[ -s $root/$file ]] || fail "the package lacks /$file"
 done
 for binary in "$vesk" "$root"/usr/lib/*/libvesk.so; do
-  sections=$(readelf -S "$binary")
-  [[ $sections != *.debug_info* && $sections == *.gnu_debuglink* ]] || fail "$binary is not stripped with a debug link"
+  shipped objdump "$binary"
 done
 [[ $(dpkg-deb -c "$packages"/vesk-dbgsym_*.ddeb) == */usr/lib/debug/.build-id/*.debug* ]] || fail "the -dbgsym package holds no debug files"
 
@@ -61,6 +69,9 @@ unzip -q "$zip" -d "$work/zip"
 sh cmake/wine-prefix.sh start "$prefix"
 wine() { WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64 "$@"; }
 exe=$(echo "$work"/zip/*/vesk.exe)
+for binary in "$exe" "${exe%.exe}.dll"; do
+  shipped x86_64-w64-mingw32-objdump "$binary"
+done
 expect "vesk $version" wine "$exe" --version
 wine "$exe" --instance pkg set Network Port 8080 --type int
 expect 8080 wine "$exe" --instance pkg get Network Port --type int
