@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts: the one list of Debian packages the project needs,
 # by purpose, and the one function that installs what is missing.
 #   linux    build the linux presets (configure needs GoogleTest too) and run `vesk`

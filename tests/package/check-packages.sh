@@ -57,7 +57,8 @@ echo "== a host built with find_package(vesk), then with pkg-config"
 cmake -S tests/package/host -B "$work/host" -DCMAKE_PREFIX_PATH="$root/usr" >/dev/null
 cmake --build "$work/host" >/dev/null
 expect "$version db.example.test" "$work/host/vesk_host" pkg Network Host
-export PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_PATH=$(echo "$root"/usr/lib/*/pkgconfig)
+PKG_CONFIG_PATH=$(echo "$root"/usr/lib/*/pkgconfig)
+export PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_PATH
 # shellcheck disable=SC2046 # the flags are words
 g++ -std=c++17 $(pkg-config --cflags vesk) -DVESK_LIBRARY="\"$(pkg-config --variable=library vesk)\"" \
   tests/package/host/Host.cpp -o "$work/host-pc"
