@@ -56,6 +56,8 @@ public:
         : path(std::filesystem::temp_directory_path() / ("fleet-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".conf"))
     {
         std::ofstream(path) << text;
+        // A password is only taken from a file no one else may read.
+        std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     }
     ~ConfigFile() { std::filesystem::remove(path); }
     std::filesystem::path path;
@@ -124,6 +126,33 @@ TEST(FleetConfig, BadFilesSayWhereAndWhat)
     EXPECT_THROW(resolveAccess(missing, none), vesk_tool::Failure);
 }
 
+#if !defined(_WIN32)
+TEST(FleetConfig, APasswordOthersMayReadIsRefused)
+{
+    ConfigFile file("endpoints = http://a:1\nuser = u\npassword = pw\n");
+    AccessOptions options;
+    options.configFile = file.path.string();
+    GetEnv none = [](const char*) -> const char* { return nullptr; };
+    for (const auto readable : {std::filesystem::perms::group_read, std::filesystem::perms::others_read}) {
+        std::filesystem::permissions(file.path, readable, std::filesystem::perm_options::add);
+        try {
+            resolveAccess(options, none);
+            ADD_FAILURE() << "a password others may read was taken";
+        } catch (const vesk_tool::Failure& failure) {
+            EXPECT_EQ(failure.code(), vesk_tool::BadInput);
+            EXPECT_NE(std::string(failure.what()).find("chmod 600 " + file.path.string()), std::string::npos) << failure.what();
+            EXPECT_EQ(std::string(failure.what()).find("pw\n"), std::string::npos);
+        }
+        std::filesystem::permissions(file.path, readable, std::filesystem::perm_options::remove);
+    }
+    EXPECT_EQ(resolveAccess(options, none).etcd.password, "pw");
+    ConfigFile noPassword("endpoints = http://a:1\n");
+    std::filesystem::permissions(noPassword.path, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+    options.configFile = noPassword.path.string();
+    EXPECT_NO_THROW(resolveAccess(options, none)) << "nothing secret in it";
+}
+#endif
+
 namespace {
 
 // Answers from a script, and remembers what was asked.
@@ -132,6 +161,8 @@ public:
     struct Answer {
         bool unreachable = false;
         HttpResponse response;
+        HttpError::Stage stage = HttpError::Stage::Answering; // when unreachable
+        bool emptyReply = false;
     };
     std::deque<Answer> answers;
     std::vector<HttpRequest> asked;
@@ -144,7 +175,7 @@ public:
         const Answer answer = answers.front();
         answers.pop_front();
         if (answer.unreachable)
-            throw HttpError("connection refused");
+            throw HttpError(answer.emptyReply ? "empty reply" : "no answer", answer.stage, answer.emptyReply);
         return answer.response;
     }
     long postStream(const HttpRequest&, const std::function<bool(std::string_view)>&,
@@ -164,6 +195,10 @@ ScriptedHttp::Answer error(long status, int code, const std::string& message)
     return {false, {status, R"({"error":")" + message + R"(","code":)" + std::to_string(code) + R"(,"message":")" + message + R"("})"}};
 }
 
+const ScriptedHttp::Answer refused{true, {}, HttpError::Stage::Connecting};
+const ScriptedHttp::Answer timedOut{true, {}, HttpError::Stage::Answering};
+const ScriptedHttp::Answer emptyReply{true, {}, HttpError::Stage::Answering, true};
+
 const std::string Header = R"("header":{"revision":"9"})";
 
 EtcdSettings settingsFor(std::vector<std::string> endpoints, std::string user = "", std::string password = "")
@@ -178,6 +213,7 @@ EtcdSettings settingsFor(std::vector<std::string> endpoints, std::string user = 
 } // namespace
 
 // A refused login is final: trying the next member would run the script out.
+// A write goes to the next member only when etcd surely did not carry it out.
 TEST(FleetEtcdClient, AnswersMapToWhatTheOperatorMustDo)
 {
     const struct {
@@ -185,25 +221,34 @@ TEST(FleetEtcdClient, AnswersMapToWhatTheOperatorMustDo)
         std::vector<ScriptedHttp::Answer> answers;
         EtcdError::Kind kind;
         const char* user;
+        bool write;
+        std::size_t requests;
     } rows[] = {
-        {"every member unreachable", {{true, {}}, {true, {}}}, EtcdError::Kind::Unavailable, ""},
-        {"no leader on either", {error(503, 14, "etcdserver: no leader"), error(503, 14, "etcdserver: no leader")}, EtcdError::Kind::Unavailable, ""},
-        {"compacted", {error(400, 11, "etcdserver: mvcc: required revision has been compacted")}, EtcdError::Kind::Compacted, ""},
-        {"not a gateway", {{false, {404, "404 page not found"}}}, EtcdError::Kind::Refused, ""},
-        {"permission", {error(403, 7, "etcdserver: permission denied")}, EtcdError::Kind::LoginRefused, ""},
-        {"login refused", {error(400, 3, "etcdserver: authentication failed, invalid user ID or password")}, EtcdError::Kind::LoginRefused, "root"},
+        {"every member unreachable", {timedOut, timedOut}, EtcdError::Kind::Unavailable, "", false, 2},
+        {"no leader on either", {error(503, 14, "etcdserver: no leader"), error(503, 14, "etcdserver: no leader")}, EtcdError::Kind::Unavailable, "", true, 2},
+        {"compacted", {error(400, 11, "etcdserver: mvcc: required revision has been compacted")}, EtcdError::Kind::Compacted, "", false, 1},
+        {"not a gateway", {{false, {404, "404 page not found"}}}, EtcdError::Kind::Refused, "", false, 1},
+        {"permission", {error(403, 7, "etcdserver: permission denied")}, EtcdError::Kind::LoginRefused, "", false, 1},
+        {"login refused", {error(400, 3, "etcdserver: authentication failed, invalid user ID or password")}, EtcdError::Kind::LoginRefused, "root", false, 1},
+        {"out of space", {error(429, 8, "etcdserver: mvcc: database space exceeded")}, EtcdError::Kind::NoSpace, "", true, 1},
+        {"busy, then refused", {error(429, 8, "etcdserver: too many requests"), refused}, EtcdError::Kind::Unavailable, "", true, 2},
+        {"write timed out in etcd", {error(503, 14, "etcdserver: request timed out")}, EtcdError::Kind::AnswerLost, "", true, 1},
+        {"write answer lost", {timedOut}, EtcdError::Kind::AnswerLost, "", true, 1},
+        {"write hung up on", {emptyReply}, EtcdError::Kind::AnswerLost, "", true, 1},
     };
     for (const auto& row : rows) {
-        auto http = std::make_unique<ScriptedHttp>();
-        http->answers.assign(row.answers.begin(), row.answers.end());
-        EtcdClient client(settingsFor({"127.0.0.1:1", "127.0.0.1:2"}, row.user, *row.user ? "wrong" : ""), std::move(http));
+        auto owned = std::make_unique<ScriptedHttp>();
+        ScriptedHttp& http = *owned;
+        http.answers.assign(row.answers.begin(), row.answers.end());
+        EtcdClient client(settingsFor({"127.0.0.1:1", "127.0.0.1:2"}, row.user, *row.user ? "wrong" : ""), std::move(owned));
         try {
-            client.get("k", 3);
+            row.write ? client.put("k", "v") : client.get("k", 3).revision;
             ADD_FAILURE() << row.row;
         } catch (const EtcdError& failure) {
             EXPECT_EQ(static_cast<int>(failure.kind), static_cast<int>(row.kind)) << row.row << ": " << failure.what();
             EXPECT_EQ(explain(failure).find("wrong"), std::string::npos) << row.row;
         }
+        EXPECT_EQ(http.asked.size(), row.requests) << row.row;
     }
 }
 
@@ -230,6 +275,43 @@ TEST(FleetEtcdClient, TriesTheNextMemberAndLogsInAgainWhenTheTokenExpires)
     for (const HttpRequest& request : http.asked) {
         const bool login = request.url.find("authenticate") != std::string::npos;
         EXPECT_EQ(!login && request.body.find("secret") != std::string::npos, false) << "the password goes to the login only";
+    }
+}
+
+// One member or several: a token etcd no longer takes, or a gateway that
+// hangs up, costs one fresh login; a write is sent again only when etcd's
+// answer proves it was not carried out.
+TEST(FleetEtcdClient, LogsInAgainOnceOnTheSameMember)
+{
+    const ScriptedHttp::Answer login = ok(R"({"token":"t"})");
+    const ScriptedHttp::Answer stale = error(401, 16, "etcdserver: invalid auth token");
+    const ScriptedHttp::Answer done = ok("{" + Header + "}");
+    const auto none = static_cast<EtcdError::Kind>(-1);
+    const struct {
+        const char* row;
+        bool write;
+        std::vector<ScriptedHttp::Answer> answers;
+        EtcdError::Kind kind;
+    } rows[] = {
+        {"read, token expired", false, {login, stale, login, done}, none},
+        {"read, hung up on", false, {login, emptyReply, login, done}, none},
+        {"write, token expired", true, {login, stale, login, done}, none},
+        {"write, hung up on", true, {login, emptyReply}, EtcdError::Kind::AnswerLost},
+        {"token refused after a fresh login", false, {login, stale, login, stale}, EtcdError::Kind::Unavailable},
+    };
+    for (const auto& row : rows) {
+        auto owned = std::make_unique<ScriptedHttp>();
+        ScriptedHttp& http = *owned;
+        http.answers.assign(row.answers.begin(), row.answers.end());
+        EtcdClient client(settingsFor({"127.0.0.1:1"}, "root", "pw"), std::move(owned));
+        EtcdError::Kind kind = none;
+        try {
+            row.write ? client.put("k", "v") : client.get("k").revision;
+        } catch (const EtcdError& failure) {
+            kind = failure.kind;
+        }
+        EXPECT_EQ(static_cast<int>(kind), static_cast<int>(row.kind)) << row.row;
+        EXPECT_EQ(http.asked.size(), row.answers.size()) << row.row;
     }
 }
 
