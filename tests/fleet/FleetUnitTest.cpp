@@ -298,6 +298,7 @@ TEST(FleetEtcdClient, LogsInAgainOnceOnTheSameMember)
         {"write, token expired", true, {login, stale, login, done}, none},
         {"write, hung up on", true, {login, emptyReply}, EtcdError::Kind::AnswerLost},
         {"token refused after a fresh login", false, {login, stale, login, stale}, EtcdError::Kind::Unavailable},
+        {"restarted cluster not ready for logins", false, {error(400, 9, "etcdserver: not capable")}, EtcdError::Kind::Unavailable},
     };
     for (const auto& row : rows) {
         auto owned = std::make_unique<ScriptedHttp>();
