@@ -154,9 +154,6 @@ TEST(FleetFailure, WatchersWithALoginOutliveARestartOfEveryMember)
             EXPECT_TRUE(eventually([&] { return readText(work + "/" + std::to_string(i) + ".log").find(line) != std::string::npos; }))
                 << "watcher " << i << " at revision " << revision << ":\n" << readText(work + "/" + std::to_string(i) + ".log");
     };
-    pushAndSeeApplied(1);
-    for (int count = 2; count <= 8; ++count) // past the snapshot count
-        pushAndSeeApplied(count);
     // Clients that hold a token from before, one to read and one to write.
     vesk_fleet::EtcdSettings settings;
     settings.endpoints = {cluster.endpoints().front()};
@@ -166,6 +163,9 @@ TEST(FleetFailure, WatchersWithALoginOutliveARestartOfEveryMember)
     vesk_fleet::EtcdClient writer(settings, vesk_fleet::makeHttpClient({}));
     reader.get("vesk-test/relogin");
     writer.get("vesk-test/relogin");
+    pushAndSeeApplied(1);
+    for (int count = 2; count <= 8; ++count) // past the snapshot count
+        pushAndSeeApplied(count);
 
     cluster.restartAll();
     EXPECT_NO_THROW(reader.get("vesk-test/relogin"));
