@@ -10,6 +10,12 @@
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#endif
+
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -50,17 +56,75 @@ TEST(FleetManifest, RoundTripsAndRefusesOtherFormats)
 
 namespace {
 
+#if defined(_WIN32)
+// Whether the file's DACL lets everyone read it.
+bool everyoneReads(const std::filesystem::path& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return true;
+    bool found = !dacl;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE)
+            found = found || IsWellKnownSid(&ace->SidStart, WinWorldSid);
+    }
+    LocalFree(descriptor);
+    return found;
+}
+
+// Lets the file's owner, SYSTEM and `others` (an SDDL account, e.g. "WD" for
+// everyone; none when empty) read the file, and no one else. False when the
+// file system keeps no such ACL (Wine maps ACLs onto the file's mode).
+bool setReaders(const std::filesystem::path& path, const std::wstring& others)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR current = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                              nullptr, &current) != ERROR_SUCCESS)
+        return false;
+    LPWSTR ownerText = nullptr;
+    ConvertSidToStringSidW(owner, &ownerText);
+    std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(ownerText) + L")(A;;FA;;;SY)";
+    if (!others.empty())
+        sddl += L"(A;;FR;;;" + others + L")";
+    LocalFree(ownerText);
+    LocalFree(current);
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &wanted, nullptr))
+        return false;
+    GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted);
+    const DWORD result = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                               nullptr, nullptr, dacl, nullptr);
+    LocalFree(wanted);
+    return result == ERROR_SUCCESS && everyoneReads(path) == (others == L"WD");
+}
+#endif
+
 class ConfigFile {
 public:
     explicit ConfigFile(const std::string& text)
-        : path(std::filesystem::temp_directory_path() / ("fleet-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".conf"))
+        : path(std::filesystem::temp_directory_path() / ("fleet-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                                                      std::to_string(++made) + ".conf"))
     {
         std::ofstream(path) << text;
         // A password is only taken from a file no one else may read.
+#if defined(_WIN32)
+        isPrivate = setReaders(path, L"");
+#else
         std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
     }
     ~ConfigFile() { std::filesystem::remove(path); }
+    static inline int made = 0;
     std::filesystem::path path;
+    bool isPrivate = true; // no one else may read it
 };
 
 } // namespace
@@ -74,6 +138,8 @@ TEST(FleetConfig, CommandLineThenEnvironmentThenFile)
         auto found = environment.find(name);
         return found == environment.end() ? nullptr : found->second.c_str();
     };
+    if (!file.isPrivate)
+        GTEST_SKIP() << "this file system keeps no ACL that hides the password";
     AccessOptions options;
     options.configFile = file.path.string();
 
@@ -126,32 +192,41 @@ TEST(FleetConfig, BadFilesSayWhereAndWhat)
     EXPECT_THROW(resolveAccess(missing, none), vesk_tool::Failure);
 }
 
-#if !defined(_WIN32)
 TEST(FleetConfig, APasswordOthersMayReadIsRefused)
 {
     ConfigFile file("endpoints = http://a:1\nuser = u\npassword = pw\n");
     AccessOptions options;
     options.configFile = file.path.string();
     GetEnv none = [](const char*) -> const char* { return nullptr; };
-    for (const auto readable : {std::filesystem::perms::group_read, std::filesystem::perms::others_read}) {
-        std::filesystem::permissions(file.path, readable, std::filesystem::perm_options::add);
+    auto expectRefused = [&](const std::string& remedy) {
         try {
             resolveAccess(options, none);
             ADD_FAILURE() << "a password others may read was taken";
         } catch (const vesk_tool::Failure& failure) {
             EXPECT_EQ(failure.code(), vesk_tool::BadInput);
-            EXPECT_NE(std::string(failure.what()).find("chmod 600 " + file.path.string()), std::string::npos) << failure.what();
+            EXPECT_NE(std::string(failure.what()).find(remedy), std::string::npos) << failure.what();
             EXPECT_EQ(std::string(failure.what()).find("pw\n"), std::string::npos);
         }
+    };
+#if defined(_WIN32)
+    if (!file.isPrivate || !setReaders(file.path, L"WD"))
+        GTEST_SKIP() << "this file system keeps no ACL that hides the password";
+    expectRefused("icacls \"" + file.path.string() + "\" /inheritance:d /remove:g *S-1-1-0");
+    ASSERT_TRUE(setReaders(file.path, L""));
+#else
+    for (const auto readable : {std::filesystem::perms::group_read, std::filesystem::perms::others_read}) {
+        std::filesystem::permissions(file.path, readable, std::filesystem::perm_options::add);
+        expectRefused("chmod 600 " + file.path.string());
         std::filesystem::permissions(file.path, readable, std::filesystem::perm_options::remove);
     }
-    EXPECT_EQ(resolveAccess(options, none).etcd.password, "pw");
     ConfigFile noPassword("endpoints = http://a:1\n");
     std::filesystem::permissions(noPassword.path, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
-    options.configFile = noPassword.path.string();
-    EXPECT_NO_THROW(resolveAccess(options, none)) << "nothing secret in it";
-}
+    AccessOptions open;
+    open.configFile = noPassword.path.string();
+    EXPECT_NO_THROW(resolveAccess(open, none)) << "nothing secret in it";
 #endif
+    EXPECT_EQ(resolveAccess(options, none).etcd.password, "pw");
+}
 
 namespace {
 
