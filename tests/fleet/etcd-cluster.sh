@@ -36,14 +36,14 @@ free_port() {
 }
 
 ctl() {
-  local tls=()
+  local access=()
   if [ -f "$dir/tls" ]; then
-    tls=(--cacert "$dir/certs/ca.pem" --cert "$dir/certs/client.pem" --key "$dir/certs/client-key.pem")
+    access=(--cacert "$dir/certs/ca.pem" --cert "$dir/certs/client.pem" --key "$dir/certs/client-key.pem")
   fi
   if [ -f "$dir/auth" ]; then
-    tls+=(--user "root:$(cat "$dir/auth")")
+    access+=(--user "root:$(cat "$dir/auth")")
   fi
-  ETCDCTL_API=3 etcdctl --dial-timeout="${CLUSTER_DIAL_TIMEOUT:-2s}" --command-timeout="${CLUSTER_COMMAND_TIMEOUT:-5s}" "${tls[@]}" --endpoints "$(cat "$dir/endpoints")" "$@"
+  ETCDCTL_API=3 etcdctl --dial-timeout="${CLUSTER_DIAL_TIMEOUT:-2s}" --command-timeout="${CLUSTER_COMMAND_TIMEOUT:-5s}" "${access[@]}" --endpoints "$(cat "$dir/endpoints")" "$@"
 }
 
 make_certs() {
