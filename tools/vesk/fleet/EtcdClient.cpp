@@ -167,15 +167,15 @@ json EtcdClient::callOnce(const std::string& endpoint, const std::string& path, 
     if (code == ResourceExhausted || code == Unavailable || code == DeadlineExceeded ||
         (code == FailedPrecondition && mentions(message, "not capable")))
         throw Retry{endpoint + ": " + message, code != ResourceExhausted && !refusedBeforeProposing(message)};
-    if (code == OutOfRange && mentions(message, "compacted"))
+    if (code == OutOfRange && message.find("compacted") != std::string::npos)
         throw EtcdError(EtcdError::Kind::Compacted, message);
     // etcd checks the token before it proposes anything: a write refused for
     // it was not carried out. A refused password is final.
     if (path != "auth/authenticate" && !settings.user.empty() && isTokenProblem(code, message))
         throw TokenRejected{endpoint + ": " + message, false};
-    if (code == Unauthenticated || code == PermissionDenied || mentions(message, "authentication failed"))
+    if (code == Unauthenticated || code == PermissionDenied || message.find("authentication failed") != std::string::npos)
         throw EtcdError(EtcdError::Kind::LoginRefused, message);
-    if (code == InvalidArgument && mentions(message, "user name is empty"))
+    if (code == InvalidArgument && message.find("user name is empty") != std::string::npos)
         throw EtcdError(EtcdError::Kind::LoginRefused, message);
     if (code == FailedPrecondition && path == "auth/authenticate")
         throw EtcdError(EtcdError::Kind::LoginRefused, message);

@@ -48,20 +48,35 @@ struct LocalMemory {
     ~LocalMemory() { LocalFree(memory); }
 };
 
-// Whom `sid` stands for, as icacls takes it.
-std::string accountOf(PSID sid)
+// Whom `sid` stands for: its name where Windows knows it, and the form
+// icacls takes.
+struct Account {
+    std::string name;
+    std::string sid; // "*S-1-..."
+};
+
+Account accountOf(PSID sid)
 {
-    LocalMemory text;
-    LPWSTR raw = nullptr;
-    if (!ConvertSidToStringSidW(sid, &raw))
-        return "an unknown account";
-    text.memory = raw;
-    return "*" + vesk_tool::toUtf8(raw);
+    Account account{"an unknown account", "*?"};
+    LPWSTR text = nullptr;
+    if (ConvertSidToStringSidW(sid, &text)) {
+        const LocalMemory owned{text};
+        account.sid = "*" + vesk_tool::toUtf8(text);
+        account.name = account.sid;
+    }
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD nameSize = 256;
+    DWORD domainSize = 256;
+    SID_NAME_USE use;
+    if (LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
+        account.name = vesk_tool::toUtf8(std::wstring(domain) + (domainSize ? L"\\" : L"") + name);
+    return account;
 }
 
 // The accounts besides the owner, SYSTEM and Administrators that the
-// file's DACL lets read it; "*S-1-1-0" (everyone) for a file with no DACL.
-std::vector<std::string> otherReaders(const std::string& path)
+// file's DACL lets read it; everyone for a file with no DACL.
+std::vector<Account> otherReaders(const std::string& path)
 {
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -71,9 +86,9 @@ std::vector<std::string> otherReaders(const std::string& path)
                               &owner, nullptr, &dacl, nullptr, &descriptor.memory) != ERROR_SUCCESS)
         throw Failure(vesk_tool::BadInput, "cannot read who may read " + path + ": check the path");
     if (!dacl)
-        return {"*S-1-1-0"};
+        return {Account{"Everyone", "*S-1-1-0"}};
     const DWORD reading = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
-    std::vector<std::string> readers;
+    std::vector<Account> readers;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         void* entry = nullptr;
         if (!GetAce(dacl, i, &entry))
@@ -97,15 +112,18 @@ std::vector<std::string> otherReaders(const std::string& path)
 void refuseWhenOthersMayRead(const std::string& path)
 {
 #if defined(_WIN32)
-    const std::vector<std::string> readers = otherReaders(path);
+    const std::vector<Account> readers = otherReaders(path);
     if (readers.empty())
         return;
     std::string names;
-    for (const std::string& reader : readers)
-        names += " " + reader;
-    throw Failure(vesk_tool::BadInput, path + " holds the etcd password and" + names +
-                                           " may read it: run icacls \"" + path + "\" /inheritance:d /remove:g" +
-                                           names + ", or keep the password in VESK_FLEET_PASSWORD");
+    std::string sids;
+    for (const Account& reader : readers) {
+        names += (names.empty() ? "" : ", ") + reader.name;
+        sids += " " + reader.sid;
+    }
+    throw Failure(vesk_tool::BadInput, path + " holds the etcd password and others may read it (" + names +
+                                           "): run icacls \"" + path + "\" /inheritance:d /remove:g" + sids +
+                                           ", or keep the password in VESK_FLEET_PASSWORD");
 #else
     struct stat status {};
     if (stat(path.c_str(), &status) != 0 || (status.st_mode & (S_IRGRP | S_IROTH)) == 0)
