@@ -38,11 +38,11 @@ bool eventually(const std::function<bool()>& condition, int seconds)
     return condition();
 }
 
-EtcdCluster::EtcdCluster(int members, bool tls) : directory(scratchDirectory("fleet-etcd"))
+EtcdCluster::EtcdCluster(int members, bool tls, const std::string& flags) : directory(scratchDirectory("fleet-etcd"))
 {
     running = true;
     try {
-        script("start " + directory + " " + std::to_string(members) + (tls ? " tls" : ""));
+        script("start " + directory + " " + std::to_string(members) + (tls ? " tls" : ""), flags);
     } catch (...) {
         stop(); // no destructor runs for a constructor that throws
         throw;
@@ -54,9 +54,9 @@ EtcdCluster::~EtcdCluster()
     stop();
 }
 
-std::string EtcdCluster::script(const std::string& arguments) const
+std::string EtcdCluster::script(const std::string& arguments, const std::string& flags) const
 {
-    const std::string command = std::string("bash ") + FLEET_CLUSTER_SCRIPT + " " + arguments;
+    const std::string command = "ETCD_CLUSTER_FLAGS='" + flags + "' bash " FLEET_CLUSTER_SCRIPT " " + arguments;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         throw std::runtime_error("cannot run " + command);
@@ -101,6 +101,16 @@ void EtcdCluster::kill(int member)
 void EtcdCluster::restart(int member)
 {
     script("restart " + directory + " " + std::to_string(member));
+}
+
+void EtcdCluster::restartAll()
+{
+    script("restart " + directory + " all");
+}
+
+void EtcdCluster::fillUp()
+{
+    script("fill " + directory);
 }
 
 int EtcdCluster::leader()

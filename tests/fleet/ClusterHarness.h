@@ -12,7 +12,8 @@ namespace vesk_fleet_test {
 
 class EtcdCluster {
 public:
-    explicit EtcdCluster(int members, bool tls = false);
+    // `flags`: more etcd flags for every member.
+    explicit EtcdCluster(int members, bool tls = false, const std::string& flags = "");
     ~EtcdCluster();
     EtcdCluster(const EtcdCluster&) = delete;
     EtcdCluster& operator=(const EtcdCluster&) = delete;
@@ -23,13 +24,15 @@ public:
 
     void kill(int member);
     void restart(int member);
+    void restartAll();  // every member down at once, then up
+    void fillUp();      // writes until etcd raises its NOSPACE alarm (a small quota wanted)
     int leader();
     std::int64_t compact();
     void enableAuth(const std::string& password);
     void stop();
 
 private:
-    std::string script(const std::string& arguments) const;
+    std::string script(const std::string& arguments, const std::string& flags = "") const;
     std::string directory;
     bool running = false;
 };

@@ -181,6 +181,20 @@ TEST_F(FleetCluster, UnreachableEtcdLeavesTheHostAlone)
     const Outcome timedOut = runIn(host, command("pull", "lonely", {endpoint}), {{"VESK_FLEET_TIMEOUT_MS", "300"}});
     EXPECT_EQ(timedOut.status, 4);
     EXPECT_NE(timedOut.err.find("imeout"), std::string::npos) << timedOut.err;
+    // A write the silent member may have taken is not sent on; one refused
+    // before it was sent is.
+    vesk_fleet::EtcdSettings settings;
+    settings.endpoints = {endpoint, cluster->endpoints().front()};
+    settings.timeoutMs = 300;
+    vesk_fleet::EtcdClient etcd(settings, vesk_fleet::makeHttpClient({}));
+    try {
+        etcd.put("vesk-test/lost", "x");
+        ADD_FAILURE() << "a write sent on after its answer was lost";
+    } catch (const vesk_fleet::EtcdError& error) {
+        EXPECT_EQ(static_cast<int>(error.kind), static_cast<int>(vesk_fleet::EtcdError::Kind::AnswerLost)) << error.what();
+    }
+    settings.endpoints = {"127.0.0.1:9", cluster->endpoints().front()};
+    EXPECT_GT(vesk_fleet::EtcdClient(settings, vesk_fleet::makeHttpClient({})).put("vesk-test/lost", "x"), 0);
     close(silent);
     EXPECT_EQ(host.replacements, 0);
 }

@@ -1,10 +1,15 @@
-// Fleet commands against clusters of their own, which the tests break or
-// lock down: etcd leaving in the middle of a pull, TLS and logins.
+// Fleet commands against clusters of their own, which the tests break,
+// fill or lock down: etcd leaving in the middle of a pull, a full
+// database, TLS and logins, members that forget the logins they gave.
 #include "ClusterHarness.h"
 #include "FakeHosts.h"
 #include "FleetRun.h"
+#include "ToolChild.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 using namespace vesk_fleet_test;
 using vesk_fleet::FleetOptions;
@@ -95,4 +100,78 @@ TEST(FleetFailure, TlsWithClientCertificatesAndALogin)
     const Outcome pulled = runIn(target, pull, rightPassword);
     ASSERT_EQ(pulled.status, 0) << pulled.err;
     EXPECT_EQ(target.exportInstance(L"locked"), host.exportInstance(L"locked"));
+}
+
+TEST(FleetFailure, AFullClusterRefusesThePushAndKeepsItsState)
+{
+    EtcdCluster cluster(3, false, "--quota-backend-bytes 4194304");
+    MemoryHost host;
+    host.set(L"full", sampleDocument(L"full", 2));
+    const std::int64_t revision = revisionOf(runIn(host, command("push", "full", cluster.endpoints())));
+    ASSERT_GT(revision, 0);
+    cluster.fillUp();
+
+    host.set(L"full", sampleDocument(L"full", 3));
+    const Outcome refused = runIn(host, command("push", "full", cluster.endpoints()));
+    EXPECT_EQ(refused.status, 4);
+    EXPECT_NE(refused.err.find("out of space"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("etcdctl alarm disarm"), std::string::npos) << refused.err;
+    MemoryHost reader;
+    ASSERT_EQ(runIn(reader, command("pull", "full", cluster.endpoints())).status, 0);
+    EXPECT_EQ(reader.appliedRevision(L"full"), revision);
+    EXPECT_EQ(reader.exportInstance(L"full"), sampleDocument(L"full", 2));
+}
+
+TEST(FleetFailure, WatchersWithALoginOutliveARestartOfEveryMember)
+{
+    // Few entries between snapshots: restarted members forget the tokens they gave.
+    EtcdCluster cluster(3, false, "--snapshot-count 5");
+    cluster.enableAuth("w4tch-pw");
+    const std::map<std::string, std::string> login{{"VESK_FLEET_USER", "root"}, {"VESK_FLEET_PASSWORD", "w4tch-pw"}};
+    const std::string work = scratchDirectory("fleet-relogin");
+    for (const auto& [name, value] : login)
+        setenv(name.c_str(), value.c_str(), 1);
+    std::vector<std::unique_ptr<tool_test::ToolChild>> watchers;
+    for (const std::string& endpoints : {cluster.endpoints().front(), cluster.endpointList()}) {
+        const std::string store = work + "/" + std::to_string(watchers.size());
+        setenv("KESTLIB_REGISTRY", (store + ".db").c_str(), 1);
+        watchers.push_back(std::make_unique<tool_test::ToolChild>(
+            VESK_TOOL,
+            std::vector<std::wstring>{L"fleet", L"watch", L"--instance", L"relog", L"--endpoints",
+                                      std::wstring(endpoints.begin(), endpoints.end())},
+            store + ".out", store + ".log"));
+    }
+    for (const char* name : {"VESK_FLEET_USER", "VESK_FLEET_PASSWORD", "KESTLIB_REGISTRY"})
+        unsetenv(name);
+
+    MemoryHost source;
+    auto pushAndSeeApplied = [&](int count) {
+        source.set(L"relog", sampleDocument(L"relog", count));
+        std::int64_t revision = -1;
+        eventually([&] { return (revision = revisionOf(runIn(source, command("push", "relog", cluster.endpoints()), login))) > 0; }, 30);
+        const std::string line = "applied revision " + std::to_string(revision) + " ";
+        for (std::size_t i = 0; i < watchers.size(); ++i)
+            EXPECT_TRUE(eventually([&] { return readText(work + "/" + std::to_string(i) + ".log").find(line) != std::string::npos; }))
+                << "watcher " << i << " at revision " << revision << ":\n" << readText(work + "/" + std::to_string(i) + ".log");
+    };
+    // Clients that hold a token from before, one to read and one to write.
+    vesk_fleet::EtcdSettings settings;
+    settings.endpoints = {cluster.endpoints().front()};
+    settings.user = "root";
+    settings.password = "w4tch-pw";
+    vesk_fleet::EtcdClient reader(settings, vesk_fleet::makeHttpClient({}));
+    vesk_fleet::EtcdClient writer(settings, vesk_fleet::makeHttpClient({}));
+    reader.get("vesk-test/relogin");
+    writer.get("vesk-test/relogin");
+    pushAndSeeApplied(1);
+    for (int count = 2; count <= 8; ++count) // past the snapshot count
+        pushAndSeeApplied(count);
+
+    cluster.restartAll();
+    EXPECT_NO_THROW(reader.get("vesk-test/relogin"));
+    EXPECT_NO_THROW(writer.put("vesk-test/relogin", "x")) << "etcd refused the token, so the write is sent again";
+    pushAndSeeApplied(9);
+    for (auto& watcher : watchers)
+        EXPECT_EQ(watcher->terminate(), 0);
+    std::filesystem::remove_all(work);
 }

@@ -10,6 +10,12 @@
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#endif
+
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -50,15 +56,75 @@ TEST(FleetManifest, RoundTripsAndRefusesOtherFormats)
 
 namespace {
 
+#if defined(_WIN32)
+// Whether the file's DACL lets everyone read it.
+bool everyoneReads(const std::filesystem::path& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return true;
+    bool found = !dacl;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE)
+            found = found || IsWellKnownSid(&ace->SidStart, WinWorldSid);
+    }
+    LocalFree(descriptor);
+    return found;
+}
+
+// Lets the file's owner, SYSTEM and `others` (an SDDL account, e.g. "WD" for
+// everyone; none when empty) read the file, and no one else. False when the
+// file system keeps no such ACL (Wine maps ACLs onto the file's mode).
+bool setReaders(const std::filesystem::path& path, const std::wstring& others)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR current = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                              nullptr, &current) != ERROR_SUCCESS)
+        return false;
+    LPWSTR ownerText = nullptr;
+    ConvertSidToStringSidW(owner, &ownerText);
+    std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(ownerText) + L")(A;;FA;;;SY)";
+    if (!others.empty())
+        sddl += L"(A;;FR;;;" + others + L")";
+    LocalFree(ownerText);
+    LocalFree(current);
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &wanted, nullptr))
+        return false;
+    GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted);
+    const DWORD result = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                               nullptr, nullptr, dacl, nullptr);
+    LocalFree(wanted);
+    return result == ERROR_SUCCESS && everyoneReads(path) == (others == L"WD");
+}
+#endif
+
 class ConfigFile {
 public:
     explicit ConfigFile(const std::string& text)
-        : path(std::filesystem::temp_directory_path() / ("fleet-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".conf"))
+        : path(std::filesystem::temp_directory_path() / ("fleet-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                                                      std::to_string(++made) + ".conf"))
     {
         std::ofstream(path) << text;
+        // A password is only taken from a file no one else may read.
+#if defined(_WIN32)
+        isPrivate = setReaders(path, L"");
+#else
+        std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
     }
     ~ConfigFile() { std::filesystem::remove(path); }
+    static inline int made = 0;
     std::filesystem::path path;
+    bool isPrivate = true; // no one else may read it
 };
 
 } // namespace
@@ -72,6 +138,8 @@ TEST(FleetConfig, CommandLineThenEnvironmentThenFile)
         auto found = environment.find(name);
         return found == environment.end() ? nullptr : found->second.c_str();
     };
+    if (!file.isPrivate)
+        GTEST_SKIP() << "this file system keeps no ACL that hides the password";
     AccessOptions options;
     options.configFile = file.path.string();
 
@@ -124,6 +192,42 @@ TEST(FleetConfig, BadFilesSayWhereAndWhat)
     EXPECT_THROW(resolveAccess(missing, none), vesk_tool::Failure);
 }
 
+TEST(FleetConfig, APasswordOthersMayReadIsRefused)
+{
+    ConfigFile file("endpoints = http://a:1\nuser = u\npassword = pw\n");
+    AccessOptions options;
+    options.configFile = file.path.string();
+    GetEnv none = [](const char*) -> const char* { return nullptr; };
+    auto expectRefused = [&](const std::string& remedy) {
+        try {
+            resolveAccess(options, none);
+            ADD_FAILURE() << "a password others may read was taken";
+        } catch (const vesk_tool::Failure& failure) {
+            EXPECT_EQ(failure.code(), vesk_tool::BadInput);
+            EXPECT_NE(std::string(failure.what()).find(remedy), std::string::npos) << failure.what();
+            EXPECT_EQ(std::string(failure.what()).find("pw\n"), std::string::npos);
+        }
+    };
+#if defined(_WIN32)
+    if (!file.isPrivate || !setReaders(file.path, L"WD"))
+        GTEST_SKIP() << "this file system keeps no ACL that hides the password";
+    expectRefused("icacls \"" + file.path.string() + "\" /inheritance:d /remove:g *S-1-1-0");
+    ASSERT_TRUE(setReaders(file.path, L""));
+#else
+    for (const auto readable : {std::filesystem::perms::group_read, std::filesystem::perms::others_read}) {
+        std::filesystem::permissions(file.path, readable, std::filesystem::perm_options::add);
+        expectRefused("chmod 600 " + file.path.string());
+        std::filesystem::permissions(file.path, readable, std::filesystem::perm_options::remove);
+    }
+    ConfigFile noPassword("endpoints = http://a:1\n");
+    std::filesystem::permissions(noPassword.path, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+    AccessOptions open;
+    open.configFile = noPassword.path.string();
+    EXPECT_NO_THROW(resolveAccess(open, none)) << "nothing secret in it";
+#endif
+    EXPECT_EQ(resolveAccess(options, none).etcd.password, "pw");
+}
+
 namespace {
 
 // Answers from a script, and remembers what was asked.
@@ -132,6 +236,8 @@ public:
     struct Answer {
         bool unreachable = false;
         HttpResponse response;
+        HttpError::Stage stage = HttpError::Stage::Answering; // when unreachable
+        bool emptyReply = false;
     };
     std::deque<Answer> answers;
     std::vector<HttpRequest> asked;
@@ -144,7 +250,7 @@ public:
         const Answer answer = answers.front();
         answers.pop_front();
         if (answer.unreachable)
-            throw HttpError("connection refused");
+            throw HttpError(answer.emptyReply ? "empty reply" : "no answer", answer.stage, answer.emptyReply);
         return answer.response;
     }
     long postStream(const HttpRequest&, const std::function<bool(std::string_view)>&,
@@ -164,6 +270,10 @@ ScriptedHttp::Answer error(long status, int code, const std::string& message)
     return {false, {status, R"({"error":")" + message + R"(","code":)" + std::to_string(code) + R"(,"message":")" + message + R"("})"}};
 }
 
+const ScriptedHttp::Answer refused{true, {}, HttpError::Stage::Connecting};
+const ScriptedHttp::Answer timedOut{true, {}, HttpError::Stage::Answering};
+const ScriptedHttp::Answer emptyReply{true, {}, HttpError::Stage::Answering, true};
+
 const std::string Header = R"("header":{"revision":"9"})";
 
 EtcdSettings settingsFor(std::vector<std::string> endpoints, std::string user = "", std::string password = "")
@@ -178,6 +288,7 @@ EtcdSettings settingsFor(std::vector<std::string> endpoints, std::string user = 
 } // namespace
 
 // A refused login is final: trying the next member would run the script out.
+// A write goes to the next member only when etcd surely did not carry it out.
 TEST(FleetEtcdClient, AnswersMapToWhatTheOperatorMustDo)
 {
     const struct {
@@ -185,25 +296,34 @@ TEST(FleetEtcdClient, AnswersMapToWhatTheOperatorMustDo)
         std::vector<ScriptedHttp::Answer> answers;
         EtcdError::Kind kind;
         const char* user;
+        bool write;
+        std::size_t requests;
     } rows[] = {
-        {"every member unreachable", {{true, {}}, {true, {}}}, EtcdError::Kind::Unavailable, ""},
-        {"no leader on either", {error(503, 14, "etcdserver: no leader"), error(503, 14, "etcdserver: no leader")}, EtcdError::Kind::Unavailable, ""},
-        {"compacted", {error(400, 11, "etcdserver: mvcc: required revision has been compacted")}, EtcdError::Kind::Compacted, ""},
-        {"not a gateway", {{false, {404, "404 page not found"}}}, EtcdError::Kind::Refused, ""},
-        {"permission", {error(403, 7, "etcdserver: permission denied")}, EtcdError::Kind::LoginRefused, ""},
-        {"login refused", {error(400, 3, "etcdserver: authentication failed, invalid user ID or password")}, EtcdError::Kind::LoginRefused, "root"},
+        {"every member unreachable", {timedOut, timedOut}, EtcdError::Kind::Unavailable, "", false, 2},
+        {"no leader on either", {error(503, 14, "etcdserver: no leader"), error(503, 14, "etcdserver: no leader")}, EtcdError::Kind::Unavailable, "", true, 2},
+        {"compacted", {error(400, 11, "etcdserver: mvcc: required revision has been compacted")}, EtcdError::Kind::Compacted, "", false, 1},
+        {"not a gateway", {{false, {404, "404 page not found"}}}, EtcdError::Kind::Refused, "", false, 1},
+        {"permission", {error(403, 7, "etcdserver: permission denied")}, EtcdError::Kind::LoginRefused, "", false, 1},
+        {"login refused", {error(400, 3, "etcdserver: authentication failed, invalid user ID or password")}, EtcdError::Kind::LoginRefused, "root", false, 1},
+        {"out of space", {error(429, 8, "etcdserver: mvcc: database space exceeded")}, EtcdError::Kind::NoSpace, "", true, 1},
+        {"busy, then refused", {error(429, 8, "etcdserver: too many requests"), refused}, EtcdError::Kind::Unavailable, "", true, 2},
+        {"write timed out in etcd", {error(503, 14, "etcdserver: request timed out")}, EtcdError::Kind::AnswerLost, "", true, 1},
+        {"write answer lost", {timedOut}, EtcdError::Kind::AnswerLost, "", true, 1},
+        {"write hung up on", {emptyReply}, EtcdError::Kind::AnswerLost, "", true, 1},
     };
     for (const auto& row : rows) {
-        auto http = std::make_unique<ScriptedHttp>();
-        http->answers.assign(row.answers.begin(), row.answers.end());
-        EtcdClient client(settingsFor({"127.0.0.1:1", "127.0.0.1:2"}, row.user, *row.user ? "wrong" : ""), std::move(http));
+        auto owned = std::make_unique<ScriptedHttp>();
+        ScriptedHttp& http = *owned;
+        http.answers.assign(row.answers.begin(), row.answers.end());
+        EtcdClient client(settingsFor({"127.0.0.1:1", "127.0.0.1:2"}, row.user, *row.user ? "wrong" : ""), std::move(owned));
         try {
-            client.get("k", 3);
+            row.write ? client.put("k", "v") : client.get("k", 3).revision;
             ADD_FAILURE() << row.row;
         } catch (const EtcdError& failure) {
             EXPECT_EQ(static_cast<int>(failure.kind), static_cast<int>(row.kind)) << row.row << ": " << failure.what();
             EXPECT_EQ(explain(failure).find("wrong"), std::string::npos) << row.row;
         }
+        EXPECT_EQ(http.asked.size(), row.requests) << row.row;
     }
 }
 
@@ -230,6 +350,44 @@ TEST(FleetEtcdClient, TriesTheNextMemberAndLogsInAgainWhenTheTokenExpires)
     for (const HttpRequest& request : http.asked) {
         const bool login = request.url.find("authenticate") != std::string::npos;
         EXPECT_EQ(!login && request.body.find("secret") != std::string::npos, false) << "the password goes to the login only";
+    }
+}
+
+// One member or several: a token etcd no longer takes, or a gateway that
+// hangs up, costs one fresh login; a write is sent again only when etcd's
+// answer proves it was not carried out.
+TEST(FleetEtcdClient, LogsInAgainOnceOnTheSameMember)
+{
+    const ScriptedHttp::Answer login = ok(R"({"token":"t"})");
+    const ScriptedHttp::Answer stale = error(401, 16, "etcdserver: invalid auth token");
+    const ScriptedHttp::Answer done = ok("{" + Header + "}");
+    const auto none = static_cast<EtcdError::Kind>(-1);
+    const struct {
+        const char* row;
+        bool write;
+        std::vector<ScriptedHttp::Answer> answers;
+        EtcdError::Kind kind;
+    } rows[] = {
+        {"read, token expired", false, {login, stale, login, done}, none},
+        {"read, hung up on", false, {login, emptyReply, login, done}, none},
+        {"write, token expired", true, {login, stale, login, done}, none},
+        {"write, hung up on", true, {login, emptyReply}, EtcdError::Kind::AnswerLost},
+        {"token refused after a fresh login", false, {login, stale, login, stale}, EtcdError::Kind::Unavailable},
+        {"restarted cluster not ready for logins", false, {error(400, 9, "etcdserver: not capable")}, EtcdError::Kind::Unavailable},
+    };
+    for (const auto& row : rows) {
+        auto owned = std::make_unique<ScriptedHttp>();
+        ScriptedHttp& http = *owned;
+        http.answers.assign(row.answers.begin(), row.answers.end());
+        EtcdClient client(settingsFor({"127.0.0.1:1"}, "root", "pw"), std::move(owned));
+        EtcdError::Kind kind = none;
+        try {
+            row.write ? client.put("k", "v") : client.get("k").revision;
+        } catch (const EtcdError& failure) {
+            kind = failure.kind;
+        }
+        EXPECT_EQ(static_cast<int>(kind), static_cast<int>(row.kind)) << row.row;
+        EXPECT_EQ(http.asked.size(), row.answers.size()) << row.row;
     }
 }
 

@@ -1,6 +1,7 @@
 // The real vesk.exe under Wine, on the prefix's registry, through WinHTTP
 // against the cluster the test harness started natively (fixture
 // "fleet_cluster"), whose client URLs are in FLEET_ENDPOINTS_FILE.
+#include "EtcdClient.h"
 #include "FakeHosts.h"
 #include "VeskTool.h"
 
@@ -81,6 +82,13 @@ TEST(FleetWine, StalePushIsRefusedAndAnUnreachableFleetChangesNothing)
     const ToolRun unreachable = vesk({L"--instance", L"wine-race", L"fleet", L"pull", L"--endpoints", L"http://127.0.0.1:9"});
     EXPECT_EQ(unreachable.status, 4);
     EXPECT_EQ(vesk({L"--instance", L"wine-race", L"exists", L"Fleet"}).status, 1) << "never pulled, still absent";
+
+    // WinHTTP tells a refused connection (nothing sent) from a lost answer.
+    vesk_fleet::EtcdSettings settings;
+    const std::string endpoints = vesk_tool::toUtf8(clusterEndpoints());
+    settings.endpoints = {"http://127.0.0.1:9", endpoints.substr(0, endpoints.find(','))};
+    EXPECT_GT(vesk_fleet::EtcdClient(settings, vesk_fleet::makeHttpClient({})).put("vesk-test/wine", "x"), 0)
+        << "a write whose connection was refused goes to the next member";
 }
 
 TEST(FleetWine, AWatcherAppliesEachPush)

@@ -7,6 +7,11 @@
 #   etcd-cluster.sh stop DIR
 #   etcd-cluster.sh kill DIR I | restart DIR I | leader DIR | compact DIR
 #   etcd-cluster.sh auth DIR PASSWORD           user root, authentication on
+#   etcd-cluster.sh restart DIR all             every member down, then up again
+#   etcd-cluster.sh fill DIR                    writes until the NOSPACE alarm raises
+#
+# ETCD_CLUSTER_FLAGS at start: more etcd flags for every member, e.g.
+# "--quota-backend-bytes 4194304" for a cluster that fills up quickly.
 set -eu
 action=$1
 dir=$2
@@ -31,11 +36,14 @@ free_port() {
 }
 
 ctl() {
-  local tls=()
+  local access=()
   if [ -f "$dir/tls" ]; then
-    tls=(--cacert "$dir/certs/ca.pem" --cert "$dir/certs/client.pem" --key "$dir/certs/client-key.pem")
+    access=(--cacert "$dir/certs/ca.pem" --cert "$dir/certs/client.pem" --key "$dir/certs/client-key.pem")
   fi
-  ETCDCTL_API=3 etcdctl --dial-timeout="${CLUSTER_DIAL_TIMEOUT:-2s}" --command-timeout="${CLUSTER_COMMAND_TIMEOUT:-5s}" "${tls[@]}" --endpoints "$(cat "$dir/endpoints")" "$@"
+  if [ -f "$dir/auth" ]; then
+    access+=(--user "root:$(cat "$dir/auth")")
+  fi
+  ETCDCTL_API=3 etcdctl --dial-timeout="${CLUSTER_DIAL_TIMEOUT:-2s}" --command-timeout="${CLUSTER_COMMAND_TIMEOUT:-5s}" "${access[@]}" --endpoints "$(cat "$dir/endpoints")" "$@"
 }
 
 make_certs() {
@@ -101,7 +109,7 @@ case $action in
       echo "--name m$i --data-dir $dir/m$i.data --listen-client-urls $scheme://127.0.0.1:$client \
 --advertise-client-urls $scheme://127.0.0.1:$client --listen-peer-urls http://127.0.0.1:$peer \
 --initial-advertise-peer-urls http://127.0.0.1:$peer --initial-cluster $cluster \
---initial-cluster-token fleet-test --heartbeat-interval 50 --election-timeout 500 $tls" >"$dir/m$i.args"
+--initial-cluster-token fleet-test --heartbeat-interval 50 --election-timeout 500 $tls ${ETCD_CLUSTER_FLAGS:-}" >"$dir/m$i.args"
       run_member "$i" new
     done
     (
@@ -127,8 +135,25 @@ case $action in
     kill -9 "$(cat "$dir/m$3.pid")" 2>/dev/null || true
     ;;
   restart)
-    run_member "$3" existing
+    if [ "$3" = all ]; then
+      for f in "$dir"/m*.pid; do kill -9 "$(cat "$f")" 2>/dev/null || true; done
+      sleep 0.3
+      for f in "$dir"/m*.args; do
+        i=${f##*/m}
+        run_member "${i%.args}" existing
+      done
+    else
+      run_member "$3" existing
+    fi
     wait_healthy
+    ;;
+  fill)
+    # Big values, a bounded number of them: the quota is reached long before.
+    head -c 262144 /dev/zero | tr '\0' x >"$dir/fill.value"
+    for i in $(seq 400); do
+      ctl put "fleet-test-fill-$i" <"$dir/fill.value" >/dev/null 2>&1 || break
+    done
+    ctl alarm list | grep -q NOSPACE
     ;;
   leader)
     # The index of the member that leads now.
@@ -147,9 +172,10 @@ case $action in
     ctl user add root --new-user-password="$3" >/dev/null
     ctl user grant-role root root >/dev/null
     ctl auth enable >/dev/null
+    echo "$3" >"$dir/auth"
     ;;
   *)
-    echo "usage: etcd-cluster.sh start|stop|kill|restart|leader|auth DIR ..." >&2
+    echo "usage: etcd-cluster.sh start|stop|kill|restart|leader|compact|auth|fill DIR ..." >&2
     exit 2
     ;;
 esac

@@ -114,7 +114,14 @@ private:
         // A stream that ran its time after the answer started is a normal end.
         if (result == CURLE_OPERATION_TIMEDOUT && status != 0 && !timeoutIsError)
             return status;
-        throw HttpError(request.url + ": " + curl_easy_strerror(result));
+        // Once connected, the request may have arrived whatever went wrong after.
+        curl_off_t connectedAfter = 0;
+        long requestBytes = 0;
+        curl_easy_getinfo(curl, CURLINFO_PRETRANSFER_TIME_T, &connectedAfter);
+        curl_easy_getinfo(curl, CURLINFO_REQUEST_SIZE, &requestBytes);
+        const bool sent = connectedAfter > 0 || requestBytes > 0;
+        throw HttpError(request.url + ": " + curl_easy_strerror(result),
+                        sent ? HttpError::Stage::Answering : HttpError::Stage::Connecting, result == CURLE_GOT_NOTHING);
     }
 
     TlsFiles tls;

@@ -49,10 +49,45 @@ std::string withScheme(const std::string& endpoint, bool tls)
     return (tls ? "https://" : "http://") + endpoint;
 }
 
-// Either an answer to hand back, or the reason to try another member.
+// The member could not serve the call: another one may. `mayHaveApplied`
+// when the request may have reached etcd and been carried out there.
 struct Retry {
     std::string reason;
+    bool mayHaveApplied = false;
 };
+
+// etcd did not take the login token (expired, or lost with a restarted
+// member), or the gateway hung up without a word: log in again.
+struct TokenRejected {
+    std::string reason;
+    bool mayHaveApplied = false;
+};
+
+// Calls that change nothing may be sent again to any member; a write sent
+// twice may land twice, or overwrite what was pushed meanwhile.
+bool isRead(const std::string& path)
+{
+    return path == "kv/range" || path == "auth/authenticate" || path == "watch";
+}
+
+bool mentions(const std::string& message, const char* text)
+{
+    return message.find(text) != std::string::npos;
+}
+
+// Answers etcd gives when the token it was handed is no good (any longer).
+bool isTokenProblem(int code, const std::string& message)
+{
+    return code == Unauthenticated || mentions(message, "invalid auth token") ||
+           mentions(message, "user name is empty") || mentions(message, "revision of auth store is old");
+}
+
+// Unavailable answers etcd gives before it proposes a write, so nothing
+// was carried out; any other (a timed-out proposal) may still be applied.
+bool refusedBeforeProposing(const std::string& message)
+{
+    return mentions(message, "no leader") || mentions(message, "not capable");
+}
 
 } // namespace
 
@@ -94,9 +129,12 @@ void EtcdClient::authenticate(const std::string& endpoint)
             return;
         tokenEndpoint.clear();
         throw;
-    } catch (const Retry&) {
+    } catch (const Retry& retry) {
         tokenEndpoint.clear();
-        throw;
+        throw Retry{retry.reason, false};
+    } catch (const TokenRejected& rejected) {
+        tokenEndpoint.clear();
+        throw Retry{rejected.reason, false};
     }
     token = answer.value("token", std::string());
     if (token.empty())
@@ -109,7 +147,10 @@ json EtcdClient::callOnce(const std::string& endpoint, const std::string& path, 
     try {
         response = http->post(requestTo(endpoint, path, body.dump()));
     } catch (const HttpError& error) {
-        throw Retry{error.what()};
+        const bool mayHaveApplied = error.stage == HttpError::Stage::Answering;
+        if (error.emptyReply && !token.empty())
+            throw TokenRejected{error.what(), mayHaveApplied};
+        throw Retry{error.what(), mayHaveApplied};
     }
     const json answer = json::parse(response.body, nullptr, false);
     if (response.status == 200 && answer.is_object())
@@ -121,10 +162,17 @@ json EtcdClient::callOnce(const std::string& endpoint, const std::string& path, 
                                                       "the client certificate must carry no CommonName");
     const int code = answer.value("code", 0);
     const std::string message = answer.value("message", answer.value("error", std::string("no message")));
-    if (code == Unavailable || code == DeadlineExceeded || code == ResourceExhausted)
-        throw Retry{endpoint + ": " + message};
+    if (code == ResourceExhausted && mentions(message, "database space exceeded"))
+        throw EtcdError(EtcdError::Kind::NoSpace, message);
+    if (code == ResourceExhausted || code == Unavailable || code == DeadlineExceeded ||
+        (code == FailedPrecondition && mentions(message, "not capable")))
+        throw Retry{endpoint + ": " + message, code != ResourceExhausted && !refusedBeforeProposing(message)};
     if (code == OutOfRange && message.find("compacted") != std::string::npos)
         throw EtcdError(EtcdError::Kind::Compacted, message);
+    // etcd checks the token before it proposes anything: a write refused for
+    // it was not carried out. A refused password is final.
+    if (path != "auth/authenticate" && !settings.user.empty() && isTokenProblem(code, message))
+        throw TokenRejected{endpoint + ": " + message, false};
     if (code == Unauthenticated || code == PermissionDenied || message.find("authentication failed") != std::string::npos)
         throw EtcdError(EtcdError::Kind::LoginRefused, message);
     if (code == InvalidArgument && message.find("user name is empty") != std::string::npos)
@@ -136,6 +184,11 @@ json EtcdClient::callOnce(const std::string& endpoint, const std::string& path, 
 
 json EtcdClient::call(const std::string& path, const json& body)
 {
+    const bool read = isRead(path);
+    auto lost = [&](const std::string& reason) {
+        return EtcdError(EtcdError::Kind::AnswerLost,
+                         settings.endpoints[current] + " was sent the write and gave no answer (" + reason + ")");
+    };
     std::string reasons;
     for (std::size_t tried = 0; tried < settings.endpoints.size(); ++tried) {
         const std::string& endpoint = settings.endpoints[current];
@@ -144,15 +197,22 @@ json EtcdClient::call(const std::string& path, const json& body)
                 authenticate(endpoint);
             try {
                 return callOnce(endpoint, path, body);
-            } catch (const EtcdError& error) {
-                // Tokens expire; one fresh login, then the answer stands.
-                if (error.kind != EtcdError::Kind::LoginRefused || settings.user.empty())
-                    throw;
+            } catch (const TokenRejected& rejected) {
+                if (!read && rejected.mayHaveApplied)
+                    throw lost(rejected.reason);
+                // One fresh login, on this member, whether or not there are others.
                 authenticate(endpoint);
-                return callOnce(endpoint, path, body);
+                try {
+                    return callOnce(endpoint, path, body);
+                } catch (const TokenRejected& again) {
+                    throw Retry{again.reason, again.mayHaveApplied};
+                }
             }
         } catch (const Retry& retry) {
+            if (!read && retry.mayHaveApplied)
+                throw lost(retry.reason);
             reasons += (reasons.empty() ? "" : "; ") + retry.reason;
+            tokenEndpoint.clear(); // a member that failed may come back without our token
             current = (current + 1) % settings.endpoints.size();
         }
     }
@@ -215,6 +275,7 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
     std::string pending;
     std::optional<KeyValue> change;
     std::int64_t compactRevision = 0;
+    std::string canceled;
     // Runs inside the HTTP library's callback, so it reports by return
     // value and state, never by exception.
     auto onLine = [&](const std::string& text) {
@@ -225,6 +286,10 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
         compactRevision = number(result, "compact_revision");
         if (compactRevision > 0)
             return false;
+        if (result.value("canceled", false)) {
+            canceled = result.value("cancel_reason", std::string("no reason given"));
+            return false;
+        }
         const std::int64_t revision = result.contains("header") ? number(result["header"], "revision") : 0;
         for (const json& event : result.value("events", json::array()))
             if (event.value("type", std::string("PUT")) == "PUT") {
@@ -253,6 +318,12 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
     }
     if (compactRevision > 0)
         throw EtcdError(EtcdError::Kind::Compacted, "the watch's start revision was compacted away", compactRevision);
+    if (!canceled.empty()) {
+        // Most often a token the member no longer knows: the next session logs in again.
+        tokenEndpoint.clear();
+        throw EtcdError(isTokenProblem(0, canceled) ? EtcdError::Kind::Unavailable : EtcdError::Kind::Refused,
+                        endpoint + " ended the watch: " + canceled);
+    }
     if (status != 200 && status != 0)
         throw EtcdError(EtcdError::Kind::Refused, endpoint + " refused the watch with HTTP " + std::to_string(status));
     return change;
@@ -272,8 +343,15 @@ std::string explain(const EtcdError& error)
         return std::string("that revision was compacted away by etcd (") + error.what() +
                "): see 'vesk fleet history' for the revisions still kept, or push an exported .reg file";
     case EtcdError::Kind::NoSpace:
-    case EtcdError::Kind::PermissionDenied:
+        return std::string("the etcd cluster is out of space (") + error.what() +
+               "), so nothing was changed there: compact its history and defragment its members (etcdctl compact, "
+               "etcdctl defrag), then clear its alarm with 'etcdctl alarm disarm', or restart the members with a "
+               "larger --quota-backend-bytes";
     case EtcdError::Kind::AnswerLost:
+        return std::string("the outcome of the write is unknown: ") + error.what() +
+               ", so it may or may not have landed; see 'vesk fleet status' or 'vesk fleet history' before pushing "
+               "again";
+    case EtcdError::Kind::PermissionDenied:
     case EtcdError::Kind::Refused:
         break;
     }

@@ -2,10 +2,21 @@
 
 #include "Failure.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+
+#if defined(_WIN32)
+#include "Text.h"
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace vesk_fleet {
 namespace {
@@ -28,6 +39,101 @@ std::vector<std::string> splitList(const std::string& text)
         if (!trim(item).empty())
             items.push_back(trim(item));
     return items;
+}
+
+#if defined(_WIN32)
+// LocalFree for what the security functions allocate.
+struct LocalMemory {
+    void* memory = nullptr;
+    ~LocalMemory() { LocalFree(memory); }
+};
+
+// Whom `sid` stands for: its name where Windows knows it, and the form
+// icacls takes.
+struct Account {
+    std::string name;
+    std::string sid; // "*S-1-..."
+};
+
+Account accountOf(PSID sid)
+{
+    Account account{"an unknown account", "*?"};
+    LPWSTR text = nullptr;
+    if (ConvertSidToStringSidW(sid, &text)) {
+        const LocalMemory owned{text};
+        account.sid = "*" + vesk_tool::toUtf8(text);
+        account.name = account.sid;
+    }
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD nameSize = 256;
+    DWORD domainSize = 256;
+    SID_NAME_USE use;
+    if (LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
+        account.name = vesk_tool::toUtf8(std::wstring(domain) + (domainSize ? L"\\" : L"") + name);
+    return account;
+}
+
+// The accounts besides the owner, SYSTEM and Administrators that the
+// file's DACL lets read it; everyone for a file with no DACL.
+std::vector<Account> otherReaders(const std::string& path)
+{
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    LocalMemory descriptor;
+    const std::wstring wide = vesk_tool::fromUtf8(path);
+    if (GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              &owner, nullptr, &dacl, nullptr, &descriptor.memory) != ERROR_SUCCESS)
+        throw Failure(vesk_tool::BadInput, "cannot read who may read " + path + ": check the path");
+    if (!dacl)
+        return {Account{"Everyone", "*S-1-1-0"}};
+    const DWORD reading = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
+    std::vector<Account> readers;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, i, &entry))
+            continue;
+        auto* header = static_cast<ACE_HEADER*>(entry);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
+            continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        PSID sid = &allowed->SidStart;
+        if (!(allowed->Mask & reading) || EqualSid(sid, owner) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+            IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
+            continue;
+        readers.push_back(accountOf(sid));
+    }
+    return readers;
+}
+#endif
+
+// A file that holds a password is refused while others may read it, so
+// the password stays with whoever may act as the fleet's etcd user.
+void refuseWhenOthersMayRead(const std::string& path)
+{
+#if defined(_WIN32)
+    const std::vector<Account> readers = otherReaders(path);
+    if (readers.empty())
+        return;
+    std::string names;
+    std::string sids;
+    for (const Account& reader : readers) {
+        names += (names.empty() ? "" : ", ") + reader.name;
+        sids += " " + reader.sid;
+    }
+    throw Failure(vesk_tool::BadInput, path + " holds the etcd password and others may read it (" + names +
+                                           "): run icacls \"" + path + "\" /inheritance:d /remove:g" + sids +
+                                           ", or keep the password in VESK_FLEET_PASSWORD");
+#else
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || (status.st_mode & (S_IRGRP | S_IROTH)) == 0)
+        return;
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(status.st_mode & 0777));
+    throw Failure(vesk_tool::BadInput, path + " holds the etcd password and users other than its owner may read it "
+                                              "(mode " + mode + "): run chmod 600 " + path +
+                                              ", or keep the password in VESK_FLEET_PASSWORD");
+#endif
 }
 
 using Settings = std::map<std::string, std::string>;
@@ -59,6 +165,8 @@ Settings readConfigFile(const std::string& path, bool mustExist)
                                                    "password, cacert, cert, key, prefix, timeout-ms");
         settings[name] = trim(line.substr(equals + 1));
     }
+    if (settings.count("password"))
+        refuseWhenOthersMayRead(path);
     return settings;
 }
 

@@ -40,7 +40,8 @@ struct FleetAccess {
 using GetEnv = std::function<const char*(const char*)>;
 
 // Throws vesk_tool::Failure (BadInput) naming the file and line of a bad
-// configuration, or when no endpoint is given anywhere.
+// configuration, when no endpoint is given anywhere, or when the file holds
+// a password that users other than its owner may read.
 FleetAccess resolveAccess(const AccessOptions& options, const GetEnv& getenv);
 
 std::string defaultConfigFile();

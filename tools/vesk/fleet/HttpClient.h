@@ -32,7 +32,16 @@ struct HttpResponse {
 // No answer at all: refused, unreachable, timed out, TLS refused.
 class HttpError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    enum class Stage {
+        Connecting, // nothing was sent: the server never saw the request
+        Answering,  // the request may have arrived, and no whole answer came back
+    };
+    explicit HttpError(const std::string& message, Stage stage = Stage::Answering, bool emptyReply = false)
+        : std::runtime_error(message), stage(stage), emptyReply(emptyReply)
+    {
+    }
+    Stage stage;     // whether a write may have been carried out
+    bool emptyReply; // the server closed the connection without a byte of answer
 };
 
 class HttpClient {

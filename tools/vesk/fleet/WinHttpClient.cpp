@@ -92,9 +92,18 @@ private:
             headers += vesk_tool::fromUtf8(header) + L"\r\n";
         const DWORD size = static_cast<DWORD>(request.body.size());
         if (!WinHttpSendRequest(exchange.get(), headers.c_str(), static_cast<DWORD>(-1),
-                                const_cast<char*>(request.body.data()), size, size, 0) ||
-            !WinHttpReceiveResponse(exchange.get(), nullptr))
-            throw HttpError(request.url + ": " + lastError("the exchange"));
+                                const_cast<char*>(request.body.data()), size, size, 0)) {
+            // Only a connection never made proves the request was not seen.
+            const DWORD error = GetLastError();
+            const bool unsent = error == ERROR_WINHTTP_CANNOT_CONNECT || error == ERROR_WINHTTP_NAME_NOT_RESOLVED ||
+                                error == ERROR_WINHTTP_SECURE_FAILURE;
+            throw HttpError(request.url + ": " + lastError("the exchange"),
+                            unsent ? HttpError::Stage::Connecting : HttpError::Stage::Answering);
+        }
+        if (!WinHttpReceiveResponse(exchange.get(), nullptr)) {
+            const bool empty = GetLastError() == ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
+            throw HttpError(request.url + ": " + lastError("the exchange"), HttpError::Stage::Answering, empty);
+        }
 
         DWORD status = 0;
         DWORD statusSize = sizeof status;
