@@ -7,6 +7,8 @@
 #   etcd-cluster.sh stop DIR
 #   etcd-cluster.sh kill DIR I | restart DIR I | leader DIR | compact DIR
 #   etcd-cluster.sh auth DIR PASSWORD           user root, authentication on
+#   etcd-cluster.sh role DIR USER PASSWORD PREFIX INSTANCE
+#                                               a user whose role is one instance's keys (before auth)
 set -eu
 action=$1
 dir=$2
@@ -148,8 +150,19 @@ case $action in
     ctl user grant-role root root >/dev/null
     ctl auth enable >/dev/null
     ;;
+  role)
+    # What the fleet README gives an operator of one instance.
+    user=$3 prefix=$5 instance=$6
+    ctl role add "$user" >/dev/null
+    ctl role grant-permission "$user" readwrite "$prefix/state/$instance" >/dev/null
+    for range in history chunks hosts; do
+      ctl role grant-permission "$user" readwrite --prefix "$prefix/$range/$instance/" >/dev/null
+    done
+    ctl user add "$user" --new-user-password="$4" >/dev/null
+    ctl user grant-role "$user" "$user" >/dev/null
+    ;;
   *)
-    echo "usage: etcd-cluster.sh start|stop|kill|restart|leader|auth DIR ..." >&2
+    echo "usage: etcd-cluster.sh start|stop|kill|restart|leader|compact|auth|role DIR ..." >&2
     exit 2
     ;;
 esac
