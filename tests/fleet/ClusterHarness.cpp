@@ -131,6 +131,7 @@ vesk_fleet::HttpResponse HookedHttp::post(const vesk_fleet::HttpRequest& request
         return real->post(request);
     if (hook.before)
         hook.before();
+    *hook.held = request;
     if (hook.fate == Hook::Fate::NeverSent)
         throw vesk_fleet::HttpError("the test dropped the request");
     vesk_fleet::HttpResponse response = real->post(request);

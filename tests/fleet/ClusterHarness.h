@@ -42,7 +42,7 @@ private:
 // What HookedHttp does around the `nth` request whose path ends in `path`
 // (every request when empty): `before` runs before it is sent, `after` once
 // it is answered, and its answer may be lost, with or without the request
-// having reached etcd.
+// having reached etcd (then it is kept in `held`, to be sent late).
 struct Hook {
     enum class Fate { Answered, AnswerLost, NeverSent };
     std::string path;
@@ -50,6 +50,7 @@ struct Hook {
     std::function<void()> before;
     std::function<void()> after;
     Fate fate = Fate::Answered;
+    std::shared_ptr<vesk_fleet::HttpRequest> held = std::make_shared<vesk_fleet::HttpRequest>();
 };
 
 // Forwards to the real client, and does what the hook says.
