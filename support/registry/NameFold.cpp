@@ -61,7 +61,7 @@ std::wstring FoldedName(const std::wstring& name)
 {
     std::wstring folded = name;
     for (wchar_t& c : folded)
-        if (static_cast<std::uint32_t>(c) <= 0xFFFF)
+        if (static_cast<std::uint32_t>(c) >> 16 == 0) // a UTF-16 unit (always, where wchar_t is one)
             c = static_cast<wchar_t>(FoldUnit(static_cast<char16_t>(c)));
     return folded;
 }
