@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "Fleet.h"
 
+#include <algorithm>
 #include <set>
 
 namespace vesk_fleet {
