@@ -2,6 +2,8 @@
 
 #include "support/win32shim/Win32.h"
 
+#include <cstdint>
+
 #if !defined(_WIN32)
 #include <cwctype>
 #include <locale.h>
@@ -53,6 +55,15 @@ char16_t FoldUnit(char16_t unit)
         return unit;
     const char16_t lower = Lower(unit);
     return Upper(lower) == unit ? lower : unit;
+}
+
+std::wstring FoldedName(const std::wstring& name)
+{
+    std::wstring folded = name;
+    for (wchar_t& c : folded)
+        if (static_cast<std::uint32_t>(c) >> 16 == 0) // a UTF-16 unit (always, where wchar_t is one)
+            c = static_cast<wchar_t>(FoldUnit(static_cast<char16_t>(c)));
+    return folded;
 }
 
 } // namespace Kestlib500

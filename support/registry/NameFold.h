@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace Kestlib500 {
 
 // Folds the case of one UTF-16 unit exactly as the registry does when it
@@ -12,5 +14,10 @@ namespace Kestlib500 {
 // themselves. Names then order by their folded units as unsigned numbers,
 // "_" before the letters.
 char16_t FoldUnit(char16_t unit);
+
+// A name with each unit folded by FoldUnit: two names are one registry name
+// exactly when their folded names are equal (characters beyond the Basic
+// Multilingual Plane stay as they are).
+std::wstring FoldedName(const std::wstring& name);
 
 } // namespace Kestlib500

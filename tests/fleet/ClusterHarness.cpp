@@ -128,6 +128,30 @@ void EtcdCluster::enableAuth(const std::string& password)
     script("auth " + directory + " " + password);
 }
 
+void EtcdCluster::addInstanceUser(const std::string& user, const std::string& password, const std::string& instance)
+{
+    script("role " + directory + " " + user + " " + password + " vesk/fleet " + instance);
+}
+
+vesk_fleet::HttpResponse HookedHttp::post(const vesk_fleet::HttpRequest& request)
+{
+    const bool matches = request.url.size() >= hook.path.size() &&
+                         request.url.compare(request.url.size() - hook.path.size(), hook.path.size(), hook.path) == 0;
+    if (!matches || --hook.nth != 0)
+        return real->post(request);
+    if (hook.before)
+        hook.before();
+    *hook.held = request;
+    if (hook.fate == Hook::Fate::NeverSent)
+        throw vesk_fleet::HttpError("the test dropped the request");
+    vesk_fleet::HttpResponse response = real->post(request);
+    if (hook.after)
+        hook.after();
+    if (hook.fate == Hook::Fate::AnswerLost)
+        throw vesk_fleet::HttpError("the test dropped the answer");
+    return response;
+}
+
 void EtcdCluster::stop()
 {
     if (!running)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "HttpClient.h"
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,8 @@ public:
     int leader();
     std::int64_t compact();
     void enableAuth(const std::string& password);
+    // A user whose one role grants one instance's keys; before enableAuth.
+    void addInstanceUser(const std::string& user, const std::string& password, const std::string& instance);
     void stop();
 
 private:
@@ -36,6 +41,44 @@ private:
     std::string directory;
     bool running = false;
 };
+
+// What HookedHttp does around the `nth` request whose path ends in `path`
+// (every request when empty): `before` runs before it is sent, `after` once
+// it is answered, and its answer may be lost, with or without the request
+// having reached etcd (then it is kept in `held`, to be sent late).
+struct Hook {
+    enum class Fate { Answered, AnswerLost, NeverSent };
+    std::string path;
+    int nth = 1;
+    std::function<void()> before;
+    std::function<void()> after;
+    Fate fate = Fate::Answered;
+    std::shared_ptr<vesk_fleet::HttpRequest> held = std::make_shared<vesk_fleet::HttpRequest>();
+};
+
+// Forwards to the real client, and does what the hook says.
+class HookedHttp : public vesk_fleet::HttpClient {
+public:
+    HookedHttp(std::unique_ptr<vesk_fleet::HttpClient> real, Hook hook) : real(std::move(real)), hook(std::move(hook)) {}
+    vesk_fleet::HttpResponse post(const vesk_fleet::HttpRequest& request) override;
+    long postStream(const vesk_fleet::HttpRequest& request, const std::function<bool(std::string_view)>& onData,
+                    const std::function<bool()>& keepGoing) override
+    {
+        return real->postStream(request, onData, keepGoing);
+    }
+
+private:
+    std::unique_ptr<vesk_fleet::HttpClient> real;
+    Hook hook;
+};
+
+// A FleetContext::makeHttp that hooks the command's one client.
+inline std::function<std::unique_ptr<vesk_fleet::HttpClient>(const vesk_fleet::TlsFiles&)> hooked(Hook hook)
+{
+    return [hook](const vesk_fleet::TlsFiles& tls) {
+        return std::make_unique<HookedHttp>(vesk_fleet::makeHttpClient(tls), hook);
+    };
+}
 
 // Polls `condition` every 100 ms for at most `seconds`.
 bool eventually(const std::function<bool()>& condition, int seconds = 60);

@@ -1,7 +1,9 @@
 // The fleet commands against a real 3-member etcd cluster on loopback ports.
 #include "ClusterHarness.h"
+#include "Digest.h"
 #include "FakeHosts.h"
 #include "FleetRun.h"
+#include "Text.h"
 #include "ToolChild.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +54,13 @@ protected:
         return status.out.find("at revision " + std::to_string(revision) + ",") != std::string::npos;
     }
 
+    static std::unique_ptr<vesk_fleet::EtcdClient> client()
+    {
+        vesk_fleet::EtcdSettings settings;
+        settings.endpoints = cluster->endpoints();
+        return std::make_unique<vesk_fleet::EtcdClient>(settings, vesk_fleet::makeHttpClient({}));
+    }
+
     static std::unique_ptr<EtcdCluster> cluster;
 };
 
@@ -59,28 +68,28 @@ std::unique_ptr<EtcdCluster> FleetCluster::cluster;
 
 } // namespace
 
-TEST_F(FleetCluster, PushThenPullReproducesTheTreeInAnotherStore)
+TEST_F(FleetCluster, PushThenPullReproducesTheTreeInAnotherStoreUnderAnySpellingOfItsName)
 {
     const std::string work = scratchDirectory("fleet-copy");
     {
         // Over 512 KiB: the document goes as several chunks.
-        std::ofstream(work + "/copy.reg", std::ios::binary) << sampleDocument(L"copy", 30000);
+        std::ofstream(work + "/copy.reg", std::ios::binary) << sampleDocument(L"Ärzte", 30000);
     }
-    ASSERT_EQ(vesk(work + "/a.db", "--instance copy import " + work + "/copy.reg").status, 0);
-    const Outcome pushed = vesk(work + "/a.db", "--instance copy fleet push");
+    ASSERT_EQ(vesk(work + "/a.db", "--instance Ärzte import " + work + "/copy.reg").status, 0);
+    const Outcome pushed = vesk(work + "/a.db", "--instance Ärzte fleet push");
     ASSERT_EQ(pushed.status, 0) << pushed.err;
     const std::int64_t revision = revisionOf(pushed);
 
-    ASSERT_EQ(vesk(work + "/b.db", "--instance copy set Stale Gone x --type string").status, 0);
-    const Outcome preview = vesk(work + "/b.db", "--instance copy fleet pull --dry-run");
+    ASSERT_EQ(vesk(work + "/b.db", "--instance ärzte set Stale Gone x --type string").status, 0);
+    const Outcome preview = vesk(work + "/b.db", "--instance ärzte fleet pull --dry-run");
     EXPECT_NE(preview.out.find("\"Gone\"=\"x\""), std::string::npos) << preview.out;
     EXPECT_NE(preview.out.find("\"Setting29999\"=\"v29999\""), std::string::npos);
-    const Outcome pulled = vesk(work + "/b.db", "fleet pull --instance copy");
+    const Outcome pulled = vesk(work + "/b.db", "fleet pull --instance ärzte");
     ASSERT_EQ(pulled.status, 0) << pulled.err;
-    EXPECT_EQ(vesk(work + "/b.db", "--instance copy export").out, vesk(work + "/a.db", "--instance copy export").out)
+    EXPECT_EQ(vesk(work + "/b.db", "--instance ärzte export").out, vesk(work + "/a.db", "--instance ärzte export").out)
         << "values the fleet lacks go";
-    EXPECT_TRUE(atRevision(work + "/b.db", "copy", revision));
-    EXPECT_NE(vesk(work + "/b.db", "--instance copy fleet status").out.find("(up to date)"), std::string::npos);
+    EXPECT_TRUE(atRevision(work + "/b.db", "ÄRZTE", revision));
+    EXPECT_NE(vesk(work + "/b.db", "--instance ärzte fleet status").out.find("(up to date)"), std::string::npos);
     std::filesystem::remove_all(work);
 }
 
@@ -123,18 +132,22 @@ TEST_F(FleetCluster, IfRevisionRefusesAStalePush)
     EXPECT_EQ(reader.exportInstance(L"race"), first.exportInstance(L"race"));
 }
 
-TEST_F(FleetCluster, HistoryRollbackAndWhatCompactionLeaves)
+TEST_F(FleetCluster, HistoryAndRollbackOutliveCompaction)
 {
     MemoryHost host;
     std::vector<std::int64_t> revisions;
     for (int i = 1; i <= 3; ++i) {
-        host.set(L"hist", sampleDocument(L"hist", i));
-        revisions.push_back(push(host, "hist"));
+        host.set(L"hist", sampleDocument(L"hist", 3, L"s" + std::to_wstring(i)));
+        FleetOptions push = on("push", "hist");
+        push.message = "step " + std::to_string(i);
+        revisions.push_back(revisionOf(runIn(host, push)));
     }
+    cluster->compact();
     const Outcome history = runIn(host, on("history", "hist"));
     EXPECT_EQ(history.status, 0);
     EXPECT_LT(history.out.find(std::to_string(revisions[2])), history.out.find(std::to_string(revisions[0])))
         << "newest first:\n" << history.out;
+    EXPECT_NE(history.out.find(": step 1\n"), std::string::npos) << history.out;
 
     FleetOptions rollback = on("rollback", "hist");
     rollback.toRevision = revisions[0];
@@ -142,20 +155,100 @@ TEST_F(FleetCluster, HistoryRollbackAndWhatCompactionLeaves)
     ASSERT_EQ(rolled.status, 0) << rolled.err;
     MemoryHost reader;
     runIn(reader, on("pull", "hist"));
-    EXPECT_EQ(reader.exportInstance(L"hist"), sampleDocument(L"hist", 1));
+    EXPECT_EQ(reader.exportInstance(L"hist"), sampleDocument(L"hist", 3, L"s1"));
     EXPECT_EQ(reader.appliedRevision(L"hist"), revisionOf(rolled));
 
     FleetOptions notAPush = on("rollback", "hist");
     notAPush.toRevision = revisions[0] + 1;
     EXPECT_EQ(runIn(host, notAPush).status, 1) << "a revision that wrote some other key";
+}
 
-    cluster->compact();
-    const Outcome gone = runIn(host, rollback);
-    EXPECT_EQ(gone.status, 4);
-    EXPECT_NE(gone.err.find("compacted"), std::string::npos) << gone.err;
-    const Outcome after = runIn(host, on("history", "hist"));
-    EXPECT_NE(after.out.find("compacted away"), std::string::npos) << after.out;
-    EXPECT_EQ(after.out.find(std::to_string(revisions[0]) + " "), std::string::npos) << after.out;
+TEST_F(FleetCluster, PushesThatEmptyOrHalveTheInstanceNeedForce)
+{
+    MemoryHost host;
+    const struct {
+        int values;
+        bool force;
+        int status;
+        const char* says;
+    } rows[] = {{10, false, 0, ""},
+                {4, false, 2, "delete 6 of the 10 values"},
+                {0, false, 2, "holds no values (it would delete 10 of the 10"},
+                {5, false, 0, ""}, // half is not more than half
+                {0, true, 0, ""},
+                {0, false, 2, "holds no values"}};
+    for (const auto& row : rows) {
+        host.set(L"guard", sampleDocument(L"guard", row.values));
+        FleetOptions push = on("push", "guard");
+        push.force = row.force;
+        const Outcome outcome = runIn(host, push);
+        EXPECT_EQ(outcome.status, row.status) << row.values << ": " << outcome.err;
+        EXPECT_NE(outcome.err.find(row.says), std::string::npos) << outcome.err;
+    }
+}
+
+// gc and a push, each run in the middle of the other's transaction.
+TEST_F(FleetCluster, GcBesideAPushLeavesEveryKeptRevisionWhole)
+{
+    for (const bool gcInsidePush : {true, false}) {
+        const std::string instance = gcInsidePush ? "gc1" : "gc2";
+        MemoryHost host;
+        FleetOptions gc = on("gc", instance);
+        gc.keep = 1;
+        // Two states of several chunks each; the push sends the older one again.
+        host.set(vesk_tool::fromUtf8(instance), sampleDocument(vesk_tool::fromUtf8(instance), 30000, L"b"));
+        push(host, instance);
+        MemoryHost newer;
+        newer.set(vesk_tool::fromUtf8(instance), sampleDocument(vesk_tool::fromUtf8(instance), 30000, L"a"));
+        push(newer, instance);
+
+        Outcome pushed;
+        Outcome collected;
+        auto runPush = [&] { pushed = runIn(host, on("push", instance)); };
+        auto runGc = [&] { collected = runIn(host, gc); };
+        if (gcInsidePush)
+            pushed = runIn(host, on("push", instance), {}, hooked({"/kv/txn", 1, runGc, {}, Hook::Fate::Answered}));
+        else
+            collected = runIn(host, gc, {}, hooked({"/kv/txn", 1, runPush, {}, Hook::Fate::Answered}));
+        EXPECT_EQ(pushed.status, 0) << pushed.err;
+        EXPECT_EQ(collected.status, 0) << collected.err;
+
+        MemoryHost reader;
+        ASSERT_EQ(runIn(reader, on("pull", instance)).status, 0);
+        EXPECT_EQ(reader.exportInstance(vesk_tool::fromUtf8(instance)), host.exportInstance(vesk_tool::fromUtf8(instance)));
+        auto etcd = client();
+        vesk_fleet::FleetStore store(*etcd, "vesk/fleet");
+        for (const vesk_fleet::Published& kept : store.history(instance, 10))
+            EXPECT_NO_THROW(store.content(kept.manifest)) << kept.revision;
+    }
+}
+
+// The answer to the manifest's transaction lost after etcd applied it, and
+// the request lost before it got there: what the push says is what is so.
+TEST_F(FleetCluster, APushWhoseAnswerIsLostSaysWhetherItLanded)
+{
+    MemoryHost host;
+    host.set(L"lost", sampleDocument(L"lost", 3));
+    push(host, "lost");
+    const std::vector<std::string> one{cluster->endpoints()[0]};
+    for (const Hook::Fate fate : {Hook::Fate::AnswerLost, Hook::Fate::NeverSent}) {
+        host.set(L"lost", sampleDocument(L"lost", 3, fate == Hook::Fate::AnswerLost ? L"x" : L"y"));
+        const Hook hook{"/kv/txn", 1, {}, {}, fate};
+        const Outcome outcome = runIn(host, command("push", "lost", one), {}, hooked(hook));
+        if (fate == Hook::Fate::NeverSent) {
+            EXPECT_EQ(outcome.status, 4);
+            EXPECT_NE(outcome.err.find("did not land; nothing was changed"), std::string::npos) << outcome.err;
+            vesk_fleet::makeHttpClient({})->post(*hook.held); // arriving late, it must change nothing
+        }
+        MemoryHost reader;
+        runIn(reader, on("pull", "lost"));
+        if (fate == Hook::Fate::AnswerLost) {
+            EXPECT_EQ(outcome.status, 0) << outcome.err;
+            EXPECT_EQ(reader.appliedRevision(L"lost"), revisionOf(outcome));
+        }
+        EXPECT_EQ(reader.exportInstance(L"lost"), sampleDocument(L"lost", 3, L"x"));
+    }
+    push(host, "lost"); // the fence stops only the push that lost its answer
 }
 
 TEST_F(FleetCluster, UnreachableEtcdLeavesTheHostAlone)
@@ -255,22 +348,48 @@ TEST_F(FleetCluster, ADamagedChunkIsRefusedBeforeTheHostIsTouched)
     MemoryHost source;
     source.set(L"damaged", sampleDocument(L"damaged", 30000));
     push(source, "damaged");
-    vesk_fleet::EtcdSettings settings;
-    settings.endpoints = cluster->endpoints();
-    vesk_fleet::EtcdClient etcd(settings, vesk_fleet::makeHttpClient({}));
-    vesk_fleet::FleetStore store(etcd, "vesk/fleet");
+    auto etcd = client();
+    vesk_fleet::FleetStore store(*etcd, "vesk/fleet");
     const auto state = store.read("damaged");
     ASSERT_TRUE(state);
     ASSERT_GT(state->manifest.chunks.size(), 1u);
-    etcd.put("vesk/fleet/chunks/" + state->manifest.chunks[1], "not the bytes named");
+    const std::string chunk = store.chunkKey(state->manifest, state->manifest.chunks[1]);
+    etcd->put(chunk, "not the bytes named");
 
     MemoryHost target;
     const Outcome pulled = runIn(target, on("pull", "damaged"));
     EXPECT_EQ(pulled.status, 4);
-    EXPECT_NE(pulled.err.find("push the instance again"), std::string::npos) << pulled.err;
+    EXPECT_NE(pulled.err.find("etcdctl del " + chunk), std::string::npos) << pulled.err;
     EXPECT_EQ(target.replacements, 0);
 
-    push(source, "damaged");
-    EXPECT_EQ(runIn(target, on("pull", "damaged")).status, 0) << "pushing again mends the chunk";
+    etcd->commit({}, {{chunk, std::nullopt, ""}});
+    FleetOptions again = on("push", "damaged");
+    again.force = true; // what it replaces cannot be read to count
+    ASSERT_EQ(runIn(source, again).status, 0);
+    EXPECT_EQ(runIn(target, on("pull", "damaged")).status, 0) << "removing the chunk and pushing again mends it";
     EXPECT_EQ(target.exportInstance(L"damaged"), source.exportInstance(L"damaged"));
+}
+
+// A state pushed by a vesk of the first format, whose chunks every
+// instance shared, is still pulled and rolled back to.
+TEST_F(FleetCluster, AStateOfTheFirstFormatIsStillRead)
+{
+    const std::string document = sampleDocument(L"old", 2);
+    const std::string digest = vesk_fleet::sha256Hex(document);
+    auto etcd = client();
+    etcd->put("vesk/fleet/chunks/" + digest, document);
+    const std::int64_t first = etcd->put("vesk/fleet/state/old", R"({"format":1,"bytes":)" + std::to_string(document.size()) +
+                                                                    R"(,"sha256":")" + digest + R"(","chunks":[")" + digest + R"("]})");
+    MemoryHost host;
+    ASSERT_EQ(runIn(host, on("pull", "old")).status, 0);
+    EXPECT_EQ(host.exportInstance(L"old"), document);
+    host.set(L"old", sampleDocument(L"old", 3));
+    push(host, "old");
+    FleetOptions rollback = on("rollback", "old");
+    rollback.toRevision = first;
+    const Outcome rolled = runIn(host, rollback);
+    ASSERT_EQ(rolled.status, 0) << rolled.err;
+    MemoryHost reader;
+    runIn(reader, on("pull", "old"));
+    EXPECT_EQ(reader.exportInstance(L"old"), document);
 }

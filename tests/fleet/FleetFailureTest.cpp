@@ -1,6 +1,6 @@
 // Fleet commands against clusters of their own, which the tests break,
 // fill or lock down: etcd leaving in the middle of a pull, a full
-// database, TLS and logins, members that forget the logins they gave.
+// database, TLS, logins and roles, members that forget the logins they gave.
 #include "ClusterHarness.h"
 #include "FakeHosts.h"
 #include "FleetRun.h"
@@ -13,37 +13,6 @@
 
 using namespace vesk_fleet_test;
 using vesk_fleet::FleetOptions;
-
-namespace {
-
-// Forwards to the real client, and runs `after` once the `count`th
-// request has been answered.
-class InterruptedHttp : public vesk_fleet::HttpClient {
-public:
-    InterruptedHttp(std::unique_ptr<vesk_fleet::HttpClient> real, int count, std::function<void()> after)
-        : real(std::move(real)), count(count), after(std::move(after))
-    {
-    }
-    vesk_fleet::HttpResponse post(const vesk_fleet::HttpRequest& request) override
-    {
-        vesk_fleet::HttpResponse response = real->post(request);
-        if (--count == 0)
-            after();
-        return response;
-    }
-    long postStream(const vesk_fleet::HttpRequest& request, const std::function<bool(std::string_view)>& onData,
-                    const std::function<bool()>& keepGoing) override
-    {
-        return real->postStream(request, onData, keepGoing);
-    }
-
-private:
-    std::unique_ptr<vesk_fleet::HttpClient> real;
-    int count;
-    std::function<void()> after;
-};
-
-} // namespace
 
 TEST(FleetFailure, APullIsRefusedWholeWhenEtcdGoesAwayPartWay)
 {
@@ -59,10 +28,8 @@ TEST(FleetFailure, APullIsRefusedWholeWhenEtcdGoesAwayPartWay)
     source.set(L"half", sampleDocument(L"half", 30000));
     ASSERT_EQ(runIn(source, command("push", "half", cluster.endpoints())).status, 0);
     // The manifest and the first chunk arrive, then the whole cluster stops.
-    auto makeHttp = [&](const vesk_fleet::TlsFiles& tls) -> std::unique_ptr<vesk_fleet::HttpClient> {
-        return std::make_unique<InterruptedHttp>(vesk_fleet::makeHttpClient(tls), 2, [&] { cluster.stop(); });
-    };
-    const Outcome pulled = runIn(target, command("pull", "half", cluster.endpoints()), {}, makeHttp);
+    const Outcome pulled =
+        runIn(target, command("pull", "half", cluster.endpoints()), {}, hooked({"", 2, {}, [&] { cluster.stop(); }, Hook::Fate::Answered}));
     EXPECT_EQ(pulled.status, 4);
     EXPECT_NE(pulled.err.find("local registry is unchanged"), std::string::npos) << pulled.err;
     EXPECT_EQ(target.exportInstance(L"half"), before);
@@ -70,9 +37,10 @@ TEST(FleetFailure, APullIsRefusedWholeWhenEtcdGoesAwayPartWay)
     EXPECT_EQ(target.replacements, 1);
 }
 
-TEST(FleetFailure, TlsWithClientCertificatesAndALogin)
+TEST(FleetFailure, TlsWithClientCertificatesLoginsAndARoleOfOneInstance)
 {
     EtcdCluster cluster(1, true);
+    cluster.addInstanceUser("vesk-locked", "locked-pw", "locked");
     cluster.enableAuth("s3cret-pw");
     MemoryHost host;
     host.set(L"locked", sampleDocument(L"locked", 4));
@@ -100,6 +68,30 @@ TEST(FleetFailure, TlsWithClientCertificatesAndALogin)
     const Outcome pulled = runIn(target, pull, rightPassword);
     ASSERT_EQ(pulled.status, 0) << pulled.err;
     EXPECT_EQ(target.exportInstance(L"locked"), host.exportInstance(L"locked"));
+
+    // A user whose role grants one instance's keys works that instance, and
+    // is told which range to grant for another.
+    const std::map<std::string, std::string> instanceUser{{"VESK_FLEET_USER", "vesk-locked"},
+                                                          {"VESK_FLEET_PASSWORD", "locked-pw"}};
+    push.access.user.clear();
+    pull.access.user.clear();
+    host.set(L"other", sampleDocument(L"other", 1));
+    push.message = "by role";
+    ASSERT_EQ(runIn(host, push, instanceUser).status, 0);
+    ASSERT_EQ(runIn(target, pull, instanceUser).status, 0);
+    FleetOptions history = push;
+    history.action = "history";
+    EXPECT_NE(runIn(host, history, instanceUser).out.find("vesk-locked: by role"), std::string::npos)
+        << "the etcd user is the pusher";
+    for (const char* action : {"push", "pull"}) {
+        FleetOptions other = push;
+        other.action = action;
+        other.instance = "other";
+        const Outcome denied = runIn(host, other, instanceUser);
+        EXPECT_EQ(denied.status, 4) << action;
+        EXPECT_NE(denied.err.find("may not read 'vesk/fleet/state/other'"), std::string::npos) << denied.err;
+        EXPECT_NE(denied.err.find("grant-permission ROLE read vesk/fleet/state/other"), std::string::npos) << denied.err;
+    }
 }
 
 TEST(FleetFailure, AFullClusterRefusesThePushAndKeepsItsState)

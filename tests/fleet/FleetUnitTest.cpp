@@ -3,6 +3,7 @@
 #include "Digest.h"
 #include "EtcdClient.h"
 #include "Failure.h"
+#include "Fleet.h"
 #include "FleetCommands.h"
 #include "FleetConfig.h"
 #include "FleetState.h"
@@ -50,8 +51,17 @@ TEST(FleetManifest, RoundTripsAndRefusesOtherFormats)
     EXPECT_EQ(back.bytes, manifest.bytes);
     EXPECT_EQ(back.chunks, manifest.chunks);
     EXPECT_EQ(back.note, manifest.note);
-    for (const char* bad : {"", "[]", R"({"format":2,"bytes":1,"sha256":"","chunks":[]})", R"({"format":1,"bytes":"x"})"})
+    for (const char* bad : {"", "[]", R"({"format":3,"bytes":1,"sha256":"","chunks":[]})", R"({"format":1,"bytes":"x"})",
+                            R"({"format":2,"bytes":1,"sha256":"","chunks":[]})"})
         EXPECT_THROW(manifestFromJson(bad), std::invalid_argument) << bad;
+}
+
+// One etcd key per registry name: the registry's fold, not the C library's.
+TEST(FleetManifest, InstanceKeysFoldAsTheRegistryDoes)
+{
+    EXPECT_EQ(instanceKey(L"\u00c4rzte"), instanceKey(L"\u00e4RZTE"));
+    EXPECT_NE(instanceKey(L"\u212a"), instanceKey(L"k")) << "the Kelvin sign is no K to the registry";
+    EXPECT_EQ(instanceKey(L"a/b%"), "a%2Fb%25") << "no instance's keys under another's";
 }
 
 namespace {
@@ -303,7 +313,7 @@ TEST(FleetEtcdClient, AnswersMapToWhatTheOperatorMustDo)
         {"no leader on either", {error(503, 14, "etcdserver: no leader"), error(503, 14, "etcdserver: no leader")}, EtcdError::Kind::Unavailable, "", true, 2},
         {"compacted", {error(400, 11, "etcdserver: mvcc: required revision has been compacted")}, EtcdError::Kind::Compacted, "", false, 1},
         {"not a gateway", {{false, {404, "404 page not found"}}}, EtcdError::Kind::Refused, "", false, 1},
-        {"permission", {error(403, 7, "etcdserver: permission denied")}, EtcdError::Kind::LoginRefused, "", false, 1},
+        {"permission", {error(403, 7, "etcdserver: permission denied")}, EtcdError::Kind::PermissionDenied, "", false, 1},
         {"login refused", {error(400, 3, "etcdserver: authentication failed, invalid user ID or password")}, EtcdError::Kind::LoginRefused, "root", false, 1},
         {"out of space", {error(429, 8, "etcdserver: mvcc: database space exceeded")}, EtcdError::Kind::NoSpace, "", true, 1},
         {"busy, then refused", {error(429, 8, "etcdserver: too many requests"), refused}, EtcdError::Kind::Unavailable, "", true, 2},
@@ -322,6 +332,9 @@ TEST(FleetEtcdClient, AnswersMapToWhatTheOperatorMustDo)
         } catch (const EtcdError& failure) {
             EXPECT_EQ(static_cast<int>(failure.kind), static_cast<int>(row.kind)) << row.row << ": " << failure.what();
             EXPECT_EQ(explain(failure).find("wrong"), std::string::npos) << row.row;
+            if (failure.kind == EtcdError::Kind::PermissionDenied) {
+                EXPECT_NE(explain(failure).find("may not read 'k'; grant"), std::string::npos) << explain(failure);
+            }
         }
         EXPECT_EQ(http.asked.size(), row.requests) << row.row;
     }
@@ -397,11 +410,14 @@ TEST(FleetCommandLine, OptionsReachTheCommand)
     bool chosen = false;
     CLI::App app;
     addFleetCommands(app, options, [&] { chosen = true; });
-    const char* argv[] = {"vesk", "fleet", "push", "--endpoints", "http://127.0.0.1:9,127.0.0.1:1", "--if-revision", "7"};
+    const char* argv[] = {"vesk", "fleet", "push", "--endpoints", "http://127.0.0.1:9,127.0.0.1:1", "--if-revision", "7",
+                          "-m", "why", "--force"};
     app.parse(static_cast<int>(std::size(argv)), argv);
     EXPECT_TRUE(chosen);
     EXPECT_EQ(options.action, "push");
     EXPECT_EQ(options.ifRevision, 7);
+    EXPECT_EQ(options.message, "why");
+    EXPECT_TRUE(options.force);
     EXPECT_EQ(options.access.endpoints.size(), 2u);
 
     CLI::App strict;

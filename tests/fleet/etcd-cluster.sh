@@ -9,6 +9,8 @@
 #   etcd-cluster.sh auth DIR PASSWORD           user root, authentication on
 #   etcd-cluster.sh restart DIR all             every member down, then up again
 #   etcd-cluster.sh fill DIR                    writes until the NOSPACE alarm raises
+#   etcd-cluster.sh role DIR USER PASSWORD PREFIX INSTANCE
+#                                               a user whose role is one instance's keys (before auth)
 #
 # ETCD_CLUSTER_FLAGS at start: more etcd flags for every member, e.g.
 # "--quota-backend-bytes 4194304" for a cluster that fills up quickly.
@@ -174,8 +176,19 @@ case $action in
     ctl auth enable >/dev/null
     echo "$3" >"$dir/auth"
     ;;
+  role)
+    # What the fleet README gives an operator of one instance.
+    user=$3 prefix=$5 instance=$6
+    ctl role add "$user" >/dev/null
+    ctl role grant-permission "$user" readwrite "$prefix/state/$instance" >/dev/null
+    for range in history chunks hosts; do
+      ctl role grant-permission "$user" readwrite --prefix "$prefix/$range/$instance/" >/dev/null
+    done
+    ctl user add "$user" --new-user-password="$4" >/dev/null
+    ctl user grant-role "$user" "$user" >/dev/null
+    ;;
   *)
-    echo "usage: etcd-cluster.sh start|stop|kill|restart|leader|compact|auth|fill DIR ..." >&2
+    echo "usage: etcd-cluster.sh start|stop|kill|restart|leader|compact|auth|role|fill DIR ..." >&2
     exit 2
     ;;
 esac

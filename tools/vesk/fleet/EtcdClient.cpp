@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 
 namespace vesk_fleet {
@@ -36,8 +37,10 @@ KeyValue keyValueOf(const json& kv, std::int64_t revision)
 {
     KeyValue out;
     out.found = true;
+    out.key = fromBase64(kv.value("key", std::string()));
     out.value = fromBase64(kv.value("value", std::string()));
     out.modRevision = number(kv, "mod_revision");
+    out.version = number(kv, "version");
     out.revision = revision;
     return out;
 }
@@ -47,6 +50,47 @@ std::string withScheme(const std::string& endpoint, bool tls)
     if (endpoint.find("://") != std::string::npos)
         return endpoint;
     return (tls ? "https://" : "http://") + endpoint;
+}
+
+// A key or range of a request, in words, for a refusal to name it.
+std::string rangeOf(const json& request)
+{
+    const std::string key = fromBase64(request.value("key", std::string()));
+    const std::string end = fromBase64(request.value("range_end", std::string()));
+    if (end.empty())
+        return "'" + key + "'";
+    if (end == prefixEnd(key))
+        return "the keys under '" + key + "'";
+    return "the keys from '" + key + "' up to '" + end + "'";
+}
+
+// What a refused request asked for, and the grant that would allow its
+// first key or range (a transaction names at most three).
+std::string askedFor(const std::string& path, const json& body)
+{
+    std::vector<const json*> requests;
+    if (path != "kv/txn")
+        requests.push_back(&body);
+    for (const json& compare : body.value("compare", json::array()))
+        requests.push_back(&compare);
+    for (const json& op : body.value("success", json::array()))
+        for (const auto& item : op.items())
+            requests.push_back(&item.value());
+    if (requests.empty())
+        return path;
+    std::vector<std::string> named;
+    for (const json* request : requests)
+        if (std::find(named.begin(), named.end(), rangeOf(*request)) == named.end())
+            named.push_back(rangeOf(*request));
+    std::string text = path == "kv/range" ? "read " : path == "kv/txn" ? "read and write " : "write ";
+    for (std::size_t i = 0; i < named.size() && i < 3; ++i)
+        text += (i == 0 ? "" : ", ") + named[i];
+    if (named.size() > 3)
+        text += " and " + std::to_string(named.size() - 3) + " more";
+    const std::string key = fromBase64(requests.front()->value("key", std::string()));
+    const bool prefixed = !requests.front()->value("range_end", std::string()).empty();
+    return text + "; grant it to one of the user's roles: etcdctl role grant-permission ROLE " +
+           (path == "kv/range" ? "read " : "readwrite ") + (prefixed ? "--prefix " : "") + key;
 }
 
 // The member could not serve the call: another one may. `mayHaveApplied`
@@ -173,7 +217,10 @@ json EtcdClient::callOnce(const std::string& endpoint, const std::string& path, 
     // it was not carried out. A refused password is final.
     if (path != "auth/authenticate" && !settings.user.empty() && isTokenProblem(code, message))
         throw TokenRejected{endpoint + ": " + message, false};
-    if (code == Unauthenticated || code == PermissionDenied || message.find("authentication failed") != std::string::npos)
+    if (code == PermissionDenied)
+        throw EtcdError(EtcdError::Kind::PermissionDenied, "etcd user '" + settings.user + "' may not " +
+                                                               askedFor(path, body) + " (" + message + ")");
+    if (code == Unauthenticated || message.find("authentication failed") != std::string::npos)
         throw EtcdError(EtcdError::Kind::LoginRefused, message);
     if (code == InvalidArgument && message.find("user name is empty") != std::string::npos)
         throw EtcdError(EtcdError::Kind::LoginRefused, message);
@@ -229,6 +276,7 @@ KeyValue EtcdClient::get(const std::string& key, std::int64_t atRevision)
     const std::int64_t revision = number(header, "revision");
     const auto kvs = answer.find("kvs");
     KeyValue out;
+    out.key = key;
     if (kvs == answer.end() || kvs->empty())
         out.revision = revision;
     else
@@ -246,15 +294,58 @@ std::int64_t EtcdClient::put(const std::string& key, const std::string& value)
     return number(answer.at("header"), "revision");
 }
 
-std::optional<std::int64_t> EtcdClient::putIfOlderThan(const std::string& key, const std::string& value,
-                                                       std::int64_t belowRevision)
+bool EtcdClient::exists(const std::string& key)
 {
-    json body{{"success", json::array({json{{"request_put", {{"key", toBase64(key)}, {"value", toBase64(value)}}}}})}};
-    if (belowRevision > 0)
-        body["compare"] = json::array({json{{"key", toBase64(key)},
-                                            {"target", "MOD"},
-                                            {"result", "LESS"},
-                                            {"mod_revision", std::to_string(belowRevision)}}});
+    const json answer = call("kv/range", json{{"key", toBase64(key)}, {"count_only", true}});
+    return number(answer, "count") > 0;
+}
+
+std::vector<KeyValue> EtcdClient::range(const RangeRequest& request)
+{
+    json body{{"key", toBase64(request.key)}};
+    if (!request.end.empty())
+        body["range_end"] = toBase64(request.end);
+    if (request.keysOnly)
+        body["keys_only"] = true;
+    if (request.descending) {
+        body["sort_order"] = "DESCEND";
+        body["sort_target"] = "KEY";
+    }
+    if (request.limit > 0)
+        body["limit"] = std::to_string(request.limit);
+    const json answer = call("kv/range", body);
+    const std::int64_t revision = number(answer.at("header"), "revision");
+    std::vector<KeyValue> out;
+    for (const json& kv : answer.value("kvs", json::array()))
+        out.push_back(keyValueOf(kv, revision));
+    return out;
+}
+
+std::optional<std::int64_t> EtcdClient::commit(const std::vector<TxnCompare>& compares,
+                                               const std::vector<TxnWrite>& writes)
+{
+    json body{{"compare", json::array()}, {"success", json::array()}};
+    for (const TxnCompare& compare : compares) {
+        const bool version = compare.target == TxnCompare::Target::Version;
+        body["compare"].push_back(
+            json{{"key", toBase64(compare.key)},
+                 {"target", version ? "VERSION" : "MOD"},
+                 {"result", compare.result == TxnCompare::Result::Equal     ? "EQUAL"
+                            : compare.result == TxnCompare::Result::Greater ? "GREATER"
+                                                                            : "LESS"},
+                 {version ? "version" : "mod_revision", std::to_string(compare.value)}});
+    }
+    for (const TxnWrite& write : writes) {
+        if (write.value) {
+            body["success"].push_back(
+                json{{"request_put", {{"key", toBase64(write.key)}, {"value", toBase64(*write.value)}}}});
+            continue;
+        }
+        json remove{{"key", toBase64(write.key)}};
+        if (!write.end.empty())
+            remove["range_end"] = toBase64(write.end);
+        body["success"].push_back(json{{"request_delete_range", remove}});
+    }
     const json answer = call("kv/txn", body);
     if (!answer.value("succeeded", false))
         return std::nullopt;
@@ -329,6 +420,18 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
     return change;
 }
 
+std::string prefixEnd(std::string prefix)
+{
+    // The next key after every key that starts with `prefix`: its last byte
+    // below 0xff raised by one, what follows it dropped.
+    while (!prefix.empty() && static_cast<unsigned char>(prefix.back()) == 0xff)
+        prefix.pop_back();
+    if (prefix.empty())
+        return std::string(1, '\0');
+    prefix.back() = static_cast<char>(static_cast<unsigned char>(prefix.back()) + 1);
+    return prefix;
+}
+
 std::string explain(const EtcdError& error)
 {
     switch (error.kind) {
@@ -342,6 +445,8 @@ std::string explain(const EtcdError& error)
     case EtcdError::Kind::Compacted:
         return std::string("that revision was compacted away by etcd (") + error.what() +
                "): see 'vesk fleet history' for the revisions still kept, or push an exported .reg file";
+    case EtcdError::Kind::PermissionDenied:
+        return std::string("etcd refused the request: ") + error.what();
     case EtcdError::Kind::NoSpace:
         return std::string("the etcd cluster is out of space (") + error.what() +
                "), so nothing was changed there: compact its history and defragment its members (etcdctl compact, "
@@ -351,7 +456,6 @@ std::string explain(const EtcdError& error)
         return std::string("the outcome of the write is unknown: ") + error.what() +
                ", so it may or may not have landed; see 'vesk fleet status' or 'vesk fleet history' before pushing "
                "again";
-    case EtcdError::Kind::PermissionDenied:
     case EtcdError::Kind::Refused:
         break;
     }

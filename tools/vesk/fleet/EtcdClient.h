@@ -27,10 +27,40 @@ struct EtcdSettings {
 
 struct KeyValue {
     bool found = false;
+    std::string key;
     std::string value;
     std::int64_t modRevision = 0; // the revision that last wrote the key
+    std::int64_t version = 0;     // how many times it was written since created
     std::int64_t revision = 0;    // the store's revision when it answered
     std::string clusterId;        // the answering cluster's id, as etcd writes it; a rebuilt cluster has another
+};
+
+// A read of many keys: [key, end), or `key` alone when `end` is empty.
+struct RangeRequest {
+    std::string key;
+    std::string end;
+    bool keysOnly = false;   // names and revisions, no values
+    bool descending = false; // by key, last first
+    std::int64_t limit = 0;  // 0: all
+};
+
+// One condition of a transaction: the key's mod revision (or its version,
+// 0 when the key is missing) compared with `value`.
+struct TxnCompare {
+    enum class Target { ModRevision, Version };
+    enum class Result { Equal, Greater, Less };
+    std::string key;
+    Target target = Target::ModRevision;
+    Result result = Result::Equal;
+    std::int64_t value = 0;
+};
+
+// One write of a transaction: a put, or with no value a delete of the key
+// (of [key, end) when `end` is set).
+struct TxnWrite {
+    std::string key;
+    std::optional<std::string> value;
+    std::string end;
 };
 
 class EtcdError : public std::runtime_error {
@@ -60,10 +90,17 @@ public:
     KeyValue get(const std::string& key, std::int64_t atRevision = 0);
     // Returns the revision of the write.
     std::int64_t put(const std::string& key, const std::string& value);
-    // Writes only while the key was last written before `belowRevision` (0:
-    // always), in one transaction; nullopt when etcd refused the write.
-    std::optional<std::int64_t> putIfOlderThan(const std::string& key, const std::string& value,
-                                               std::int64_t belowRevision);
+    // Whether the key exists, asking for a count only (no value travels).
+    bool exists(const std::string& key);
+    // The keys of the range, in key order (or reversed), each with `key` set.
+    std::vector<KeyValue> range(const RangeRequest& request);
+    // Applies `writes` in one transaction when every comparison holds;
+    // returns the transaction's revision, nullopt when a comparison failed.
+    std::optional<std::int64_t> commit(const std::vector<TxnCompare>& compares, const std::vector<TxnWrite>& writes);
+
+    // The etcd user the requests are made as, empty while authentication is
+    // off (or before the first request has logged in).
+    std::string authenticatedUser() const { return token.empty() ? std::string() : settings.user; }
 
     // Waits for the next write of `key` at `fromRevision` or later and returns
     // it, or nullopt when `sessionMs` passes or `keepGoing` says stop first.
@@ -86,6 +123,9 @@ private:
     std::string token;
     std::string tokenEndpoint;
 };
+
+// The end of the range of every key that starts with `prefix`.
+std::string prefixEnd(std::string prefix);
 
 // How a fleet command should say what went wrong.
 std::string explain(const EtcdError& error);

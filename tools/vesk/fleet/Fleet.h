@@ -26,9 +26,11 @@ public:
     int status;
 };
 
-struct HistoryEntry {
-    std::int64_t revision = 0;
-    Manifest manifest;
+// How a push is made.
+struct PushOptions {
+    std::optional<std::int64_t> ifRevision; // refuse when the state was written after it
+    bool force = false;                     // push even what deletes every value, or most of them
+    std::string message;                    // why, kept in the manifest and shown by history
 };
 
 class Fleet {
@@ -36,10 +38,11 @@ public:
     Fleet(FleetStore& store, FleetHost& host) : store(store), host(host) {}
 
     // Checks the document as import would and publishes it; returns the new
-    // revision. `ifRevision`: refuse when the state was written after it.
-    std::int64_t push(const std::wstring& instance, const std::string& document, std::optional<std::int64_t> ifRevision,
+    // revision. Without `force`, refuses (BadInput) a document with no value,
+    // or one that deletes more than half of the values of the fleet's state.
+    std::int64_t push(const std::wstring& instance, const std::string& document, const PushOptions& options,
                       const std::string& note = std::string());
-    std::int64_t pushLocal(const std::wstring& instance, std::optional<std::int64_t> ifRevision);
+    std::int64_t pushLocal(const std::wstring& instance, const PushOptions& options);
 
     // Makes the instance equal to the fleet's latest state; returns the
     // revision now applied.
@@ -52,20 +55,30 @@ public:
     // "instance A at revision N, fleet at M", with what to do about it.
     std::string status(const std::wstring& instance);
 
-    // Newest first, at most `limit`; `compactedBefore` gets the revision
-    // etcd's compaction cut the walk at, 0 when the walk reached the first push.
-    std::vector<HistoryEntry> history(const std::wstring& instance, int limit, std::int64_t& compactedBefore);
+    // The current state and the earlier ones the history keeps, newest
+    // first, at most `limit`.
+    std::vector<Published> history(const std::wstring& instance, int limit);
 
     // Publishes revision `revision`'s state again, as a new revision.
-    std::int64_t rollback(const std::wstring& instance, std::int64_t revision);
+    std::int64_t rollback(const std::wstring& instance, std::int64_t revision, const PushOptions& options);
 
     Published latest(const std::wstring& instance);
 
 private:
+    // Refuses a push that would empty the instance or delete most of it.
+    void guard(const std::wstring& instance, const std::string& document, const std::optional<Published>& current);
+    // A push whose manifest transaction lost its answer: its revision if it
+    // landed; else FleetFailure saying it did not, or that etcd cannot tell.
+    std::int64_t settle(const std::wstring& instance, const Manifest& manifest, const PushBase& base,
+                        const EtcdError& lost);
+
     FleetStore& store;
     FleetHost& host;
 };
 
+// The instance's name in etcd keys: the registry's fold of it, so that names
+// the registry takes for one are one state, with '/' and '%' escaped so that
+// no instance's keys lie under another's.
 std::string instanceKey(const std::wstring& instance);
 
 } // namespace vesk_fleet

@@ -1,6 +1,7 @@
 #include "FleetCommands.h"
 
 #include "Failure.h"
+#include "FleetGc.h"
 #include "StopSignal.h"
 #include "Text.h"
 
@@ -24,32 +25,53 @@ std::string readWholeFile(const std::string& path)
     return bytes.str();
 }
 
-std::string historyText(const std::vector<HistoryEntry>& entries, std::int64_t compactedBefore)
+std::string historyText(const std::vector<Published>& entries)
 {
     std::ostringstream out;
     out << std::left << std::setw(10) << "revision" << std::setw(22) << "pushed at" << std::setw(10) << "bytes"
         << "by\n";
-    for (const HistoryEntry& entry : entries) {
+    for (const Published& entry : entries) {
         out << std::setw(10) << entry.revision << std::setw(22) << entry.manifest.pushedAt << std::setw(10)
             << entry.manifest.bytes << entry.manifest.pushedBy;
         if (!entry.manifest.note.empty())
             out << " (" << entry.manifest.note << ")";
+        if (!entry.manifest.message.empty())
+            out << ": " << entry.manifest.message;
         out << "\n";
     }
-    if (compactedBefore > 0)
-        out << "older revisions than " << compactedBefore
-            << " were compacted away by etcd and can no longer be read or rolled back to\n";
     return out.str();
+}
+
+std::string collectedText(const Collected& done)
+{
+    return done.instance + ": kept " + std::to_string(done.revisionsKept) + " revisions and " +
+           std::to_string(done.chunksKept) + " chunks; removed " + std::to_string(done.revisionsRemoved) +
+           " earlier revisions and " + std::to_string(done.chunksRemoved) + " chunks\n";
+}
+
+int collect(const FleetOptions& options, FleetContext& context, FleetStore& store)
+{
+    if (options.keep < 1)
+        throw vesk_tool::Failure(vesk_tool::BadInput, "say how many revisions gc keeps with --keep N (1 or more)");
+    if (options.all != options.instance.empty())
+        throw vesk_tool::Failure(vesk_tool::BadInput, "name one instance with --instance, or every one with --all");
+    Collector collector(store);
+    const std::vector<std::string> names =
+        options.all ? collector.instances()
+                    : std::vector<std::string>{instanceKey(vesk_tool::fromUtf8(options.instance))};
+    for (const std::string& name : names)
+        context.out << collectedText(collector.collect(name, options.keep));
+    return vesk_tool::Success;
 }
 
 int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, FleetStore& store)
 {
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     const std::string& action = options.action;
+    const PushOptions push{options.ifRevision, options.force, options.message};
     if (action == "push") {
-        const std::int64_t revision = options.file.empty()
-                                          ? fleet.pushLocal(instance, options.ifRevision)
-                                          : fleet.push(instance, readWholeFile(options.file), options.ifRevision);
+        const std::int64_t revision = options.file.empty() ? fleet.pushLocal(instance, push)
+                                                           : fleet.push(instance, readWholeFile(options.file), push);
         context.out << revision << "\n";
     } else if (action == "pull" && options.dryRun) {
         context.out << fleet.dryRun(instance);
@@ -58,11 +80,9 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
     } else if (action == "status") {
         context.out << fleet.status(instance);
     } else if (action == "history") {
-        std::int64_t compactedBefore = 0;
-        const auto entries = fleet.history(instance, options.limit, compactedBefore);
-        context.out << historyText(entries, compactedBefore);
+        context.out << historyText(fleet.history(instance, options.limit));
     } else if (action == "rollback") {
-        context.out << fleet.rollback(instance, options.toRevision) << "\n";
+        context.out << fleet.rollback(instance, options.toRevision, push) << "\n";
     } else if (action == "watch") {
         std::function<bool()> keepGoing = context.keepGoing;
         if (!keepGoing) {
@@ -73,7 +93,7 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         return watcher.run();
     } else {
         throw vesk_tool::Failure(vesk_tool::BadInput, "unknown fleet command '" + action +
-                                                          "': use push, pull, status, watch, history or rollback");
+                                                          "': use push, pull, status, watch, history, rollback or gc");
     }
     return vesk_tool::Success;
 }
@@ -83,11 +103,13 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
 int runFleet(const FleetOptions& options, FleetContext& context)
 {
     try {
-        if (options.instance.empty())
+        if (options.instance.empty() && options.action != "gc")
             throw vesk_tool::Failure(vesk_tool::BadInput, "name the instance with --instance");
         const FleetAccess access = resolveAccess(options.access, context.getenv);
         EtcdClient etcd(access.etcd, context.makeHttp(access.etcd.tls));
         FleetStore store(etcd, access.prefix);
+        if (options.action == "gc")
+            return collect(options, context, store);
         Fleet fleet(store, context.host);
         return runAction(options, context, fleet, store);
     } catch (const EtcdError& error) {
@@ -139,6 +161,15 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);
     CLI::App* rollback = common(fleet->add_subcommand("rollback", "Publish an earlier revision's state again"));
     rollback->add_option("--to", o.toRevision, "The revision to publish again")->required();
+    for (CLI::App* publishing : {push, rollback}) {
+        publishing->add_flag("--force", o.force, "Publish even a state that deletes every value, or most of them");
+        publishing->add_option("-m,--message", o.message, "Why, kept with the revision and shown by history");
+    }
+    CLI::App* gc = common(fleet->add_subcommand("gc", "Remove revisions beyond the newest kept, and unused chunks"));
+    gc->add_option("--keep", o.keep, "Revisions kept per instance, the current one included")
+        ->required()
+        ->check(CLI::PositiveNumber);
+    gc->add_flag("--all", o.all, "Every instance of the fleet");
     return fleet;
 }
 

@@ -21,11 +21,15 @@ class App;
 namespace vesk_fleet {
 
 struct FleetOptions {
-    std::string action; // push, pull, status, watch, history, rollback
+    std::string action; // push, pull, status, watch, history, rollback, gc
     std::string instance; // UTF-8
     std::string file;     // push: a .reg file instead of the local instance
     std::optional<std::int64_t> ifRevision;
+    bool force = false;  // push, rollback: past the guards against mass deletion
+    std::string message; // push, rollback: why
     bool dryRun = false;
+    int keep = 0;        // gc: revisions kept per instance
+    bool all = false;    // gc: every instance
     std::int64_t toRevision = 0;
     int limit = 20;
     AccessOptions access;

@@ -83,7 +83,7 @@ int Watcher::run()
             session();
             pauseMs = timing.firstPauseMs;
         } catch (const EtcdError& error) {
-            if (error.kind == EtcdError::Kind::LoginRefused) {
+            if (error.kind == EtcdError::Kind::LoginRefused || error.kind == EtcdError::Kind::PermissionDenied) {
                 logLine(explain(error));
                 return vesk_tool::StoreFailure;
             }
