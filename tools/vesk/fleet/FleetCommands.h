@@ -25,7 +25,9 @@ struct FleetOptions {
     std::string instance; // UTF-8
     std::string file;     // push: a .reg file instead of the local instance
     std::optional<std::int64_t> ifRevision;
-    bool dryRun = false;
+    bool dryRun = false; // pull, push: show the change, write nothing
+    bool force = false;  // pull: save local changes to a file, then overwrite them
+    bool diff = false;   // status: list the local changes
     std::int64_t toRevision = 0;
     int limit = 20;
     AccessOptions access;

@@ -92,7 +92,7 @@ std::optional<Published> FleetStore::fromKeyValue(const KeyValue& kv) const
 {
     if (!kv.found)
         return std::nullopt;
-    return Published{kv.modRevision, manifestFromJson(kv.value)};
+    return Published{kv.modRevision, manifestFromJson(kv.value), kv.clusterId};
 }
 
 std::optional<Published> FleetStore::read(const std::string& instance, std::int64_t atRevision)

@@ -40,6 +40,7 @@ Manifest manifestFromJson(const std::string& text);
 struct Published {
     std::int64_t revision = 0; // the push that wrote it
     Manifest manifest;
+    std::string clusterId; // the etcd cluster it was read from
 };
 
 class FleetStore {
