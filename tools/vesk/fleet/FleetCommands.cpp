@@ -46,15 +46,15 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
 {
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     const std::string& action = options.action;
+    if (action == "push" && options.file.empty()) {
+        const Drift local = fleet.drift(instance);
+        if (local.drifted())
+            context.err << "vesk: warning: " << local.describe() << "; this push publishes them\n";
+    }
     if (action == "push" && options.dryRun) {
         const auto document = options.file.empty() ? std::nullopt : std::optional<std::string>(readWholeFile(options.file));
         context.out << fleet.pushPreview(instance, document);
     } else if (action == "push") {
-        if (options.file.empty()) {
-            const Drift local = fleet.drift(instance);
-            if (local.drifted())
-                context.err << "vesk: warning: " << local.describe() << "; this push publishes them\n";
-        }
         const std::int64_t revision = options.file.empty()
                                           ? fleet.pushLocal(instance, options.ifRevision)
                                           : fleet.push(instance, readWholeFile(options.file), options.ifRevision);
