@@ -66,9 +66,11 @@ ImportStep step(ImportStep::Action action, const std::wstring& key, const RegVal
 std::wstring foldedName(std::wstring_view name)
 {
     std::wstring folded(name);
-    for (wchar_t& unit : folded)
-        if (static_cast<std::uint32_t>(unit) <= 0xFFFF) // wider units are whole characters: never folded
-            unit = static_cast<wchar_t>(Kestlib500::FoldUnit(static_cast<char16_t>(unit)));
+    for (wchar_t& unit : folded) {
+        const std::uint32_t code = static_cast<std::uint32_t>(unit);
+        if (sizeof(wchar_t) == 2 || code <= 0xFFFF) // wider units are whole characters: never folded
+            unit = static_cast<wchar_t>(Kestlib500::FoldUnit(static_cast<char16_t>(code)));
+    }
     return folded;
 }
 
@@ -123,10 +125,19 @@ void InstanceTree::removeTree(const std::wstring& path)
     byFoldedPath.erase(folded);
 }
 
-Difference difference(const InstanceTree& from, const InstanceTree& to)
+Difference difference(const InstanceTree& from, const InstanceTree& to, bool withChanges)
 {
     using Kind = Difference::Kind;
     Difference diff;
+    std::vector<Difference::Change> added; // a key's new values follow its old ones in the lines
+    auto note = [&](Difference::Change change) {
+        if (withChanges)
+            diff.changes.push_back(std::move(change));
+    };
+    auto noteAdded = [&](Difference::Change change) {
+        if (withChanges)
+            added.push_back(std::move(change));
+    };
     for (const auto& [folded, key] : from.keys()) {
         if (to.keys().count(folded))
             continue;
@@ -135,9 +146,9 @@ Difference difference(const InstanceTree& from, const InstanceTree& to)
             diff.steps.push_back(step(ImportStep::Action::DeleteKey, key.path));
             ++diff.keysRemoved;
         }
-        diff.changes.push_back({Kind::KeyRemoved, key.path, {}});
-        for (const auto& [name, value] : key.values) {
-            diff.changes.push_back({Kind::ValueRemoved, key.path, value});
+        note({Kind::KeyRemoved, key.path, {}});
+        for (const std::wstring& name : key.order) {
+            note({Kind::ValueRemoved, key.path, key.values.at(name)});
             ++diff.valuesDeleted;
         }
     }
@@ -150,18 +161,18 @@ Difference difference(const InstanceTree& from, const InstanceTree& to)
         const auto before = from.keys().find(folded);
         if (before == from.keys().end()) {
             diff.steps.push_back(step(ImportStep::Action::CreateKey, key.path));
-            diff.changes.push_back({Kind::KeyCreated, key.path, {}});
+            note({Kind::KeyCreated, key.path, {}});
             ++diff.keysCreated;
         } else {
-            for (const auto& [name, value] : before->second.values) {
+            for (const std::wstring& name : before->second.order) {
                 if (key.values.count(name))
                     continue;
+                const RegValue& value = before->second.values.at(name);
                 diff.steps.push_back(step(ImportStep::Action::DeleteValue, key.path, &value));
-                diff.changes.push_back({Kind::ValueRemoved, key.path, value});
+                note({Kind::ValueRemoved, key.path, value});
                 ++diff.valuesDeleted;
             }
         }
-        std::vector<Difference::Change> replaced, added; // each side of a key as one run of lines
         for (const std::wstring& name : key.order) {
             const RegValue& value = key.values.at(name);
             const RegValue* old = nullptr;
@@ -174,12 +185,12 @@ Difference difference(const InstanceTree& from, const InstanceTree& to)
             // Written over in place: a value there before and after is never missing.
             diff.steps.push_back(step(ImportStep::Action::SetValue, key.path, &value));
             if (old)
-                replaced.push_back({Kind::ValueRemoved, key.path, *old});
-            added.push_back({Kind::ValueAdded, key.path, value});
+                note({Kind::ValueRemoved, key.path, *old});
+            noteAdded({Kind::ValueAdded, key.path, value});
             ++diff.valuesSet;
         }
-        diff.changes.insert(diff.changes.end(), replaced.begin(), replaced.end());
         diff.changes.insert(diff.changes.end(), added.begin(), added.end());
+        added.clear();
     }
     return diff;
 }

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // An instance's settings as the registry sees them, and the fewest steps
@@ -20,7 +21,7 @@ public:
 
     struct Key {
         std::wstring path;                                  // below the hive, as spelled
-        std::map<std::wstring, vesk_tool::RegValue> values; // by folded name
+        std::unordered_map<std::wstring, vesk_tool::RegValue> values; // by folded name
         std::vector<std::wstring> order;                    // folded names, first written first
     };
     const std::map<std::wstring, Key>& keys() const { return byFoldedPath; }
@@ -48,7 +49,7 @@ struct Difference {
     };
 
     std::vector<vesk_tool::ImportStep> steps;
-    std::vector<Change> changes;
+    std::vector<Change> changes; // what lines() lists
     int valuesSet = 0;     // values `to` has that `from` lacks or holds otherwise
     int valuesDeleted = 0; // values only `from` has, removed keys' values included
     int keysCreated = 0;
@@ -62,7 +63,8 @@ struct Difference {
     std::string summary() const;
 };
 
-Difference difference(const InstanceTree& from, const InstanceTree& to);
+// `withChanges` false leaves Difference::changes empty: enough to apply or count.
+Difference difference(const InstanceTree& from, const InstanceTree& to, bool withChanges = true);
 
 // A name folded as the registry folds it for comparing.
 std::wstring foldedName(std::wstring_view name);

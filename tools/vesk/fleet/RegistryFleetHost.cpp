@@ -204,25 +204,37 @@ std::vector<ImportStep> RegistryFleetHost::plan(const std::wstring& instance, st
 
 void RegistryFleetHost::checkDocument(const std::wstring& instance, std::string_view regBytes)
 {
-    plan(instance, regBytes);
+    documentTree(instance, regBytes);
 }
 
-InstanceTree RegistryFleetHost::tree(const std::wstring& instance, Side side) const
+InstanceTree RegistryFleetHost::localTree(const std::wstring& instance) const
 {
     const std::wstring root = instanceKey(instance);
-    if (side.isLocal) {
-        vesk_tool::RegDocument local;
-        read(instance, local);
-        return InstanceTree(vesk_tool::planImport(local, Hive + root, root), root);
-    }
-    if (side.regBytes.empty())
-        return InstanceTree({}, root);
-    return InstanceTree(plan(instance, side.regBytes), root);
+    vesk_tool::RegDocument local;
+    read(instance, local);
+    return InstanceTree(vesk_tool::planImport(local, Hive + root, root), root);
+}
+
+const InstanceTree& RegistryFleetHost::documentTree(const std::wstring& instance, std::string_view regBytes)
+{
+    // One apply checks, compares and applies the same document: it is read once.
+    for (const ParsedDocument& known : parsed)
+        if (known.instance == instance && known.bytes == regBytes)
+            return known.tree;
+    const std::wstring root = instanceKey(instance);
+    InstanceTree tree = regBytes.empty() ? InstanceTree({}, root) : InstanceTree(plan(instance, regBytes), root);
+    parsed.push_back(ParsedDocument{instance, std::string(regBytes), std::move(tree)});
+    if (parsed.size() > 2)
+        parsed.pop_front();
+    return parsed.back().tree;
 }
 
 Difference RegistryFleetHost::compare(const std::wstring& instance, Side from, Side to)
 {
-    return difference(tree(instance, from), tree(instance, to));
+    const InstanceTree local = from.isLocal || to.isLocal ? localTree(instance) : InstanceTree({}, L"");
+    const InstanceTree& before = from.isLocal ? local : documentTree(instance, from.regBytes);
+    const InstanceTree& after = to.isLocal ? local : documentTree(instance, to.regBytes);
+    return difference(before, after);
 }
 
 Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::string_view regBytes,
@@ -230,7 +242,7 @@ Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::s
 {
     // Only what differs is written: a value kept across the pull is never
     // missing for a reader, and the instance key keeps its security.
-    Difference written = compare(instance, Side::local(), Side::document(regBytes));
+    Difference written = difference(localTree(instance), documentTree(instance, regBytes), false);
     std::vector<ImportStep> steps = written.steps;
     const std::optional<AppliedRecord> before = appliedRecord(instance);
     if (!before || !(*before == record)) {

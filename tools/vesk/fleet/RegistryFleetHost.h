@@ -4,6 +4,9 @@
 #include "ImportPlan.h"
 
 #include <filesystem>
+#include <list>
+#include <optional>
+#include <string>
 #include <vector>
 
 // The fleet's host in the tool: an instance's settings are its key in the
@@ -39,12 +42,21 @@ private:
     std::vector<vesk_tool::ImportStep> plan(const std::wstring& instance, std::string_view regBytes) const;
     // The instance's tree, empty when the key is missing; false then.
     bool read(const std::wstring& instance, vesk_tool::RegDocument& into) const;
-    InstanceTree tree(const std::wstring& instance, Side side) const;
+    InstanceTree localTree(const std::wstring& instance) const;
+    // The document's tree; the last two are kept for the next calls to reuse
+    // (a reference stays good until two other documents were asked for).
+    const InstanceTree& documentTree(const std::wstring& instance, std::string_view regBytes);
     // Where the applied document of `instance` is kept.
     std::filesystem::path appliedCopyPath(const std::wstring& instance) const;
 
     const std::wstring serverKey;
     const std::wstring companyKey;
+    struct ParsedDocument {
+        std::wstring instance;
+        std::string bytes;
+        InstanceTree tree;
+    };
+    std::list<ParsedDocument> parsed;
 };
 
 } // namespace vesk_fleet
