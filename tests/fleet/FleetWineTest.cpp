@@ -65,8 +65,9 @@ TEST(FleetWine, PushThenPullPutsTheTreeBack)
 
     ASSERT_EQ(vesk({L"--instance", L"wine", L"set", L"Fleet", L"Extra", L"x", L"--type", L"string"}).status, 0);
     ASSERT_EQ(vesk({L"--instance", L"wine", L"delete", L"Fleet", L"Setting7"}).status, 0);
-    const ToolRun pulled = fleet(L"pull", L"wine");
+    const ToolRun pulled = fleet(L"pull", L"wine", {L"--force"});
     ASSERT_EQ(pulled.status, 0) << pulled.err;
+    EXPECT_NE(pulled.out.find("saved to C:\\ProgramData\\halvorn\\vesk\\saved\\wine-"), std::string::npos) << pulled.out;
     EXPECT_EQ(vesk({L"--instance", L"wine", L"export"}).out, exported);
     EXPECT_TRUE(atRevision(L"wine", std::to_string(std::stoll(pushed.out))));
 }
