@@ -77,11 +77,19 @@ std::wstring foldedName(std::wstring_view name)
 InstanceTree::InstanceTree(const std::vector<ImportStep>& steps, const std::wstring& rootPath) : root(rootPath)
 {
     ensure(root);
-    for (const ImportStep& planned : steps) {
+    for (std::size_t at = 0; at < steps.size(); ++at) {
+        const ImportStep& planned = steps[at];
         switch (planned.action) {
-        case ImportStep::Action::CreateKey:
-            ensure(planned.key);
+        case ImportStep::Action::CreateKey: {
+            // A plan writes a key's values right after it: room for them all at once.
+            std::size_t values = 0;
+            while (at + 1 + values < steps.size() && steps[at + 1 + values].action == ImportStep::Action::SetValue)
+                ++values;
+            Key& key = ensure(planned.key);
+            key.values.reserve(key.values.size() + values);
+            key.order.reserve(key.order.size() + values);
             break;
+        }
         case ImportStep::Action::SetValue: {
             Key& key = ensure(planned.key);
             const std::wstring name = foldedName(planned.name);
