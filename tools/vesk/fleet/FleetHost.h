@@ -48,7 +48,8 @@ public:
     // Makes the instance equal to the document by writing only what differs
     // (the instance key itself stays), and records `record`, all in one
     // atomic change: on any failure neither the tree nor the record moves.
-    // Returns what was written to the instance.
+    // Returns what was written to the instance. The local tree may be taken
+    // as the compare() called last read it: call it right before.
     virtual Difference applyInstance(const std::wstring& instance, std::string_view regBytes,
                                      const AppliedRecord& record) = 0;
 

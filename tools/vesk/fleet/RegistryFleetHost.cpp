@@ -231,10 +231,13 @@ const InstanceTree& RegistryFleetHost::documentTree(const std::wstring& instance
 
 Difference RegistryFleetHost::compare(const std::wstring& instance, Side from, Side to)
 {
-    const InstanceTree local = from.isLocal || to.isLocal ? localTree(instance) : InstanceTree({}, L"");
-    const InstanceTree& before = from.isLocal ? local : documentTree(instance, from.regBytes);
-    const InstanceTree& after = to.isLocal ? local : documentTree(instance, to.regBytes);
-    return difference(before, after);
+    if (!from.isLocal && !to.isLocal)
+        return difference(documentTree(instance, from.regBytes), documentTree(instance, to.regBytes));
+    lastLocal.reset();
+    lastLocal.emplace(LocalRead{instance, localTree(instance)});
+    const InstanceTree& local = lastLocal->tree;
+    return difference(from.isLocal ? local : documentTree(instance, from.regBytes),
+                      to.isLocal ? local : documentTree(instance, to.regBytes));
 }
 
 Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::string_view regBytes,
@@ -242,7 +245,15 @@ Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::s
 {
     // Only what differs is written: a value kept across the pull is never
     // missing for a reader, and the instance key keeps its security.
-    Difference written = difference(localTree(instance), documentTree(instance, regBytes), false);
+    // The local tree as the compare just before read it (an apply compares
+    // first, for local changes): reading 100,000 values twice costs more
+    // than the rest of the pull on Windows.
+    std::optional<LocalRead> seen = std::move(lastLocal);
+    lastLocal.reset();
+    if (!seen || seen->instance != instance)
+        seen.emplace(LocalRead{instance, localTree(instance)});
+    Difference written = difference(seen->tree, documentTree(instance, regBytes), false);
+    seen.reset();
     std::vector<ImportStep> steps = written.steps;
     const std::optional<AppliedRecord> before = appliedRecord(instance);
     if (!before || !(*before == record)) {
@@ -257,16 +268,7 @@ Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::s
         vesk_tool::applyWhole(L"fleet revision " + std::to_wstring(record.revision) + L" of " + instance, steps,
                               companyKey, quiet);
     }
-    // The copy is kept after the registry holds the record; a copy that is
-    // missing or stale no longer matches the digest and is not used.
-    const fs::path copy = appliedCopyPath(instance);
-    if (before && before->digest == record.digest && fs::exists(copy))
-        return written;
-    const fs::path fresh = fs::path(copy).concat(".new");
-    writeFile(fresh, regBytes);
-    std::error_code ignored;
-    fs::remove(copy, ignored);
-    fs::rename(fresh, copy);
+    keepAppliedCopy(instance, regBytes, before && before->digest == record.digest);
     return written;
 }
 
@@ -289,6 +291,24 @@ std::optional<AppliedRecord> RegistryFleetHost::appliedRecord(const std::wstring
     return record;
 }
 
+// The copy is kept after the registry holds the record; a copy that is
+// missing or stale no longer matches the digest and is not used. It only
+// spares asking etcd, so the pull stands without it.
+void RegistryFleetHost::keepAppliedCopy(const std::wstring& instance, std::string_view regBytes, bool sameDocument) const
+{
+    std::error_code ignored;
+    try {
+        const fs::path copy = appliedCopyPath(instance);
+        if (sameDocument && fs::exists(copy, ignored))
+            return;
+        const fs::path fresh = fs::path(copy).concat(".new");
+        writeFile(fresh, regBytes);
+        fs::remove(copy, ignored);
+        fs::rename(fresh, copy, ignored);
+    } catch (const Failure&) {
+    }
+}
+
 fs::path RegistryFleetHost::appliedCopyPath(const std::wstring& instance) const
 {
     return pathOf(vesk_tool::machineFolder(L"fleet")) / (fileStem(instance) + ".reg");
@@ -301,7 +321,12 @@ std::optional<std::string> RegistryFleetHost::appliedDocument(const std::wstring
     const auto record = appliedRecord(instance);
     if (!record || record->digest.empty())
         return std::nullopt;
-    std::string bytes = readFile(appliedCopyPath(instance));
+    std::string bytes;
+    try {
+        bytes = readFile(appliedCopyPath(instance));
+    } catch (const Failure&) {
+        return std::nullopt; // no machine folder: no copy
+    }
     if (bytes.empty() || sha256Hex(bytes) != record->digest)
         return std::nullopt;
     return bytes;

@@ -48,6 +48,8 @@ private:
     const InstanceTree& documentTree(const std::wstring& instance, std::string_view regBytes);
     // Where the applied document of `instance` is kept.
     std::filesystem::path appliedCopyPath(const std::wstring& instance) const;
+    // Keeps `regBytes` as the applied document, unless `sameDocument` and a copy is there.
+    void keepAppliedCopy(const std::wstring& instance, std::string_view regBytes, bool sameDocument) const;
 
     const std::wstring serverKey;
     const std::wstring companyKey;
@@ -57,6 +59,12 @@ private:
         InstanceTree tree;
     };
     std::list<ParsedDocument> parsed;
+    // The local tree the last compare read, for the apply that follows it.
+    struct LocalRead {
+        std::wstring instance;
+        InstanceTree tree;
+    };
+    std::optional<LocalRead> lastLocal;
 };
 
 } // namespace vesk_fleet
