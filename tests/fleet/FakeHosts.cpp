@@ -1,6 +1,7 @@
 #include "FakeHosts.h"
 
 #include "Failure.h"
+#include "ImportPlan.h"
 #include "RegFile.h"
 #include "Text.h"
 
@@ -17,33 +18,60 @@ void MemoryHost::checkDocument(const std::wstring&, std::string_view regBytes)
     }
 }
 
-std::string MemoryHost::describeChanges(const std::wstring&, std::string_view)
+vesk_fleet::InstanceTree MemoryHost::tree(const std::wstring& instance, vesk_fleet::Side side)
 {
-    throw std::logic_error("in-process tests make no dry runs");
+    const std::wstring root = L"Software\\Halvorn\\Tessaly\\Orvane\\" + instance;
+    const std::string local = side.isLocal ? exportInstance(instance) : std::string();
+    const std::string_view bytes = side.isLocal ? std::string_view(local) : side.regBytes;
+    if (bytes.empty())
+        return vesk_fleet::InstanceTree({}, root);
+    return vesk_fleet::InstanceTree(vesk_tool::planImport(vesk_tool::readRegFile(bytes), L"HKEY_LOCAL_MACHINE\\" + root, root), root);
+}
+
+vesk_fleet::Difference MemoryHost::compare(const std::wstring& instance, vesk_fleet::Side from, vesk_fleet::Side to)
+{
+    return vesk_fleet::difference(tree(instance, from), tree(instance, to));
 }
 
 std::string MemoryHost::exportInstance(const std::wstring& instance)
 {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     return instances[instance].document;
 }
 
-void MemoryHost::replaceInstance(const std::wstring& instance, std::string_view regBytes, std::int64_t revision)
+vesk_fleet::Difference MemoryHost::applyInstance(const std::wstring& instance, std::string_view regBytes,
+                                                 const vesk_fleet::AppliedRecord& record)
 {
-    std::lock_guard<std::mutex> guard(lock);
-    instances[instance] = Instance{std::string(regBytes), revision};
-    ++replacements;
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    vesk_fleet::Difference written = compare(instance, vesk_fleet::Side::local(), vesk_fleet::Side::document(regBytes));
+    instances[instance] = Instance{std::string(regBytes), std::string(regBytes), record};
+    replacements += written.empty() ? 0 : 1;
+    return written;
 }
 
-std::optional<std::int64_t> MemoryHost::appliedRevision(const std::wstring& instance)
+std::optional<vesk_fleet::AppliedRecord> MemoryHost::appliedRecord(const std::wstring& instance)
 {
-    std::lock_guard<std::mutex> guard(lock);
-    return instances[instance].revision;
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    return instances[instance].record;
+}
+
+std::optional<std::string> MemoryHost::appliedDocument(const std::wstring& instance)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const Instance& known = instances[instance];
+    return known.record ? std::optional<std::string>(known.applied) : std::nullopt;
+}
+
+std::string MemoryHost::saveInstance(const std::wstring& instance)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    saved.push_back(instances[instance].document);
+    return "memory:" + std::to_string(saved.size());
 }
 
 void MemoryHost::set(const std::wstring& instance, std::string regBytes)
 {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     instances[instance].document = std::move(regBytes);
 }
 

@@ -393,3 +393,57 @@ TEST_F(FleetCluster, AStateOfTheFirstFormatIsStillRead)
     runIn(reader, on("pull", "old"));
     EXPECT_EQ(reader.exportInstance(L"old"), document);
 }
+
+TEST_F(FleetCluster, LocalChangesAreSeenRefusedAndSavedAndAPullWritesOnlyWhatDiffers)
+{
+    const std::string work = scratchDirectory("fleet-drift");
+    const std::string a = work + "/a.db", b = work + "/b.db";
+    std::ofstream(work + "/d.reg", std::ios::binary) << sampleDocument(L"drift", 5);
+    ASSERT_EQ(vesk(a, "--instance drift import " + work + "/d.reg").status, 0);
+    ASSERT_EQ(vesk(a, "--instance drift fleet push").status, 0);
+    ASSERT_EQ(vesk(b, "--instance drift fleet pull").status, 0);
+    const std::string store = readText(b) + readText(b + "-wal");
+    const Outcome same = vesk(b, "--instance drift fleet pull");
+    EXPECT_NE(same.out.find(": 0 values set, 0 deleted, 0 keys removed"), std::string::npos) << same.out;
+    EXPECT_TRUE(readText(b) + readText(b + "-wal") == store) << "a pull of the revision applied writes nothing";
+
+    ASSERT_EQ(vesk(b, "--instance drift set Fleet Setting1 local --type string").status, 0);
+    EXPECT_NE(vesk(b, "--instance drift fleet status").out.find("drifted: 1 value changed"), std::string::npos);
+    EXPECT_NE(vesk(b, "--instance drift fleet status --diff").out.find("+[HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly"
+                                                                       "\\Orvane\\drift\\Fleet] \"Setting1\"=\"local\""),
+              std::string::npos);
+    ASSERT_EQ(vesk(a, "--instance drift set Fleet Setting2 fleet --type string").status, 0);
+    const Outcome warned = vesk(a, "--instance drift fleet push --dry-run");
+    EXPECT_EQ(warned.out, "-[HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\drift\\Fleet] \"Setting2\"=\"v2\"\n"
+                          "+[HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\drift\\Fleet] \"Setting2\"=\"fleet\"\n");
+    ASSERT_EQ(vesk(a, "--instance drift fleet push").status, 0);
+
+    const Outcome refused = vesk(b, "--instance drift fleet pull");
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.err.find("\"Setting1\"=\"local\""), std::string::npos) << refused.err;
+    EXPECT_EQ(vesk(b, "--instance drift get Fleet Setting1").out, "local\n");
+    EXPECT_NE(vesk(b, "--instance drift fleet push --dry-run").err.find("warning: 1 value changed"), std::string::npos);
+
+    // Each overwrite of local changes, by pull --force or by a watcher, saves them first and names the file.
+    auto savedHoldsLocal = [](const std::string& text) {
+        const std::size_t at = text.find("saved to ");
+        const std::string file = at == std::string::npos ? "" : text.substr(at + 9, text.find('\n', at) - at - 9);
+        return readText(file).find(vesk_tool::toUtf16le(L"\"Setting1\"=\"local\"")) != std::string::npos;
+    };
+    const Outcome forced = vesk(b, "--instance drift fleet pull --force");
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_TRUE(savedHoldsLocal(forced.out)) << forced.out;
+    EXPECT_NE(forced.out.find(": 2 values set, 0 deleted, 0 keys removed"), std::string::npos) << forced.out;
+    EXPECT_EQ(vesk(b, "--instance drift get Fleet Setting2").out, "fleet\n");
+
+    ASSERT_EQ(vesk(b, "--instance drift set Fleet Setting1 local --type string").status, 0);
+    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
+    setenv("KESTLIB_REGISTRY", b.c_str(), 1);
+    tool_test::ToolChild watcher(VESK_TOOL, {L"fleet", L"watch", L"--instance", L"drift"}, work + "/w.out", work + "/w.log");
+    ASSERT_EQ(vesk(a, "--instance drift set Fleet Setting3 watched --type string").status, 0);
+    const std::int64_t revision = revisionOf(vesk(a, "--instance drift fleet push"));
+    EXPECT_TRUE(eventually([&] { return atRevision(b, "drift", revision); }));
+    EXPECT_EQ(watcher.terminate(), 0);
+    EXPECT_TRUE(savedHoldsLocal(readText(work + "/w.log"))) << readText(work + "/w.log");
+    std::filesystem::remove_all(work);
+}

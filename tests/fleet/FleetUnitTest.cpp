@@ -7,6 +7,7 @@
 #include "FleetCommands.h"
 #include "FleetConfig.h"
 #include "FleetState.h"
+#include "InstanceDiff.h"
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
@@ -425,4 +426,40 @@ TEST(FleetCommandLine, OptionsReachTheCommand)
     const char* password[] = {"vesk", "fleet", "pull", "--password", "x"};
     EXPECT_THROW(strict.parse(static_cast<int>(std::size(password)), password), CLI::ParseError)
         << "a password is never taken from the command line";
+}
+
+TEST(FleetInstanceDiff, ComparesAsTheRegistryDoesAndWritesOnlyWhatDiffers)
+{
+    using vesk_tool::ImportStep;
+    const std::wstring root = L"S\\I";
+    auto set = [](const std::wstring& key, const std::wstring& name, DWORD type, std::vector<unsigned char> data) {
+        return ImportStep{ImportStep::Action::SetValue, 0, key, name, {type, std::move(data)}};
+    };
+    const std::vector<ImportStep> local{set(root, L"\u00c9t\u00e9", REG_SZ, {1}), set(root, L"Kept", REG_SZ, {2}),
+                                        set(L"S\\I\\Old\\Deep", L"x", REG_SZ, {3}), set(root, L"Gone", REG_SZ, {4}),
+                                        set(root, L"Type", REG_SZ, {5, 0, 0, 0})};
+    // Other order, other case, the same type and bytes: no difference.
+    const std::vector<ImportStep> same{set(root, L"kept", REG_SZ, {2}), set(root, L"\u00e9T\u00c9", REG_SZ, {1}),
+                                       set(L"s\\i\\OLD\\deep", L"X", REG_SZ, {3}), set(root, L"gone", REG_SZ, {4}),
+                                       set(root, L"type", REG_SZ, {5, 0, 0, 0})};
+    EXPECT_TRUE(difference(InstanceTree(local, root), InstanceTree(same, root)).empty());
+
+    const std::vector<ImportStep> next{set(root, L"Kept", REG_SZ, {2}), set(root, L"\u00c9t\u00e9", REG_SZ, {9}),
+                                       set(root, L"Type", REG_DWORD, {5, 0, 0, 0}), set(L"S\\I\\New", L"n", REG_SZ, {6}),
+                                       {ImportStep::Action::DeleteKey, 0, root, L"", {}}, set(root, L"Kept", REG_SZ, {2})};
+    const Difference diff = difference(InstanceTree(local, root), InstanceTree(next, root));
+    EXPECT_EQ(diff.summary(), "0 values set, 4 deleted, 1 key removed") << "a document that deletes the instance empties it";
+    ASSERT_EQ(diff.steps.size(), 4u);
+    EXPECT_EQ(diff.steps[0].action, ImportStep::Action::DeleteKey);
+    EXPECT_EQ(diff.steps[0].key, L"S\\I\\Old") << "the highest key of a removed subtree only";
+    for (std::size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(diff.steps[i].action, ImportStep::Action::DeleteValue) << i;
+
+    const Difference changed = difference(InstanceTree(local, root), InstanceTree({next.begin(), next.begin() + 4}, root));
+    EXPECT_EQ(changed.summary(), "3 values set, 2 deleted, 1 key removed, 1 key created");
+    for (const ImportStep& step : changed.steps)
+        EXPECT_NE(step.action == ImportStep::Action::DeleteValue ? step.name : L"", L"Type") << "a kept value is written over, never deleted first";
+    EXPECT_NE(changed.lines().find("-[HKEY_LOCAL_MACHINE\\S\\I] \"Gone\"=hex(1):04\n"), std::string::npos);
+    EXPECT_NE(changed.lines().find("+[HKEY_LOCAL_MACHINE\\S\\I] \"Type\"=dword:00000005\n"), std::string::npos)
+        << changed.lines();
 }

@@ -5,6 +5,9 @@
 #include "FakeHosts.h"
 #include "VeskTool.h"
 
+#include <windows.h>
+
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -63,8 +66,9 @@ TEST(FleetWine, PushThenPullPutsTheTreeBack)
 
     ASSERT_EQ(vesk({L"--instance", L"wine", L"set", L"Fleet", L"Extra", L"x", L"--type", L"string"}).status, 0);
     ASSERT_EQ(vesk({L"--instance", L"wine", L"delete", L"Fleet", L"Setting7"}).status, 0);
-    const ToolRun pulled = fleet(L"pull", L"wine");
+    const ToolRun pulled = fleet(L"pull", L"wine", {L"--force"});
     ASSERT_EQ(pulled.status, 0) << pulled.err;
+    EXPECT_NE(pulled.out.find("saved to C:\\ProgramData\\halvorn\\vesk\\saved\\wine-"), std::string::npos) << pulled.out;
     EXPECT_EQ(vesk({L"--instance", L"wine", L"export"}).out, exported);
     EXPECT_TRUE(atRevision(L"wine", std::to_string(std::stoll(pushed.out))));
 }
@@ -105,4 +109,43 @@ TEST(FleetWine, AWatcherAppliesEachPush)
         EXPECT_TRUE(applied) << readBytes(log.wstring() + L".err");
     }
     EXPECT_EQ(vesk({L"--instance", L"wine-watch", L"get", L"Fleet", L"Setting1"}).out.rfind("v1", 0), 0u);
+}
+
+TEST(FleetWine, AValueEveryRevisionKeepsIsNeverMissingDuringPulls)
+{
+    // The kept value comes after many values that change, so a pull that
+    // wrote the instance again would leave it missing for a while.
+    auto revisionFile = [](const std::wstring& prefix) {
+        const fs::path file = fs::temp_directory_path() / (L"wine-kept-" + prefix + L".reg");
+        std::ofstream(file, std::ios::binary)
+            << sampleDocument(L"wine-kept", 3000, prefix)
+            << vesk_tool::toUtf16le(L"[HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\wine-kept\\Net]\r\n"
+                                    L"\"Host\"=\"db.example\"\r\n\r\n");
+        return file.wstring();
+    };
+    const std::wstring revisions[] = {revisionFile(L"a"), revisionFile(L"b")};
+    ASSERT_EQ(fleet(L"push", L"wine-kept", {L"--file", revisions[0]}).status, 0);
+    ASSERT_EQ(fleet(L"pull", L"wine-kept").status, 0);
+
+    std::atomic<bool> pulling{true};
+    long reads = 0, misses = 0;
+    std::thread reader([&] {
+        wchar_t host[64];
+        for (; pulling && reads < 50'000'000; ++reads) {
+            DWORD size = sizeof host;
+            if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Halvorn\\Tessaly\\Orvane\\wine-kept\\Net", L"Host",
+                             RRF_RT_REG_SZ, nullptr, host, &size) != ERROR_SUCCESS)
+                ++misses;
+        }
+    });
+    for (int pull = 1; pull <= 6; ++pull) {
+        EXPECT_EQ(fleet(L"push", L"wine-kept", {L"--file", revisions[pull % 2]}).status, 0);
+        const ToolRun pulled = fleet(L"pull", L"wine-kept");
+        EXPECT_NE(pulled.out.find(": 3000 values set, 0 deleted, 0 keys removed"), std::string::npos) << pulled.out << pulled.err;
+    }
+    pulling = false;
+    reader.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(misses, 0) << "of " << reads << " reads";
+    EXPECT_EQ(vesk({L"--instance", L"wine-kept", L"get", L"Fleet", L"Setting7"}).out, "a7\n");
 }

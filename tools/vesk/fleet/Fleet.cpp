@@ -160,20 +160,84 @@ Published Fleet::latest(const std::wstring& instance)
     return *state;
 }
 
-void Fleet::apply(const std::wstring& instance, const Published& state)
+std::string Drift::describe() const
+{
+    const int values = changes.valuesDiffering();
+    const int keys = changes.keysCreated + changes.keysRemoved;
+    std::string text = std::to_string(values) + (values == 1 ? " value" : " values");
+    if (keys > 0)
+        text += " and " + std::to_string(keys) + (keys == 1 ? " key" : " keys");
+    return text + " changed here since revision " + std::to_string(record ? record->revision : 0) + " was applied";
+}
+
+std::optional<std::string> Fleet::appliedFromStore(const std::wstring& instance, const AppliedRecord& record)
+{
+    if (record.digest.empty())
+        return std::nullopt;
+    try {
+        const auto state = store.atRevision(instanceKey(instance), record.revision);
+        if (!state || state->revision != record.revision || state->manifest.sha256 != record.digest ||
+            (!record.clusterId.empty() && state->clusterId != record.clusterId))
+            return std::nullopt;
+        return store.content(state->manifest);
+    } catch (const EtcdError& error) {
+        if (error.kind != EtcdError::Kind::Compacted)
+            throw;
+        return std::nullopt;
+    }
+}
+
+Drift Fleet::drift(const std::wstring& instance)
+{
+    // The host's copy first: it is there offline and after etcd compacted
+    // the revision away; etcd is asked only when the copy is gone.
+    Drift drift;
+    drift.record = host.appliedRecord(instance);
+    if (!drift.record)
+        return drift;
+    std::optional<std::string> applied = host.appliedDocument(instance);
+    if (!applied)
+        applied = appliedFromStore(instance, *drift.record);
+    if (!applied)
+        return drift;
+    drift.known = true;
+    drift.changes = host.compare(instance, Side::document(*applied), Side::local());
+    return drift;
+}
+
+ApplyOutcome Fleet::apply(const std::wstring& instance, const Published& state, DriftPolicy policy)
 {
     // Everything is fetched and checked before the host is touched, so etcd
     // going away part way leaves the registry as it was.
     const std::string document = store.content(state.manifest);
     host.checkDocument(instance, document);
-    host.replaceInstance(instance, document, state.revision);
+    ApplyOutcome outcome;
+    outcome.revision = state.revision;
+    outcome.drift = drift(instance);
+    bool save = false;
+    if (outcome.drift.drifted()) {
+        if (policy == DriftPolicy::Refuse) {
+            outcome.refused = true;
+            return outcome;
+        }
+        save = true;
+    } else if (!outcome.drift.known) {
+        // Nothing tells local changes from applied ones (never pulled here,
+        // or the applied document is gone): whatever the pull would remove
+        // or overwrite is saved first, never lost unseen.
+        const Difference lost = host.compare(instance, Side::document(document), Side::local());
+        save = lost.valuesSet > 0 || lost.keysCreated > 0;
+    }
+    if (save)
+        outcome.savedFile = host.saveInstance(instance);
+    outcome.written =
+        host.applyInstance(instance, document, AppliedRecord{state.revision, state.clusterId, state.manifest.sha256});
+    return outcome;
 }
 
-std::int64_t Fleet::pull(const std::wstring& instance)
+ApplyOutcome Fleet::pull(const std::wstring& instance, DriftPolicy policy)
 {
-    const Published state = latest(instance);
-    apply(instance, state);
-    return state.revision;
+    return apply(instance, latest(instance), policy);
 }
 
 std::string Fleet::dryRun(const std::wstring& instance)
@@ -181,20 +245,43 @@ std::string Fleet::dryRun(const std::wstring& instance)
     const Published state = latest(instance);
     const std::string document = store.content(state.manifest);
     host.checkDocument(instance, document);
-    return host.describeChanges(instance, document);
+    return host.compare(instance, Side::local(), Side::document(document)).lines();
 }
 
-std::string Fleet::status(const std::wstring& instance)
+std::string Fleet::pushPreview(const std::wstring& instance, const std::optional<std::string>& document)
 {
-    const auto applied = host.appliedRevision(instance);
+    const std::string pushed = document ? *document : host.exportInstance(instance);
+    host.checkDocument(instance, pushed);
     const auto state = store.read(instanceKey(instance));
-    std::string line = quoted(instance) + (applied ? " at revision " + std::to_string(*applied) : " never pulled") +
+    const std::string fleetHas = state ? store.content(state->manifest) : std::string();
+    return host.compare(instance, state ? Side::document(fleetHas) : Side::nothing(), Side::document(pushed)).lines();
+}
+
+std::string Fleet::status(const std::wstring& instance, bool withDiff)
+{
+    const Drift local = drift(instance);
+    const auto state = store.read(instanceKey(instance));
+    const auto& applied = local.record;
+    std::string line = quoted(instance) + (applied ? " at revision " + std::to_string(applied->revision) : " never pulled") +
                        ", fleet at " + (state ? std::to_string(state->revision) : std::string("nothing pushed"));
+    const std::string name = vesk_tool::toUtf8(instance);
+    const bool sameCluster = applied && (applied->clusterId.empty() || !state || applied->clusterId == state->clusterId);
+    const bool current = state && applied && applied->revision == state->revision && sameCluster;
+    if (local.drifted()) {
+        line += " (drifted: " + local.describe() + (state && !current ? "; the fleet moved on too" : "") +
+                "; 'vesk fleet status --diff --instance " + name + "' lists them, 'vesk fleet push' publishes them, " +
+                "'vesk fleet pull --force' saves them to a file and overwrites them)\n";
+        return withDiff ? line + local.changes.lines() : line;
+    }
     if (!state)
         return line + "\n";
-    if (applied && *applied == state->revision)
+    if (current)
         return line + " (up to date)\n";
-    return line + " (behind: run 'vesk fleet pull --instance " + vesk_tool::toUtf8(instance) + "')\n";
+    if (applied && !sameCluster)
+        line += " (behind: the revision applied is of another etcd cluster; run 'vesk fleet pull --instance " + name + "')\n";
+    else
+        line += " (behind: run 'vesk fleet pull --instance " + name + "')\n";
+    return line;
 }
 
 std::vector<Published> Fleet::history(const std::wstring& instance, int limit)

@@ -26,6 +26,30 @@ public:
     int status;
 };
 
+// A pull refused because of changes made here since the last apply.
+constexpr int LocalChanges = vesk_tool::WrongType;
+
+// What an apply does with changes made here since the last apply.
+enum class DriftPolicy { Refuse, SaveThenOverwrite };
+
+// The local instance against the document applied to it last.
+struct Drift {
+    std::optional<AppliedRecord> record; // nullopt: never pulled here
+    bool known = false;                  // the applied document was at hand to compare with
+    Difference changes;                  // from the applied document to the local instance
+    bool drifted() const { return known && !changes.empty(); }
+    // "3 values changed here since revision 42 was applied".
+    std::string describe() const;
+};
+
+struct ApplyOutcome {
+    std::int64_t revision = 0;
+    bool refused = false;  // DriftPolicy::Refuse met local changes: nothing was written
+    Drift drift;
+    std::string savedFile; // the local state was saved there before it was overwritten
+    Difference written;    // what the apply wrote to the instance
+};
+
 // How a push is made.
 struct PushOptions {
     std::optional<std::int64_t> ifRevision; // refuse when the state was written after it
@@ -44,16 +68,22 @@ public:
                       const std::string& note = std::string());
     std::int64_t pushLocal(const std::wstring& instance, const PushOptions& options);
 
-    // Makes the instance equal to the fleet's latest state; returns the
-    // revision now applied.
-    std::int64_t pull(const std::wstring& instance);
+    // Makes the instance equal to the fleet's latest state, writing only
+    // what differs; local changes are refused or saved first, by `policy`.
+    ApplyOutcome pull(const std::wstring& instance, DriftPolicy policy);
     // What pull would change, as diff lines.
     std::string dryRun(const std::wstring& instance);
-    // Applies one published state.
-    void apply(const std::wstring& instance, const Published& state);
+    // Applies one published state, as pull does.
+    ApplyOutcome apply(const std::wstring& instance, const Published& state, DriftPolicy policy);
+    // The local instance against what was applied to it last.
+    Drift drift(const std::wstring& instance);
+    // What pushing `document` (the local instance when nullopt) would change
+    // in the fleet's latest state, as diff lines. Writes nothing.
+    std::string pushPreview(const std::wstring& instance, const std::optional<std::string>& document);
 
-    // "instance A at revision N, fleet at M", with what to do about it.
-    std::string status(const std::wstring& instance);
+    // "instance A at revision N, fleet at M", up to date, behind or drifted,
+    // with what to do about it; `withDiff` adds the local changes' lines.
+    std::string status(const std::wstring& instance, bool withDiff = false);
 
     // The current state and the earlier ones the history keeps, newest
     // first, at most `limit`.
@@ -71,6 +101,9 @@ private:
     // landed; else FleetFailure saying it did not, or that etcd cannot tell.
     std::int64_t settle(const std::wstring& instance, const Manifest& manifest, const PushBase& base,
                         const EtcdError& lost);
+    // The applied document from etcd, when the host kept none and etcd still
+    // has the revision, of the same cluster and digest.
+    std::optional<std::string> appliedFromStore(const std::wstring& instance, const AppliedRecord& record);
 
     FleetStore& store;
     FleetHost& host;

@@ -69,16 +69,38 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     const std::string& action = options.action;
     const PushOptions push{options.ifRevision, options.force, options.message};
-    if (action == "push") {
-        const std::int64_t revision = options.file.empty() ? fleet.pushLocal(instance, push)
-                                                           : fleet.push(instance, readWholeFile(options.file), push);
+    if (action == "push" && options.file.empty()) {
+        const Drift local = fleet.drift(instance);
+        if (local.drifted())
+            context.err << "vesk: warning: " << local.describe() << "; this push publishes them\n";
+    }
+    if (action == "push" && options.dryRun) {
+        const auto document = options.file.empty() ? std::nullopt : std::optional<std::string>(readWholeFile(options.file));
+        context.out << fleet.pushPreview(instance, document);
+    } else if (action == "push") {
+        const std::int64_t revision = options.file.empty()
+                                          ? fleet.pushLocal(instance, push)
+                                          : fleet.push(instance, readWholeFile(options.file), push);
         context.out << revision << "\n";
     } else if (action == "pull" && options.dryRun) {
         context.out << fleet.dryRun(instance);
     } else if (action == "pull") {
-        context.out << "instance " << options.instance << " at revision " << fleet.pull(instance) << "\n";
+        const ApplyOutcome outcome =
+            fleet.pull(instance, options.force ? DriftPolicy::SaveThenOverwrite : DriftPolicy::Refuse);
+        if (outcome.refused) {
+            context.err << "vesk: instance " << options.instance << ": " << outcome.drift.describe()
+                        << "; nothing was pulled:\n"
+                        << outcome.drift.changes.lines() << "publish them with 'vesk fleet push', or save them to a "
+                        << "file and overwrite them with 'vesk fleet pull --force'\n";
+            return LocalChanges;
+        }
+        if (!outcome.savedFile.empty())
+            context.out << "instance " << options.instance << ": the local state was saved to " << outcome.savedFile
+                        << "\n";
+        context.out << "instance " << options.instance << " at revision " << outcome.revision << ": "
+                    << outcome.written.summary() << "\n";
     } else if (action == "status") {
-        context.out << fleet.status(instance);
+        context.out << fleet.status(instance, options.diff);
     } else if (action == "history") {
         context.out << historyText(fleet.history(instance, options.limit));
     } else if (action == "rollback") {
@@ -153,9 +175,12 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     CLI::App* push = common(fleet->add_subcommand("push", "Publish an instance's settings as a new revision"));
     push->add_option("--file", o.file, "A .reg file to publish instead of the local instance");
     push->add_option("--if-revision", o.ifRevision, "Refuse when the fleet's state moved past this revision");
+    push->add_flag("--dry-run", o.dryRun, "Print what the push would change in the fleet's state; publish nothing");
     CLI::App* pull = common(fleet->add_subcommand("pull", "Make the local instance equal to the fleet's state"));
     pull->add_flag("--dry-run", o.dryRun, "Print what would change and change nothing");
-    common(fleet->add_subcommand("status", "Compare the applied revision with the fleet's"));
+    pull->add_flag("--force", o.force, "Save local changes to a file in the machine folder, then overwrite them");
+    CLI::App* status = common(fleet->add_subcommand("status", "Compare the instance with the revision applied and the fleet's"));
+    status->add_flag("--diff", o.diff, "List what was changed here since the revision applied");
     common(fleet->add_subcommand("watch", "Apply every new revision as it arrives, until stopped"));
     CLI::App* history = common(fleet->add_subcommand("history", "List the revisions of the instance's state"));
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);

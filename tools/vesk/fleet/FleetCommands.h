@@ -25,9 +25,10 @@ struct FleetOptions {
     std::string instance; // UTF-8
     std::string file;     // push: a .reg file instead of the local instance
     std::optional<std::int64_t> ifRevision;
-    bool force = false;  // push, rollback: past the guards against mass deletion
+    bool force = false;  // push, rollback: past the guards against mass deletion; pull: save local changes, then overwrite them
     std::string message; // push, rollback: why
-    bool dryRun = false;
+    bool dryRun = false; // pull, push: show the change, write nothing
+    bool diff = false;   // status: list the local changes
     int keep = 0;        // gc: revisions kept per instance
     bool all = false;    // gc: every instance
     std::int64_t toRevision = 0;

@@ -155,7 +155,7 @@ std::optional<Published> FleetStore::fromKeyValue(const KeyValue& kv) const
 {
     if (!kv.found)
         return std::nullopt;
-    return Published{kv.modRevision, manifestFromJson(kv.value)};
+    return Published{kv.modRevision, manifestFromJson(kv.value), kv.clusterId};
 }
 
 std::optional<Published> FleetStore::read(const std::string& instance)
@@ -171,7 +171,7 @@ std::optional<Published> FleetStore::atRevision(const std::string& instance, std
     const KeyValue kept = etcd.get(historyKey(instance, revision));
     if (!kept.found)
         return std::nullopt;
-    return Published{revision, manifestFromJson(kept.value)};
+    return Published{revision, manifestFromJson(kept.value), kept.clusterId};
 }
 
 std::vector<Published> FleetStore::history(const std::string& instance, int limit)
@@ -187,7 +187,7 @@ std::vector<Published> FleetStore::history(const std::string& instance, int limi
         const std::int64_t revision = std::stoll(kv.key.substr(from.size()));
         // A push between the two reads keeps the state just read here too.
         if (entries.empty() || revision < entries.front().revision)
-            entries.push_back(Published{revision, manifestFromJson(kv.value)});
+            entries.push_back(Published{revision, manifestFromJson(kv.value), kv.clusterId});
     }
     return entries;
 }

@@ -57,6 +57,7 @@ Manifest manifestFromJson(const std::string& text);
 struct Published {
     std::int64_t revision = 0; // the push that wrote it
     Manifest manifest;
+    std::string clusterId; // the etcd cluster it was read from
 };
 
 // The state key as a push read it, and the version of the instance's fence.

@@ -35,8 +35,9 @@ void Watcher::applyLogged(const Published& state)
     const auto applied = host.appliedRevision(instance);
     if ((applied && *applied == state.revision) || state.revision == refused)
         return;
+    std::string saved; // local changes overwritten are saved there first
     try {
-        fleet.apply(instance, state);
+        saved = fleet.apply(instance, state, DriftPolicy::SaveThenOverwrite).savedFile;
     } catch (const vesk_tool::Failure& failure) {
         // A store that failed may work next time; a refused document will not.
         if (failure.code() != vesk_tool::BadInput)
@@ -48,7 +49,8 @@ void Watcher::applyLogged(const Published& state)
     }
     logLine("instance " + vesk_tool::toUtf8(instance) + ": applied revision " + std::to_string(state.revision) +
             " (pushed " + state.manifest.pushedAt + " by " + state.manifest.pushedBy + ", " +
-            std::to_string(state.manifest.bytes) + " bytes)");
+            std::to_string(state.manifest.bytes) + " bytes)" +
+            (saved.empty() ? std::string() : "; the local state it overwrote was saved to " + saved));
 }
 
 void Watcher::session()

@@ -9,43 +9,144 @@
 #include "support/registry/RegistryKey.h"
 #include "support/registry/RegistryTransaction.h"
 
-#include <set>
+#include "Digest.h"
+#include "FleetState.h"
+#include "MachineFolder.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 
 namespace vesk_fleet {
 namespace {
 
+namespace fs = std::filesystem;
 using vesk_tool::Failure;
 using vesk_tool::ImportStep;
 
 const std::wstring Hive = L"HKEY_LOCAL_MACHINE\\";
 const wchar_t* const RevisionValue = L"AppliedRevision";
+const wchar_t* const ClusterValue = L"AppliedCluster";
+const wchar_t* const DigestValue = L"AppliedDigest";
 
-// Every value as one line led by its key, so that a value moving between
-// keys shows, whatever order the keys come in.
-std::set<std::string> linesOf(const vesk_tool::RegDocument& document)
+fs::path pathOf(const std::wstring& path)
 {
-    std::istringstream text(vesk_tool::writeRegFile(document, vesk_tool::RegEncoding::Utf8));
-    std::set<std::string> lines;
-    std::string key;
-    std::string pending;
-    for (std::string line; std::getline(text, line);) {
-        if (!line.empty() && line.back() == '\\') {
-            pending += line.substr(0, line.size() - 1);
-            continue;
-        }
-        line = pending + line;
-        pending.clear();
-        if (line.empty() || line.rfind("Windows Registry Editor", 0) == 0)
-            continue;
-        if (line.front() == '[') {
-            key = line;
-            lines.insert(line);
-        } else {
-            lines.insert(key + " " + line);
-        }
+#if defined(_WIN32)
+    return fs::path(path);
+#else
+    return fs::u8path(vesk_tool::toUtf8(path));
+#endif
+}
+
+std::string shown(const fs::path& path)
+{
+#if defined(_WIN32)
+    return vesk_tool::toUtf8(path.wstring());
+#else
+    return path.string();
+#endif
+}
+
+// A file name for the instance: its folded name where that is plain, with
+// a digest of it when something had to be replaced, so names never collide.
+std::string fileStem(const std::wstring& instance)
+{
+    const std::string folded = vesk_tool::toUtf8(foldedName(instance));
+    std::string stem;
+    bool replaced = false;
+    for (const char c : folded) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+        stem += plain ? c : '_';
+        replaced = replaced || !plain;
     }
-    return lines;
+    return replaced ? stem + "~" + sha256Hex(folded).substr(0, 8) : stem;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::string();
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// Writes the whole file or throws Failure(StoreFailure).
+void writeFile(const fs::path& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw Failure(vesk_tool::StoreFailure, "cannot write " + shown(path) + ": check the disk and the folder's rights");
+}
+
+Kestlib500::RawValue qwordValue(std::int64_t number)
+{
+    Kestlib500::RawValue value{REG_QWORD, std::vector<unsigned char>(8)};
+    for (int i = 0; i < 8; ++i)
+        value.data[static_cast<std::size_t>(i)] = static_cast<unsigned char>(static_cast<std::uint64_t>(number) >> (8 * i));
+    return value;
+}
+
+// ASCII text (a digest, a cluster id) as REG_SZ.
+Kestlib500::RawValue textValue(const std::string& text)
+{
+    Kestlib500::RawValue value{REG_SZ, {}};
+    for (const char c : text) {
+        value.data.push_back(static_cast<unsigned char>(c));
+        value.data.push_back(0);
+    }
+    value.data.insert(value.data.end(), {0, 0});
+    return value;
+}
+
+std::optional<std::string> textOf(const Kestlib500::RawValue& value)
+{
+    if (value.type != REG_SZ || value.data.size() % 2 != 0)
+        return std::nullopt;
+    std::string text;
+    for (std::size_t i = 0; i + 1 < value.data.size() && (value.data[i] || value.data[i + 1]); i += 2) {
+        if (value.data[i + 1] != 0 || value.data[i] >= 0x80)
+            return std::nullopt;
+        text += static_cast<char>(value.data[i]);
+    }
+    return text;
+}
+
+bool operator==(const AppliedRecord& a, const AppliedRecord& b)
+{
+    return a.revision == b.revision && a.clusterId == b.clusterId && a.digest == b.digest;
+}
+
+// Saved states are named <stem>-<sequence>-<time>.reg: the sequence orders
+// them whatever the clock does.
+std::map<long, fs::path> savedStates(const fs::path& folder, const std::string& stem)
+{
+    static const std::regex tail(R"((\d{6})-\d{8}T\d{6}Z\.reg)");
+    std::map<long, fs::path> found;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = shown(entry.path().filename());
+        std::smatch match;
+        const std::string rest = name.size() > stem.size() + 1 ? name.substr(stem.size() + 1) : std::string();
+        if (name.compare(0, stem.size() + 1, stem + "-") == 0 && std::regex_match(rest, match, tail))
+            found.emplace(std::stol(match[1].str()), entry.path());
+    }
+    return found;
+}
+
+std::string compactUtcNow()
+{
+    std::string stamp;
+    for (const char c : utcNow())
+        if (c != '-' && c != ':')
+            stamp += c;
+    return stamp;
 }
 
 } // namespace
@@ -103,53 +204,154 @@ std::vector<ImportStep> RegistryFleetHost::plan(const std::wstring& instance, st
 
 void RegistryFleetHost::checkDocument(const std::wstring& instance, std::string_view regBytes)
 {
-    plan(instance, regBytes);
+    documentTree(instance, regBytes);
 }
 
-void RegistryFleetHost::replaceInstance(const std::wstring& instance, std::string_view regBytes, std::int64_t revision)
+InstanceTree RegistryFleetHost::localTree(const std::wstring& instance) const
 {
-    // The instance key goes first, so what the document lacks goes too.
-    std::vector<ImportStep> steps{ImportStep{ImportStep::Action::DeleteKey, 0, instanceKey(instance), L"", {}}};
-    std::vector<ImportStep> planned = plan(instance, regBytes);
-    steps.insert(steps.end(), planned.begin(), planned.end());
-    Kestlib500::RawValue recorded{REG_QWORD, std::vector<unsigned char>(8)};
-    for (int i = 0; i < 8; ++i)
-        recorded.data[static_cast<std::size_t>(i)] =
-            static_cast<unsigned char>(static_cast<std::uint64_t>(revision) >> (8 * i));
-    steps.push_back(ImportStep{ImportStep::Action::CreateKey, 0, revisionKey(instance), L"", {}});
-    steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, revisionKey(instance), RevisionValue, recorded});
-
-    vesk_tool::Progress quiet("", 0, false);
-    vesk_tool::applyWhole(L"fleet revision " + std::to_wstring(revision) + L" of " + instance, steps, companyKey,
-                          quiet);
+    const std::wstring root = instanceKey(instance);
+    vesk_tool::RegDocument local;
+    read(instance, local);
+    return InstanceTree(vesk_tool::planImport(local, Hive + root, root), root);
 }
 
-std::optional<std::int64_t> RegistryFleetHost::appliedRevision(const std::wstring& instance)
+const InstanceTree& RegistryFleetHost::documentTree(const std::wstring& instance, std::string_view regBytes)
+{
+    // One apply checks, compares and applies the same document: it is read once.
+    for (const ParsedDocument& known : parsed)
+        if (known.instance == instance && known.bytes == regBytes)
+            return known.tree;
+    const std::wstring root = instanceKey(instance);
+    InstanceTree tree = regBytes.empty() ? InstanceTree({}, root) : InstanceTree(plan(instance, regBytes), root);
+    parsed.push_back(ParsedDocument{instance, std::string(regBytes), std::move(tree)});
+    if (parsed.size() > 2)
+        parsed.pop_front();
+    return parsed.back().tree;
+}
+
+Difference RegistryFleetHost::compare(const std::wstring& instance, Side from, Side to)
+{
+    if (!from.isLocal && !to.isLocal)
+        return difference(documentTree(instance, from.regBytes), documentTree(instance, to.regBytes));
+    lastLocal.reset();
+    lastLocal.emplace(LocalRead{instance, localTree(instance)});
+    const InstanceTree& local = lastLocal->tree;
+    return difference(from.isLocal ? local : documentTree(instance, from.regBytes),
+                      to.isLocal ? local : documentTree(instance, to.regBytes));
+}
+
+Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::string_view regBytes,
+                                            const AppliedRecord& record)
+{
+    // Only what differs is written: a value kept across the pull is never
+    // missing for a reader, and the instance key keeps its security.
+    // The local tree as the compare just before read it (an apply compares
+    // first, for local changes): reading 100,000 values twice costs more
+    // than the rest of the pull on Windows.
+    std::optional<LocalRead> seen = std::move(lastLocal);
+    lastLocal.reset();
+    if (!seen || seen->instance != instance)
+        seen.emplace(LocalRead{instance, localTree(instance)});
+    Difference written = difference(seen->tree, documentTree(instance, regBytes), false);
+    seen.reset();
+    std::vector<ImportStep> steps = written.steps;
+    const std::optional<AppliedRecord> before = appliedRecord(instance);
+    if (!before || !(*before == record)) {
+        const std::wstring key = revisionKey(instance);
+        steps.push_back(ImportStep{ImportStep::Action::CreateKey, 0, key, L"", {}});
+        steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, RevisionValue, qwordValue(record.revision)});
+        steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, ClusterValue, textValue(record.clusterId)});
+        steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, DigestValue, textValue(record.digest)});
+    }
+    if (!steps.empty()) {
+        vesk_tool::Progress quiet("", 0, false);
+        vesk_tool::applyWhole(L"fleet revision " + std::to_wstring(record.revision) + L" of " + instance, steps,
+                              companyKey, quiet);
+    }
+    keepAppliedCopy(instance, regBytes, before && before->digest == record.digest);
+    return written;
+}
+
+std::optional<AppliedRecord> RegistryFleetHost::appliedRecord(const std::wstring& instance)
 {
     const Kestlib500::RegistryKey key = Kestlib500::RegistryKey::Open(revisionKey(instance));
     Kestlib500::RawValue value;
     if (!key.IsOpen() || !key.Query(RevisionValue, value) || value.type != REG_QWORD || value.data.size() != 8)
         return std::nullopt;
+    AppliedRecord record;
     std::uint64_t revision = 0;
     for (int i = 7; i >= 0; --i)
         revision = (revision << 8) | value.data[static_cast<std::size_t>(i)];
-    return static_cast<std::int64_t>(revision);
+    record.revision = static_cast<std::int64_t>(revision);
+    // A record from before digests were kept has none: its document is unknown.
+    if (key.Query(ClusterValue, value))
+        record.clusterId = textOf(value).value_or("");
+    if (key.Query(DigestValue, value))
+        record.digest = textOf(value).value_or("");
+    return record;
 }
 
-std::string RegistryFleetHost::describeChanges(const std::wstring& instance, std::string_view regBytes)
+// The copy is kept after the registry holds the record; a copy that is
+// missing or stale no longer matches the digest and is not used. It only
+// spares asking etcd, so the pull stands without it.
+void RegistryFleetHost::keepAppliedCopy(const std::wstring& instance, std::string_view regBytes, bool sameDocument) const
 {
-    vesk_tool::RegDocument current;
-    read(instance, current);
-    const std::set<std::string> before = linesOf(current);
-    const std::set<std::string> after = linesOf(vesk_tool::readRegFile(regBytes));
-    std::string diff;
-    for (const std::string& line : before)
-        if (!after.count(line))
-            diff += "-" + line + "\n";
-    for (const std::string& line : after)
-        if (!before.count(line))
-            diff += "+" + line + "\n";
-    return diff;
+    std::error_code ignored;
+    try {
+        const fs::path copy = appliedCopyPath(instance);
+        if (sameDocument && fs::exists(copy, ignored))
+            return;
+        const fs::path fresh = fs::path(copy).concat(".new");
+        writeFile(fresh, regBytes);
+        fs::remove(copy, ignored);
+        fs::rename(fresh, copy, ignored);
+    } catch (const Failure&) {
+    }
+}
+
+fs::path RegistryFleetHost::appliedCopyPath(const std::wstring& instance) const
+{
+    return pathOf(vesk_tool::machineFolder(L"fleet")) / (fileStem(instance) + ".reg");
+}
+
+// The copy is the record's document only if its digest says so: a pull
+// killed between the registry and the file leaves an older copy behind.
+std::optional<std::string> RegistryFleetHost::appliedDocument(const std::wstring& instance)
+{
+    const auto record = appliedRecord(instance);
+    if (!record || record->digest.empty())
+        return std::nullopt;
+    std::string bytes;
+    try {
+        bytes = readFile(appliedCopyPath(instance));
+    } catch (const Failure&) {
+        return std::nullopt; // no machine folder: no copy
+    }
+    if (bytes.empty() || sha256Hex(bytes) != record->digest)
+        return std::nullopt;
+    return bytes;
+}
+
+std::string RegistryFleetHost::saveInstance(const std::wstring& instance)
+{
+    // A missing instance saves as a document holding nothing: that was its state.
+    vesk_tool::RegDocument local;
+    read(instance, local);
+    const std::string bytes = vesk_tool::writeRegFile(local, vesk_tool::RegEncoding::Utf16);
+    const fs::path folder = pathOf(vesk_tool::machineFolder(L"saved"));
+    const std::string stem = fileStem(instance);
+    std::map<long, fs::path> saved = savedStates(folder, stem);
+    char sequence[16];
+    std::snprintf(sequence, sizeof sequence, "%06ld", saved.empty() ? 1L : (saved.rbegin()->first + 1) % 1000000);
+    const fs::path file = folder / (stem + "-" + sequence + "-" + compactUtcNow() + ".reg");
+    writeFile(file, bytes);
+    saved.emplace(std::stol(sequence), file);
+    while (saved.size() > KeptSaves) {
+        std::error_code ignored;
+        fs::remove(saved.begin()->second, ignored);
+        saved.erase(saved.begin());
+    }
+    return shown(file);
 }
 
 } // namespace vesk_fleet

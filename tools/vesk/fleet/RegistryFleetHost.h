@@ -3,12 +3,17 @@
 #include "FleetHost.h"
 #include "ImportPlan.h"
 
+#include <filesystem>
+#include <list>
+#include <optional>
+#include <string>
 #include <vector>
 
 // The fleet's host in the tool: an instance's settings are its key in the
 // registry, exported and imported by the same code as `vesk export` and
-// `vesk import`; the revision applied to an instance is kept beside the
-// server key (Software\...\VeskFleet\<instance>, "AppliedRevision").
+// `vesk import`; what was applied to an instance is recorded beside the
+// server key (Software\...\VeskFleet\<instance>), and the document applied
+// is kept in the machine folder, `fleet`, to tell local changes from it.
 namespace vesk_fleet {
 
 class RegistryFleetHost : public FleetHost {
@@ -19,9 +24,15 @@ public:
 
     std::string exportInstance(const std::wstring& instance) override;
     void checkDocument(const std::wstring& instance, std::string_view regBytes) override;
-    void replaceInstance(const std::wstring& instance, std::string_view regBytes, std::int64_t revision) override;
-    std::optional<std::int64_t> appliedRevision(const std::wstring& instance) override;
-    std::string describeChanges(const std::wstring& instance, std::string_view regBytes) override;
+    Difference compare(const std::wstring& instance, Side from, Side to) override;
+    Difference applyInstance(const std::wstring& instance, std::string_view regBytes,
+                             const AppliedRecord& record) override;
+    std::optional<AppliedRecord> appliedRecord(const std::wstring& instance) override;
+    std::optional<std::string> appliedDocument(const std::wstring& instance) override;
+    std::string saveInstance(const std::wstring& instance) override;
+
+    // How many saved states of one instance are kept.
+    static constexpr std::size_t KeptSaves = 10;
 
 private:
     std::wstring instanceKey(const std::wstring& instance) const;
@@ -31,9 +42,29 @@ private:
     std::vector<vesk_tool::ImportStep> plan(const std::wstring& instance, std::string_view regBytes) const;
     // The instance's tree, empty when the key is missing; false then.
     bool read(const std::wstring& instance, vesk_tool::RegDocument& into) const;
+    InstanceTree localTree(const std::wstring& instance) const;
+    // The document's tree; the last two are kept for the next calls to reuse
+    // (a reference stays good until two other documents were asked for).
+    const InstanceTree& documentTree(const std::wstring& instance, std::string_view regBytes);
+    // Where the applied document of `instance` is kept.
+    std::filesystem::path appliedCopyPath(const std::wstring& instance) const;
+    // Keeps `regBytes` as the applied document, unless `sameDocument` and a copy is there.
+    void keepAppliedCopy(const std::wstring& instance, std::string_view regBytes, bool sameDocument) const;
 
     const std::wstring serverKey;
     const std::wstring companyKey;
+    struct ParsedDocument {
+        std::wstring instance;
+        std::string bytes;
+        InstanceTree tree;
+    };
+    std::list<ParsedDocument> parsed;
+    // The local tree the last compare read, for the apply that follows it.
+    struct LocalRead {
+        std::wstring instance;
+        InstanceTree tree;
+    };
+    std::optional<LocalRead> lastLocal;
 };
 
 } // namespace vesk_fleet

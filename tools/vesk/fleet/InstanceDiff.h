@@ -1,0 +1,72 @@
+#pragma once
+
+#include "ImportPlan.h"
+
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// An instance's settings as the registry sees them, and the fewest steps
+// that turn one such tree into another. Key paths and value names match as
+// the registry matches them (NameFold), values by type and bytes, so the
+// order a registry lists them in, or a name's case, is no difference.
+namespace vesk_fleet {
+
+class InstanceTree {
+public:
+    // The tree that `steps` (a plan below `root`, below the hive) leave when
+    // applied to an instance holding nothing; `root` is always in it.
+    InstanceTree(const std::vector<vesk_tool::ImportStep>& steps, const std::wstring& root);
+
+    struct Key {
+        std::wstring path;                                  // below the hive, as spelled
+        std::unordered_map<std::wstring, vesk_tool::RegValue> values; // by folded name
+        std::vector<std::wstring> order;                    // folded names, first written first
+    };
+    const std::map<std::wstring, Key>& keys() const { return byFoldedPath; }
+    // Folded paths, first created first (some may since be removed): what is
+    // written new is written in the document's order, which a store that
+    // lists in order of writing then keeps.
+    const std::vector<std::wstring>& keyOrder() const { return order; }
+
+private:
+    Key& ensure(const std::wstring& path);
+    void removeTree(const std::wstring& path);
+
+    std::wstring root;
+    std::map<std::wstring, Key> byFoldedPath;
+    std::vector<std::wstring> order;
+};
+
+// What turns `from` into `to`, with counts for people and steps for the applier.
+struct Difference {
+    enum class Kind { KeyRemoved, KeyCreated, ValueRemoved, ValueAdded };
+    struct Change {
+        Kind kind;
+        std::wstring key; // below the hive
+        vesk_tool::RegValue value; // ValueRemoved / ValueAdded
+    };
+
+    std::vector<vesk_tool::ImportStep> steps;
+    std::vector<Change> changes; // what lines() lists
+    int valuesSet = 0;     // values `to` has that `from` lacks or holds otherwise
+    int valuesDeleted = 0; // values only `from` has, removed keys' values included
+    int keysCreated = 0;
+    int keysRemoved = 0;   // the highest key of each removed subtree
+
+    bool empty() const { return steps.empty(); }
+    int valuesDiffering() const { return valuesSet + valuesDeleted; }
+    // "-"/"+" lines, one per key or value, each value led by its [key].
+    std::string lines() const;
+    // "1 value set, 0 deleted, 0 keys removed" (keys created when any).
+    std::string summary() const;
+};
+
+// `withChanges` false leaves Difference::changes empty: enough to apply or count.
+Difference difference(const InstanceTree& from, const InstanceTree& to, bool withChanges = true);
+
+// A name folded as the registry folds it for comparing.
+std::wstring foldedName(std::wstring_view name);
+
+} // namespace vesk_fleet
