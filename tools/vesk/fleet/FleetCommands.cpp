@@ -69,7 +69,9 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
             installStopHandlers();
             keepGoing = [] { return !stopRequested(); };
         }
-        Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, context.timing);
+        WatchTiming timing = context.timing;
+        timing.splayMs = options.splaySeconds * 1000L;
+        Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing);
         return watcher.run();
     } else {
         throw vesk_tool::Failure(vesk_tool::BadInput, "unknown fleet command '" + action +
@@ -134,7 +136,10 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     CLI::App* pull = common(fleet->add_subcommand("pull", "Make the local instance equal to the fleet's state"));
     pull->add_flag("--dry-run", o.dryRun, "Print what would change and change nothing");
     common(fleet->add_subcommand("status", "Compare the applied revision with the fleet's"));
-    common(fleet->add_subcommand("watch", "Apply every new revision as it arrives, until stopped"));
+    CLI::App* watch = common(fleet->add_subcommand("watch", "Apply every new revision as it arrives, until stopped"));
+    watch->add_option("--splay", o.splaySeconds, "Wait a random time of up to this many seconds before applying, so a "
+                                                 "fleet does not reach etcd at the same instant")
+        ->check(CLI::NonNegativeNumber);
     CLI::App* history = common(fleet->add_subcommand("history", "List the revisions of the instance's state"));
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);
     CLI::App* rollback = common(fleet->add_subcommand("rollback", "Publish an earlier revision's state again"));

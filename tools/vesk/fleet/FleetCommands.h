@@ -28,6 +28,7 @@ struct FleetOptions {
     bool dryRun = false;
     std::int64_t toRevision = 0;
     int limit = 20;
+    int splaySeconds = 0; // watch: a random wait of up to this before applying
     AccessOptions access;
 };
 
