@@ -4,7 +4,8 @@
 # same bytes in the same 512 KiB pieces (the floor: what etcd itself costs);
 # then a pull that changes 1 value of 100,000 beside one that changes them
 # all, with peak memory; then the time from a push to a watcher having
-# applied it, median of 20.
+# applied it, median of 20; then what a quiet watcher costs etcd (alone:
+# `bench-fleet.sh quiet`).
 # The real vesk, each host a store file of its own (KESTLIB_REGISTRY).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,63 @@ now() { date +%s%N; }
 ms() { echo $((($2 - $1) / 1000000)); }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 runs=3
+
+# Counted by etcd itself: every JSON request (a read, a watch stream) is one
+# gRPC call inside the member, so the sum of grpc_server_started_total over
+# the members' /metrics, taken before and after, counts them; the same
+# window with no watcher is the baseline taken off.
+requests() {
+  local endpoint total=0
+  for endpoint in ${VESK_FLEET_ENDPOINTS//,/ }; do
+    total=$((total + $(curl -s "$endpoint/metrics" | awk '/^grpc_server_started_total/ { s += $2 } END { printf "%d", s }')))
+  done
+  echo "$total"
+}
+quiet=60
+# Runs "$@" (a watcher, or nothing) and prints the requests etcd served in
+# $quiet seconds once it has settled.
+quiet_requests() {
+  local pid="" start
+  if [ $# -gt 0 ]; then
+    "$@" >"$work/quiet.log" 2>&1 &
+    pid=$!
+    watcher=$pid
+    sleep 5
+  fi
+  start=$(requests)
+  sleep "$quiet"
+  echo $(($(requests) - start))
+  if [ -n "$pid" ]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    watcher=""
+  fi
+}
+# A quiet watcher's requests on each build, less the baseline.
+watcher_cost() {
+  echo "== a quiet watcher's cost: requests to etcd in $quiet s with no push"
+  sample source quiet 100
+  KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance quiet >/dev/null
+  baseline=$(quiet_requests)
+  native=$(quiet_requests env KESTLIB_REGISTRY="$work/quiet.db" "$tool" fleet watch --instance quiet)
+  echo "no watcher (baseline): $baseline requests"
+  echo "native watcher (libcurl): $((native - baseline)) requests"
+  if cmake --preset windows >/dev/null 2>&1 && cmake --build --preset windows --parallel "$(nproc)" --target vesk_tool >/dev/null; then
+    prefix=$PWD/build/windows/wineprefix
+    sh cmake/wine-prefix.sh start "$prefix"
+    wine=$(quiet_requests env WINEPREFIX="$prefix" WINEDEBUG=-all /usr/lib/wine/wine64 build/windows/bin/vesk.exe \
+      fleet watch --instance quiet --endpoints "$VESK_FLEET_ENDPOINTS")
+    sh cmake/wine-prefix.sh stop "$prefix"
+    echo "vesk.exe watcher under Wine (WinHTTP): $((wine - baseline)) requests"
+  else
+    echo "vesk.exe watcher under Wine: not measured (the windows preset does not build here)"
+  fi
+  echo "(a watch session lasts 30 s: one read and one watch stream each, so about 4 is the expected figure)"
+}
+if [ "${1:-}" = quiet ]; then
+  watcher_cost
+  exit
+fi
 
 printf '%-8s %10s %12s %12s %16s\n' values bytes "push ms" "pull ms" "etcdctl put ms"
 for count in 1000 10000 100000; do
@@ -104,3 +162,6 @@ for run in $(seq 20); do
   floors+=("$(ms "$start" "$(now)")")
 done
 echo "floor, one etcdctl put of a small key: median $(printf '%s\n' "${floors[@]}" | median) ms"
+
+echo
+watcher_cost

@@ -8,6 +8,7 @@
 #include "FleetConfig.h"
 #include "FleetState.h"
 #include "InstanceDiff.h"
+#include "FakeHosts.h"
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 
 using namespace vesk_fleet;
 
@@ -264,10 +266,18 @@ public:
             throw HttpError(answer.emptyReply ? "empty reply" : "no answer", answer.stage, answer.emptyReply);
         return answer.response;
     }
-    long postStream(const HttpRequest&, const std::function<bool(std::string_view)>&,
+    std::deque<std::string> streams; // watch answers, each sent whole and closed
+
+    long postStream(const HttpRequest& request, const std::function<bool(std::string_view)>& onData,
                     const std::function<bool()>&) override
     {
-        throw HttpError("no streams here");
+        asked.push_back(request);
+        if (streams.empty())
+            throw HttpError("no streams here");
+        const std::string stream = streams.front();
+        streams.pop_front();
+        onData(stream);
+        return 200;
     }
 };
 
@@ -462,4 +472,82 @@ TEST(FleetInstanceDiff, ComparesAsTheRegistryDoesAndWritesOnlyWhatDiffers)
     EXPECT_NE(changed.lines().find("-[HKEY_LOCAL_MACHINE\\S\\I] \"Gone\"=hex(1):04\n"), std::string::npos);
     EXPECT_NE(changed.lines().find("+[HKEY_LOCAL_MACHINE\\S\\I] \"Type\"=dword:00000005\n"), std::string::npos)
         << changed.lines();
+}
+
+namespace {
+
+std::string event(const std::string& type, std::int64_t revision, const std::string& value = "")
+{
+    const std::string at = "\"" + std::to_string(revision) + "\"";
+    return R"({"result":{"header":{"revision":)" + at + R"(},"events":[{)" + type + R"("kv":{"key":"aw==","mod_revision":)" +
+           at + R"(,"value":")" + toBase64(value) + "\"}}]}}\n";
+}
+
+Manifest manifestOf(const std::string& document)
+{
+    Manifest manifest;
+    manifest.bytes = document.size();
+    manifest.sha256 = sha256Hex(document);
+    manifest.chunks = {manifest.sha256};
+    return manifest;
+}
+
+std::string keyValue(std::int64_t revision, const std::string& value)
+{
+    const std::string at = "\"" + std::to_string(revision) + "\"";
+    return R"({"header":{"revision":)" + at + "}" +
+           (value.empty() ? "" : R"(,"kvs":[{"key":"aw==","mod_revision":)" + at + R"(,"value":")" + toBase64(value) + "\"}]") + "}";
+}
+
+// Lends the command a client whose script and record outlive it.
+class Lent : public HttpClient {
+public:
+    explicit Lent(HttpClient& to) : to(to) {}
+    HttpResponse post(const HttpRequest& request) override { return to.post(request); }
+    long postStream(const HttpRequest& request, const std::function<bool(std::string_view)>& onData,
+                    const std::function<bool()>& keepGoing) override
+    {
+        return to.postStream(request, onData, keepGoing);
+    }
+
+private:
+    HttpClient& to;
+};
+
+} // namespace
+
+// One session's turns: a deleted state is logged; of a burst of pushes the
+// state read after the event is applied, never the one the event named; a
+// stream closed at once is a failure to pause on, not a quiet session.
+TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
+{
+    const std::string superseded = manifestToJson(manifestOf(vesk_fleet_test::sampleDocument(L"w", 1)));
+    const std::string document = vesk_fleet_test::sampleDocument(L"w", 2);
+    ScriptedHttp http;
+    http.answers = {ok(keyValue(4, "")), ok(keyValue(5, "")), ok(keyValue(7, manifestToJson(manifestOf(document)))), ok(keyValue(7, document))};
+    http.streams = {event(R"("type":"DELETE",)", 5), event("", 6, superseded), ""};
+
+    vesk_fleet_test::MemoryHost host;
+    std::ostringstream out, log;
+    FleetContext context(host, out, log);
+    context.makeHttp = [&](const TlsFiles&) { return std::make_unique<Lent>(http); };
+    context.getenv = [](const char*) -> const char* { return nullptr; };
+    context.keepGoing = [&] { return http.asked.size() < 8; }; // the next session's first read ends it
+    context.timing.firstPauseMs = 10;
+    FleetOptions options;
+    options.action = "watch";
+    options.instance = "w";
+    options.access.endpoints = {"127.0.0.1:1"};
+    EXPECT_EQ(runFleet(options, context), 0) << log.str();
+
+    EXPECT_EQ(host.appliedRevision(L"w"), 7);
+    EXPECT_EQ(host.replacements, 1);
+    const std::string text = log.str();
+    for (const char* line : {"state was deleted at revision 5", "applied revision 7 ", "closed the watch after", "trying again in 10 ms"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+    ASSERT_EQ(http.asked.size(), 8u) << text;
+    for (const auto& [index, from] : std::vector<std::pair<int, const char*>>{{1, "\"5\""}, {3, "\"6\""}, {6, "\"8\""}}) {
+        EXPECT_NE(http.asked[index].body.find("\"start_revision\":" + std::string(from)), std::string::npos) << http.asked[index].body;
+        EXPECT_NE(http.asked[index].body.find("\"progress_notify\":true"), std::string::npos);
+    }
 }

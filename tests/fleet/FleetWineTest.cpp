@@ -3,6 +3,7 @@
 // "fleet_cluster"), whose client URLs are in FLEET_ENDPOINTS_FILE.
 #include "EtcdClient.h"
 #include "FakeHosts.h"
+#include "MachineFolder.h"
 #include "VeskTool.h"
 
 #include <windows.h>
@@ -148,4 +149,42 @@ TEST(FleetWine, AValueEveryRevisionKeepsIsNeverMissingDuringPulls)
     EXPECT_GT(reads, 0);
     EXPECT_EQ(misses, 0) << "of " << reads << " reads";
     EXPECT_EQ(vesk({L"--instance", L"wine-kept", L"get", L"Fleet", L"Setting7"}).out, "a7\n");
+}
+
+// Killed while it writes, a pull leaves the instance as it was or as the
+// revision has it: the journal it left is restored by the next run, whoever
+// runs it; here one without LOCALAPPDATA, as a service may run.
+TEST(FleetWine, APullKilledWhileItWritesIsPutBackByTheNextRun)
+{
+    const std::wstring instance = L"wine-kill";
+    const fs::path before = sampleFile(instance, 10000);
+    const fs::path revision = fs::temp_directory_path() / L"wine-kill-revision.reg";
+    std::ofstream(revision, std::ios::binary) << sampleDocument(instance, 10000, L"w");
+    ASSERT_EQ(fleet(L"push", instance, {L"--file", revision.wstring()}).status, 0);
+    ASSERT_EQ(vesk({L"--instance", instance, L"import", before.wstring()}).status, 0);
+    const std::string exported = vesk({L"--instance", instance, L"export"}).out;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(fleet(L"pull", instance).status, 0);
+    const auto took = std::chrono::steady_clock::now() - started;
+    const std::string pulled = vesk({L"--instance", instance, L"export"}).out;
+    ASSERT_NE(pulled, exported);
+
+    wchar_t localAppData[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"LOCALAPPDATA", localAppData, MAX_PATH);
+    const fs::path journal = vesk_tool::machineFile(L"vesk-journal.reg");
+    int restored = 0;
+    // Counted from the journal's appearance: the writes after it take about a third of a pull.
+    vesk_tool_test::killAtRandomMoments(
+        {L"--instance", instance, L"fleet", L"pull", L"--endpoints", clusterEndpoints()}, took / 5, 4,
+        fs::temp_directory_path(), [&] { EXPECT_EQ(vesk({L"--instance", instance, L"import", before.wstring()}).status, 0); },
+        [&](const std::string& where) {
+            SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+            const ToolRun next = vesk({L"--instance", instance, L"export"});
+            SetEnvironmentVariableW(L"LOCALAPPDATA", localAppData);
+            EXPECT_EQ(next.status, 0) << where << ": " << next.err;
+            restored += next.err.find("restored to their state before it") != std::string::npos;
+            EXPECT_TRUE(next.out == exported || next.out == pulled) << where << ": " << next.err;
+        },
+        [&] { return fs::exists(journal); });
+    EXPECT_GT(restored, 0) << "no kill met a pull writing";
 }

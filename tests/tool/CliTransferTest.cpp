@@ -163,25 +163,18 @@ TEST_F(VeskTool, ImportKilledAtAnyMomentLeavesTheTreeBeforeOrAfter)
     const std::string after = snapshot(a);
     ASSERT_NE(before, after);
 
-    const unsigned seed = std::random_device{}();
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<long long> delay(0, std::chrono::duration_cast<std::chrono::microseconds>(took).count());
     int landed = 0, restored = 0;
-    const int rounds = Native ? 10 : 5;
-    for (int round = 0; round < rounds; ++round) {
-        expectOk(vesk(a, {L"import", reset.wstring()}));
-        {
-            ToolChild import({L"--instance", a, L"import", changeFile.wstring()}, dir / "killed.out", dir / "killed.err");
-            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-            import.kill();
-        }
-        const ToolRun next = vesk(a, {L"exists", L""}); // restores a journal, where there is one
-        EXPECT_EQ(next.status, 0) << next.err;
-        const std::string now = snapshot(a);
-        landed += now == after;
-        restored += next.err.find("restored to their state before it") != npos;
-        EXPECT_TRUE(now == before || now == after) << "round " << round << ", seed " << seed << ": " << next.err;
-    }
+    killAtRandomMoments(
+        {L"--instance", a, L"import", changeFile.wstring()}, took, Native ? 10 : 5, dir,
+        [&] { expectOk(vesk(a, {L"import", reset.wstring()})); },
+        [&](const std::string& where) {
+            const ToolRun next = vesk(a, {L"exists", L""}); // restores a journal, where there is one
+            EXPECT_EQ(next.status, 0) << next.err;
+            const std::string now = snapshot(a);
+            landed += now == after;
+            restored += next.err.find("restored to their state before it") != npos;
+            EXPECT_TRUE(now == before || now == after) << where << ": " << next.err;
+        });
     RecordProperty("imports_landed", landed);
     RecordProperty("journals_restored", restored);
 }

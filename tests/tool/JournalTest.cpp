@@ -1,10 +1,12 @@
 // The recovery journal's content, in process against the registry itself:
 // whatever an import changes, applying its prior state puts the tree back.
 #include "Journal.h"
+#include "MachineFolder.h"
 #include "PlanApplier.h"
 #include "Text.h"
 #include "TreeReader.h"
 #include "common/RawRegistry.h"
+#include "support/registry/RegistryTransaction.h"
 
 #include <gtest/gtest.h>
 
@@ -79,19 +81,34 @@ TEST_F(PriorState, UndoesEveryKindOfChange)
 }
 
 // A restored journal goes: left behind, the next run would put this state
-// back again over whatever was written since.
+// back again over whatever was written since. One left by a killed run is
+// found by the next in the machine folder, whoever runs it: a service has
+// no LOCALAPPDATA.
 TEST_F(PriorState, RestoringPutsTheTreeBackAndRemovesTheJournal)
 {
+#if defined(_WIN32)
+    ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr));
+#endif
     RawRegistry::Set(root + L"\\Keep", L"v", REG_DWORD, RawRegistry::Dword(1));
     const std::string before = dump();
     const std::vector<ImportStep> steps = plan("[" + path + toUtf8(root.substr(Server.size() + 1)) + "\\Keep]\n\"v\"=dword:2\n");
-    Journal journal(priorState(steps, root));
     const std::filesystem::path file(Journal::path());
-    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(file.parent_path(), std::filesystem::path(machineFolder()));
     Progress quiet("", 0, false);
-    applyPlan(steps, quiet);
-    ASSERT_NE(dump(), before);
-    EXPECT_TRUE(journal.restore());
-    EXPECT_EQ(dump(), before);
-    EXPECT_FALSE(std::filesystem::exists(file));
+    // Natively the store's transactions stand in, and no run looks for a journal.
+    for (const bool killed : {false, !Kestlib500::RegistryTransaction::IsAtomic()}) {
+        {
+            Journal journal(priorState(steps, root));
+            EXPECT_TRUE(std::filesystem::exists(file));
+            applyPlan(steps, quiet);
+            ASSERT_NE(dump(), before);
+            if (!killed) {
+                EXPECT_TRUE(journal.restore());
+            }
+        }
+        if (killed)
+            recoverInterruptedImport(L"HKEY_LOCAL_MACHINE\\" + Server);
+        EXPECT_EQ(dump(), before) << "killed: " << killed;
+        EXPECT_FALSE(std::filesystem::exists(file)) << "killed: " << killed;
+    }
 }

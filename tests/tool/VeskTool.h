@@ -10,10 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vesk_tool_test {
@@ -59,6 +63,32 @@ struct ToolRun {
     int status;
     std::string out, err; // bytes as written (UTF-8)
 };
+
+// Starts vesk with `args` and kills it at a random moment within `span`,
+// `rounds` times: `reset` runs before each, `check` after each, told "round
+// N, seed S" for its messages so that a failure can be replayed. With
+// `begun`, the moment counts from when it first holds (at most 20 spans on).
+inline void killAtRandomMoments(const std::vector<std::wstring>& args, std::chrono::steady_clock::duration span,
+                                int rounds, const fs::path& dir, const std::function<void()>& reset,
+                                const std::function<void(const std::string& where)>& check,
+                                const std::function<bool()>& begun = nullptr)
+{
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long long> delay(0, std::chrono::duration_cast<std::chrono::microseconds>(span).count());
+    for (int round = 0; round < rounds; ++round) {
+        reset();
+        {
+            tool_test::ToolChild killed(args, dir / "killed.out", dir / "killed.err");
+            const auto until = std::chrono::steady_clock::now() + 20 * span;
+            while (begun && !begun() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+            killed.kill();
+        }
+        check("round " + std::to_string(round) + ", seed " + std::to_string(seed));
+    }
+}
 
 class VeskTool : public testing::Test {
 protected:

@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "Io.h"
+#include "MachineFolder.h"
 #include "PlanApplier.h"
 #include "Text.h"
 #include "TreeReader.h"
@@ -177,6 +178,7 @@ RegDocument priorState(const std::vector<ImportStep>& steps, const std::wstring&
 
 Journal::Journal(const RegDocument& document) : undo(document)
 {
+    machineFolder();
     file.emplace(JournalFile::create(path(), writeRegFile(undo, RegEncoding::Utf16)));
 }
 
@@ -202,7 +204,7 @@ void Journal::remove()
 
 std::wstring Journal::path()
 {
-    return JournalFile::defaultPath();
+    return machineFile(L"vesk-journal.reg");
 }
 
 void recoverInterruptedImport(const std::wstring& serverPath)

@@ -10,9 +10,10 @@
 
 // Where the registry has no transactions (Windows), an import keeps a
 // recovery journal: before its first write, the prior state of every key it
-// touches goes into a .reg file beside the user's data, flushed to the disk;
+// touches goes into a .reg file in the machine folder, flushed to the disk;
 // the file goes after the last write. A run that finds one (the import was
-// killed, or its machine stopped) restores it before anything else.
+// killed, or its machine stopped) restores it before anything else, whoever
+// it runs as: the registry it guards is the machine's.
 namespace vesk_tool {
 
 // A .reg document that puts back what `steps` change below `root` (below the
@@ -39,7 +40,7 @@ public:
     // The import is whole: the journal goes.
     void remove();
 
-    // %LOCALAPPDATA%\halvorn\vesk-journal.reg on Windows; natively beside the store.
+    // vesk-journal.reg in the machine folder (%ProgramData%\halvorn\vesk on Windows).
     static std::wstring path();
 
 private:

@@ -10,8 +10,6 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include "support/sqlite/RegistryStore.h"
-
 #include <unistd.h>
 #endif
 
@@ -42,22 +40,8 @@ HANDLE openHeld(const std::wstring& path)
 
 } // namespace
 
-std::wstring JournalFile::defaultPath()
-{
-    wchar_t data[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", data, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return std::wstring();
-    return std::wstring(data, length) + L"\\halvorn\\vesk-journal.reg";
-}
-
 JournalFile JournalFile::create(const std::wstring& path, const std::string& bytes)
 {
-    if (path.empty())
-        throw Failure(StoreFailure, "LOCALAPPDATA is not set, so the import journal has no place: set it to your "
-                                    "local application data folder; nothing was changed");
-    const std::wstring directory = path.substr(0, path.find_last_of(L'\\'));
-    CreateDirectoryW(directory.c_str(), nullptr);
     const std::wstring fresh = path + L".new-" + std::to_wstring(GetCurrentProcessId());
     try {
         replaceFile(fresh, bytes);
@@ -80,8 +64,6 @@ JournalFile JournalFile::create(const std::wstring& path, const std::string& byt
 
 std::optional<JournalFile> JournalFile::claim(const std::wstring& path)
 {
-    if (path.empty())
-        return std::nullopt;
     const HANDLE held = openHeld(path);
     if (held == INVALID_HANDLE_VALUE)
         return std::nullopt; // none there, or a running import holds it
@@ -117,13 +99,6 @@ void JournalFile::remove()
 
 // Natively the store's transactions make imports whole and no journal is
 // written; these keep the code path whole for tests.
-std::wstring JournalFile::defaultPath()
-{
-    const std::string store = Kestlib500::RegistryStore::FilePath();
-    const std::size_t slash = store.find_last_of('/');
-    return fromUtf8((slash == std::string::npos ? std::string(".") : store.substr(0, slash)) + "/vesk-journal.reg");
-}
-
 JournalFile JournalFile::create(const std::wstring& path, const std::string& bytes)
 {
     const std::string target = toUtf8(path);

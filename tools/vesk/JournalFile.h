@@ -10,15 +10,13 @@ namespace vesk_tool {
 
 class JournalFile {
 public:
-    // Writes `bytes` beside `path`, flushes them to the disk, and moves them
-    // to `path` only when no journal is there: a journal is whole or absent.
-    // Throws Failure(StoreFailure) saying nothing was changed.
+    // Writes `bytes` beside `path` (its folder must exist), flushes them to
+    // the disk, and moves them to `path` only when no journal is there: a
+    // journal is whole or absent, and one import runs at a time. Throws
+    // Failure(StoreFailure) saying nothing was changed.
     static JournalFile create(const std::wstring& path, const std::string& bytes);
     // The journal at `path` when there is one that no running import holds.
     static std::optional<JournalFile> claim(const std::wstring& path);
-    // %LOCALAPPDATA%\halvorn\vesk-journal.reg on Windows ("" when that is
-    // not set: no journal can be kept or found); natively beside the store.
-    static std::wstring defaultPath();
 
     JournalFile(JournalFile&& other) noexcept;
     JournalFile& operator=(JournalFile&&) = delete;

@@ -8,6 +8,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 #else
 #include "support/sqlite/RegistryStore.h"
@@ -32,24 +33,69 @@ std::filesystem::path machineRoot()
 #endif
 }
 
+std::wstring wide(const std::filesystem::path& path)
+{
+#if defined(_WIN32)
+    return path.wstring();
+#else
+    return fromUtf8(path.string());
+#endif
+}
+
+Failure cannotMake(const std::filesystem::path& folder, const std::string& why)
+{
+    return Failure(StoreFailure, "cannot make the folder " + toUtf8(wide(folder)) + " (" + why +
+                                     "): give this account the right to write there; nothing was changed");
+}
+
+#if defined(_WIN32)
+// Protected from what ProgramData hands down (there users may add files):
+// SYSTEM and Administrators have full control, so a service and an
+// administrator each take over what the other left; users may only read,
+// so none can plant a journal that an administrator's run would restore.
+constexpr wchar_t FolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+void makeGuarded(const std::filesystem::path& folder)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(FolderAccess, SDDL_REVISION_1, &descriptor, nullptr))
+        throw cannotMake(folder, "its access list was refused, error " + std::to_string(GetLastError()));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    const BOOL made = CreateDirectoryW(folder.c_str(), &attributes);
+    const DWORD error = GetLastError();
+    LocalFree(descriptor);
+    if (!made && error != ERROR_ALREADY_EXISTS)
+        throw cannotMake(folder, "error " + std::to_string(error));
+}
+#endif
+
+void makeFolders(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        throw cannotMake(folder, error.message());
+}
+
 } // namespace
 
 std::wstring machineFolder(const std::wstring& name)
 {
+    const std::filesystem::path root = machineRoot();
 #if defined(_WIN32)
-    auto wide = [](const std::filesystem::path& path) { return path.wstring(); };
-#else
-    auto wide = [](const std::filesystem::path& path) { return fromUtf8(path.string()); };
+    makeFolders(root.parent_path());
+    makeGuarded(root);
 #endif
-    std::filesystem::path folder = machineRoot();
+    std::filesystem::path folder = root;
     if (!name.empty())
         folder /= std::filesystem::u8path(toUtf8(name));
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error)
-        throw Failure(StoreFailure, "cannot make the folder " + toUtf8(wide(folder)) + " (" + error.message() +
-                                        "): give this account the right to write there; nothing was changed");
+    makeFolders(folder);
     return wide(folder);
+}
+
+std::wstring machineFile(const std::wstring& name)
+{
+    return wide(machineRoot() / std::filesystem::u8path(toUtf8(name)));
 }
 
 } // namespace vesk_tool

@@ -10,8 +10,13 @@
 namespace vesk_tool {
 
 // The folder `name` inside the machine folder ("" for the folder itself),
-// created with any missing folder above it. Throws Failure(StoreFailure)
-// naming the folder when it cannot be made.
+// created with any missing folder above it. On Windows the machine folder
+// is made writable by SYSTEM and Administrators alone. Throws
+// Failure(StoreFailure) naming the folder when it cannot be made.
 std::wstring machineFolder(const std::wstring& name = std::wstring());
+
+// Where the file `name` in the machine folder is; creates nothing, so a run
+// that may not write there can still look.
+std::wstring machineFile(const std::wstring& name);
 
 } // namespace vesk_tool

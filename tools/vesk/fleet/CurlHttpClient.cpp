@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <optional>
 
 namespace vesk_fleet {
 namespace {
@@ -77,15 +78,20 @@ private:
              const std::function<bool()>* keepGoing, bool timeoutIsError)
     {
         static CurlGlobal global;
-        Handle handle;
-        if (!handle.curl)
+        // One handle for the client's life: its idle connections carry the
+        // next request, so a watcher does not connect anew for each.
+        if (!handle)
+            handle.emplace();
+        else
+            curl_easy_reset(handle->curl);
+        if (!handle->curl)
             throw HttpError("cannot start an HTTP exchange");
         HeaderList headers;
         headers.add("Content-Type: application/json");
         for (const std::string& header : request.headers)
             headers.add(header);
         Exchange exchange{&onData, keepGoing};
-        CURL* curl = handle.curl;
+        CURL* curl = handle->curl;
         curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
@@ -125,6 +131,7 @@ private:
     }
 
     TlsFiles tls;
+    std::optional<Handle> handle;
 };
 
 } // namespace

@@ -355,10 +355,10 @@ std::optional<std::int64_t> EtcdClient::commit(const std::vector<TxnCompare>& co
 std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::int64_t fromRevision,
                                                   const std::function<bool()>& keepGoing, long sessionMs)
 {
-    const json create{{"create_request", {{"key", toBase64(key)}, {"start_revision", std::to_string(fromRevision)}}}};
-    // A session starts with an ordinary read: it logs in, and finds a member
-    // that is up and part of a quorum before the stream is opened on it.
-    get(key);
+    // Progress notifications: etcd tells a quiet stream now and then that
+    // it is still there, rather than leave it silent.
+    const json create{{"create_request",
+                       {{"key", toBase64(key)}, {"start_revision", std::to_string(fromRevision)}, {"progress_notify", true}}}};
     const std::string endpoint = settings.endpoints[current];
     HttpRequest request = requestTo(endpoint, "watch", create.dump());
     request.timeoutMs = sessionMs;
@@ -382,11 +382,16 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
             return false;
         }
         const std::int64_t revision = result.contains("header") ? number(result["header"], "revision") : 0;
-        for (const json& event : result.value("events", json::array()))
+        for (const json& event : result.value("events", json::array())) {
             if (event.value("type", std::string("PUT")) == "PUT") {
                 change = keyValueOf(event.at("kv"), revision);
-                return false;
+            } else {
+                change = KeyValue{};
+                change->modRevision = number(event.value("kv", json::object()), "mod_revision");
+                change->revision = revision;
             }
+            return false;
+        }
         return true;
     };
     auto onData = [&](std::string_view bytes) {
@@ -400,6 +405,7 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
         }
         return keepGoing();
     };
+    const auto started = std::chrono::steady_clock::now();
     long status = 0;
     try {
         status = http->postStream(request, onData, keepGoing);
@@ -417,6 +423,16 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
     }
     if (status != 200 && status != 0)
         throw EtcdError(EtcdError::Kind::Refused, endpoint + " refused the watch with HTTP " + std::to_string(status));
+    // A stream that ends long before its time (a member answering and
+    // closing) is no quiet session: the caller pauses, and the next session
+    // tries another member.
+    const auto tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    if (!change && tookMs < sessionMs / 2 && keepGoing()) {
+        current = (current + 1) % settings.endpoints.size();
+        throw EtcdError(EtcdError::Kind::Unavailable,
+                        endpoint + " closed the watch after " + std::to_string(tookMs) + " ms");
+    }
     return change;
 }
 

@@ -102,10 +102,13 @@ public:
     // off (or before the first request has logged in).
     std::string authenticatedUser() const { return token.empty() ? std::string() : settings.user; }
 
-    // Waits for the next write of `key` at `fromRevision` or later and returns
-    // it, or nullopt when `sessionMs` passes or `keepGoing` says stop first.
-    // Throws EtcdError when no member can be reached, or with Kind::Compacted
-    // when `fromRevision` is gone.
+    // Waits on the member that answered last (read first: that logs in and
+    // finds a member in a quorum) for the next write or delete of `key` at
+    // `fromRevision` or later and returns it (a delete: found false), or
+    // nullopt when `sessionMs` passes or `keepGoing` says stop first. Throws
+    // EtcdError when no member can be reached or the stream ends long before
+    // `sessionMs` (the next call then tries another member), or with
+    // Kind::Compacted when `fromRevision` is gone.
     std::optional<KeyValue> waitForChange(const std::string& key, std::int64_t fromRevision,
                                           const std::function<bool()>& keepGoing, long sessionMs);
 

@@ -111,7 +111,9 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
             installStopHandlers();
             keepGoing = [] { return !stopRequested(); };
         }
-        Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, context.timing);
+        WatchTiming timing = context.timing;
+        timing.splayMs = options.splaySeconds * 1000L;
+        Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing);
         return watcher.run();
     } else {
         throw vesk_tool::Failure(vesk_tool::BadInput, "unknown fleet command '" + action +
@@ -181,7 +183,10 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     pull->add_flag("--force", o.force, "Save local changes to a file in the machine folder, then overwrite them");
     CLI::App* status = common(fleet->add_subcommand("status", "Compare the instance with the revision applied and the fleet's"));
     status->add_flag("--diff", o.diff, "List what was changed here since the revision applied");
-    common(fleet->add_subcommand("watch", "Apply every new revision as it arrives, until stopped"));
+    CLI::App* watch = common(fleet->add_subcommand("watch", "Apply every new revision as it arrives, until stopped"));
+    watch->add_option("--splay", o.splaySeconds, "Wait a random time of up to this many seconds before applying, so a "
+                                                 "fleet does not reach etcd at the same instant")
+        ->check(CLI::NonNegativeNumber);
     CLI::App* history = common(fleet->add_subcommand("history", "List the revisions of the instance's state"));
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);
     CLI::App* rollback = common(fleet->add_subcommand("rollback", "Publish an earlier revision's state again"));

@@ -33,6 +33,7 @@ struct FleetOptions {
     bool all = false;    // gc: every instance
     std::int64_t toRevision = 0;
     int limit = 20;
+    int splaySeconds = 0; // watch: a random wait of up to this before applying
     AccessOptions access;
 };
 

@@ -53,20 +53,32 @@ void Watcher::applyLogged(const Published& state)
             (saved.empty() ? std::string() : "; the local state it overwrote was saved to " + saved));
 }
 
+void Watcher::splay(std::int64_t seen)
+{
+    if (timing.splayMs <= 0)
+        return;
+    const long ms = std::uniform_int_distribution<long>(0, timing.splayMs)(random);
+    logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(seen) + " seen; reading it in " +
+            std::to_string(ms) + " ms (splay)");
+    pause(ms);
+}
+
 void Watcher::session()
 {
     const std::string key = store.stateKey(instanceKey(instance));
-    const KeyValue now = store.client().get(key);
-    if (auto state = store.fromKeyValue(now))
-        applyLogged(*state);
-    std::int64_t from = now.revision + 1;
     while (keepGoing()) {
-        const auto change = store.client().waitForChange(key, from, keepGoing, timing.sessionMs);
+        // The latest state, not the event's: what a burst of pushes wrote
+        // before this read is superseded and never applied.
+        const KeyValue now = store.client().get(key);
+        if (auto state = store.fromKeyValue(now))
+            applyLogged(*state);
+        const auto change = store.client().waitForChange(key, now.revision + 1, keepGoing, timing.sessionMs);
         if (!change)
             return;
-        if (auto state = store.fromKeyValue(*change))
-            applyLogged(*state);
-        from = change->modRevision + 1;
+        if (!change->found)
+            logLine("instance " + vesk_tool::toUtf8(instance) + ": the fleet's state was deleted at revision " +
+                    std::to_string(change->modRevision) + "; the registry is left as it is until a push");
+        splay(change->modRevision);
     }
 }
 

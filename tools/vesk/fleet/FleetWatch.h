@@ -4,18 +4,22 @@
 
 #include <functional>
 #include <ostream>
+#include <random>
 
 // `vesk fleet watch`: keeps one instance at the fleet's state. Each session
 // reads the latest state, applies it when the host is behind, then waits on
-// etcd's watch for the next write; any failure to reach etcd ends the
-// session and a new one starts after a growing pause, so a lost leader, a
-// restarted member or a cut network only delay the next revision.
+// etcd's watch for the next write, and reads the latest state again: of a
+// burst of pushes only the newest is applied. Any failure to reach etcd (a
+// stream closed at once included) ends the session and a new one starts
+// after a growing pause, so a lost leader, a restarted member or a cut
+// network only delay the next revision.
 namespace vesk_fleet {
 
 struct WatchTiming {
     long sessionMs = 30000; // a watch on a member cut off from the others stays quiet; this bounds it
     long firstPauseMs = 500;
     long maxPauseMs = 10000;
+    long splayMs = 0; // a random wait up to this before applying, so a fleet does not reach etcd at one instant
 };
 
 class Watcher {
@@ -31,6 +35,8 @@ private:
     // One session; returns when it ends normally.
     void session();
     void applyLogged(const Published& state);
+    // After a write was seen: waits a random part of timing.splayMs.
+    void splay(std::int64_t seen);
     void pause(long ms);
     void logLine(const std::string& text);
 
@@ -42,6 +48,7 @@ private:
     std::function<bool()> keepGoing;
     WatchTiming timing;
     std::int64_t refused = 0; // a revision the host refused: not retried
+    std::mt19937 random{std::random_device{}()};
 };
 
 } // namespace vesk_fleet
