@@ -81,14 +81,24 @@ TEST_F(VeskTool, ExportLeavesOutWhatAFileCannotCarry)
     // A type the settings cannot hold travels as its bytes; a name with a line break cannot travel.
     ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + a + L"\\K", L"zbinary", REG_BINARY, {1, 2}));
     ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + a + L"\\K", L"bro\nken", REG_BINARY, {3}));
+    // Nor can string data without its final NUL, which reading appends; nor,
+    // in UTF-8, a lone surrogate.
+    ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + a + L"\\K", L"unended", REG_SZ, {0x41, 0}));
+    ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + a + L"\\K", L"surrogate", REG_SZ, {0x3D, 0xD8, 0, 0}));
 
     const ToolRun exported = vesk(a, {L"export", L"--encoding", L"utf8"});
     EXPECT_EQ(exported.status, 3);
     EXPECT_EQ(exported.out, "Windows Registry Editor Version 5.00\n\n[" + root + "]\n\n[" + root +
-                                "\\K]\n\"one\"=\"line\"\n\"two\"=hex(1):6c,00,69,00,6e,00,65,00,0a,00,62,00,72,00,65,00,61,00,6b,00,00,00\n"
+                                "\\K]\n\"one\"=\"line\"\n\"two\"=hex(1):6c,69,6e,65,0a,62,72,65,61,6b,00\n"
                                 "\"zbinary\"=hex:01,02\n\n");
     EXPECT_NE(exported.err.find("\"bro\nken\" of " + root + "\\K has a name a .reg file cannot carry"), npos) << exported.err;
-    EXPECT_NE(exported.err.find("1 entries left out"), npos) << exported.err;
+    EXPECT_NE(exported.err.find("\"unended\" of " + root + "\\K holds string data a UTF-8 .reg file cannot carry"), npos) << exported.err;
+    EXPECT_NE(exported.err.find("\"surrogate\" of " + root + "\\K holds string data a UTF-8"), npos) << exported.err;
+    EXPECT_NE(exported.err.find("3 entries left out"), npos) << exported.err;
+    const ToolRun wide = vesk(a, {L"export"});
+    EXPECT_EQ(wide.status, 3);
+    EXPECT_NE(wide.err.find("\"unended\" of " + root + "\\K holds string data a .reg file cannot carry"), npos) << wide.err;
+    EXPECT_NE(wide.err.find("2 entries left out"), npos) << wide.err;
     const ToolRun read = vesk(a, {L"get", L"K", L"zbinary"});
     EXPECT_EQ(read.status, 3);
     EXPECT_NE(read.err.find("cannot be read"), npos) << read.err;

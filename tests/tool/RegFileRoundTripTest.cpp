@@ -55,10 +55,12 @@ TEST(RegFileRoundTrip, WritesWhatTheRegistryEditorWrites)
                                  "\r\n";
     const std::string written = writeRegFile(RegDocument{{key, empty}}, RegEncoding::Utf16);
     EXPECT_EQ(written, "\xFF\xFE" + toUtf16le(fromUtf8(expected)));
-    // A string with a line break goes as its bytes, which every tool reads.
-    RegKey lf{0, L"HKEY_CURRENT_USER\\T1", false, {value(L"lf", REG_SZ, Kestlib500::TextBytes(L"a\nb"))}};
+    // A string with a line break goes as its bytes, which every tool reads:
+    // in an 8-bit file those of 8-bit text.
+    RegKey lf{0, L"HKEY_CURRENT_USER\\T1", false, {value(L"lf", REG_SZ, Kestlib500::TextBytes(L"a\n\u00e9"))}};
     EXPECT_EQ(writeRegFile(RegDocument{{lf}}, RegEncoding::Utf8),
-              "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\T1]\n\"lf\"=hex(1):61,00,0a,00,62,00,00,00\n\n");
+              "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\T1]\n\"lf\"=hex(1):61,0a,c3,a9,00\n\n");
+    EXPECT_NE(writeRegFile(RegDocument{{lf}}, RegEncoding::Utf16).find(toUtf16le(L"hex(1):61,00,0a,00,e9,00,00,00")), std::string::npos);
 }
 
 TEST(RegFileRoundTrip, TellsWhatAFileCannotCarry)
@@ -84,6 +86,26 @@ TEST(RegFileRoundTrip, TellsWhatAFileCannotCarry)
         EXPECT_EQ(canWriteName(row.text), row.name) << toUtf8(row.text);
         EXPECT_EQ(canWriteKeyPath(row.text), row.keyPath) << toUtf8(row.text);
     }
+    // String data without its final NUL gets one on reading; UTF-8 carries
+    // whole units only, and no lone surrogate.
+    const struct {
+        std::vector<unsigned char> data;
+        bool utf16;
+        bool utf8;
+    } strings[] = {
+        {{}, true, true},
+        {{0x41, 0, 0, 0, 0x42, 0, 0, 0}, true, true},
+        {{0x41, 0}, false, false},
+        {{0x41, 0, 0}, false, false},
+        {{0x41, 0, 0, 0, 0x42}, true, false},
+        {{0x3D, 0xD8, 0, 0}, true, false},
+    };
+    for (const auto& row : strings)
+        for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ}) {
+            EXPECT_EQ(canWriteValue({type, row.data}, RegEncoding::Utf16), row.utf16) << type << ": " << hexOf(row.data);
+            EXPECT_EQ(canWriteValue({type, row.data}, RegEncoding::Utf8), row.utf8) << type << ": " << hexOf(row.data);
+        }
+    EXPECT_TRUE(canWriteValue({REG_BINARY, {0x41}}, RegEncoding::Utf8));
     // What they accept reads back unchanged.
     RegKey key{0, rows[1].text, false, {value(rows[0].text, REG_SZ, Kestlib500::TextBytes(L"x"))}};
     EXPECT_EQ(summary(readRegFile(writeRegFile(RegDocument{{key}}, RegEncoding::Utf16))), summary(RegDocument{{key}}));

@@ -26,7 +26,8 @@ struct TypedValue {
     std::wstring name;
     DWORD type;
     std::vector<unsigned char> data;
-    bool regImportsAsIs; // false where Wine's reg import appends a NUL to string-typed data lacking one
+    bool carried;       // a .reg file carries it: false for string data lacking its final NUL, which reading appends
+    bool carriedIn8Bit; // an 8-bit one too: not string data of odd length or with a lone surrogate
 };
 std::vector<TypedValue> everyTypeValues();
 

@@ -1,9 +1,8 @@
 // The registry's own reg tool against the .reg writer, reader and the tool:
 // reg reads what they write as they do, and they read what reg writes. Runs
-// under Wine, where reg.exe is in the prefix's system32. Wine's reg import
-// appends a NUL to string-typed hex data that lacks one (and fails on a
-// single byte), so unterminated strings stay out of these comparisons; the
-// tool's own round trip covers them.
+// under Wine, where reg.exe is in the prefix's system32. String data that
+// lacks its final NUL gets one on import, from reg and the reader alike, so
+// no file carries it: such values stay out of the round trips.
 #include "RegFile.h"
 #include "RegFileSummary.h"
 #include "VeskTool.h"
@@ -21,11 +20,11 @@ const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane\\";
 // Values Wine's reg export writes in another form than the writer: dwords
 // of other lengths as dword:04030201 and dword:00030201, strings with a NUL
 // inside cut there, line breaks as the \n and \r escapes, a lone surrogate
-// quoted as it stands.
+// quoted as it stands, string data of no bytes as "".
 bool regExportsOtherwise(const std::wstring& name)
 {
     for (const wchar_t* other :
-         {L"dword long", L"dword short", L"sz CR", L"sz LF", L"sz lone surrogate", L"sz NUL inside", L"sz two NULs"})
+         {L"dword long", L"dword short", L"sz CR", L"sz LF", L"sz lone surrogate", L"sz NUL inside", L"sz no bytes", L"sz two NULs"})
         if (name == other)
             return true;
     return false;
@@ -37,7 +36,7 @@ RegDocument document(const std::wstring& path)
     RegKey key;
     key.path = path;
     for (const regfile_test::TypedValue& value : regfile_test::everyTypeValues())
-        if (value.regImportsAsIs && !regExportsOtherwise(value.name))
+        if (value.carried && !regExportsOtherwise(value.name))
             key.values.push_back(RegValue{0, value.name, false, {value.type, value.data}});
     RegKey empty;
     empty.path = path + L"\\Empty";
@@ -123,6 +122,10 @@ TEST_F(RegTool, ReadsEachFormAsRegImportsIt)
         {"CR line ends", replaceAll(header + "[{K}]\r\n\"a\"=\"1\"\r\n\"b\"=hex:01,\\\r\n  02\r\n", "\r\n", "\r"), false},
         {"Windows-1252", header + "[{K}]\r\n\"\x80\"=\"\xE9\"\r\n", true},
         {"REGEDIT4", "REGEDIT4\r\n\r\n[{K}]\r\n\"x\"=hex(2):41,e9,00\r\n\"m\"=hex(7):41,00,00\r\n\"b\"=hex:e9\r\n", true},
+        {"string data ended with a NUL", header + "[{K}]\r\n\"a\"=hex(1):41,00\r\n\"b\"=hex(1):41,00,42\r\n\"c\"=hex(2):41,00,42,00,00\r\n"
+                                         "\"d\"=hex(7):61,00,00,00,62,00\r\n\"e\"=hex(7):00,00\r\n\"f\"=hex(1):\r\n\"g\"=hex(1):41,00,00,00,42\r\n", false},
+        {"8-bit string data", header + "[{K}]\r\n\"a\"=hex(1):41,42\r\n\"b\"=hex(2):41,00,42,00,00\r\n\"c\"=hex(7):61,00,62,00,00\r\n"
+                              "\"d\"=hex(1):\r\n\"e\"=hex(1):00\r\n\"lf\"=hex(1):61,0a,62,0d,00\r\n\"esc\"=\"a\\nb\\rc\"\r\n", true},
     };
     int index = 0;
     for (const auto& row : rows) {
@@ -147,6 +150,24 @@ TEST_F(RegTool, ReadsEachFormAsRegImportsIt)
                 EXPECT_EQ(regfile_test::hexOf(stored.data), regfile_test::hexOf(value.value.data));
             }
         }
+    }
+}
+
+// Data continued onto a line starting with # or \\: reg drops the value
+// and reads on, the reader refuses the file there.
+TEST_F(RegTool, DropsAValueWhoseDataRunsIntoAHashOrBackslashLine)
+{
+    for (const char* line : {"#c", "  #\"y\"=\"z\"", "\\", "  \\ ;c"}) {
+        SCOPED_TRACE(line);
+        const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[" + toUtf8(path) + "]\r\n\"x\"=hex:01,\\\r\n" +
+                                 line + "\r\n  02\r\n\"y\"=\"ok\"\r\n";
+        EXPECT_THROW(readRegFile(text), RegFileError);
+        std::ofstream(file.c_str(), std::ios::binary) << text;
+        ASSERT_EQ(runReg({L"import", file}), 0);
+        Kestlib500::RawValue stored;
+        EXPECT_FALSE(RawRegistry::Get(scratch, L"x", stored));
+        EXPECT_TRUE(RawRegistry::Get(scratch, L"y", stored));
+        RawRegistry::DeleteTree(scratch);
     }
 }
 
@@ -192,9 +213,9 @@ TEST_F(RegTool, ImportsTheToolsExportAsTheToolDoes)
     const std::wstring from = RawRegistry::UniqueName(L"vesk-reg-from"), byReg = RawRegistry::UniqueName(L"vesk-reg-by-reg"),
                        byTool = RawRegistry::UniqueName(L"vesk-reg-by-tool");
     instances = {from, byReg, byTool};
-    for (const std::wstring sub : {L"", L"\\Sub \u00e9 \"q\" ;#[=]@"}) {
+    for (const std::wstring sub : {L"", L"\\Sub \u00e9 \"q\" ;#[=]@", L"\\-dash"}) {
         for (const regfile_test::TypedValue& value : regfile_test::everyTypeValues()) {
-            if (!value.regImportsAsIs)
+            if (!value.carried)
                 continue;
             ASSERT_TRUE(RawRegistry::Set(ServerKey + from + sub, value.name.c_str(), value.type, value.data));
         }

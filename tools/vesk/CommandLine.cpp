@@ -63,8 +63,9 @@ const std::vector<CommandSpec>& commands()
          "or to standard output, every value type as its bytes. Encoding: UTF-16LE\n"
          "with a byte-order mark and CRLF, as the registry editor writes; UTF-8\n"
          "with LF with --encoding utf8. A value or key whose name holds a line\n"
-         "break cannot be written: each is left out with a warning, and the\n"
-         "command then exits 3.\n"},
+         "break cannot be written, nor string data lacking its final NUL (in\n"
+         "UTF-8 also of odd length or with a lone surrogate): each is left out\n"
+         "with a warning, and the command then exits 3.\n"},
         {L"import", 1, 1, {L"--from-instance"},
          "usage: vesk [--instance NAME] import FILE [--from-instance OTHER]\n"
          "Applies a registry editor file, read as the registry's own tools read it.\n"

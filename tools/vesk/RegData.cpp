@@ -80,7 +80,8 @@ private:
             pos += 4;
             value.value.type = hexType();
             value.value.data = hexBytes();
-            convertLegacy(value.value);
+            if (isStringType(value.value.type))
+                terminateString(value.value);
         } else {
             fail("unknown data for " + label +
                  ": write \"text\", dword:0000002a, hex:01,02, hex(N):.. or - to delete the value (dword and hex in lower case)");
@@ -166,13 +167,18 @@ private:
         return static_cast<unsigned char>(value);
     }
 
+    // Blank and ; lines are skipped; at a line starting with # or \ the
+    // registry tools give up the value, so the file is refused there.
     bool continueOnNextLine()
     {
         std::wstring_view line;
         while (lines.next(line)) {
             line = withoutLeadingBlanks(line);
-            if (line.empty() || line.front() == L';' || line.front() == L'#')
+            if (line.empty() || line.front() == L';')
                 continue;
+            if (line.front() == L'#' || line.front() == L'\\')
+                fail(std::string("a line starting with ") + (line.front() == L'#' ? "#" : "\\") + " within the continued data of " +
+                     label + ": the registry tools drop the value there; remove the line, or start a comment with ;");
             text = line;
             pos = 0;
             return true;
@@ -180,10 +186,31 @@ private:
         return false;
     }
 
-    void convertLegacy(Kestlib500::RawValue& value) const
+    // The registry tools end string data with a NUL when its last character
+    // is not one. In 8-bit text that is a NUL byte, before the text becomes
+    // UTF-16. In UTF-16 a NUL unit follows the last whole unit, an odd last
+    // byte giving way to it and a zero byte following; a single byte they
+    // cannot import at all. Empty data stays empty.
+    void terminateString(Kestlib500::RawValue& value) const
     {
-        if (legacy.enabled && (value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ))
-            value.data = utf16Bytes(legacyText(value.data, legacy));
+        std::vector<unsigned char>& data = value.data;
+        if (legacy.enabled) {
+            if (!data.empty() && data.back() != 0)
+                data.push_back(0);
+            data = utf16Bytes(legacyText(data, legacy));
+            return;
+        }
+        if (data.size() == 1)
+            fail("the string data of " + label + " is a single byte, which the registry tools cannot import: "
+                 "give whole UTF-16 units, two bytes each");
+        const std::size_t whole = data.size() / 2 * 2;
+        if (data.empty() || (data[whole - 2] == 0 && data[whole - 1] == 0))
+            return;
+        const bool odd = data.size() != whole;
+        data.resize(whole);
+        data.insert(data.end(), {0, 0});
+        if (odd)
+            data.push_back(0);
     }
 
     // A "..." text: \\ \" \n \r stand for a backslash, a quote, LF and CR.

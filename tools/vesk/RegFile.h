@@ -46,12 +46,19 @@ enum class RegEncoding { Utf16, Utf8 };
 RegDocument readRegFile(std::string_view bytes);
 
 // UTF-16LE with a byte-order mark and CRLF, as the registry editor writes;
-// UTF-8 without a byte-order mark and with LF when asked.
+// UTF-8 without a byte-order mark and with LF when asked, string data in hex
+// as UTF-8 text then. A value canWriteValue refuses is written, but reads
+// back otherwise.
 std::string writeRegFile(const RegDocument& document, RegEncoding encoding);
 
 // Whether a value name, or a key path, can be written so that it reads back
 // unchanged; export leaves out what cannot, with a warning.
 bool canWriteName(std::wstring_view name);
 bool canWriteKeyPath(std::wstring_view path);
+
+// Whether a value's data, in `encoding`, reads back unchanged: not string
+// data that lacks its final NUL (reading appends one, as the registry tools
+// do), nor, in UTF-8, string data of odd length or with a lone surrogate.
+bool canWriteValue(const Kestlib500::RawValue& value, RegEncoding encoding);
 
 } // namespace vesk_tool

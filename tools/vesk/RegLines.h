@@ -23,10 +23,11 @@ private:
     int lineNumber = 0;
 };
 
-// In a REGEDIT4 file of 8-bit text, hex(1), hex(2) and hex(7) data are that
-// 8-bit text, which the registry holds as UTF-16.
+// In a file of 8-bit text (no byte-order mark, whatever its header), hex(1),
+// hex(2) and hex(7) data are that 8-bit text, which the registry holds as
+// UTF-16.
 struct LegacyStrings {
-    bool enabled = false;
+    bool enabled = false; // the file is 8-bit text
     bool windows1252 = false; // else UTF-8, falling back to Windows-1252 per value
 };
 

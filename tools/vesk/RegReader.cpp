@@ -34,12 +34,11 @@ RegKey parseKeyLine(std::wstring_view line, int number)
     return key;
 }
 
-// True for the older header, whose 8-bit files hold 8-bit strings in hex data.
-bool checkHeader(std::wstring_view line, const DecodedFile& file)
+void checkHeader(std::wstring_view line, const DecodedFile& file)
 {
     line = withoutLeadingBlanks(line);
     if (line == Header5 || line == Header4)
-        return line == Header4;
+        return;
     std::string message = "not a registry file: the first line must be \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"";
     if (file.eightBit && line.size() > 1 && line[1] == L'\0')
         message += " (a UTF-16 file needs its byte-order mark)";
@@ -68,7 +67,8 @@ RegDocument readRegFile(std::string_view bytes)
     std::wstring_view line;
     lines.next(line);
     LegacyStrings legacy;
-    legacy.enabled = checkHeader(line, file) && file.eightBit;
+    checkHeader(line, file);
+    legacy.enabled = file.eightBit;
     legacy.windows1252 = file.windows1252;
     if (const std::size_t nul = file.text.find(L'\0'); nul != std::wstring::npos) {
         RegLines counter(std::wstring_view(file.text).substr(0, nul + 1));

@@ -70,7 +70,16 @@ std::optional<std::wstring> plainText(const Kestlib500::RawValue& value)
     return text;
 }
 
-std::wstring valueLine(const RegValue& value, const std::wstring& eol)
+// The UTF-16 units of string data as the text they spell, NULs included.
+std::wstring unitsText(const std::vector<unsigned char>& bytes)
+{
+    std::u16string units;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    return vesk_text::fromUtf16(units);
+}
+
+std::wstring valueLine(const RegValue& value, const std::wstring& eol, RegEncoding encoding)
 {
     std::wstring line = (value.name.empty() ? std::wstring(L"@") : quoted(value.name)) + L'=';
     if (value.remove)
@@ -84,7 +93,13 @@ std::wstring valueLine(const RegValue& value, const std::wstring& eol)
     }
     if (value.value.type == REG_BINARY)
         return hexData(line + L"hex:", data, eol);
-    return hexData(line + L"hex(" + hexNumber(value.value.type, L"%lx") + L"):", data, eol);
+    const std::wstring type = L"hex(" + hexNumber(value.value.type, L"%lx") + L"):";
+    // The registry tools read string data in an 8-bit file as 8-bit text.
+    if (encoding == RegEncoding::Utf8 && isStringType(value.value.type)) {
+        const std::string text = toUtf8(unitsText(data));
+        return hexData(line + type, std::vector<unsigned char>(text.begin(), text.end()), eol);
+    }
+    return hexData(line + type, data, eol);
 }
 
 bool hasLineBreakOrNul(std::wstring_view text) { return text.find_first_of(std::wstring_view(L"\r\n\0", 3)) != std::wstring_view::npos; }
@@ -98,7 +113,7 @@ std::string writeRegFile(const RegDocument& document, RegEncoding encoding)
     for (const RegKey& key : document.keys) {
         text += (key.remove ? L"[-" : L"[") + key.path + L"]" + eol;
         for (const RegValue& value : key.values)
-            text += valueLine(value, eol) + eol;
+            text += valueLine(value, eol, encoding) + eol;
         text += eol;
     }
     if (encoding == RegEncoding::Utf8)
@@ -108,6 +123,21 @@ std::string writeRegFile(const RegDocument& document, RegEncoding encoding)
 
 // A line break would end the quoted name; the tools differ on escapes for it.
 bool canWriteName(std::wstring_view name) { return !hasLineBreakOrNul(name) && !hasUnpairedSurrogate(name); }
+
+bool canWriteValue(const Kestlib500::RawValue& value, RegEncoding encoding)
+{
+    const std::vector<unsigned char>& data = value.data;
+    if (!isStringType(value.type) || data.empty())
+        return true;
+    // Reading appends a NUL to string data whose last whole unit is not one.
+    const std::size_t whole = data.size() / 2 * 2;
+    if (whole == 0 || data[whole - 2] != 0 || data[whole - 1] != 0)
+        return false;
+    if (encoding == RegEncoding::Utf16)
+        return true;
+    // As 8-bit text: whole units only, and no lone surrogate, which UTF-8 cannot carry.
+    return whole == data.size() && !hasUnpairedSurrogate(unitsText(data));
+}
 
 // Empty elements would be dropped or refused on reading; a leading - would
 // turn the key into a deletion.

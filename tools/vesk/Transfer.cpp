@@ -58,6 +58,25 @@ RegDocument readTree(const std::wstring& key, const std::string& shown, std::vec
     return document;
 }
 
+// Values whose data would read back otherwise go, each with a warning.
+void leaveOutUncarried(RegDocument& document, RegEncoding encoding, std::vector<std::string>& leftOut)
+{
+    for (RegKey& key : document.keys) {
+        std::vector<RegValue> kept;
+        for (RegValue& value : key.values) {
+            if (canWriteValue(value.value, encoding)) {
+                kept.push_back(std::move(value));
+                continue;
+            }
+            leftOut.push_back("value \"" + toUtf8(value.name) + "\" of " + toUtf8(key.path) + " holds string data " +
+                              (encoding == RegEncoding::Utf8 ? "a UTF-8 .reg file" : "a .reg file") +
+                              " cannot carry (no final NUL, odd length or a lone surrogate)" +
+                              (encoding == RegEncoding::Utf8 ? "; export in UTF-16 to carry more" : ""));
+        }
+        key.values = std::move(kept);
+    }
+}
+
 } // namespace
 
 int exportCommand(const Invocation& call, Session& session)
@@ -65,17 +84,18 @@ int exportCommand(const Invocation& call, Session& session)
     keepRunningPastFileSizeLimit();
     const std::wstring subKey = call.operands.empty() ? std::wstring() : call.operands[0];
     const bool toFile = call.has(L"--output");
+    const std::wstring encoding = call.option(L"--encoding");
+    // What the registry editor writes, on both builds, so its import reads it.
+    const RegEncoding chosen = encoding == L"utf8" ? RegEncoding::Utf8 : RegEncoding::Utf16;
     std::vector<std::string> leftOut;
-    const RegDocument document = readTree(session.keyPath(subKey), toUtf8(session.pathOf(subKey)), leftOut);
+    RegDocument document = readTree(session.keyPath(subKey), toUtf8(session.pathOf(subKey)), leftOut);
+    leaveOutUncarried(document, chosen, leftOut);
     // After the read, which makes the store when there was none yet.
     if (toFile)
         checkOutput(call.option(L"--output"));
     for (const std::string& why : leftOut)
         writeErrLine("vesk: warning: " + why + "; left out");
 
-    const std::wstring encoding = call.option(L"--encoding");
-    // What the registry editor writes, on both builds, so its import reads it.
-    const RegEncoding chosen = encoding == L"utf8" ? RegEncoding::Utf8 : RegEncoding::Utf16;
     const std::string bytes = writeRegFile(document, chosen);
     if (toFile) {
         replaceFile(call.option(L"--output"), bytes);
@@ -85,7 +105,7 @@ int exportCommand(const Invocation& call, Session& session)
     }
     if (!leftOut.empty())
         throw Failure(WrongType, std::to_string(leftOut.size()) +
-                                     " entries left out, see the warnings above: a .reg file cannot carry their names");
+                                     " entries left out, see the warnings above: a .reg file cannot carry them as they are");
     return Success;
 }
 

@@ -22,7 +22,7 @@ struct TreeReader::Walk {
             reader.progress.advance();
             if (!canWriteName(name)) {
                 reader.skipped.push_back("value \"" + toUtf8(name) + "\" of " + toUtf8(block.path) +
-                                         " has a name a .reg file cannot carry (a line break)");
+                                         " has a name a .reg file cannot carry (a line break, a NUL or a lone surrogate)");
                 continue;
             }
             value.data.shrink_to_fit(); // the registry's read leaves room for 1 KiB: 100 MiB over 100,000 values
@@ -35,9 +35,10 @@ struct TreeReader::Walk {
             children.push_back(name);
         for (const std::wstring& child : children) {
             const std::wstring childPath = path + L'\\' + child;
-            if (!canWriteKeyPath(child)) {
+            // The whole path is checked: a name such as -x is only a deletion at its start.
+            if (!canWriteKeyPath(L"HKEY_LOCAL_MACHINE\\" + childPath)) {
                 reader.skipped.push_back("key " + toUtf8(L"HKEY_LOCAL_MACHINE\\" + childPath) +
-                                         " has a name a .reg file cannot carry (a line break); its subtree with it");
+                                         " has a name a .reg file cannot carry (a line break, a NUL or a lone surrogate); its subtree with it");
                 continue;
             }
             // Gone since it was listed: the registry has no snapshots on Windows.
