@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cwchar>
 #include <new>
 
 namespace {
@@ -16,34 +15,31 @@ WString NullValue()
     const WString source(L"source");
     WString target(L"target");
     Allocations::FailAfter(0);
-    try {
-        target = source;
-    } catch (const std::bad_alloc&) {
-    }
+    EXPECT_THROW(target = source, std::bad_alloc);
     return target;
 }
 
-TEST(WString, DefaultAndNullPointerGiveEmptyNotNull)
-{
-    WString assigned(L"old");
-    assigned = static_cast<const wchar_t*>(nullptr);
-    for (const WString& value : {WString(), WString(static_cast<const wchar_t*>(nullptr)), assigned})
-        EXPECT_STREQ(value.c_str(), L"") << "null compares unequal to empty";
-}
-
-TEST(WString, CopiesAreDeepAndCutAtTheFirstNul)
+TEST(WString, CopiesAreDeepCutAtTheFirstNulAndNeverNullUnlessCopiedFromNull)
 {
     const wchar_t source[] = L"ab\0cd";
     const WString text(source);
     const WString copy(text);
-    EXPECT_STREQ(text.c_str(), L"ab");
     EXPECT_NE(copy.c_str(), text.c_str());
-    EXPECT_STREQ(copy.c_str(), L"ab");
-
-    WString assigned;
+    WString assigned(L"old");
     assigned = source;
-    EXPECT_STREQ(assigned.c_str(), L"ab");
-    EXPECT_EQ(std::wcslen(assigned.c_str()), 2u);
+    for (const WString& value : {text, copy, assigned})
+        EXPECT_STREQ(value.c_str(), L"ab");
+
+    assigned = static_cast<const wchar_t*>(nullptr);
+    for (const WString& value : {WString(), WString(static_cast<const wchar_t*>(nullptr)), assigned})
+        EXPECT_STREQ(value.c_str(), L"") << "null compares unequal to empty";
+
+    const WString null = NullValue();
+    ASSERT_EQ(null.c_str(), nullptr) << "a failed copy leaves the target null";
+    EXPECT_EQ(WString::compare(null, WString(L"")), 0) << "null compares as the empty text";
+    assigned = null;
+    for (const WString& value : {WString(null), assigned})
+        EXPECT_EQ(value.c_str(), nullptr);
 }
 
 TEST(WString, SelfAssignmentKeepsTheBuffer)
@@ -54,19 +50,6 @@ TEST(WString, SelfAssignmentKeepsTheBuffer)
     text = alias;
     EXPECT_EQ(text.c_str(), before);
     EXPECT_STREQ(text.c_str(), L"keep");
-}
-
-TEST(WString, NullValuesCopyAsNull)
-{
-    const WString null = NullValue();
-    ASSERT_EQ(null.c_str(), nullptr) << "a failed copy leaves the target null";
-
-    const WString copied(null);
-    EXPECT_EQ(copied.c_str(), nullptr);
-
-    WString assigned(L"old");
-    assigned = null;
-    EXPECT_EQ(assigned.c_str(), nullptr);
 }
 
 TEST(WString, ComparesOrdinallyWithoutCase)

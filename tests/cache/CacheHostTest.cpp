@@ -2,47 +2,15 @@
 // registry behind the library's back tells a cache hit (the old value) from
 // a registry read (the new one).
 #include "common/FreshProcess.h"
-#include "common/HostLibrary.h"
-#include "common/RawRegistry.h"
+#include "common/HostInstance.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 namespace {
 
-const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane";
-
-// Each test has its own instance and sub-keys. The slot table is the
-// process's, so every sub-key a test touches is deleted through the library
-// afterwards, which frees its slot for the next test.
-class Cache : public testing::Test {
-protected:
-    void SetUp() override { settings.SetInstanceName(instance.c_str()); }
-    void TearDown() override
-    {
-        for (const std::wstring& subKey : used)
-            settings.DeleteKey(subKey.c_str());
-        RawRegistry::DeleteTree(ServerKey + L"\\" + instance);
-    }
-
-    // A fresh sub-key for this test; `used` remembers it for the clean-up.
-    std::wstring SubKey(const wchar_t* name)
-    {
-        used.push_back(RawRegistry::UniqueName(name));
-        return used.back();
-    }
-    // Changes a value behind the library's back.
-    void Plant(const std::wstring& subKey, const wchar_t* name, DWORD type, const std::vector<unsigned char>& data)
-    {
-        ASSERT_TRUE(RawRegistry::Set(ServerKey + L"\\" + instance + L"\\" + subKey, name, type, data));
-    }
-
-    VeskSettings& settings = HostLibrary::Settings();
-    const std::wstring instance = RawRegistry::UniqueName(L"cache");
-    std::vector<std::wstring> used;
-};
+using Cache = HostInstance;
 
 TEST_F(Cache, AnEntryHidesLaterChangesInTheRegistry)
 {
@@ -164,24 +132,19 @@ TEST_F(Cache, DeleteKeyDropsExactlyItsOwnSlot)
 
 TEST(CacheCapacity, TwentyFiveSubKeysAreCachedAndATwentySixthIsNot)
 {
-    const std::wstring instance = RawRegistry::UniqueName(L"capacity");
-    EXPECT_EQ(FreshProcess::Run("InAFreshProcess.FillsTheSlotTable", std::string(instance.begin(), instance.end())), 0);
-    RawRegistry::DeleteTree(ServerKey + L"\\" + instance);
+    EXPECT_EQ(FreshProcess::Run("InAFreshProcess.FillsTheSlotTable", "slots"), 0);
 }
 
 // The table of a fresh process, filled, and both sides of its edge.
-TEST(InAFreshProcess, FillsTheSlotTable)
+using InAFreshProcess = HostInstance;
+TEST_F(InAFreshProcess, FillsTheSlotTable)
 {
-    const char* given = FreshProcess::Argument();
-    if (!given)
+    if (!FreshProcess::Argument())
         GTEST_SKIP() << FreshProcess::OnlyThere;
-    const std::wstring instance(given, given + std::strlen(given));
-    VeskSettings& settings = HostLibrary::Settings();
-    settings.SetInstanceName(instance.c_str());
     // Whether `subKey` is cached: a change behind the library's back is not seen.
     const auto cached = [&](const std::wstring& subKey) {
         settings.SetIntValue(subKey.c_str(), L"x", 1);
-        RawRegistry::Set(ServerKey + L"\\" + instance + L"\\" + subKey, L"x", REG_DWORD, RawRegistry::Dword(2));
+        RawRegistry::Set(Key(subKey), L"x", REG_DWORD, RawRegistry::Dword(2));
         return settings.GetIntValue(subKey.c_str(), L"x", 0) == 1;
     };
 

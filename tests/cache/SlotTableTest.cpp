@@ -49,18 +49,6 @@ TEST(SlotTable, ForgetValueClearsTheNameFromEveryKind)
     EXPECT_EQ(table.Cache<int>(slot).size(), 1u);
 }
 
-TEST(SlotTable, ANullSubKeyCountsAsTheEmptyText)
-{
-    SlotTable table;
-    WString null(L"x");
-    const WString source(L"y");
-    Allocations::FailAfter(0);
-    EXPECT_THROW(null = source, std::bad_alloc);
-    ASSERT_EQ(null.c_str(), nullptr);
-    EXPECT_EQ(table.FindOrCreateSlot(null), 0);
-    EXPECT_EQ(table.FindOrCreateSlot(L""), 0);
-}
-
 // Fails the n-th allocation of a lookup, for every n until one succeeds.
 // After each failure the table must hand out its lowest free slot whole, as
 // if the failed lookup had never run.

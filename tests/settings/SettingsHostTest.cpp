@@ -1,23 +1,18 @@
 // The settings object as a host sees it: the library loaded at run time,
 // every call through the virtual table, the registry checked from below.
 #include "common/FreshProcess.h"
-#include "common/HostLibrary.h"
-#include "common/RawRegistry.h"
+#include "common/HostInstance.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <thread>
 #include <vector>
 
 namespace {
-
-const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane";
 
 std::string Narrow(const wchar_t* text)
 {
@@ -27,36 +22,7 @@ std::string Narrow(const wchar_t* text)
     return narrow;
 }
 
-std::wstring RowName(int row) { return L"n" + std::to_wstring(row); }
-
-// What a parent writes and a fresh process must read back unchanged.
-const int Numbers[] = {0, 1, -1, 42, -42, INT_MAX, INT_MAX - 1, INT_MIN, INT_MIN + 1, 0x7FFF0000, -65536};
-const wchar_t* const Texts[] = {L"", L"plain", L"caf\u00e9", L"\u00ff\u0100\u07ff\u0800", L"\ud7ff\ue000\ufffd\uffff",
-    L"\U00010000\U0001F600\U0010FFFF", L"line\nbreak"};
-
-// Each test works in an instance of its own, deleted afterwards. The cache
-// files values by sub-key alone, so tests also keep their sub-keys apart.
-class Settings : public testing::Test {
-protected:
-    void SetUp() override { settings.SetInstanceName(instance.c_str()); }
-    void TearDown() override { RawRegistry::DeleteTree(InstanceKey()); }
-
-    std::wstring InstanceKey(const wchar_t* below = nullptr) const
-    {
-        return ServerKey + L"\\" + instance + (below ? std::wstring(L"\\") + below : L"");
-    }
-
-    VeskSettings& settings = HostLibrary::Settings();
-    const std::wstring instance = RawRegistry::UniqueName(L"host");
-};
-
-TEST(Exports, TheServerKeyPathIsOneFixedText)
-{
-    const wchar_t* path = HostLibrary::GetFullKey()();
-    EXPECT_STREQ(path, L"Software\\Halvorn\\Tessaly\\Orvane");
-    HostLibrary::Settings();
-    EXPECT_EQ(HostLibrary::GetFullKey()(), path);
-}
+using Settings = HostInstance;
 
 // The first call of a process, made by many threads released together: each
 // of them must get the one object. A lost creation lock shows as two objects
@@ -98,11 +64,11 @@ TEST(Exports, ManyThreadsMakingTheFirstCallGetOneObject)
 
 TEST_F(Settings, ValuesLandWhereTheLayoutSays)
 {
+    EXPECT_EQ(HostLibrary::GetFullKey()(), ServerKey);
     ASSERT_TRUE(settings.SetIntValue(L"Net", L"port", 8080));
     ASSERT_TRUE(settings.SetStringValue(L"Net\\Deep", L"host", L"example"));
     ASSERT_TRUE(settings.SetBoolValue(L"", L"enabled", true));
     ASSERT_TRUE(settings.SetBoolValue(L"", L"disabled", false));
-
     const struct {
         const wchar_t* subKey;
         const wchar_t* name;
@@ -110,10 +76,10 @@ TEST_F(Settings, ValuesLandWhereTheLayoutSays)
         std::vector<unsigned char> data;
     } rows[] = {{L"Net", L"port", REG_DWORD, RawRegistry::Dword(8080)},
         {L"Net\\Deep", L"host", REG_SZ, RawRegistry::Text(L"example")},
-        {nullptr, L"enabled", REG_SZ, RawRegistry::Text(L"True")}, {nullptr, L"disabled", REG_SZ, RawRegistry::Text(L"False")}};
+        {L"", L"enabled", REG_SZ, RawRegistry::Text(L"True")}, {L"", L"disabled", REG_SZ, RawRegistry::Text(L"False")}};
     Kestlib500::RawValue value;
     for (const auto& row : rows) {
-        ASSERT_TRUE(RawRegistry::Get(InstanceKey(row.subKey), row.name, value)) << Narrow(row.name);
+        ASSERT_TRUE(RawRegistry::Get(Key(row.subKey), row.name, value)) << Narrow(row.name);
         EXPECT_EQ(value.type, row.type) << Narrow(row.name);
         EXPECT_EQ(value.data, row.data) << Narrow(row.name);
     }
@@ -135,14 +101,14 @@ TEST_F(Settings, MissingValuesAndKeysGiveTheDefault)
         EXPECT_TRUE(settings.GetBoolValue(subKey, L"absent", true));
         EXPECT_FALSE(settings.GetBoolValue(subKey, L"absent2", false));
     }
-    EXPECT_FALSE(RawRegistry::KeyExists(InstanceKey(L"Defaults\\Missing"))) << "reads create nothing";
+    EXPECT_FALSE(RawRegistry::KeyExists(Key(L"Defaults\\Missing"))) << "reads create nothing";
 }
 
 TEST_F(Settings, AWrongStoredTypeThrowsBadKeyTypeError)
 {
-    ASSERT_TRUE(RawRegistry::Set(InstanceKey(L"Types"), L"textNumber", REG_SZ, RawRegistry::Text(L"12")));
-    ASSERT_TRUE(RawRegistry::Set(InstanceKey(L"Types"), L"number", REG_DWORD, RawRegistry::Dword(1)));
-    ASSERT_TRUE(RawRegistry::Set(InstanceKey(L"Types"), L"expand", REG_EXPAND_SZ, RawRegistry::Text(L"%TEMP%")));
+    ASSERT_TRUE(RawRegistry::Set(Key(L"Types"), L"textNumber", REG_SZ, RawRegistry::Text(L"12")));
+    ASSERT_TRUE(RawRegistry::Set(Key(L"Types"), L"number", REG_DWORD, RawRegistry::Dword(1)));
+    ASSERT_TRUE(RawRegistry::Set(Key(L"Types"), L"expand", REG_EXPAND_SZ, RawRegistry::Text(L"%TEMP%")));
 
     EXPECT_THROW(settings.GetIntValue(L"Types", L"textNumber", 0), VeskSettings::BadKeyTypeError);
     EXPECT_THROW(settings.GetStringValue(L"Types", L"number", L""), VeskSettings::BadKeyTypeError);
@@ -163,38 +129,13 @@ TEST_F(Settings, BooleansReadTrueOnlyForTrueInAnyCase)
     int row = 0;
     for (const Row& entry : rows) {
         const std::wstring name = L"b" + std::to_wstring(row++);
-        ASSERT_TRUE(RawRegistry::Set(InstanceKey(L"Bools"), name.c_str(), REG_SZ, RawRegistry::Text(entry.stored)));
+        ASSERT_TRUE(RawRegistry::Set(Key(L"Bools"), name.c_str(), REG_SZ, RawRegistry::Text(entry.stored)));
         for (bool defaultValue : {false, true})
             EXPECT_EQ(settings.GetBoolValue(L"Bools", name.c_str(), defaultValue), entry.expected)
                 << "stored \"" << Narrow(entry.stored) << "\", default " << defaultValue;
     }
     ASSERT_TRUE(settings.SetBoolValue(L"Bools2", L"flag", true));
     EXPECT_STREQ(settings.GetStringValue(L"Bools2", L"flag", L"").c_str(), L"True");
-}
-
-TEST_F(Settings, ValuesWrittenAreReadByAFreshProcess)
-{
-    for (int row = 0; row < int(std::size(Numbers)); ++row)
-        ASSERT_TRUE(settings.SetIntValue(L"Ints", RowName(row).c_str(), Numbers[row]));
-    for (int row = 0; row < int(std::size(Texts)); ++row)
-        ASSERT_TRUE(settings.SetStringValue(L"Texts", RowName(row).c_str(), Texts[row]));
-    EXPECT_EQ(FreshProcess::Run("InAFreshProcess.ReadsWhatItsParentWrote", Narrow(instance.c_str())), 0);
-}
-
-// Reads only: a new object, nothing cached, every value from the registry.
-TEST(InAFreshProcess, ReadsWhatItsParentWrote)
-{
-    const char* instance = FreshProcess::Argument();
-    if (!instance)
-        GTEST_SKIP() << FreshProcess::OnlyThere;
-    VeskSettings& fresh = HostLibrary::Settings();
-    EXPECT_STREQ(fresh.GetInstanceName().c_str(), L"") << "a new object has an empty instance name";
-    fresh.SetInstanceName(std::wstring(instance, instance + std::strlen(instance)).c_str());
-    for (int row = 0; row < int(std::size(Numbers)); ++row)
-        EXPECT_EQ(fresh.GetIntValue(L"Ints", RowName(row).c_str(), 12345), Numbers[row]) << "row " << row;
-    for (int row = 0; row < int(std::size(Texts)); ++row)
-        EXPECT_TRUE(WString::compare(fresh.GetStringValue(L"Texts", RowName(row).c_str(), L"?"), Texts[row]) == 0)
-            << "row " << row;
 }
 
 TEST_F(Settings, EnumerationIsByPosition)
@@ -234,11 +175,11 @@ TEST_F(Settings, DeletionAndExistenceAddressTheInstancesKeys)
     ASSERT_TRUE(settings.SetIntValue(L"Tree\\A\\B", L"x", 1));
     EXPECT_TRUE(settings.KeyExists(L"Tree\\A"));
     EXPECT_TRUE(settings.DeleteKey(L"Tree\\A"));
-    EXPECT_FALSE(RawRegistry::KeyExists(InstanceKey(L"Tree\\A")));
-    EXPECT_TRUE(RawRegistry::KeyExists(InstanceKey(L"Tree")));
+    EXPECT_FALSE(RawRegistry::KeyExists(Key(L"Tree\\A")));
+    EXPECT_TRUE(RawRegistry::KeyExists(Key(L"Tree")));
     EXPECT_TRUE(settings.DeleteKey(L""));
     EXPECT_FALSE(settings.KeyExists(L""));
-    EXPECT_FALSE(RawRegistry::KeyExists(InstanceKey()));
+    EXPECT_FALSE(RawRegistry::KeyExists(Key()));
 }
 
 const std::wstring LoggingKey = L"Software\\Halvorn\\Tessaly\\Logging";

@@ -16,13 +16,11 @@ namespace {
 
 const wchar_t* const Server = L"VeskTests";
 
-// A key object on an instance, with an optional sub-key. A null instance
-// name is what a failed copy leaves.
+// A key object on an instance, with an optional sub-key.
 class ScratchKey : public ServerRegistry {
 public:
     ScratchKey(const std::wstring& instance, const wchar_t* subKey = nullptr)
-        : ScratchKey(SWCharString(instance.c_str()), subKey) {}
-    ScratchKey(const SWCharString& instance, const wchar_t* subKey) : ServerRegistry(SWCharString(Server), instance)
+        : ServerRegistry(SWCharString(Server), SWCharString(instance.c_str()))
     {
         if (subKey)
             appendKey(SWCharString(subKey));
@@ -84,6 +82,8 @@ TEST_F(RegistryConformance, WritesStoreTheLayoutAndReadsGiveTextOrTheDefault)
     EXPECT_EQ(host.data, RawRegistry::Text(L"h\x00f6st")) << "four UTF-16 units and the NUL";
 
     EXPECT_STREQ(key.ReadValue(SWCharString(L"PORT"), DWORD(0)).c_str(), L"-1") << "signed, names ignore case";
+    ASSERT_TRUE(key.WriteValue(SWCharString(L"port"), DWORD(2)));
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"PORT"), DWORD(0)).c_str(), L"2") << "a write ends what the key had read";
     EXPECT_STREQ(key.ReadValue(SWCharString(L"host"), SWCharString(L"default")).c_str(), L"h\x00f6st");
     EXPECT_STREQ(key.ReadValue(SWCharString(L"missing"), DWORD(0x80000000)).c_str(), L"-2147483648");
     EXPECT_STREQ(key.ReadValue(SWCharString(L"missing"), SWCharString(L"fallback")).c_str(), L"fallback");
@@ -103,6 +103,7 @@ TEST_F(RegistryConformance, EveryTypeReadsAsTextAndReportsItsType)
         std::vector<unsigned char> data;
         const wchar_t* text;
     };
+    const std::wstring longText(300, L'x'); // more than a first read takes
     const Row rows[] = {
         {L"sz", REG_SZ, RawRegistry::Text(L"plain"), L"plain"},
         {L"expand", REG_EXPAND_SZ, RawRegistry::Text(L"%TEMP%\\x"), L"%TEMP%\\x"},
@@ -110,6 +111,7 @@ TEST_F(RegistryConformance, EveryTypeReadsAsTextAndReportsItsType)
         {L"qword", REG_QWORD, {0, 0, 0, 0, 1, 0, 0, 0}, L"4294967296"},
         {L"multi", REG_MULTI_SZ, {'a', 0, 0, 0, 'b', 0, 'c', 0, 0, 0, 0, 0}, L"a\nbc"},
         {L"binary", REG_BINARY, {0x00, 0xAB, 0x7f}, L"00ab7f"},
+        {L"long", REG_SZ, RawRegistry::Text(longText.c_str()), longText.c_str()},
         {L"", REG_SZ, RawRegistry::Text(L"the default value"), L"the default value"},
     };
     for (const Row& row : rows)
@@ -125,22 +127,6 @@ TEST_F(RegistryConformance, EveryTypeReadsAsTextAndReportsItsType)
     DWORD untouched = 0xdeadbeef;
     EXPECT_FALSE(key.GetType(SWCharString(L"missing"), untouched));
     EXPECT_EQ(untouched, 0xdeadbeefu);
-}
-
-TEST_F(RegistryConformance, NamesIgnoreCaseAndKeepTheirFirstSpelling)
-{
-    ScratchKey key(instance, L"Mixed");
-    const wchar_t* const pairs[][2] = {{L"Name", L"NAME"}, {L"\x00c9t\x00e9", L"\x00e9T\x00c9"}, {L"\x03a9\x0434", L"\x03c9\x0414"}};
-    for (const auto& pair : pairs) {
-        ASSERT_TRUE(key.WriteValue(SWCharString(pair[0]), DWORD(1)));
-        ASSERT_TRUE(key.WriteValue(SWCharString(pair[1]), DWORD(2)));
-        EXPECT_STREQ(key.ReadValue(SWCharString(pair[0]), DWORD(0)).c_str(), L"2") << Text(pair[0]);
-    }
-    std::vector<std::wstring> values = ValuesOf(ScratchKey(instance, L"Mixed"));
-    std::sort(values.begin(), values.end());
-    EXPECT_EQ(values, (std::vector<std::wstring>{L"Name=2", L"\x00c9t\x00e9=2", L"\x03a9\x0434=2"}));
-    EXPECT_TRUE(ScratchKey(instance, L"MIXED").KeyExists());
-    EXPECT_EQ(SubKeysOf(ScratchKey(instance)), std::vector<std::wstring>{L"Mixed"});
 }
 
 TEST_F(RegistryConformance, ValuesEnumerateEachOnceWithTheirText)
@@ -198,7 +184,9 @@ TEST_F(RegistryConformance, DeletionsTakeWholeSubtreesAndReportMissingOnes)
 
     ScratchKey keep(instance, L"Keep");
     EXPECT_FALSE(keep.DeleteValue(SWCharString(L"missing")));
+    EXPECT_STREQ(keep.ReadValue(SWCharString(L"k"), DWORD(0)).c_str(), L"3");
     EXPECT_TRUE(keep.DeleteValue(SWCharString(L"K")));
+    EXPECT_STREQ(keep.ReadValue(SWCharString(L"k"), DWORD(0)).c_str(), L"0") << "a deletion ends what the key had read";
     EXPECT_FALSE(keep.DeleteValue(SWCharString(L"k")));
     EXPECT_TRUE(keep.KeyExists()) << "deleting the last value keeps the key";
     EXPECT_FALSE(ScratchKey(instance, L"nothing").DeleteValue(SWCharString(L"k")));
@@ -236,6 +224,9 @@ TEST_F(RegistryConformance, KeyPathsFollowTheRegistryLimitsAndNeedEveryElement)
         {"doubled backslash", L"one\\\\two", false},
         {"trailing backslash", L"trail\\", false},
     };
+    // Keys the refused paths would name if empty elements were skipped.
+    for (const wchar_t* existing : {L"lead", L"one\\two", L"trail"})
+        ASSERT_TRUE(ScratchKey(instance, existing).WriteValue(SWCharString(L"v"), DWORD(1)));
     for (const Row& row : rows) {
         ScratchKey key(instance, row.subKey.c_str());
         EXPECT_EQ(key.WriteValue(SWCharString(L"v"), DWORD(1)), row.names) << row.what;
@@ -243,7 +234,7 @@ TEST_F(RegistryConformance, KeyPathsFollowTheRegistryLimitsAndNeedEveryElement)
         EXPECT_STREQ(key.ReadValue(SWCharString(L"v"), DWORD(9)).c_str(), row.names ? L"1" : L"9") << row.what;
         EXPECT_EQ(key.DeleteKey(), row.names) << row.what;
     }
-    EXPECT_EQ(SubKeysOf(ScratchKey(instance)), std::vector<std::wstring>{L"d"})
+    EXPECT_EQ(SubKeysOf(ScratchKey(instance)), (std::vector<std::wstring>{L"d", L"lead", L"one", L"trail"}))
         << "refused paths create nothing; deleting the deepest key leaves the levels above";
 
     const std::wstring longestValue(16383, L'v');
@@ -258,28 +249,10 @@ TEST_F(RegistryConformance, KeyPathsFollowTheRegistryLimitsAndNeedEveryElement)
     }
 }
 
-TEST_F(RegistryConformance, ANullInstanceNameAddressesNoKey)
-{
-    ASSERT_TRUE(ScratchKey(instance).WriteValue(SWCharString(L"v"), DWORD(1)));
-    for (const wchar_t* subKey : {static_cast<const wchar_t*>(nullptr), instance.c_str()}) {
-        const std::string what = subKey ? "with the instance as sub-key" : "alone";
-        ScratchKey key(SWCharString(), subKey);
-        EXPECT_FALSE(key.KeyExists()) << what;
-        EXPECT_STREQ(key.ReadValue(SWCharString(L"v"), DWORD(7)).c_str(), L"7") << what;
-        DWORD type = 0;
-        EXPECT_FALSE(key.GetType(SWCharString(L"v"), type)) << what;
-        EXPECT_FALSE(key.WriteValue(SWCharString(L"w"), DWORD(2))) << what;
-        EXPECT_FALSE(key.DeleteValue(SWCharString(L"v"))) << what;
-        EXPECT_EQ(SubKeysOf(ScratchKey(SWCharString(), subKey)), std::vector<std::wstring>{L""}) << what;
-        EXPECT_FALSE(key.DeleteKey()) << what;
-    }
-    EXPECT_TRUE(RawRegistry::KeyExists(root)) << "the instance below the server key is untouched";
-    EXPECT_STREQ(ScratchKey(instance).ReadValue(SWCharString(L"v"), DWORD(0)).c_str(), L"1");
-}
-
 // Names where a naive case fold goes wrong, written as UTF-16 units so that
 // both widths of wchar_t see the same text. The registry lowers a unit only
-// where upper-casing gives it back, and never touches surrogates.
+// where upper-casing gives it back, and never touches surrogates. NameFold's
+// test holds every single unit against Wine; these go through the back ends.
 std::wstring Name(std::u16string_view units) { return vesk_text::fromUtf16(units); }
 
 TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
@@ -292,19 +265,12 @@ TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
     };
     const Row rows[] = {
         {"accented capital", u"\u00C9t\u00E9", u"\u00E9T\u00C9", true},
-        {"capital digraph and small", u"\u01C4", u"\u01C6", true},
         {"titlecase digraph and small", u"\u01C5", u"\u01C6", false},
-        {"titlecase digraph and capital", u"\u01C5", u"\u01C4", false},
         {"sigma", u"\u03A3", u"\u03C3", true},
         {"final sigma and sigma", u"\u03C2", u"\u03C3", false},
-        {"final sigma and capital", u"\u03C2", u"\u03A3", false},
         {"dotted capital I and i", u"\u0130", u"i", false},
-        {"dotted capital I and I", u"\u0130", u"I", false},
         {"dotless i and I", u"\u0131", u"I", false},
-        {"dotless i and i", u"\u0131", u"i", false},
-        {"i and I", u"i", u"I", true},
         {"Kelvin sign and k", u"\u212A", u"k", false},
-        {"capital sharp s and sharp s", u"\u1E9E", u"\u00DF", false},
         {"Deseret capital and small", u"\U00010400", u"\U00010428", false},
         {"Deseret capital", u"\U00010400", u"\U00010400", true},
         {"unpaired high surrogate", u"x\xD801", u"X\xD801", true},
@@ -322,6 +288,15 @@ TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
         ASSERT_TRUE(values.WriteValue(SWCharString(stored.c_str()), DWORD(1))) << row.what;
         DWORD type = 0;
         EXPECT_EQ(values.GetType(SWCharString(lookedUp.c_str()), type), row.matches) << row.what << ": value";
+        // A write under the other spelling replaces the value and keeps its name, or adds a second one.
+        ASSERT_TRUE(values.WriteValue(SWCharString(lookedUp.c_str()), DWORD(2))) << row.what;
+        std::vector<std::wstring> written = ValuesOf(ScratchKey(instance, rowKey.c_str()));
+        std::vector<std::wstring> expected = {row.matches ? stored + L"=2" : stored + L"=1"};
+        if (!row.matches)
+            expected.push_back(lookedUp + L"=2");
+        std::sort(written.begin(), written.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(written, expected) << row.what << ": values";
 
         const std::wstring storedKey = rowKey + L"\\" + stored;
         const std::wstring lookedUpKey = rowKey + L"\\" + lookedUp;
