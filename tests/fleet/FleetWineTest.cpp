@@ -164,7 +164,7 @@ TEST(FleetWine, APullKilledWhileItWritesIsPutBackByTheNextRun)
     ASSERT_EQ(vesk({L"--instance", instance, L"import", before.wstring()}).status, 0);
     const std::string exported = vesk({L"--instance", instance, L"export"}).out;
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(fleet(L"pull", instance).status, 0);
+    ASSERT_EQ(fleet(L"pull", instance, {L"--force"}).status, 0);
     const auto took = std::chrono::steady_clock::now() - started;
     const std::string pulled = vesk({L"--instance", instance, L"export"}).out;
     ASSERT_NE(pulled, exported);
@@ -175,7 +175,7 @@ TEST(FleetWine, APullKilledWhileItWritesIsPutBackByTheNextRun)
     int restored = 0;
     // Counted from the journal's appearance: the writes after it take about a third of a pull.
     vesk_tool_test::killAtRandomMoments(
-        {L"--instance", instance, L"fleet", L"pull", L"--endpoints", clusterEndpoints()}, took / 5, 4,
+        {L"--instance", instance, L"fleet", L"pull", L"--force", L"--endpoints", clusterEndpoints()}, took / 5, 4,
         fs::temp_directory_path(), [&] { EXPECT_EQ(vesk({L"--instance", instance, L"import", before.wstring()}).status, 0); },
         [&](const std::string& where) {
             SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
