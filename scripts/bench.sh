@@ -8,6 +8,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+source scripts/packages.sh
+vesk_install linux windows fleet bench
+
 if [ "${1:-}" = fleet ]; then
   shift
   exec scripts/bench-fleet.sh "$@"

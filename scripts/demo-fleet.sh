@@ -8,6 +8,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+source scripts/packages.sh
+vesk_install linux fleet
+
 echo "== building vesk and starting a 3-member etcd cluster on loopback ports"
 source scripts/fleet-hosts.sh
 echo "VESK_FLEET_ENDPOINTS=$VESK_FLEET_ENDPOINTS"

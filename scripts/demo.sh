@@ -10,25 +10,8 @@ cd "$(dirname "$0")/.."
 keep=no
 [[ ${1:-} == --keep ]] && keep=yes
 
-# --- what the linux preset needs (make comes as a recommendation of cmake,
-# named here so a minimal install gets it too)
-missing=()
-for package in cmake make g++ libgtest-dev libsqlite3-dev libcli11-dev; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) == 0 ]]; then
-    as_root=()
-  elif command -v sudo >/dev/null; then
-    as_root=(sudo)
-  else
-    echo "demo: installing ${missing[*]} needs root or sudo; install them and run again" >&2
-    exit 1
-  fi
-  echo "== installing ${missing[*]}"
-  "${as_root[@]}" apt-get update
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y "${missing[@]}"
-fi
+source scripts/packages.sh
+vesk_install linux
 
 echo "== building the linux preset"
 cmake --preset linux

@@ -1,28 +1,35 @@
 #!/usr/bin/env bash
 # Every test: installs what a fresh Debian machine lacks, then configures,
 # builds and tests each preset (natively, with sanitizers, and the Windows
-# DLL under Wine). Exits non-zero on the first failure.
+# DLL under Wine), then builds the packages and checks them installed
+# (`package`). Exits non-zero on the first failure.
+# `scripts/test.sh linux windows` runs those steps alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ googletest libgtest-dev libsqlite3-dev libbenchmark-dev mingw-w64 wine64 sqlite3 libcli11-dev nlohmann-json3-dev libcurl4-openssl-dev etcd-server etcd-client openssl)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+steps=("$@")
+((${#steps[@]})) || steps=(linux linux-asan linux-tsan windows package)
 
-presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan windows)
-for preset in "${presets[@]}"; do
-  echo "== $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$(nproc)"
-  ctest --preset "$preset"
+source scripts/packages.sh
+purposes=(linux)
+for step in "${steps[@]}"; do
+  case $step in
+    linux*) purposes+=(fleet) ;;
+    windows) purposes+=(windows fleet) ;;
+    package) purposes+=(windows package) ;;
+    *) echo "test.sh: no step '$step' (linux, linux-asan, linux-tsan, windows, package)" >&2; exit 2 ;;
+  esac
+done
+vesk_install "${purposes[@]}"
+
+for step in "${steps[@]}"; do
+  echo "== $step"
+  if [[ $step == package ]]; then
+    scripts/package.sh
+    tests/package/check-packages.sh
+    continue
+  fi
+  cmake --preset "$step" >/dev/null
+  cmake --build --preset "$step" -j "$(nproc)"
+  ctest --preset "$step"
 done

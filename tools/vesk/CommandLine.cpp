@@ -5,6 +5,7 @@
 #include "ValueSyntax.h"
 
 #include "support/registry/KeyPath.h"
+#include "vesk/Version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -108,7 +109,8 @@ const char* ToolHelp =
     "\n"
     "exit status: 0 done, 1 not there, 2 usage or input error,\n"
     "3 stored value of another type, 4 the registry or its store failed.\n"
-    "Run 'vesk COMMAND --help' for a command's details.\n";
+    "Run 'vesk COMMAND --help' for a command's details; 'vesk --version'\n"
+    "prints the version.\n";
 
 const CommandSpec* findCommand(const std::wstring& name)
 {
@@ -246,6 +248,7 @@ Invocation parseCommandLine(const std::vector<std::wstring>& args, const Command
     // One command; after it, a word that names another is an operand.
     app.require_subcommand(0, 1);
     CLI::Option* help = app.add_flag("-h,--help")->disable_flag_override();
+    app.set_version_flag("--version", VESK_VERSION);
     CLI::Option* instance = app.add_option("--instance")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     addSettingsCommands(app, call);
     if (more)
@@ -258,6 +261,9 @@ Invocation parseCommandLine(const std::vector<std::wstring>& args, const Command
     std::reverse(words.begin(), words.end()); // CLI11 takes them last first
     try {
         app.parse(words);
+    } catch (const CLI::CallForVersion&) {
+        call.version = true;
+        return call;
     } catch (const CLI::ParseError& error) {
         if (app.get_subcommands().empty() && !app.remaining().empty())
             usage("unknown command '" + app.remaining().front() + "'", std::wstring());
@@ -284,6 +290,11 @@ Invocation parseCommandLine(const std::vector<std::wstring>& args, const Command
     if (const CommandSpec* spec = findCommand(call.command))
         checkCommand(call, *spec);
     return call;
+}
+
+std::string versionText()
+{
+    return "vesk " VESK_VERSION "\n";
 }
 
 std::string helpText(const std::wstring& command)

@@ -19,6 +19,7 @@ struct Invocation {
     std::vector<std::wstring> operands;
     std::map<std::wstring, std::wstring> options; // "--type" -> "int"; flags map to ""
     bool help = false;
+    bool version = false; // --version: print versionText() and nothing else
 
     bool has(const std::wstring& option) const { return options.count(option) != 0; }
     // The option's value, or `fallback` when it was not given.
@@ -36,6 +37,9 @@ Invocation parseCommandLine(const std::vector<std::wstring>& args, const Command
 
 // The tool's help for an empty command, else the command's own.
 std::string helpText(const std::wstring& command);
+
+// "vesk 1.2.3": the first line help2man and operators read as the version.
+std::string versionText();
 
 // A group of commands joins the command line through one such function: it
 // adds its sub-commands to `app`, each filling `call` when it is the one

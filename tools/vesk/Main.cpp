@@ -56,6 +56,10 @@ int run(const std::vector<std::wstring>& args)
         const Invocation call = parseCommandLine(args, [&fleet](CLI::App& app, Invocation& parsed) {
             vesk_fleet::addFleetCommands(app, fleet, [&parsed] { parsed.command = L"fleet"; });
         });
+        if (call.version) {
+            writeOut(versionText());
+            return Success;
+        }
         if (call.help) {
             writeOut(helpText(call.command));
             return Success;
