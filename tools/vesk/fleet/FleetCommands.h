@@ -4,6 +4,7 @@
 #include "FleetHost.h"
 #include "FleetWatch.h"
 #include "HttpClient.h"
+#include "MachineFolder.h"
 
 #include <cstdint>
 #include <functional>
@@ -46,6 +47,9 @@ struct FleetContext {
     GetEnv getenv = [](const char* name) -> const char* { return std::getenv(name); };
     std::function<bool()> keepGoing; // watch stops when it says so; default: Ctrl+C / SIGTERM
     WatchTiming timing;
+    // Where pulls keep the chunks they fetched ("" for nowhere); unless
+    // VESK_FLEET_CACHE=off.
+    std::function<std::wstring()> cacheFolder = [] { return vesk_tool::machineFolder(L"chunks"); };
 
 };
 
