@@ -362,7 +362,7 @@ TEST_F(FleetCluster, APullFetchesOnlyTheChunksItLacksOrHoldsDamaged)
     for (const auto& entry : std::filesystem::directory_iterator(work + "/b/vesk/chunks"))
         std::fstream(entry.path(), std::ios::in | std::ios::out | std::ios::binary).write("X", 1);
     EXPECT_EQ(fetched(""), chunks + " of " + chunks) << "every damaged chunk is fetched again";
-    EXPECT_NE(vesk(work + "/b/b.db", "--instance cached export").out.find("\"longer 15000\""), std::string::npos);
+    EXPECT_NE(vesk(work + "/b/b.db", "--instance cached export").out.find(vesk_tool::toUtf16le(L"\"longer 15000\"")), std::string::npos);
     EXPECT_EQ(fetched("VESK_FLEET_CACHE=off"), chunks + " of " + chunks);
     std::filesystem::remove_all(work);
 }
