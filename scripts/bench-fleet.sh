@@ -68,3 +68,6 @@ for run in $(seq 20); do
   floors+=("$(ms "$start" "$(now)")")
 done
 echo "floor, one etcdctl put of a small key: median $(printf '%s\n' "${floors[@]}" | median) ms"
+
+# Chunks kept on each host: bytes served per push and 100-watcher convergence.
+source scripts/bench-fleet-chunks.sh
