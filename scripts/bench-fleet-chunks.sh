@@ -55,13 +55,13 @@ chunk_rows() {
 # 100 watchers, each with a store and a cache of its own; the time from a
 # push to all having logged the revision, median of 10 pushes.
 converge_rows() {
-  local hosts=100 values=${CONVERGE_VALUES:-2000} pushes=10 instance=converge mode i run start revision
+  local hosts=100 values=${CONVERGE_VALUES:-10000} pushes=10 instance=converge mode i run start revision
   local pids=() times=()
   echo
   echo "== push to applied by all of $hosts watchers on this machine, $values values, median of $pushes pushes"
   changed_sample "$instance" "$values" 0 x
   KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --force --instance "$instance" --file "$work/changed.reg" >/dev/null
-  for mode in on off; do
+  for mode in off on; do
     pids=() times=()
     for i in $(seq "$hosts"); do
       mkdir -p "$work/w$mode$i"
