@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <memory>
 #include <sstream>
 
 namespace vesk_fleet {
@@ -64,10 +65,13 @@ int collect(const FleetOptions& options, FleetContext& context, FleetStore& stor
     return vesk_tool::Success;
 }
 
-// The chunk cache the commands use, or none when it is turned off or its
+// The chunk cache of a pull or watch, or none when it is turned off or its
 // folder cannot be made: a pull then fetches every chunk, and still works.
-std::unique_ptr<ChunkCache> openCache(FleetContext& context)
+// Other commands read documents once, and make no folder.
+std::unique_ptr<ChunkCache> openCache(const FleetOptions& options, FleetContext& context)
 {
+    if (options.action != "pull" && options.action != "watch")
+        return nullptr;
     const char* setting = context.getenv("VESK_FLEET_CACHE");
     if (setting && std::string(setting) == "off")
         return nullptr;
@@ -138,7 +142,7 @@ int runFleet(const FleetOptions& options, FleetContext& context)
         const FleetAccess access = resolveAccess(options.access, context.getenv);
         EtcdClient etcd(access.etcd, context.makeHttp(access.etcd.tls));
         FleetStore store(etcd, access.prefix);
-        const std::unique_ptr<ChunkCache> cache = openCache(context);
+        const std::unique_ptr<ChunkCache> cache = openCache(options, context);
         store.useCache(cache.get());
         if (options.action == "gc")
             return collect(options, context, store);
