@@ -72,7 +72,7 @@ TEST_F(FleetCluster, PushThenPullReproducesTheTreeInAnotherStoreUnderAnySpelling
 {
     const std::string work = scratchDirectory("fleet-copy");
     {
-        // Over 512 KiB: the document goes as several chunks.
+        // Over 1 MiB: the document goes as many chunks.
         std::ofstream(work + "/copy.reg", std::ios::binary) << sampleDocument(L"Ärzte", 30000);
     }
     ASSERT_EQ(vesk(work + "/a.db", "--instance Ärzte import " + work + "/copy.reg").status, 0);
