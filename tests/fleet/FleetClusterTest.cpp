@@ -44,7 +44,8 @@ protected:
     static Outcome vesk(const std::string& store, const std::string& arguments, const std::string& environment = "")
     {
         const std::string command = "KESTLIB_REGISTRY=" + store + " VESK_FLEET_ENDPOINTS=" + cluster->endpointList() +
-                                    " " + environment + " " VESK_TOOL " " + arguments + " >" + store + ".out 2>" + store + ".err";
+                                    " " + environment + " " VESK_TOOL " " + arguments + " >" + store + ".out 2>" + store +
+                                    ".err";
         const int raw = std::system(command.c_str());
         return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(store + ".out"), readText(store + ".err")};
     }
@@ -344,7 +345,9 @@ TEST_F(FleetCluster, APullFetchesOnlyTheChunksItLacksOrHoldsDamaged)
         const Outcome pulled = vesk(work + "/b/b.db", "--instance cached fleet pull", environment);
         EXPECT_EQ(pulled.status, 0) << pulled.err;
         const std::size_t at = pulled.out.find("(fetched ");
-        return at == std::string::npos ? std::string("none") : pulled.out.substr(at + 9, pulled.out.find(" chunks", at) - at - 9);
+        if (at == std::string::npos)
+            return std::string("none");
+        return pulled.out.substr(at + 9, pulled.out.find(" chunks", at) - at - 9);
     };
     const std::string all = fetched("");
     const std::string chunks = all.substr(all.find(" of ") + 4);
@@ -352,7 +355,7 @@ TEST_F(FleetCluster, APullFetchesOnlyTheChunksItLacksOrHoldsDamaged)
     EXPECT_EQ(all, chunks + " of " + chunks);
     EXPECT_EQ(fetched(""), "0 of " + chunks);
 
-    // Value 15000 becomes longer: every chunk after it moves, and is kept.
+    // Value 15000 becomes longer: the chunks after it keep their bytes.
     const std::string value = vesk_tool::toUtf16le(L"=\"v15000\"");
     document.replace(document.find(value), value.size(), vesk_tool::toUtf16le(L"=\"longer 15000\""));
     std::ofstream(pushed, std::ios::binary | std::ios::trunc) << document;
@@ -362,7 +365,8 @@ TEST_F(FleetCluster, APullFetchesOnlyTheChunksItLacksOrHoldsDamaged)
     for (const auto& entry : std::filesystem::directory_iterator(work + "/b/vesk/chunks"))
         std::fstream(entry.path(), std::ios::in | std::ios::out | std::ios::binary).write("X", 1);
     EXPECT_EQ(fetched(""), chunks + " of " + chunks) << "every damaged chunk is fetched again";
-    EXPECT_NE(vesk(work + "/b/b.db", "--instance cached export").out.find(vesk_tool::toUtf16le(L"\"longer 15000\"")), std::string::npos);
+    const std::string exported = vesk(work + "/b/b.db", "--instance cached export").out;
+    EXPECT_NE(exported.find(vesk_tool::toUtf16le(L"\"longer 15000\"")), std::string::npos);
     EXPECT_EQ(fetched("VESK_FLEET_CACHE=off"), chunks + " of " + chunks);
     std::filesystem::remove_all(work);
 }
