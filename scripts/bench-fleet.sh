@@ -165,3 +165,6 @@ echo "floor, one etcdctl put of a small key: median $(printf '%s\n' "${floors[@]
 
 echo
 watcher_cost
+
+# Chunks kept on each host: bytes served per push and 100-watcher convergence.
+source scripts/bench-fleet-chunks.sh

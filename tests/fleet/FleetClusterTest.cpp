@@ -41,10 +41,11 @@ protected:
     }
 
     // The real tool on a store of its own (a KESTLIB_REGISTRY file).
-    static Outcome vesk(const std::string& store, const std::string& arguments)
+    static Outcome vesk(const std::string& store, const std::string& arguments, const std::string& environment = "")
     {
         const std::string command = "KESTLIB_REGISTRY=" + store + " VESK_FLEET_ENDPOINTS=" + cluster->endpointList() +
-                                    " " VESK_TOOL " " + arguments + " >" + store + ".out 2>" + store + ".err";
+                                    " " + environment + " " VESK_TOOL " " + arguments + " >" + store + ".out 2>" + store +
+                                    ".err";
         const int raw = std::system(command.c_str());
         return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(store + ".out"), readText(store + ".err")};
     }
@@ -72,7 +73,7 @@ TEST_F(FleetCluster, PushThenPullReproducesTheTreeInAnotherStoreUnderAnySpelling
 {
     const std::string work = scratchDirectory("fleet-copy");
     {
-        // Over 512 KiB: the document goes as several chunks.
+        // Over 1 MiB: the document goes as many chunks.
         std::ofstream(work + "/copy.reg", std::ios::binary) << sampleDocument(L"Ärzte", 30000);
     }
     ASSERT_EQ(vesk(work + "/a.db", "--instance Ärzte import " + work + "/copy.reg").status, 0);
@@ -340,6 +341,47 @@ TEST_F(FleetCluster, WatchersConvergeAndOutliveALostLeaderAndARestartedMember)
         }
         EXPECT_NE(log.find("stopped"), std::string::npos) << log;
     }
+    std::filesystem::remove_all(work);
+}
+
+// A host keeps the chunks it fetched: after a one-value push it fetches the
+// one chunk that changed, and a damaged cached chunk is fetched again.
+TEST_F(FleetCluster, APullFetchesOnlyTheChunksItLacksOrHoldsDamaged)
+{
+    const std::string work = scratchDirectory("fleet-cache");
+    std::filesystem::create_directories(work + "/a");
+    std::filesystem::create_directories(work + "/b");
+    const std::string pushed = work + "/pushed.reg";
+    std::string document = sampleDocument(L"cached", 30000);
+    std::ofstream(pushed, std::ios::binary) << document << std::flush;
+    ASSERT_EQ(vesk(work + "/a/a.db", "--instance cached fleet push --file " + pushed).status, 0);
+    auto fetched = [&](const std::string& environment) {
+        const Outcome pulled = vesk(work + "/b/b.db", "--instance cached fleet pull", environment);
+        EXPECT_EQ(pulled.status, 0) << pulled.err;
+        const std::size_t at = pulled.out.find("(fetched ");
+        if (at == std::string::npos)
+            return std::string("none");
+        return pulled.out.substr(at + 9, pulled.out.find(" chunks", at) - at - 9);
+    };
+    const std::string all = fetched("");
+    const std::string chunks = all.substr(all.find(" of ") + 4);
+    ASSERT_GT(std::stoi(chunks), 4) << all;
+    EXPECT_EQ(all, chunks + " of " + chunks);
+    EXPECT_EQ(fetched(""), "0 of " + chunks);
+
+    // Value 15000 becomes longer: the chunks after it keep their bytes.
+    const std::string value = vesk_tool::toUtf16le(L"=\"v15000\"");
+    document.replace(document.find(value), value.size(), vesk_tool::toUtf16le(L"=\"longer 15000\""));
+    std::ofstream(pushed, std::ios::binary | std::ios::trunc) << document;
+    ASSERT_EQ(vesk(work + "/a/a.db", "--instance cached fleet push --file " + pushed).status, 0);
+    EXPECT_EQ(fetched(""), "1 of " + chunks);
+
+    for (const auto& entry : std::filesystem::directory_iterator(work + "/b/vesk/chunks"))
+        std::fstream(entry.path(), std::ios::in | std::ios::out | std::ios::binary).write("X", 1);
+    EXPECT_EQ(fetched(""), chunks + " of " + chunks) << "every damaged chunk is fetched again";
+    const std::string exported = vesk(work + "/b/b.db", "--instance cached export").out;
+    EXPECT_NE(exported.find(vesk_tool::toUtf16le(L"\"longer 15000\"")), std::string::npos);
+    EXPECT_EQ(fetched("VESK_FLEET_CACHE=off"), chunks + " of " + chunks);
     std::filesystem::remove_all(work);
 }
 

@@ -40,6 +40,7 @@ inline Outcome runIn(vesk_fleet::FleetHost& host, const vesk_fleet::FleetOptions
     };
     if (makeHttp)
         context.makeHttp = makeHttp;
+    context.cacheFolder = nullptr; // the real tool's runs keep chunks
     Outcome outcome;
     outcome.status = vesk_fleet::runFleet(options, context);
     outcome.out = out.str();

@@ -6,9 +6,11 @@
 #include "Fleet.h"
 #include "FleetCommands.h"
 #include "FleetConfig.h"
+#include "FakeHosts.h"
 #include "FleetState.h"
 #include "InstanceDiff.h"
 #include "FakeHosts.h"
+#include "Text.h"
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
@@ -550,4 +552,37 @@ TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
         EXPECT_NE(http.asked[index].body.find("\"start_revision\":" + std::string(from)), std::string::npos) << http.asked[index].body;
         EXPECT_NE(http.asked[index].body.find("\"progress_notify\":true"), std::string::npos);
     }
+}
+
+// Cuts follow the content: a value of another length changes the chunk that
+// holds it and no other; every cut is at a line end and within the bounds.
+TEST(FleetChunker, AValueOfAnotherLengthChangesOneChunk)
+{
+    const std::string before = vesk_fleet_test::sampleDocument(L"cut", 20000);
+    std::string after = before;
+    const std::string value = vesk_tool::toUtf16le(L"=\"v12345\"");
+    after.replace(after.find(value), value.size(), vesk_tool::toUtf16le(L"=\"a longer value\""));
+    const std::string oneLine = "x=" + std::string(3 * HardMaxChunkBytes, 'y');
+    const std::string lineEnd("\r\0\n\0", 4);
+    std::map<std::string, int> seen; // of the two versions
+    for (const std::string* document : std::vector<const std::string*>{&before, &after, &oneLine}) {
+        const auto pieces = cutDocument(*document);
+        std::string joined;
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            joined += pieces[i];
+            EXPECT_LE(pieces[i].size(), HardMaxChunkBytes);
+            if (document == &oneLine)
+                continue;
+            if (i + 1 < pieces.size()) {
+                EXPECT_EQ(pieces[i].substr(pieces[i].size() - 4), lineEnd);
+            }
+            ++seen[std::string(pieces[i])];
+        }
+        EXPECT_EQ(joined, *document);
+        EXPECT_GT(pieces.size(), 2u);
+    }
+    int changed = 0;
+    for (const auto& piece : seen)
+        changed += piece.second == 1 ? 1 : 0;
+    EXPECT_EQ(changed, 2) << "one chunk of each version differs";
 }

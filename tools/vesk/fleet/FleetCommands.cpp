@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <memory>
 #include <sstream>
 
 namespace vesk_fleet {
@@ -64,6 +65,37 @@ int collect(const FleetOptions& options, FleetContext& context, FleetStore& stor
     return vesk_tool::Success;
 }
 
+// The chunk cache of a pull or watch, or none when it is turned off or its
+// folder cannot be made: a pull then fetches every chunk, and still works.
+// Other commands read documents once, and make no folder.
+std::unique_ptr<ChunkCache> openCache(const FleetOptions& options, FleetContext& context)
+{
+    if (options.action != "pull" && options.action != "watch")
+        return nullptr;
+    const char* setting = context.getenv("VESK_FLEET_CACHE");
+    if (setting && std::string(setting) == "off")
+        return nullptr;
+    try {
+        const std::wstring folder = context.cacheFolder ? context.cacheFolder() : std::wstring();
+        if (folder.empty())
+            return nullptr;
+#if defined(_WIN32)
+        return std::make_unique<ChunkCache>(std::filesystem::path(folder));
+#else
+        return std::make_unique<ChunkCache>(std::filesystem::u8path(vesk_tool::toUtf8(folder)));
+#endif
+    } catch (const vesk_tool::Failure&) {
+        return nullptr;
+    }
+}
+
+// "(fetched 1 of 90 chunks, 41234 bytes)": what a pull cost etcd.
+std::string fetchedText(const FetchCount& count)
+{
+    return " (fetched " + std::to_string(count.requests) + " of " + std::to_string(count.chunks) + " chunks, " +
+           std::to_string(count.bytes) + " bytes)";
+}
+
 int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, FleetStore& store)
 {
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
@@ -98,7 +130,7 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
             context.out << "instance " << options.instance << ": the local state was saved to " << outcome.savedFile
                         << "\n";
         context.out << "instance " << options.instance << " at revision " << outcome.revision << ": "
-                    << outcome.written.summary() << "\n";
+                    << outcome.written.summary() << fetchedText(store.fetched()) << "\n";
     } else if (action == "status") {
         context.out << fleet.status(instance, options.diff);
     } else if (action == "history") {
@@ -132,6 +164,8 @@ int runFleet(const FleetOptions& options, FleetContext& context)
         const FleetAccess access = resolveAccess(options.access, context.getenv);
         EtcdClient etcd(access.etcd, context.makeHttp(access.etcd.tls));
         FleetStore store(etcd, access.prefix);
+        const std::unique_ptr<ChunkCache> cache = openCache(options, context);
+        store.useCache(cache.get());
         if (options.action == "gc")
             return collect(options, context, store);
         Fleet fleet(store, context.host);

@@ -4,6 +4,7 @@
 #include "FleetHost.h"
 #include "FleetWatch.h"
 #include "HttpClient.h"
+#include "MachineFolder.h"
 
 #include <cstdint>
 #include <functional>
@@ -48,7 +49,9 @@ struct FleetContext {
     GetEnv getenv = [](const char* name) -> const char* { return std::getenv(name); };
     std::function<bool()> keepGoing; // watch stops when it says so; default: Ctrl+C / SIGTERM
     WatchTiming timing;
-
+    // Where pull and watch keep the chunks they fetched (none, or "": no
+    // cache); VESK_FLEET_CACHE=off turns it off too.
+    std::function<std::wstring()> cacheFolder = [] { return vesk_tool::machineFolder(L"chunks"); };
 };
 
 // Runs one fleet command and returns its exit status; failures are printed

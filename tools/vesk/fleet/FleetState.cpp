@@ -197,24 +197,38 @@ std::string FleetStore::content(const Manifest& manifest)
     std::string document;
     document.reserve(manifest.bytes);
     for (const std::string& digest : manifest.chunks) {
+        ++fetchCount.chunks;
+        if (cache) {
+            if (auto kept = cache->get(digest)) {
+                document += *kept;
+                continue;
+            }
+        }
         const std::string key = chunkKey(manifest, digest);
         const KeyValue chunk = etcd.get(key);
+        ++fetchCount.requests;
+        fetchCount.bytes += chunk.value.size();
         if (!chunk.found || sha256Hex(chunk.value) != digest)
             throw std::invalid_argument("the fleet state names a chunk etcd no longer holds intact (" + key +
                                         "): remove that key ('etcdctl del " + key + "') and push the instance again");
+        if (cache)
+            cache->put(digest, chunk.value);
         document += chunk.value;
     }
     if (document.size() != manifest.bytes || sha256Hex(document) != manifest.sha256)
         throw std::invalid_argument("the fleet state's chunks do not add up to what it was: push the instance again");
+    if (cache)
+        cache->trim(manifest.bytes);
     return document;
 }
 
 Manifest FleetStore::manifestOf(const std::string& instance, const std::string& document, const PushRecord& record)
 {
-    if (document.size() > MaxChunks * ChunkBytes)
-        throw std::length_error("the document has " + std::to_string(document.size()) + " bytes; the fleet carries " +
-                                std::to_string(MaxChunks * ChunkBytes) + " at most (" + std::to_string(MaxChunks) +
-                                " chunks of one etcd transaction)");
+    const std::vector<std::string_view> pieces = cutDocument(document);
+    if (pieces.size() > MaxChunks)
+        throw std::length_error("the document has " + std::to_string(document.size()) + " bytes, " +
+                                std::to_string(pieces.size()) + " chunks; the fleet carries " +
+                                std::to_string(MaxChunks) + " at most (the chunks of one etcd transaction)");
     Manifest manifest;
     manifest.instance = instance;
     manifest.bytes = document.size();
@@ -225,19 +239,21 @@ Manifest FleetStore::manifestOf(const std::string& instance, const std::string& 
     manifest.pushId = freshPushId();
     manifest.message = record.message;
     manifest.note = record.note;
-    for (std::size_t at = 0; at < document.size(); at += ChunkBytes)
-        manifest.chunks.push_back(sha256Hex(std::string_view(document).substr(at, ChunkBytes)));
+    for (const std::string_view piece : pieces)
+        manifest.chunks.push_back(sha256Hex(piece));
     return manifest;
 }
 
 void FleetStore::upload(const Manifest& manifest, const std::string& document)
 {
+    // The same cut as manifestOf made: the chunker is a function of the bytes.
+    const std::vector<std::string_view> pieces = cutDocument(document);
     std::set<std::string> stored;
-    for (std::size_t i = 0; i < manifest.chunks.size(); ++i) {
+    for (std::size_t i = 0; i < manifest.chunks.size() && i < pieces.size(); ++i) {
         const std::string key = chunkKey(manifest, manifest.chunks[i]);
         if (!stored.insert(key).second || etcd.exists(key))
             continue;
-        const std::string chunk = document.substr(i * ChunkBytes, ChunkBytes);
+        const std::string chunk(pieces[i]);
         try {
             etcd.put(key, chunk);
         } catch (const EtcdError& error) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ChunkCache.h"
+#include "Chunker.h"
 #include "EtcdClient.h"
 
 #include <cstdint>
@@ -19,19 +21,13 @@
 //   <prefix>/state/<instance>              the manifest (JSON), one write per push
 //   <prefix>/history/<instance>/<revision> each replaced manifest, by the revision that wrote it
 //   <prefix>/history/<instance>/fence      written only to stop a push whose answer was lost
-//   <prefix>/chunks/<instance>/<sha256>    up to ChunkBytes of a document
+//   <prefix>/chunks/<instance>/<sha256>    a piece of a document, cut as Chunker.h says
 //   <prefix>/hosts/<instance>/             kept for the hosts' own reports
 //
 // <instance> is instanceKey()'s form of the name. Manifests of the first
 // format named chunks at <prefix>/chunks/<sha256>, shared by every instance;
 // they are still read there.
 namespace vesk_fleet {
-
-// Well under etcd's default request limit of 1.5 MiB.
-constexpr std::size_t ChunkBytes = 512 * 1024;
-// etcd takes at most 128 comparisons in a transaction (its --max-txn-ops);
-// a push compares the state key, the fence and each chunk it names.
-constexpr std::size_t MaxChunks = 126;
 
 struct Manifest {
     int format = 2;       // 1: chunks shared by every instance
@@ -53,6 +49,13 @@ std::string manifestToJson(const Manifest& manifest);
 // Throws std::invalid_argument when the text is no manifest of a format
 // this vesk reads.
 Manifest manifestFromJson(const std::string& text);
+
+// What reading documents cost: chunks named, and those fetched from etcd.
+struct FetchCount {
+    std::size_t chunks = 0;
+    std::size_t requests = 0; // chunks fetched from etcd, one request each
+    std::uint64_t bytes = 0;  // chunk bytes fetched from etcd
+};
 
 struct Published {
     std::int64_t revision = 0; // the push that wrote it
@@ -94,8 +97,14 @@ public:
     // The current state then the kept earlier ones, newest first, at most `limit`.
     std::vector<Published> history(const std::string& instance, int limit);
 
-    // The document the manifest names, checked against its digests.
+    // The document the manifest names, checked against its digests: the
+    // chunks the cache holds intact from there, the others from etcd (and
+    // then kept in the cache).
     std::string content(const Manifest& manifest);
+    // Keeps fetched chunks in `cache` (none: every chunk comes from etcd).
+    void useCache(ChunkCache* chunkCache) { cache = chunkCache; }
+    // What content() fetched since this store was made.
+    const FetchCount& fetched() const { return fetchCount; }
 
     // The manifest a push of `document` would write (chunk digests, time,
     // pusher, a fresh push id); throws std::length_error past MaxChunks.
@@ -121,6 +130,8 @@ public:
 private:
     EtcdClient& etcd;
     std::string prefix;
+    ChunkCache* cache = nullptr;
+    FetchCount fetchCount;
 };
 
 } // namespace vesk_fleet
