@@ -31,6 +31,9 @@ const std::wstring Hive = L"HKEY_LOCAL_MACHINE\\";
 const wchar_t* const RevisionValue = L"AppliedRevision";
 const wchar_t* const ClusterValue = L"AppliedCluster";
 const wchar_t* const DigestValue = L"AppliedDigest";
+// "<AppliedDigest> <the instance's state digest once that document was applied>":
+// it names its document, so a record written without it is never matched.
+const wchar_t* const StateValue = L"AppliedState";
 
 fs::path pathOf(const std::wstring& path)
 {
@@ -212,7 +215,7 @@ InstanceTree RegistryFleetHost::localTree(const std::wstring& instance) const
     const std::wstring root = instanceKey(instance);
     vesk_tool::RegDocument local;
     read(instance, local);
-    return InstanceTree(vesk_tool::planImport(local, Hive + root, root), root);
+    return InstanceTree(vesk_tool::planImport(std::move(local), Hive + root, root), root);
 }
 
 const InstanceTree& RegistryFleetHost::documentTree(const std::wstring& instance, std::string_view regBytes)
@@ -252,16 +255,20 @@ Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::s
     lastLocal.reset();
     if (!seen || seen->instance != instance)
         seen.emplace(LocalRead{instance, localTree(instance)});
-    Difference written = difference(seen->tree, documentTree(instance, regBytes), false);
+    const InstanceTree& wanted = documentTree(instance, regBytes);
+    Difference written = difference(seen->tree, wanted, false);
     seen.reset();
     std::vector<ImportStep> steps = written.steps;
     const std::optional<AppliedRecord> before = appliedRecord(instance);
-    if (!before || !(*before == record)) {
+    // What the instance holds once this is applied: the document's tree.
+    const std::string state = record.digest + " " + wanted.stateDigest();
+    if (!before || !(*before == record) || appliedState(instance) != state) {
         const std::wstring key = revisionKey(instance);
         steps.push_back(ImportStep{ImportStep::Action::CreateKey, 0, key, L"", {}});
         steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, RevisionValue, qwordValue(record.revision)});
         steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, ClusterValue, textValue(record.clusterId)});
         steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, DigestValue, textValue(record.digest)});
+        steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, StateValue, textValue(state)});
     }
     if (!steps.empty()) {
         vesk_tool::Progress quiet("", 0, false);
@@ -270,6 +277,26 @@ Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::s
     }
     keepAppliedCopy(instance, regBytes, before && before->digest == record.digest);
     return written;
+}
+
+std::string RegistryFleetHost::appliedState(const std::wstring& instance) const
+{
+    const Kestlib500::RegistryKey key = Kestlib500::RegistryKey::Open(revisionKey(instance));
+    Kestlib500::RawValue value;
+    if (!key.IsOpen() || !key.Query(StateValue, value))
+        return std::string();
+    return textOf(value).value_or("");
+}
+
+bool RegistryFleetHost::unchangedSinceApply(const std::wstring& instance)
+{
+    const auto record = appliedRecord(instance);
+    const std::string state = appliedState(instance);
+    if (!record || record->digest.empty() || state.rfind(record->digest + " ", 0) != 0)
+        return false;
+    lastLocal.reset();
+    lastLocal.emplace(LocalRead{instance, localTree(instance)});
+    return lastLocal->tree.stateDigest() == state.substr(record->digest.size() + 1);
 }
 
 std::optional<AppliedRecord> RegistryFleetHost::appliedRecord(const std::wstring& instance)
