@@ -223,31 +223,24 @@ std::uint64_t mixed(std::uint64_t x)
     return x ^ (x >> 31);
 }
 
-std::uint64_t bytesHash(const void* bytes, std::size_t size, std::uint64_t seed)
-{
-    std::uint64_t h = 0xcbf29ce484222325ULL ^ seed;
-    for (std::size_t i = 0; i < size; ++i)
-        h = (h ^ static_cast<const unsigned char*>(bytes)[i]) * 0x100000001b3ULL;
-    return mixed(h ^ size);
-}
-
 } // namespace
 
 std::string InstanceTree::stateDigest() const
 {
-    // Two sums of one well-mixed hash per key and per value, each with a
-    // seed of its own: the sum ignores order, so no sort is needed.
+    // Two sums of well-mixed hashes, one per key and one per value, each
+    // with a seed of its own: a sum ignores order, so nothing is sorted.
     std::uint64_t sums[2] = {0, 0};
     for (const auto& [folded, key] : byFoldedPath) {
-        for (std::uint64_t seed = 0; seed < 2; ++seed) {
-            const std::uint64_t path = bytesHash(folded.data(), folded.size() * sizeof(wchar_t), seed);
-            sums[seed] += mixed(path);
-            for (const Value& value : key.values) {
-                const std::uint64_t name = bytesHash(value.folded.data(), value.folded.size() * sizeof(wchar_t), seed);
-                const std::vector<unsigned char>& data = value.value.value.data;
-                const std::uint64_t bytes = bytesHash(data.data(), data.size(), seed ^ value.value.value.type);
-                sums[seed] += mixed(path ^ mixed(name ^ mixed(bytes)));
-            }
+        const std::uint64_t path = std::hash<std::wstring>{}(folded);
+        for (std::uint64_t seed = 0; seed < 2; ++seed)
+            sums[seed] += mixed(mixed(path + seed));
+        for (const Value& value : key.values) {
+            const std::vector<unsigned char>& data = value.value.value.data;
+            const std::uint64_t bytes = std::hash<std::string_view>{}(
+                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+            const std::uint64_t one = mixed(path ^ mixed(value.hash ^ mixed(bytes + value.value.value.type)));
+            sums[0] += one;
+            sums[1] += mixed(one ^ 0x5bd1e9955bd1e995ULL);
         }
     }
     char text[40];
