@@ -448,11 +448,11 @@ TEST(FleetInstanceDiff, ComparesAsTheRegistryDoesAndWritesOnlyWhatDiffers)
         return ImportStep{ImportStep::Action::SetValue, 0, key, name, {type, std::move(data)}};
     };
     const std::vector<ImportStep> local{set(root, L"\u00c9t\u00e9", REG_SZ, {1}), set(root, L"Kept", REG_SZ, {2}),
-                                        set(L"S\\I\\Old\\Deep", L"x", REG_SZ, {3}), set(root, L"Gone", REG_BINARY, {4}),
+                                        set(L"S\\I\\Old\\Deep", L"x", REG_SZ, {3}), set(root, L"Gone", REG_SZ, {'g', 0, 0, 0}),
                                         set(root, L"Type", REG_SZ, {5, 0, 0, 0})};
     // Other order, other case, the same type and bytes: no difference.
     const std::vector<ImportStep> same{set(root, L"kept", REG_SZ, {2}), set(root, L"\u00e9T\u00c9", REG_SZ, {1}),
-                                       set(L"s\\i\\OLD\\deep", L"X", REG_SZ, {3}), set(root, L"gone", REG_BINARY, {4}),
+                                       set(L"s\\i\\OLD\\deep", L"X", REG_SZ, {3}), set(root, L"gone", REG_SZ, {'g', 0, 0, 0}),
                                        set(root, L"type", REG_SZ, {5, 0, 0, 0})};
     EXPECT_TRUE(difference(InstanceTree(local, root), InstanceTree(same, root)).empty());
 
@@ -471,9 +471,20 @@ TEST(FleetInstanceDiff, ComparesAsTheRegistryDoesAndWritesOnlyWhatDiffers)
     EXPECT_EQ(changed.summary(), "3 values set, 2 deleted, 1 key removed, 1 key created");
     for (const ImportStep& step : changed.steps)
         EXPECT_NE(step.action == ImportStep::Action::DeleteValue ? step.name : L"", L"Type") << "a kept value is written over, never deleted first";
-    EXPECT_NE(changed.lines().find("-[HKEY_LOCAL_MACHINE\\S\\I] \"Gone\"=hex:04\n"), std::string::npos);
+    EXPECT_NE(changed.lines().find("-[HKEY_LOCAL_MACHINE\\S\\I] \"Gone\"=\"g\"\n"), std::string::npos);
     EXPECT_NE(changed.lines().find("+[HKEY_LOCAL_MACHINE\\S\\I] \"Type\"=dword:00000005\n"), std::string::npos)
         << changed.lines();
+
+    // A name written again keeps its first place and takes its last data; deleted, it starts over.
+    const std::vector<ImportStep> repeated{set(root, L"A", REG_SZ, {1}), set(root, L"B", REG_SZ, {2}),
+                                           {ImportStep::Action::DeleteValue, 0, root, L"a", {}},
+                                           set(root, L"b", REG_SZ, {3}), set(root, L"a", REG_SZ, {4})};
+    EXPECT_TRUE(difference(InstanceTree(repeated, root), InstanceTree({repeated[3], repeated[4]}, root)).empty());
+    const Difference written = difference(InstanceTree({}, root), InstanceTree(repeated, root));
+    ASSERT_EQ(written.steps.size(), 2u) << written.lines();
+    EXPECT_EQ(written.steps[0].name + written.steps[1].name, L"ba");
+    EXPECT_EQ(InstanceTree(local, root).stateDigest(), InstanceTree(same, root).stateDigest()) << "order and case aside";
+    EXPECT_NE(InstanceTree(local, root).stateDigest(), InstanceTree({next.begin(), next.begin() + 4}, root).stateDigest());
 }
 
 namespace {

@@ -164,7 +164,7 @@ TEST(FleetWine, APullKilledWhileItWritesIsPutBackByTheNextRun)
     ASSERT_EQ(vesk({L"--instance", instance, L"import", before.wstring()}).status, 0);
     const std::string exported = vesk({L"--instance", instance, L"export"}).out;
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(fleet(L"pull", instance, {L"--force"}).status, 0);
+    ASSERT_EQ(fleet(L"pull", instance, {L"--force"}).status, 0); // a prefix kept from an earlier run has it applied
     const auto took = std::chrono::steady_clock::now() - started;
     const std::string pulled = vesk({L"--instance", instance, L"export"}).out;
     ASSERT_NE(pulled, exported);
@@ -174,6 +174,7 @@ TEST(FleetWine, APullKilledWhileItWritesIsPutBackByTheNextRun)
     const fs::path journal = vesk_tool::machineFile(L"vesk-journal.reg");
     int restored = 0;
     // Counted from the journal's appearance: the writes after it take about a third of a pull.
+    // Forced: each round's reset is a local change, which a plain pull refuses before writing.
     vesk_tool_test::killAtRandomMoments(
         {L"--instance", instance, L"fleet", L"pull", L"--force", L"--endpoints", clusterEndpoints()}, took / 5, 4,
         fs::temp_directory_path(), [&] { EXPECT_EQ(vesk({L"--instance", instance, L"import", before.wstring()}).status, 0); },

@@ -49,7 +49,7 @@ std::wstring keyOf(const RegKey& key, const std::wstring& from, const std::wstri
     return written;
 }
 
-ImportStep valueStep(const RegValue& value, const std::wstring& key)
+ImportStep valueStep(RegValue&& value, const std::wstring& key)
 {
     if (!Kestlib500::ValueNameFits(value.name.c_str()))
         throw RegFileError(value.line, "a value name may have at most 16383 characters");
@@ -57,8 +57,8 @@ ImportStep valueStep(const RegValue& value, const std::wstring& key)
     step.action = value.remove ? ImportStep::Action::DeleteValue : ImportStep::Action::SetValue;
     step.line = value.line;
     step.key = key;
-    step.name = value.name;
-    step.value = value.value;
+    step.name = std::move(value.name);
+    step.value = std::move(value.value);
     return step;
 }
 
@@ -73,9 +73,19 @@ std::wstring belowHive(const std::wstring& fullPath)
 std::vector<ImportStep> planImport(const RegDocument& document, const std::wstring& fromPath, const std::wstring& toKey,
                                    bool mayDeleteRoot)
 {
+    return planImport(RegDocument(document), fromPath, toKey, mayDeleteRoot);
+}
+
+std::vector<ImportStep> planImport(RegDocument&& document, const std::wstring& fromPath, const std::wstring& toKey,
+                                   bool mayDeleteRoot)
+{
     const std::wstring from = belowHive(fromPath);
     std::vector<ImportStep> steps;
-    for (const RegKey& key : document.keys) {
+    std::size_t count = 0;
+    for (const RegKey& key : document.keys)
+        count += 1 + key.values.size();
+    steps.reserve(count);
+    for (RegKey& key : document.keys) {
         ImportStep step;
         step.line = key.line;
         step.key = keyOf(key, from, fromPath, toKey);
@@ -84,8 +94,8 @@ std::vector<ImportStep> planImport(const RegDocument& document, const std::wstri
                                          "instance with --instance NAME");
         step.action = key.remove ? ImportStep::Action::DeleteKey : ImportStep::Action::CreateKey;
         steps.push_back(step);
-        for (const RegValue& value : key.values)
-            steps.push_back(valueStep(value, step.key));
+        for (RegValue& value : key.values)
+            steps.push_back(valueStep(std::move(value), step.key));
     }
     return steps;
 }

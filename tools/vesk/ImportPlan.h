@@ -32,5 +32,8 @@ std::wstring belowHive(const std::wstring& fullPath);
 // is false, a line deleting `toKey` itself is refused.
 std::vector<ImportStep> planImport(const RegDocument& document, const std::wstring& fromPath, const std::wstring& toKey,
                                    bool mayDeleteRoot = true);
+// The same, moving the document's names and data into the steps.
+std::vector<ImportStep> planImport(RegDocument&& document, const std::wstring& fromPath, const std::wstring& toKey,
+                                   bool mayDeleteRoot = true);
 
 } // namespace vesk_tool

@@ -25,8 +25,9 @@ struct TreeReader::Walk {
                                          " has a name a .reg file cannot carry (a line break, a NUL or a lone surrogate)");
                 continue;
             }
-            value.data.shrink_to_fit(); // the registry's read leaves room for 1 KiB: 100 MiB over 100,000 values
-            block.values.push_back(RegValue{0, name, false, std::move(value)});
+            // Copied to its size: the registry's read leaves room for 1 KiB
+            // (100 MiB over 100,000 values), which `value` keeps for the next.
+            block.values.push_back(RegValue{0, name, false, RawValue{value.type, {value.data.begin(), value.data.end()}}});
         }
         into.keys.push_back(std::move(block));
 

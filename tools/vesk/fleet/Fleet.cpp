@@ -195,6 +195,12 @@ Drift Fleet::drift(const std::wstring& instance)
     drift.record = host.appliedRecord(instance);
     if (!drift.record)
         return drift;
+    // Most runs find the instance as it was left: then the applied document
+    // need not be read and compared at all.
+    if (host.unchangedSinceApply(instance)) {
+        drift.known = true;
+        return drift;
+    }
     std::optional<std::string> applied = host.appliedDocument(instance);
     if (!applied)
         applied = appliedFromStore(instance, *drift.record);

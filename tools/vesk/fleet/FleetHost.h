@@ -53,6 +53,12 @@ public:
     virtual Difference applyInstance(const std::wstring& instance, std::string_view regBytes,
                                      const AppliedRecord& record) = 0;
 
+    // True when the instance holds, value for value, what the last
+    // applyInstance left there; false when it changed or that is not known
+    // (the caller then compares with the applied document). Like compare(),
+    // it may leave the local tree it read for applyInstance.
+    virtual bool unchangedSinceApply(const std::wstring&) { return false; }
+
     // What the last applyInstance recorded, if any.
     virtual std::optional<AppliedRecord> appliedRecord(const std::wstring& instance) = 0;
 

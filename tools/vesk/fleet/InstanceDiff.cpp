@@ -5,6 +5,10 @@
 #include "support/registry/NameFold.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <unordered_map>
 #include <set>
 #include <sstream>
 
@@ -61,6 +65,40 @@ ImportStep step(ImportStep::Action action, const std::wstring& key, const RegVal
     return made;
 }
 
+constexpr std::size_t None = static_cast<std::size_t>(-1);
+
+// For each value of `to`, the index of the value of that name in `from`, or
+// None. The two usually list their values in one order, so a cursor walks
+// `from` alongside; a name out of step is looked up, and the walk goes on
+// from where it was found.
+std::vector<std::size_t> matched(const InstanceTree::Key& from, const InstanceTree::Key& to)
+{
+    std::vector<std::size_t> at(to.values.size(), None);
+    std::unordered_map<std::wstring_view, std::size_t> index; // built on the first name out of step
+    bool indexed = false;
+    std::size_t cursor = 0;
+    for (std::size_t i = 0; i < to.values.size(); ++i) {
+        const InstanceTree::Value& value = to.values[i];
+        if (cursor < from.values.size() && from.values[cursor].hash == value.hash &&
+            from.values[cursor].folded == value.folded) {
+            at[i] = cursor++;
+            continue;
+        }
+        if (!indexed) {
+            indexed = true;
+            index.reserve(from.values.size());
+            for (std::size_t j = 0; j < from.values.size(); ++j)
+                index.emplace(from.values[j].folded, j);
+        }
+        const auto found = index.find(value.folded);
+        if (found == index.end())
+            continue;
+        at[i] = found->second;
+        cursor = found->second + 1;
+    }
+    return at;
+}
+
 } // namespace
 
 std::wstring foldedName(std::wstring_view name)
@@ -74,42 +112,141 @@ std::wstring foldedName(std::wstring_view name)
     return folded;
 }
 
-InstanceTree::InstanceTree(const std::vector<ImportStep>& steps, const std::wstring& rootPath) : root(rootPath)
+InstanceTree::InstanceTree(std::vector<ImportStep> steps, const std::wstring& rootPath) : root(rootPath)
 {
     ensure(root);
+    // A plan lists a key's values one after another under the same path:
+    // the key is looked up once for them all.
+    Key* current = nullptr;
+    const std::wstring* currentPath = nullptr;
+    auto keyOf = [&](const std::wstring& path) -> Key& {
+        if (!current || *currentPath != path) {
+            current = &ensure(path);
+            currentPath = &path;
+        }
+        return *current;
+    };
     for (std::size_t at = 0; at < steps.size(); ++at) {
-        const ImportStep& planned = steps[at];
+        ImportStep& planned = steps[at];
         switch (planned.action) {
         case ImportStep::Action::CreateKey: {
             // A plan writes a key's values right after it: room for them all at once.
             std::size_t values = 0;
             while (at + 1 + values < steps.size() && steps[at + 1 + values].action == ImportStep::Action::SetValue)
                 ++values;
-            Key& key = ensure(planned.key);
+            Key& key = keyOf(planned.key);
             key.values.reserve(key.values.size() + values);
-            key.order.reserve(key.order.size() + values);
             break;
         }
-        case ImportStep::Action::SetValue: {
-            Key& key = ensure(planned.key);
-            const std::wstring name = foldedName(planned.name);
-            if (key.values.insert_or_assign(name, RegValue{0, planned.name, false, planned.value}).second)
-                key.order.push_back(name);
-            break;
-        }
+        case ImportStep::Action::SetValue:
         case ImportStep::Action::DeleteValue: {
-            const auto key = byFoldedPath.find(foldedName(planned.key));
-            const std::wstring name = foldedName(planned.name);
-            if (key != byFoldedPath.end() && key->second.values.erase(name))
-                key->second.order.erase(std::find(key->second.order.begin(), key->second.order.end(), name));
+            // Settled once the whole plan is in (settle): names repeat rarely.
+            const bool remove = planned.action == ImportStep::Action::DeleteValue;
+            Key& key = keyOf(planned.key);
+            std::wstring folded = foldedName(planned.name);
+            const std::size_t hash = std::hash<std::wstring>{}(folded);
+            key.values.push_back(Value{std::move(folded), hash, RegValue{0, std::move(planned.name), remove, std::move(planned.value)}});
             break;
         }
         case ImportStep::Action::DeleteKey:
             removeTree(planned.key);
+            current = nullptr;
             break;
         }
     }
     ensure(root); // a document that deletes the instance leaves it empty, never gone
+    for (auto& [folded, key] : byFoldedPath)
+        settle(key);
+}
+
+void InstanceTree::settle(Key& key)
+{
+    std::vector<Value>& values = key.values;
+    // Equal names meet when sorted by hash, each run in the order written.
+    std::vector<std::pair<std::size_t, std::size_t>> byHash; // hash, index
+    byHash.reserve(values.size());
+    bool removals = false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        byHash.emplace_back(values[i].hash, i);
+        removals = removals || values[i].value.remove;
+    }
+    std::sort(byHash.begin(), byHash.end());
+    bool repeated = removals;
+    for (std::size_t i = 1; i < byHash.size() && !repeated; ++i)
+        repeated = byHash[i].first == byHash[i - 1].first;
+    if (!repeated)
+        return;
+    std::vector<bool> kept(values.size(), false);
+    std::vector<bool> done(values.size(), false);
+    for (std::size_t run = 0; run < byHash.size(); ++run) {
+        const std::size_t first = byHash[run].second;
+        if (done[first])
+            continue;
+        // Each entry of this name, first written first: a value keeps the
+        // place it was first set at since it was last deleted, and the
+        // data it was set to last.
+        std::optional<std::size_t> place;
+        for (std::size_t other = run; other < byHash.size() && byHash[other].first == byHash[run].first; ++other) {
+            const std::size_t at = byHash[other].second;
+            if (done[at] || values[at].folded != values[first].folded)
+                continue;
+            done[at] = true;
+            if (values[at].value.remove) {
+                place.reset();
+                continue;
+            }
+            if (!place)
+                place = at;
+            else
+                values[*place].value = std::move(values[at].value);
+        }
+        if (place)
+            kept[*place] = true;
+    }
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (kept[i]) {
+            if (out != i)
+                values[out] = std::move(values[i]);
+            ++out;
+        }
+    values.erase(values.begin() + static_cast<std::ptrdiff_t>(out), values.end());
+}
+
+namespace {
+
+std::uint64_t mixed(std::uint64_t x)
+{
+    x += 0x9e3779b97f4a7c15ULL;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+} // namespace
+
+std::string InstanceTree::stateDigest() const
+{
+    // Two sums of well-mixed hashes, one per key and one per value, each
+    // with a seed of its own: a sum ignores order, so nothing is sorted.
+    std::uint64_t sums[2] = {0, 0};
+    for (const auto& [folded, key] : byFoldedPath) {
+        const std::uint64_t path = std::hash<std::wstring>{}(folded);
+        for (std::uint64_t seed = 0; seed < 2; ++seed)
+            sums[seed] += mixed(mixed(path + seed));
+        for (const Value& value : key.values) {
+            const std::vector<unsigned char>& data = value.value.value.data;
+            const std::uint64_t bytes = std::hash<std::string_view>{}(
+                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+            const std::uint64_t one = mixed(path ^ mixed(value.hash ^ mixed(bytes + value.value.value.type)));
+            sums[0] += one;
+            sums[1] += mixed(one ^ 0x5bd1e9955bd1e995ULL);
+        }
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(sums[0]),
+                  static_cast<unsigned long long>(sums[1]));
+    return text;
 }
 
 InstanceTree::Key& InstanceTree::ensure(const std::wstring& path)
@@ -122,7 +259,7 @@ InstanceTree::Key& InstanceTree::ensure(const std::wstring& path)
     if (folded.size() > root.size())
         ensure(parentOf(path));
     order.push_back(folded);
-    return byFoldedPath.emplace(folded, Key{path, {}, {}}).first->second;
+    return byFoldedPath.emplace(folded, Key{path, {}}).first->second;
 }
 
 void InstanceTree::removeTree(const std::wstring& path)
@@ -155,8 +292,8 @@ Difference difference(const InstanceTree& from, const InstanceTree& to, bool wit
             ++diff.keysRemoved;
         }
         note({Kind::KeyRemoved, key.path, {}});
-        for (const std::wstring& name : key.order) {
-            note({Kind::ValueRemoved, key.path, key.values.at(name)});
+        for (const InstanceTree::Value& value : key.values) {
+            note({Kind::ValueRemoved, key.path, value.value});
             ++diff.valuesDeleted;
         }
     }
@@ -171,29 +308,33 @@ Difference difference(const InstanceTree& from, const InstanceTree& to, bool wit
             diff.steps.push_back(step(ImportStep::Action::CreateKey, key.path));
             note({Kind::KeyCreated, key.path, {}});
             ++diff.keysCreated;
-        } else {
-            for (const std::wstring& name : before->second.order) {
-                if (key.values.count(name))
+        }
+        // Where each value of `to` was in `from` (None: not there).
+        const bool had = before != from.keys().end();
+        const std::vector<std::size_t> old = had ? matched(before->second, key) : std::vector<std::size_t>(key.values.size(), None);
+        if (had) {
+            std::vector<bool> kept(before->second.values.size(), false);
+            for (const std::size_t at : old)
+                if (at != None)
+                    kept[at] = true;
+            for (std::size_t i = 0; i < kept.size(); ++i) {
+                if (kept[i])
                     continue;
-                const RegValue& value = before->second.values.at(name);
+                const RegValue& value = before->second.values[i].value;
                 diff.steps.push_back(step(ImportStep::Action::DeleteValue, key.path, &value));
                 note({Kind::ValueRemoved, key.path, value});
                 ++diff.valuesDeleted;
             }
         }
-        for (const std::wstring& name : key.order) {
-            const RegValue& value = key.values.at(name);
-            const RegValue* old = nullptr;
-            if (before != from.keys().end()) {
-                const auto had = before->second.values.find(name);
-                old = had == before->second.values.end() ? nullptr : &had->second;
-            }
-            if (old && sameValue(*old, value))
+        for (std::size_t i = 0; i < key.values.size(); ++i) {
+            const RegValue& value = key.values[i].value;
+            const RegValue* was = old[i] == None ? nullptr : &before->second.values[old[i]].value;
+            if (was && sameValue(*was, value))
                 continue;
             // Written over in place: a value there before and after is never missing.
             diff.steps.push_back(step(ImportStep::Action::SetValue, key.path, &value));
-            if (old)
-                note({Kind::ValueRemoved, key.path, *old});
+            if (was)
+                note({Kind::ValueRemoved, key.path, *was});
             noteAdded({Kind::ValueAdded, key.path, value});
             ++diff.valuesSet;
         }

@@ -4,7 +4,6 @@
 
 #include <map>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 // An instance's settings as the registry sees them, and the fewest steps
@@ -16,22 +15,39 @@ namespace vesk_fleet {
 class InstanceTree {
 public:
     // The tree that `steps` (a plan below `root`, below the hive) leave when
-    // applied to an instance holding nothing; `root` is always in it.
-    InstanceTree(const std::vector<vesk_tool::ImportStep>& steps, const std::wstring& root);
+    // applied to an instance holding nothing; `root` is always in it. The
+    // steps' names and data are moved in.
+    InstanceTree(std::vector<vesk_tool::ImportStep> steps, const std::wstring& root);
 
+    struct Value {
+        std::wstring folded;        // the name folded
+        std::size_t hash = 0;       // of `folded`
+        vesk_tool::RegValue value;  // the name as spelled, type and bytes
+    };
     struct Key {
-        std::wstring path;                                  // below the hive, as spelled
-        std::unordered_map<std::wstring, vesk_tool::RegValue> values; // by folded name
-        std::vector<std::wstring> order;                    // folded names, first written first
+        std::wstring path;          // below the hive, as spelled
+        // One per folded name, first written first. A flat list, not a
+        // hash table: two trees of one instance list their values in the
+        // same order, so they are compared walking side by side.
+        std::vector<Value> values;
     };
     const std::map<std::wstring, Key>& keys() const { return byFoldedPath; }
     // Folded paths, first created first (some may since be removed): what is
     // written new is written in the document's order, which a store that
     // lists in order of writing then keeps.
     const std::vector<std::wstring>& keyOrder() const { return order; }
+    // A digest of what the tree holds as the registry compares it (keys and
+    // names folded, types and bytes), whatever the order or case: equal
+    // trees give equal digests, so one taken at apply time tells later
+    // whether the instance was changed since.
+    std::string stateDigest() const;
 
 private:
     Key& ensure(const std::wstring& path);
+    // Leaves one entry per name in `key`, as setting and deleting its
+    // values in the order listed leaves them (a deletion is listed as a
+    // value whose `remove` is set).
+    static void settle(Key& key);
     void removeTree(const std::wstring& path);
 
     std::wstring root;

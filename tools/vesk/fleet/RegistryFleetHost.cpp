@@ -13,12 +13,17 @@
 #include "FleetState.h"
 #include "MachineFolder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace vesk_fleet {
 namespace {
@@ -31,6 +36,14 @@ const std::wstring Hive = L"HKEY_LOCAL_MACHINE\\";
 const wchar_t* const RevisionValue = L"AppliedRevision";
 const wchar_t* const ClusterValue = L"AppliedCluster";
 const wchar_t* const DigestValue = L"AppliedDigest";
+// "<AppliedDigest> <the instance's state digest once that document was applied>":
+// it names its document, so a record written without it is never matched.
+const wchar_t* const StateValue = L"AppliedState";
+// Windows: the newest last-write time (FILETIME) of the instance's keys just
+// after the apply. Only a hint, written after the apply's own change: when no
+// key was written since, the instance is as applied, and its values need not
+// be read (100,000 of them cost about as much as writing them).
+const wchar_t* const WrittenValue = L"AppliedWritten";
 
 fs::path pathOf(const std::wstring& path)
 {
@@ -117,6 +130,39 @@ std::optional<std::string> textOf(const Kestlib500::RawValue& value)
     }
     return text;
 }
+
+#if defined(_WIN32)
+// The newest last-write time of `path` and every key below it; nullopt when
+// a key cannot be opened or asked (then nothing is known).
+std::optional<std::uint64_t> newestWrite(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    DWORD subKeys = 0, longest = 0;
+    FILETIME written{};
+    std::optional<std::uint64_t> newest;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, &longest, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, &written) == ERROR_SUCCESS) {
+        newest = (std::uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+        std::vector<std::wstring> children;
+        std::wstring name(longest + 1, L'\0');
+        for (DWORD i = 0; newest && i < subKeys; ++i) {
+            DWORD size = static_cast<DWORD>(name.size());
+            if (RegEnumKeyExW(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                newest.reset();
+            else
+                children.emplace_back(name.data(), size);
+        }
+        for (const std::wstring& child : children) {
+            const auto below = newest ? newestWrite(path + L'\\' + child) : std::nullopt;
+            newest = below ? std::optional<std::uint64_t>(std::max(*newest, *below)) : std::nullopt;
+        }
+    }
+    RegCloseKey(key);
+    return newest;
+}
+#endif
 
 bool operator==(const AppliedRecord& a, const AppliedRecord& b)
 {
@@ -212,7 +258,7 @@ InstanceTree RegistryFleetHost::localTree(const std::wstring& instance) const
     const std::wstring root = instanceKey(instance);
     vesk_tool::RegDocument local;
     read(instance, local);
-    return InstanceTree(vesk_tool::planImport(local, Hive + root, root), root);
+    return InstanceTree(vesk_tool::planImport(std::move(local), Hive + root, root), root);
 }
 
 const InstanceTree& RegistryFleetHost::documentTree(const std::wstring& instance, std::string_view regBytes)
@@ -252,16 +298,20 @@ Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::s
     lastLocal.reset();
     if (!seen || seen->instance != instance)
         seen.emplace(LocalRead{instance, localTree(instance)});
-    Difference written = difference(seen->tree, documentTree(instance, regBytes), false);
+    const InstanceTree& wanted = documentTree(instance, regBytes);
+    Difference written = difference(seen->tree, wanted, false);
     seen.reset();
     std::vector<ImportStep> steps = written.steps;
     const std::optional<AppliedRecord> before = appliedRecord(instance);
-    if (!before || !(*before == record)) {
+    // What the instance holds once this is applied: the document's tree.
+    const std::string state = record.digest + " " + wanted.stateDigest();
+    if (!before || !(*before == record) || appliedState(instance) != state) {
         const std::wstring key = revisionKey(instance);
         steps.push_back(ImportStep{ImportStep::Action::CreateKey, 0, key, L"", {}});
         steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, RevisionValue, qwordValue(record.revision)});
         steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, ClusterValue, textValue(record.clusterId)});
         steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, DigestValue, textValue(record.digest)});
+        steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, StateValue, textValue(state)});
     }
     if (!steps.empty()) {
         vesk_tool::Progress quiet("", 0, false);
@@ -269,7 +319,49 @@ Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::s
                               companyKey, quiet);
     }
     keepAppliedCopy(instance, regBytes, before && before->digest == record.digest);
+#if defined(_WIN32)
+    // After the copy: the hint is only trusted with the copy at hand.
+    if (const auto newest = newestWrite(instanceKey(instance))) {
+        Kestlib500::RegistryKey key = Kestlib500::RegistryKey::Open(revisionKey(instance), Kestlib500::RegistryKey::Access::ReadWrite);
+        Kestlib500::RawValue was;
+        if (key.IsOpen() && !(key.Query(WrittenValue, was) && was.data == qwordValue(static_cast<std::int64_t>(*newest)).data))
+            key.Set(WrittenValue, qwordValue(static_cast<std::int64_t>(*newest)));
+    }
+#endif
     return written;
+}
+
+std::string RegistryFleetHost::appliedState(const std::wstring& instance) const
+{
+    const Kestlib500::RegistryKey key = Kestlib500::RegistryKey::Open(revisionKey(instance));
+    Kestlib500::RawValue value;
+    if (!key.IsOpen() || !key.Query(StateValue, value))
+        return std::string();
+    return textOf(value).value_or("");
+}
+
+bool RegistryFleetHost::unchangedSinceApply(const std::wstring& instance)
+{
+    const auto record = appliedRecord(instance);
+    const std::string state = appliedState(instance);
+    if (!record || record->digest.empty() || state.rfind(record->digest + " ", 0) != 0)
+        return false;
+    lastLocal.reset();
+#if defined(_WIN32)
+    // No key of the instance written since the apply: it holds the applied
+    // document, whose tree stands in for reading every value.
+    const Kestlib500::RegistryKey revision = Kestlib500::RegistryKey::Open(revisionKey(instance));
+    Kestlib500::RawValue written;
+    const auto newest = newestWrite(instanceKey(instance));
+    if (newest && revision.Query(WrittenValue, written) && written.data == qwordValue(static_cast<std::int64_t>(*newest)).data) {
+        if (const auto applied = appliedDocument(instance)) {
+            lastLocal.emplace(LocalRead{instance, documentTree(instance, *applied)});
+            return true;
+        }
+    }
+#endif
+    lastLocal.emplace(LocalRead{instance, localTree(instance)});
+    return lastLocal->tree.stateDigest() == state.substr(record->digest.size() + 1);
 }
 
 std::optional<AppliedRecord> RegistryFleetHost::appliedRecord(const std::wstring& instance)

@@ -27,6 +27,7 @@ public:
     Difference compare(const std::wstring& instance, Side from, Side to) override;
     Difference applyInstance(const std::wstring& instance, std::string_view regBytes,
                              const AppliedRecord& record) override;
+    bool unchangedSinceApply(const std::wstring& instance) override;
     std::optional<AppliedRecord> appliedRecord(const std::wstring& instance) override;
     std::optional<std::string> appliedDocument(const std::wstring& instance) override;
     std::string saveInstance(const std::wstring& instance) override;
@@ -43,6 +44,8 @@ private:
     // The instance's tree, empty when the key is missing; false then.
     bool read(const std::wstring& instance, vesk_tool::RegDocument& into) const;
     InstanceTree localTree(const std::wstring& instance) const;
+    // The state the last apply recorded ("<document digest> <state digest>"), "" if none.
+    std::string appliedState(const std::wstring& instance) const;
     // The document's tree; the last two are kept for the next calls to reuse
     // (a reference stays good until two other documents were asked for).
     const InstanceTree& documentTree(const std::wstring& instance, std::string_view regBytes);
