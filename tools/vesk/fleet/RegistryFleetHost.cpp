@@ -11,6 +11,7 @@
 
 #include "Digest.h"
 #include "FleetState.h"
+#include "Io.h"
 #include "MachineFolder.h"
 
 #include <algorithm>
@@ -19,7 +20,6 @@
 #include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -54,6 +54,15 @@ fs::path pathOf(const std::wstring& path)
 #endif
 }
 
+std::wstring wide(const fs::path& path)
+{
+#if defined(_WIN32)
+    return path.wstring();
+#else
+    return vesk_tool::fromUtf8(path.string());
+#endif
+}
+
 std::string shown(const fs::path& path)
 {
 #if defined(_WIN32)
@@ -78,17 +87,8 @@ std::string fileStem(const std::wstring& instance)
     return replaced ? stem + "~" + sha256Hex(folded).substr(0, 8) : stem;
 }
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::string();
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-// Writes the whole file or throws Failure(StoreFailure).
+// Writes the whole file, unflushed, or throws Failure(StoreFailure): for a
+// copy whose digest is checked before use, so a torn one is never taken.
 void writeFile(const fs::path& path, std::string_view bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -415,9 +415,9 @@ std::optional<std::string> RegistryFleetHost::appliedDocument(const std::wstring
         return std::nullopt;
     std::string bytes;
     try {
-        bytes = readFile(appliedCopyPath(instance));
+        bytes = vesk_tool::readFile(wide(appliedCopyPath(instance)));
     } catch (const Failure&) {
-        return std::nullopt; // no machine folder: no copy
+        return std::nullopt; // no machine folder, or no copy
     }
     if (bytes.empty() || sha256Hex(bytes) != record->digest)
         return std::nullopt;
@@ -436,7 +436,8 @@ std::string RegistryFleetHost::saveInstance(const std::wstring& instance)
     char sequence[16];
     std::snprintf(sequence, sizeof sequence, "%06ld", saved.empty() ? 1L : (saved.rbegin()->first + 1) % 1000000);
     const fs::path file = folder / (stem + "-" + sequence + "-" + compactUtcNow() + ".reg");
-    writeFile(file, bytes);
+    // The operator's only copy of what the pull overwrites: whole and on the disk first.
+    vesk_tool::replaceFile(wide(file), bytes);
     saved.emplace(std::stol(sequence), file);
     while (saved.size() > KeptSaves) {
         std::error_code ignored;
