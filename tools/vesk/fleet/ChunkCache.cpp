@@ -43,26 +43,33 @@ std::optional<std::string> ChunkCache::get(const std::string& digest)
     return chunk;
 }
 
-void ChunkCache::put(const std::string& digest, std::string_view bytes)
+bool placeCheckedCopy(const fs::path& path, std::string_view bytes)
 {
-    std::error_code error;
-    fs::create_directories(folder, error);
     std::random_device random;
-    const fs::path temporary = folder / (digest + ".tmp" + std::to_string(random()));
+    const fs::path temporary = fs::path(path).concat(".tmp" + std::to_string(random()));
+    std::error_code error;
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out)
-            return;
+            return false;
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         out.close();
         if (!out) {
             fs::remove(temporary, error);
-            return;
+            return false;
         }
     }
-    fs::rename(temporary, pathOf(digest), error);
+    fs::rename(temporary, path, error);
     if (error)
         fs::remove(temporary, error);
+    return !error;
+}
+
+void ChunkCache::put(const std::string& digest, std::string_view bytes)
+{
+    std::error_code error;
+    fs::create_directories(folder, error);
+    placeCheckedCopy(pathOf(digest), bytes);
 }
 
 void ChunkCache::trim(std::uintmax_t largestDocument)

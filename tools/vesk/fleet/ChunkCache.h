@@ -19,6 +19,12 @@ namespace vesk_fleet {
 // while chunks no recent state names go first, oldest used first.
 constexpr std::uintmax_t CacheFloorBytes = 64ull * 1024 * 1024;
 
+// Puts `bytes` at `path` through a temporary file beside it renamed into
+// place, unflushed: for copies checked by digest before every use, so a torn
+// or stale one is never taken. False, with nothing left behind, when it could
+// not be written.
+bool placeCheckedCopy(const std::filesystem::path& path, std::string_view bytes);
+
 class ChunkCache {
 public:
     explicit ChunkCache(std::filesystem::path folder) : folder(std::move(folder)) {}

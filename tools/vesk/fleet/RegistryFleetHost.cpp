@@ -9,6 +9,7 @@
 #include "support/registry/RegistryKey.h"
 #include "support/registry/RegistryTransaction.h"
 
+#include "ChunkCache.h"
 #include "Digest.h"
 #include "FleetState.h"
 #include "Io.h"
@@ -17,7 +18,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 
@@ -85,17 +85,6 @@ std::string fileStem(const std::wstring& instance)
         replaced = replaced || !plain;
     }
     return replaced ? stem + "~" + sha256Hex(folded).substr(0, 8) : stem;
-}
-
-// Writes the whole file, unflushed, or throws Failure(StoreFailure): for a
-// copy whose digest is checked before use, so a torn one is never taken.
-void writeFile(const fs::path& path, std::string_view bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        throw Failure(vesk_tool::StoreFailure, "cannot write " + shown(path) + ": check the disk and the folder's rights");
 }
 
 Kestlib500::RawValue qwordValue(std::int64_t number)
@@ -393,10 +382,7 @@ void RegistryFleetHost::keepAppliedCopy(const std::wstring& instance, std::strin
         const fs::path copy = appliedCopyPath(instance);
         if (sameDocument && fs::exists(copy, ignored))
             return;
-        const fs::path fresh = fs::path(copy).concat(".new");
-        writeFile(fresh, regBytes);
-        fs::remove(copy, ignored);
-        fs::rename(fresh, copy, ignored);
+        placeCheckedCopy(copy, regBytes);
     } catch (const Failure&) {
     }
 }
