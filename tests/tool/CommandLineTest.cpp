@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 #include "Failure.h"
+#include "Text.h"
+#include "ValueSyntax.h"
 
 #include <gtest/gtest.h>
 
@@ -61,17 +63,27 @@ TEST(ParseCommandLine, RefusesWhatACommandWouldRefuse)
     }
 }
 
-// An instance is one key name of the registry, so it cannot reach above or
-// beside the instances.
-TEST(ParseCommandLine, TakesAnInstanceOnlyAsOneKeyName)
+TEST(ParseDword, TakesDecimalOrHexWithin32BitsAndNothingElse)
 {
-    for (const std::wstring& name : {std::wstring(), std::wstring(L"\\"), std::wstring(L"a\\b"), std::wstring(256, L'i')}) {
-        try {
-            parseCommandLine({L"--instance", name, L"list"});
-            ADD_FAILURE() << "accepted " << name.size() << " characters";
-        } catch (const Failure& failure) {
-            EXPECT_EQ(failure.code(), BadInput);
-        }
-    }
-    EXPECT_EQ(parseCommandLine({L"--instance", std::wstring(255, L'i'), L"list"}).option(L"--instance").size(), 255u);
+    const struct {
+        const wchar_t* text;
+        std::optional<std::uint32_t> bits;
+    } cases[] = {
+        {L"0", 0}, {L"42", 42}, {L"-1", 0xFFFFFFFFu}, {L"4294967295", 0xFFFFFFFFu}, {L"-2147483648", 0x80000000u},
+        {L"0x2A", 42}, {L"0XfF", 255}, {L"0xFFFFFFFF", 0xFFFFFFFFu}, {L"007", 7},
+        {L"", {}}, {L"4294967296", {}}, {L"-2147483649", {}}, {L"0x", {}}, {L"0x100000000", {}}, {L"0x0000000001", {}},
+        {L" 1", {}}, {L"1 ", {}}, {L"+1", {}}, {L"-0x1", {}}, {L"1e3", {}}, {L"0x1g", {}}, {L"--1", {}}, {L"\u0661", {}}, {L"\uff19", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseDword(c.text), c.bits) << toUtf8(c.text);
+}
+
+TEST(ParseBool, AcceptsTheThreeSpellingsInAnyCase)
+{
+    for (const wchar_t* text : {L"true", L"TRUE", L"1", L"Yes"})
+        EXPECT_EQ(parseBool(text), true) << toUtf8(text);
+    for (const wchar_t* text : {L"false", L"False", L"0", L"NO"})
+        EXPECT_EQ(parseBool(text), false) << toUtf8(text);
+    for (const wchar_t* text : {L"", L"y", L"on", L"2", L"true "})
+        EXPECT_FALSE(parseBool(text)) << toUtf8(text);
 }

@@ -58,46 +58,11 @@ TEST(PlanImport, MovesKeysOfTheSourceBelowTheTargetAndRefusesTheRest)
     }
 }
 
-// Every [key] opens with its CreateKey, so the applier creates each key once
-// and writes its values through it.
-TEST(PlanImport, KeepsTheFileOrderWithOneCreatePerKey)
-{
-    const Kestlib500::RawValue dword{REG_DWORD, {1, 0, 0, 0}};
-    const RegDocument document{{
-        RegKey{3, From + L"\\A", false, {RegValue{4, L"v", false, dword}, RegValue{5, L"w", true, {}}}},
-        RegKey{7, From + L"\\B", true, {}},
-    }};
-    const auto steps = planImport(document, From, To);
-    ASSERT_EQ(steps.size(), 4u);
-    const ImportStep::Action actions[] = {ImportStep::Action::CreateKey, ImportStep::Action::SetValue,
-                                          ImportStep::Action::DeleteValue, ImportStep::Action::DeleteKey};
-    const int lines[] = {3, 4, 5, 7};
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        EXPECT_EQ(steps[i].action, actions[i]) << i;
-        EXPECT_EQ(steps[i].line, lines[i]) << i;
-    }
-    EXPECT_EQ(steps[1].key, To + L"\\A");
-    EXPECT_EQ(steps[1].value.data, dword.data);
-    EXPECT_EQ(steps[3].key, To + L"\\B");
-}
-
-TEST(PlanImport, RefusesAnOverlongValueNameAndDeletingEveryInstance)
+// Deleting every instance is refused through the tool (CliTransferTest).
+TEST(PlanImport, RefusesAnOverlongValueName)
 {
     RegKey key{7, From, false, {RegValue{8, std::wstring(16384, L'v'), false, {}}}};
     EXPECT_THROW(planImport(RegDocument{{key}}, From, To), RegFileError);
     key.values[0].name.pop_back();
     EXPECT_NO_THROW(planImport(RegDocument{{key}}, From, To));
-
-    // Without an instance the target is the key above every instance.
-    const std::wstring server = L"HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane";
-    const RegDocument everything{{RegKey{2, server, true, {}}}};
-    try {
-        planImport(everything, server, belowHive(server), false);
-        ADD_FAILURE() << "deleting every instance was planned";
-    } catch (const RegFileError& error) {
-        EXPECT_EQ(error.line, 2);
-        EXPECT_NE(std::string(error.what()).find("every instance"), std::string::npos) << error.what();
-    }
-    const RegDocument one{{RegKey{2, server + L"\\I", true, {}}}};
-    EXPECT_EQ(planImport(one, server, belowHive(server), false).size(), 1u);
 }

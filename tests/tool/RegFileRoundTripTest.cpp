@@ -7,33 +7,21 @@
 using namespace vesk_tool;
 using namespace regfile_test;
 
-namespace {
-
-RegValue value(const std::wstring& name, DWORD type, std::vector<unsigned char> data)
-{
-    RegValue out;
-    out.name = name;
-    out.value = {type, std::move(data)};
-    return out;
-}
-
-} // namespace
-
 // The registry editor's own layout, as its export writes these values.
 TEST(RegFileRoundTrip, WritesWhatTheRegistryEditorWrites)
 {
     RegKey key;
     key.path = L"HKEY_CURRENT_USER\\T1";
     key.values = {
-        value(L"", REG_SZ, Kestlib500::TextBytes(L"def")),
-        value(L"averyveryveryverylongname", REG_BINARY, counting(64)),
-        value(L"be", 5, counting(4)),
-        value(L"big", 0x12345, counting(1)),
-        value(L"dw", REG_DWORD, {0x2a, 0, 0, 0}),
-        value(L"emptybin", REG_BINARY, {}),
-        value(L"ex", REG_EXPAND_SZ, {0x25, 0, 0x41, 0, 0x25, 0, 0, 0}),
-        value(L"none", 0, {}),
-        value(L"sz", REG_SZ, Kestlib500::TextBytes(L"a\\b\"c")),
+        RegValue{0, L"", false, {REG_SZ, Kestlib500::TextBytes(L"def")}},
+        RegValue{0, L"averyveryveryverylongname", false, {REG_BINARY, counting(64)}},
+        RegValue{0, L"be", false, {5, counting(4)}},
+        RegValue{0, L"big", false, {0x12345, counting(1)}},
+        RegValue{0, L"dw", false, {REG_DWORD, {0x2a, 0, 0, 0}}},
+        RegValue{0, L"emptybin", false, {REG_BINARY, {}}},
+        RegValue{0, L"ex", false, {REG_EXPAND_SZ, {0x25, 0, 0x41, 0, 0x25, 0, 0, 0}}},
+        RegValue{0, L"none", false, {0, {}}},
+        RegValue{0, L"sz", false, {REG_SZ, Kestlib500::TextBytes(L"a\\b\"c")}},
     };
     RegKey empty;
     empty.path = L"HKEY_CURRENT_USER\\T1\\empty";
@@ -57,7 +45,7 @@ TEST(RegFileRoundTrip, WritesWhatTheRegistryEditorWrites)
     EXPECT_EQ(written, "\xFF\xFE" + toUtf16le(fromUtf8(expected)));
     // A string with a line break goes as its bytes, which every tool reads:
     // in an 8-bit file those of 8-bit text.
-    RegKey lf{0, L"HKEY_CURRENT_USER\\T1", false, {value(L"lf", REG_SZ, Kestlib500::TextBytes(L"a\n\u00e9"))}};
+    RegKey lf{0, L"HKEY_CURRENT_USER\\T1", false, {RegValue{0, L"lf", false, {REG_SZ, Kestlib500::TextBytes(L"a\n\u00e9")}}}};
     EXPECT_EQ(writeRegFile(RegDocument{{lf}}, RegEncoding::Utf8),
               "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\T1]\n\"lf\"=hex(1):61,0a,c3,a9,00\n\n");
     EXPECT_NE(writeRegFile(RegDocument{{lf}}, RegEncoding::Utf16).find(toUtf16le(L"hex(1):61,00,0a,00,e9,00,00,00")), std::string::npos);
@@ -106,7 +94,4 @@ TEST(RegFileRoundTrip, TellsWhatAFileCannotCarry)
             EXPECT_EQ(canWriteValue({type, row.data}, RegEncoding::Utf8), row.utf8) << type << ": " << hexOf(row.data);
         }
     EXPECT_TRUE(canWriteValue({REG_BINARY, {0x41}}, RegEncoding::Utf8));
-    // What they accept reads back unchanged.
-    RegKey key{0, rows[1].text, false, {value(rows[0].text, REG_SZ, Kestlib500::TextBytes(L"x"))}};
-    EXPECT_EQ(summary(readRegFile(writeRegFile(RegDocument{{key}}, RegEncoding::Utf16))), summary(RegDocument{{key}}));
 }

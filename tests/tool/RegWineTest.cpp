@@ -10,12 +10,9 @@
 #include <windows.h>
 
 using namespace vesk_tool;
-using vesk_tool_test::readBytes;
-using vesk_tool_test::replaceAll;
+using namespace vesk_tool_test;
 
 namespace {
-
-const std::wstring ServerKey = L"Software\\Halvorn\\Tessaly\\Orvane\\";
 
 // Values Wine's reg export writes in another form than the writer: dwords
 // of other lengths as dword:04030201 and dword:00030201, strings with a NUL
@@ -43,46 +40,23 @@ RegDocument document(const std::wstring& path)
     return RegDocument{{key, empty}};
 }
 
-std::wstring tempFile(const std::wstring& name)
-{
-    wchar_t directory[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, directory);
-    return std::wstring(directory, length) + name;
-}
-
-class RegTool : public testing::Test {
+class RegTool : public VeskTool {
 protected:
-    void SetUp() override
-    {
-        scratch = L"Software\\" + RawRegistry::UniqueName(L"vesk-reg-test");
-        path = L"HKEY_LOCAL_MACHINE\\" + scratch;
-        file = tempFile(RawRegistry::UniqueName(L"vesk-reg") + L".reg");
-    }
-
     void TearDown() override
     {
         RawRegistry::DeleteTree(scratch);
-        for (const std::wstring& instance : instances)
-            RawRegistry::DeleteTree(ServerKey + instance);
-        for (const std::wstring suffix : {L"", L".out", L".err"})
-            DeleteFileW((file + suffix).c_str());
+        VeskTool::TearDown();
     }
 
     // reg.exe from the system directory, waited for: its exit status.
     int runReg(const std::vector<std::wstring>& arguments)
     {
-        return tool_test::ToolChild(L"reg.exe", arguments, file + L".out", file + L".err").wait();
+        return tool_test::ToolChild(L"reg.exe", arguments, dir / "reg.out", dir / "reg.err").wait();
     }
 
-    int vesk(const std::vector<std::wstring>& arguments)
-    {
-        return tool_test::ToolChild(arguments, file + L".out", file + L".err").wait();
-    }
-
-    std::wstring scratch;
-    std::wstring path;
-    std::wstring file;
-    std::vector<std::wstring> instances; // of the tool, below ServerKey
+    const std::wstring scratch = L"Software\\" + RawRegistry::UniqueName(L"vesk-reg-test");
+    const std::wstring path = L"HKEY_LOCAL_MACHINE\\" + scratch;
+    const std::wstring file = (dir / "test.reg").wstring();
 };
 
 } // namespace
@@ -92,10 +66,7 @@ protected:
 TEST_F(RegTool, ExportIsByteForByteWhatTheWriterWrites)
 {
     const std::string written = writeRegFile(document(path), RegEncoding::Utf16);
-    {
-        std::ofstream out(file.c_str(), std::ios::binary);
-        out << written;
-    }
+    write("test.reg", written);
     ASSERT_EQ(runReg({L"import", file}), 0);
     ASSERT_EQ(runReg({L"export", L"HKLM\\" + scratch, file, L"/y"}), 0);
     EXPECT_EQ(readBytes(file), written);
@@ -134,10 +105,7 @@ TEST_F(RegTool, ReadsEachFormAsRegImportsIt)
         const std::string text = replaceAll(row.text, "{K}", toUtf8(L"HKEY_LOCAL_MACHINE\\" + key));
         const std::string bytes = row.eightBit ? text : "\xFF\xFE" + toUtf16le(fromUtf8(text));
         const RegDocument document = readRegFile(bytes);
-        {
-            std::ofstream out(file.c_str(), std::ios::binary);
-            out << bytes;
-        }
+        write("test.reg", bytes);
         ASSERT_EQ(runReg({L"import", file}), 0);
         for (const RegKey& read : document.keys) {
             const std::wstring below = read.path.substr(std::wstring(L"HKEY_LOCAL_MACHINE\\").size());
@@ -162,7 +130,7 @@ TEST_F(RegTool, DropsAValueWhoseDataRunsIntoAHashOrBackslashLine)
         const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[" + toUtf8(path) + "]\r\n\"x\"=hex:01,\\\r\n" +
                                  line + "\r\n  02\r\n\"y\"=\"ok\"\r\n";
         EXPECT_THROW(readRegFile(text), RegFileError);
-        std::ofstream(file.c_str(), std::ios::binary) << text;
+        write("test.reg", text);
         ASSERT_EQ(runReg({L"import", file}), 0);
         Kestlib500::RawValue stored;
         EXPECT_FALSE(RawRegistry::Get(scratch, L"x", stored));
@@ -210,33 +178,31 @@ std::string tree(const std::wstring& path, const std::wstring& relative = L"")
 // value by value, and the same as the one exported.
 TEST_F(RegTool, ImportsTheToolsExportAsTheToolDoes)
 {
-    const std::wstring from = RawRegistry::UniqueName(L"vesk-reg-from"), byReg = RawRegistry::UniqueName(L"vesk-reg-by-reg"),
-                       byTool = RawRegistry::UniqueName(L"vesk-reg-by-tool");
-    instances = {from, byReg, byTool};
+    const std::wstring from = instance(), byReg = instance(), byTool = instance();
     for (const std::wstring sub : {L"", L"\\Sub \u00e9 \"q\" ;#[=]@", L"\\-dash"}) {
         for (const regfile_test::TypedValue& value : regfile_test::everyTypeValues()) {
             if (!value.carried)
                 continue;
-            ASSERT_TRUE(RawRegistry::Set(ServerKey + from + sub, value.name.c_str(), value.type, value.data));
+            ASSERT_TRUE(RawRegistry::Set(keyOf(from) + sub, value.name.c_str(), value.type, value.data));
         }
     }
     HKEY empty = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (ServerKey + from + L"\\Empty").c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyOf(from, L"Empty").c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                               &empty, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(empty);
 
-    const int exported = vesk({L"--instance", from, L"export", L"--output", file});
-    const int imported = vesk({L"--instance", byTool, L"import", file, L"--from-instance", from});
+    const int exported = vesk(from, {L"export", L"--output", file}).status;
+    const int imported = vesk(byTool, {L"import", file, L"--from-instance", from}).status;
     // reg imports into the keys the file names: those of the instance byReg.
     const std::string bytes = replaceAll(readBytes(file), toUtf16le(L"\\" + from + L"]"), toUtf16le(L"\\" + byReg + L"]"));
-    std::ofstream(file.c_str(), std::ios::binary) << replaceAll(bytes, toUtf16le(L"\\" + from + L"\\"), toUtf16le(L"\\" + byReg + L"\\"));
+    write("test.reg", replaceAll(bytes, toUtf16le(L"\\" + from + L"\\"), toUtf16le(L"\\" + byReg + L"\\")));
     const int regImported = runReg({L"import", file});
     ASSERT_EQ(exported, 0);
     ASSERT_EQ(imported, 0);
     ASSERT_EQ(regImported, 0);
-    const std::string original = tree(ServerKey + from);
-    EXPECT_NE(original.find("[\\Empty]\n"), std::string::npos);
-    EXPECT_EQ(tree(ServerKey + byReg), original);
-    EXPECT_EQ(tree(ServerKey + byTool), original);
+    const std::string original = tree(keyOf(from));
+    EXPECT_NE(original.find("[\\Empty]\n"), npos);
+    EXPECT_EQ(tree(keyOf(byReg)), original);
+    EXPECT_EQ(tree(keyOf(byTool)), original);
 }
