@@ -93,44 +93,9 @@ std::string EtcdCluster::certificate(const std::string& name) const
     return directory + "/certs/" + name + ".pem";
 }
 
-void EtcdCluster::kill(int member)
+std::string EtcdCluster::control(const std::string& verb, const std::string& arguments) const
 {
-    script("kill " + directory + " " + std::to_string(member));
-}
-
-void EtcdCluster::restart(int member)
-{
-    script("restart " + directory + " " + std::to_string(member));
-}
-
-void EtcdCluster::restartAll()
-{
-    script("restart " + directory + " all");
-}
-
-void EtcdCluster::fillUp()
-{
-    script("fill " + directory);
-}
-
-int EtcdCluster::leader()
-{
-    return std::stoi(script("leader " + directory));
-}
-
-std::int64_t EtcdCluster::compact()
-{
-    return std::stoll(script("compact " + directory));
-}
-
-void EtcdCluster::enableAuth(const std::string& password)
-{
-    script("auth " + directory + " " + password);
-}
-
-void EtcdCluster::addInstanceUser(const std::string& user, const std::string& password, const std::string& instance)
-{
-    script("role " + directory + " " + user + " " + password + " vesk/fleet " + instance);
+    return script(verb + " " + directory + (arguments.empty() ? "" : " " + arguments));
 }
 
 vesk_fleet::HttpResponse HookedHttp::post(const vesk_fleet::HttpRequest& request)

@@ -25,15 +25,10 @@ public:
     std::string endpointList() const;
     std::string certificate(const std::string& name) const; // ca, client, client-key
 
-    void kill(int member);
-    void restart(int member);
-    void restartAll();  // every member down at once, then up
-    void fillUp();      // writes until etcd raises its NOSPACE alarm (a small quota wanted)
-    int leader();
-    std::int64_t compact();
-    void enableAuth(const std::string& password);
-    // A user whose one role grants one instance's keys; before enableAuth.
-    void addInstanceUser(const std::string& user, const std::string& password, const std::string& instance);
+    // Runs etcd-cluster.sh VERB on this cluster with `arguments` (kill N,
+    // restart N|all, fill, leader, compact, auth PASSWORD, role USER PASSWORD
+    // PREFIX INSTANCE); what it printed, or throws when it fails.
+    std::string control(const std::string& verb, const std::string& arguments = "") const;
     void stop();
 
 private:

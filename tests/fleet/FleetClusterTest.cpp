@@ -69,49 +69,6 @@ std::unique_ptr<EtcdCluster> FleetCluster::cluster;
 
 } // namespace
 
-TEST_F(FleetCluster, PushThenPullReproducesTheTreeInAnotherStoreUnderAnySpellingOfItsName)
-{
-    const std::string work = scratchDirectory("fleet-copy");
-    {
-        // Over 1 MiB: the document goes as many chunks.
-        std::ofstream(work + "/copy.reg", std::ios::binary) << sampleDocument(L"Ärzte", 30000);
-    }
-    ASSERT_EQ(vesk(work + "/a.db", "--instance Ärzte import " + work + "/copy.reg").status, 0);
-    const Outcome pushed = vesk(work + "/a.db", "--instance Ärzte fleet push");
-    ASSERT_EQ(pushed.status, 0) << pushed.err;
-    const std::int64_t revision = revisionOf(pushed);
-
-    ASSERT_EQ(vesk(work + "/b.db", "--instance ärzte set Stale Gone x --type string").status, 0);
-    const Outcome preview = vesk(work + "/b.db", "--instance ärzte fleet pull --dry-run");
-    EXPECT_NE(preview.out.find("\"Gone\"=\"x\""), std::string::npos) << preview.out;
-    EXPECT_NE(preview.out.find("\"Setting29999\"=\"v29999\""), std::string::npos);
-    const Outcome pulled = vesk(work + "/b.db", "fleet pull --instance ärzte");
-    ASSERT_EQ(pulled.status, 0) << pulled.err;
-    EXPECT_EQ(vesk(work + "/b.db", "--instance ärzte export").out, vesk(work + "/a.db", "--instance ärzte export").out)
-        << "values the fleet lacks go";
-    EXPECT_TRUE(atRevision(work + "/b.db", "ÄRZTE", revision));
-    EXPECT_NE(vesk(work + "/b.db", "--instance ärzte fleet status").out.find("(up to date)"), std::string::npos);
-    std::filesystem::remove_all(work);
-}
-
-TEST_F(FleetCluster, BadDocumentsAreRefusedBeforeAnythingIsPublished)
-{
-    MemoryHost host;
-    host.set(L"bad", sampleDocument(L"bad", 3));
-    const std::int64_t revision = push(host, "bad");
-    const std::string file = scratchDirectory("fleet-bad") + "/bad.reg";
-    std::ofstream(file) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=dword:zz\n";
-    FleetOptions fromFile = on("push", "bad");
-    fromFile.file = file;
-    const Outcome refused = runIn(host, fromFile);
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_NE(refused.err.find("fleet document:4:"), std::string::npos) << refused.err;
-    MemoryHost other;
-    EXPECT_EQ(runIn(other, on("pull", "bad")).status, 0);
-    EXPECT_EQ(other.appliedRevision(L"bad"), revision);
-    std::filesystem::remove_all(std::filesystem::path(file).parent_path());
-}
-
 TEST_F(FleetCluster, IfRevisionRefusesAStalePush)
 {
     MemoryHost first;
@@ -143,7 +100,7 @@ TEST_F(FleetCluster, HistoryAndRollbackOutliveCompaction)
         push.message = "step " + std::to_string(i);
         revisions.push_back(revisionOf(runIn(host, push)));
     }
-    cluster->compact();
+    cluster->control("compact");
     const Outcome history = runIn(host, on("history", "hist"));
     EXPECT_EQ(history.status, 0);
     EXPECT_LT(history.out.find(std::to_string(revisions[2])), history.out.find(std::to_string(revisions[0])))
@@ -164,7 +121,9 @@ TEST_F(FleetCluster, HistoryAndRollbackOutliveCompaction)
     EXPECT_EQ(runIn(host, notAPush).status, 1) << "a revision that wrote some other key";
 }
 
-TEST_F(FleetCluster, PushesThatEmptyOrHalveTheInstanceNeedForce)
+// Pushes that would empty or halve the instance need --force; a document that
+// does not read is refused whatever; neither publishes anything.
+TEST_F(FleetCluster, PushesThatEmptyOrHalveTheInstanceNeedForceAndBadDocumentsAreRefused)
 {
     MemoryHost host;
     const struct {
@@ -186,6 +145,17 @@ TEST_F(FleetCluster, PushesThatEmptyOrHalveTheInstanceNeedForce)
         EXPECT_EQ(outcome.status, row.status) << row.values << ": " << outcome.err;
         EXPECT_NE(outcome.err.find(row.says), std::string::npos) << outcome.err;
     }
+    const std::string file = scratchDirectory("fleet-bad") + "/bad.reg";
+    std::ofstream(file) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=dword:zz\n";
+    FleetOptions fromFile = on("push", "guard");
+    fromFile.file = file;
+    const Outcome refused = runIn(host, fromFile);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("fleet document:4:"), std::string::npos) << refused.err;
+    MemoryHost reader;
+    EXPECT_EQ(runIn(reader, on("pull", "guard")).status, 0);
+    EXPECT_EQ(reader.exportInstance(L"guard"), sampleDocument(L"guard", 0));
+    std::filesystem::remove_all(std::filesystem::path(file).parent_path());
 }
 
 // gc and a push, each run in the middle of the other's transaction.
@@ -318,17 +288,16 @@ TEST_F(FleetCluster, WatchersConvergeAndOutliveALostLeaderAndARestartedMember)
     std::vector<std::int64_t> revisions{pushAgain(1)};
     ASSERT_TRUE(converged(revisions.back()));
 
-    const int leader = cluster->leader();
-    cluster->kill(leader);
+    const int leader = std::stoi(cluster->control("leader"));
+    cluster->control("kill", std::to_string(leader));
     revisions.push_back(pushAgain(2));
     ASSERT_TRUE(converged(revisions.back())) << readText(work + "/b.log");
 
-    cluster->restart(leader);
-    cluster->kill((leader + 1) % 3);
+    cluster->control("restart", std::to_string(leader));
+    cluster->control("kill", std::to_string((leader + 1) % 3));
     revisions.push_back(pushAgain(3));
     ASSERT_TRUE(converged(revisions.back())) << readText(work + "/b.log");
-    cluster->restart((leader + 1) % 3);
-    EXPECT_EQ(vesk(work + "/b.db", "--instance conv get Fleet Setting2").out, "v2\n");
+    cluster->control("restart", std::to_string((leader + 1) % 3));
     EXPECT_EQ(vesk(work + "/b.db", "--instance conv export").out, vesk(work + "/c.db", "--instance conv export").out);
 
     for (std::size_t i = 0; i < watchers.size(); ++i) {
@@ -344,19 +313,28 @@ TEST_F(FleetCluster, WatchersConvergeAndOutliveALostLeaderAndARestartedMember)
     std::filesystem::remove_all(work);
 }
 
-// A host keeps the chunks it fetched: after a one-value push it fetches the
-// one chunk that changed, and a damaged cached chunk is fetched again.
-TEST_F(FleetCluster, APullFetchesOnlyTheChunksItLacksOrHoldsDamaged)
+// Over 1 MiB the document goes as many chunks, and is pulled under another
+// spelling of the instance's name. A host keeps the chunks it fetched: after a
+// one-value push it fetches the one chunk that changed, and a damaged cached
+// chunk is fetched again.
+TEST_F(FleetCluster, APullReproducesTheTreeAndFetchesOnlyTheChunksItLacksOrHoldsDamaged)
 {
     const std::string work = scratchDirectory("fleet-cache");
     std::filesystem::create_directories(work + "/a");
     std::filesystem::create_directories(work + "/b");
-    const std::string pushed = work + "/pushed.reg";
-    std::string document = sampleDocument(L"cached", 30000);
+    const std::string a = work + "/a/a.db", b = work + "/b/b.db", pushed = work + "/pushed.reg";
+    std::string document = sampleDocument(L"Ärzte", 30000);
     std::ofstream(pushed, std::ios::binary) << document << std::flush;
-    ASSERT_EQ(vesk(work + "/a/a.db", "--instance cached fleet push --file " + pushed).status, 0);
+    ASSERT_EQ(vesk(a, "--instance Ärzte import " + pushed).status, 0);
+    const Outcome first = vesk(a, "--instance Ärzte fleet push --file " + pushed); // as the second push, below
+    ASSERT_EQ(first.status, 0) << first.err;
+
+    ASSERT_EQ(vesk(b, "--instance ärzte set Stale Gone x --type string").status, 0);
+    const Outcome preview = vesk(b, "--instance ärzte fleet pull --dry-run", "VESK_FLEET_CACHE=off");
+    EXPECT_NE(preview.out.find("\"Gone\"=\"x\""), std::string::npos) << preview.out;
+    EXPECT_NE(preview.out.find("\"Setting29999\"=\"v29999\""), std::string::npos);
     auto fetched = [&](const std::string& environment) {
-        const Outcome pulled = vesk(work + "/b/b.db", "--instance cached fleet pull", environment);
+        const Outcome pulled = vesk(b, "fleet pull --instance ärzte", environment);
         EXPECT_EQ(pulled.status, 0) << pulled.err;
         const std::size_t at = pulled.out.find("(fetched ");
         if (at == std::string::npos)
@@ -367,20 +345,22 @@ TEST_F(FleetCluster, APullFetchesOnlyTheChunksItLacksOrHoldsDamaged)
     const std::string chunks = all.substr(all.find(" of ") + 4);
     ASSERT_GT(std::stoi(chunks), 4) << all;
     EXPECT_EQ(all, chunks + " of " + chunks);
+    EXPECT_EQ(vesk(b, "--instance ärzte export").out, vesk(a, "--instance ärzte export").out) << "values the fleet lacks go";
+    EXPECT_TRUE(atRevision(b, "ÄRZTE", revisionOf(first)));
+    EXPECT_NE(vesk(b, "--instance ärzte fleet status").out.find("(up to date)"), std::string::npos);
     EXPECT_EQ(fetched(""), "0 of " + chunks);
 
     // Value 15000 becomes longer: the chunks after it keep their bytes.
     const std::string value = vesk_tool::toUtf16le(L"=\"v15000\"");
     document.replace(document.find(value), value.size(), vesk_tool::toUtf16le(L"=\"longer 15000\""));
     std::ofstream(pushed, std::ios::binary | std::ios::trunc) << document;
-    ASSERT_EQ(vesk(work + "/a/a.db", "--instance cached fleet push --file " + pushed).status, 0);
+    ASSERT_EQ(vesk(a, "--instance Ärzte fleet push --file " + pushed).status, 0);
     EXPECT_EQ(fetched(""), "1 of " + chunks);
 
     for (const auto& entry : std::filesystem::directory_iterator(work + "/b/vesk/chunks"))
         std::fstream(entry.path(), std::ios::in | std::ios::out | std::ios::binary).write("X", 1);
     EXPECT_EQ(fetched(""), chunks + " of " + chunks) << "every damaged chunk is fetched again";
-    const std::string exported = vesk(work + "/b/b.db", "--instance cached export").out;
-    EXPECT_NE(exported.find(vesk_tool::toUtf16le(L"\"longer 15000\"")), std::string::npos);
+    EXPECT_NE(vesk(b, "--instance ärzte export").out.find(vesk_tool::toUtf16le(L"\"longer 15000\"")), std::string::npos);
     EXPECT_EQ(fetched("VESK_FLEET_CACHE=off"), chunks + " of " + chunks);
     std::filesystem::remove_all(work);
 }
