@@ -72,7 +72,7 @@ std::string toBase64(std::string_view bytes)
 std::string fromBase64(std::string_view text)
 {
     if (text.size() % 4 != 0)
-        throw std::invalid_argument("base64 text of a length that is no multiple of 4");
+        throw DamagedState("base64 text of a length that is no multiple of 4");
     std::string out;
     out.reserve(text.size() / 4 * 3);
     for (std::size_t i = 0; i < text.size(); i += 4) {
@@ -82,7 +82,7 @@ std::string fromBase64(std::string_view text)
         for (std::size_t j = 0; j < 4; ++j) {
             const int value = j >= 4 - std::size_t(padding) ? 0 : sextet(text[i + j]);
             if (value < 0)
-                throw std::invalid_argument("a character outside base64");
+                throw DamagedState("a character outside base64");
             n = n << 6 | std::uint32_t(value);
         }
         out += char(n >> 16);

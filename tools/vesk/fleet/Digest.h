@@ -1,6 +1,7 @@
 #pragma once
 
-#include <stdexcept>
+#include "Failure.h"
+
 #include <string>
 #include <string_view>
 
@@ -9,8 +10,17 @@
 // comes back.
 namespace vesk_fleet {
 
+// Data from etcd that does not read back as what was written (not base64, a
+// manifest of no known format, a chunk that lost its digest): etcd's side is
+// broken, so the command fails as etcd failing would, changing nothing here.
+class DamagedState : public vesk_tool::Failure {
+public:
+    explicit DamagedState(const std::string& message) : Failure(vesk_tool::StoreFailure, message) {}
+    std::string explanation() const override { return std::string(what()) + "; the local registry is unchanged"; }
+};
+
 std::string toBase64(std::string_view bytes);
-// Throws std::invalid_argument on anything that is not padded base64.
+// Throws DamagedState on anything that is not padded base64.
 std::string fromBase64(std::string_view text);
 
 // Lowercase hex of the SHA-256 of `bytes` (OpenSSL natively, CNG on Windows).

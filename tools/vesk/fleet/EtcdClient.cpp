@@ -95,16 +95,18 @@ std::string askedFor(const std::string& path, const json& body)
 
 // The member could not serve the call: another one may. `mayHaveApplied`
 // when the request may have reached etcd and been carried out there.
-struct Retry {
+struct Retry : std::runtime_error {
+    Retry(const std::string& why, bool mayHave) : std::runtime_error(why), reason(why), mayHaveApplied(mayHave) {}
     std::string reason;
-    bool mayHaveApplied = false;
+    bool mayHaveApplied;
 };
 
 // etcd did not take the login token (expired, or lost with a restarted
 // member), or the gateway hung up without a word: log in again.
-struct TokenRejected {
+struct TokenRejected : std::runtime_error {
+    TokenRejected(const std::string& why, bool mayHave) : std::runtime_error(why), reason(why), mayHaveApplied(mayHave) {}
     std::string reason;
-    bool mayHaveApplied = false;
+    bool mayHaveApplied;
 };
 
 // Calls that change nothing may be sent again to any member; a write sent
@@ -476,6 +478,11 @@ std::string explain(const EtcdError& error)
         break;
     }
     return std::string("etcd refused the request: ") + error.what();
+}
+
+std::string EtcdError::explanation() const
+{
+    return explain(*this) + "; the local registry is unchanged";
 }
 
 } // namespace vesk_fleet

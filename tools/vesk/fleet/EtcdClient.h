@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Failure.h"
 #include "HttpClient.h"
 
 #include <cstdint>
@@ -63,7 +64,9 @@ struct TxnWrite {
     std::string end;
 };
 
-class EtcdError : public std::runtime_error {
+// etcd failed or refused: exit 4 with explain()'s advice; what() is etcd's
+// own account.
+class EtcdError : public vesk_tool::Failure {
 public:
     enum class Kind {
         Unavailable,  // no member answered in time
@@ -75,9 +78,10 @@ public:
         Refused,      // any other answer that is no success
     };
     EtcdError(Kind kind, const std::string& message, std::int64_t compacted = 0)
-        : std::runtime_error(message), kind(kind), compactRevision(compacted)
+        : Failure(vesk_tool::StoreFailure, message), kind(kind), compactRevision(compacted)
     {
     }
+    std::string explanation() const override;
     Kind kind;
     std::int64_t compactRevision; // Compacted: the oldest revision still kept, when etcd says
 };

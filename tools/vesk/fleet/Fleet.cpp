@@ -55,8 +55,8 @@ void Fleet::guard(const std::wstring& instance, const std::string& document, con
     if (current) {
         try {
             before = valuesOf(store.content(current->manifest));
-        } catch (const std::invalid_argument& error) {
-            throw FleetFailure(vesk_tool::StoreFailure,
+        } catch (const DamagedState& error) {
+            throw vesk_tool::Failure(vesk_tool::StoreFailure,
                                "the fleet's present state of " + quoted(instance) + " cannot be read (" + error.what() +
                                    "), so what this push deletes cannot be counted: push with --force to replace it");
         }
@@ -67,12 +67,12 @@ void Fleet::guard(const std::wstring& instance, const std::string& document, con
     const std::string counts = std::to_string(deleted) + " of the " + std::to_string(before.size()) +
                                " values the fleet holds for " + quoted(instance);
     if (after.empty())
-        throw FleetFailure(vesk_tool::BadInput,
+        throw vesk_tool::Failure(vesk_tool::BadInput,
                            "the document holds no values (it would delete " + counts +
                                ", and every host would delete all of the instance's settings): nothing was pushed; "
                                "check the document, or push with --force if that is meant");
     if (deleted * 2 > before.size())
-        throw FleetFailure(vesk_tool::BadInput, "the push would delete " + counts + ", more than half (" +
+        throw vesk_tool::Failure(vesk_tool::BadInput, "the push would delete " + counts + ", more than half (" +
                                                     std::to_string(after.size()) +
                                                     " would be left): nothing was pushed; check the document, or "
                                                     "push with --force if that is meant");
@@ -89,7 +89,7 @@ std::int64_t Fleet::push(const std::wstring& instance, const std::string& docume
         const PushBase base = store.base(key);
         const auto current = store.fromKeyValue(base.state);
         if (options.ifRevision && current && current->revision > *options.ifRevision)
-            throw FleetFailure(StaleRevision, "the fleet's state of " + quoted(instance) + " moved past revision " +
+            throw vesk_tool::Failure(StaleRevision, "the fleet's state of " + quoted(instance) + " moved past revision " +
                                                   std::to_string(*options.ifRevision) + " (it is at " +
                                                   std::to_string(current->revision) +
                                                   "): pull, look again, and push with --if-revision set to that");
@@ -101,7 +101,7 @@ std::int64_t Fleet::push(const std::wstring& instance, const std::string& docume
             try {
                 manifest = store.manifestOf(key, document, {options.message, note});
             } catch (const std::length_error& error) {
-                throw FleetFailure(vesk_tool::BadInput, std::string(error.what()) + ": nothing was pushed");
+                throw vesk_tool::Failure(vesk_tool::BadInput, std::string(error.what()) + ": nothing was pushed");
             }
         }
         store.upload(*manifest, document);
@@ -120,7 +120,7 @@ std::int64_t Fleet::push(const std::wstring& instance, const std::string& docume
         if (const auto landed = store.landed(key, manifest->pushId, base.state.modRevision))
             return *landed;
     }
-    throw FleetFailure(vesk_tool::StoreFailure, "the fleet's state of " + quoted(instance) + " kept changing during " +
+    throw vesk_tool::Failure(vesk_tool::StoreFailure, "the fleet's state of " + quoted(instance) + " kept changing during " +
                                                     std::to_string(Attempts) +
                                                     " tries of this push: it did not land; push again");
 }
@@ -132,16 +132,16 @@ std::int64_t Fleet::settle(const std::wstring& instance, const Manifest& manifes
     const std::string what = "the answer to the push of " + quoted(instance) + " was lost (" + lost.what() + ")";
     try {
         if (store.fence(key, base))
-            throw FleetFailure(vesk_tool::StoreFailure, what + ", and the push did not land; nothing was changed: push again");
+            throw vesk_tool::Failure(vesk_tool::StoreFailure, what + ", and the push did not land; nothing was changed: push again");
         if (const auto landed = store.landed(key, manifest.pushId, base.state.modRevision))
             return *landed;
     } catch (const EtcdError& again) {
-        throw FleetFailure(vesk_tool::StoreFailure,
+        throw vesk_tool::Failure(vesk_tool::StoreFailure,
                            what + ", and etcd cannot tell now whether it landed (" + again.what() +
                                "): see 'vesk fleet history' for a push at " + manifest.pushedAt +
                                " (push id " + manifest.pushId + ")");
     }
-    throw FleetFailure(vesk_tool::StoreFailure,
+    throw vesk_tool::Failure(vesk_tool::StoreFailure,
                        what + ", and another push landed first; this one did not land: pull, look, and push again");
 }
 
@@ -154,7 +154,7 @@ Published Fleet::latest(const std::wstring& instance)
 {
     auto state = store.read(instanceKey(instance));
     if (!state)
-        throw FleetFailure(vesk_tool::NotFound, "the fleet holds no state for " + quoted(instance) +
+        throw vesk_tool::Failure(vesk_tool::NotFound, "the fleet holds no state for " + quoted(instance) +
                                                     ": push it first with 'vesk fleet push --instance " +
                                                     vesk_tool::toUtf8(instance) + "'");
     return *state;
@@ -299,7 +299,7 @@ std::int64_t Fleet::rollback(const std::wstring& instance, std::int64_t revision
 {
     const auto state = store.atRevision(instanceKey(instance), revision);
     if (!state)
-        throw FleetFailure(vesk_tool::NotFound, "revision " + std::to_string(revision) + " is no push of " +
+        throw vesk_tool::Failure(vesk_tool::NotFound, "revision " + std::to_string(revision) + " is no push of " +
                                                     quoted(instance) +
                                                     " the fleet keeps: see 'vesk fleet history'");
     PushOptions again = options;

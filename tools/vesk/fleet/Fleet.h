@@ -11,23 +11,17 @@
 #include <string>
 
 // The fleet commands over one etcd store and one host. Each returns once the
-// change is made or refused; what goes wrong is thrown: EtcdError from etcd,
-// FleetFailure for a refusal of the fleet's own, vesk_tool::Failure from the
-// host. A failed command leaves the host as it was.
+// change is made or refused; what goes wrong is thrown as a vesk_tool::Failure
+// (EtcdError from etcd, DamagedState for a state that does not read back).
+// A failed command leaves the host as it was.
 namespace vesk_fleet {
 
 // A push that lost a race (--if-revision) is refused as input that no
 // longer holds: nothing was written, and the operator pulls and decides.
-constexpr int StaleRevision = vesk_tool::BadInput;
-
-class FleetFailure : public std::runtime_error {
-public:
-    FleetFailure(int status, const std::string& message) : std::runtime_error(message), status(status) {}
-    int status;
-};
+constexpr vesk_tool::ExitCode StaleRevision = vesk_tool::BadInput;
 
 // A pull refused because of changes made here since the last apply.
-constexpr int LocalChanges = vesk_tool::WrongType;
+constexpr vesk_tool::ExitCode LocalChanges = vesk_tool::WrongType;
 
 // What an apply does with changes made here since the last apply.
 enum class DriftPolicy { Refuse, SaveThenOverwrite };
@@ -98,7 +92,7 @@ private:
     // Refuses a push that would empty the instance or delete most of it.
     void guard(const std::wstring& instance, const std::string& document, const std::optional<Published>& current);
     // A push whose manifest transaction lost its answer: its revision if it
-    // landed; else FleetFailure saying it did not, or that etcd cannot tell.
+    // landed; else a Failure saying it did not, or that etcd cannot tell.
     std::int64_t settle(const std::wstring& instance, const Manifest& manifest, const PushBase& base,
                         const EtcdError& lost);
     // The applied document from etcd, when the host kept none and etcd still

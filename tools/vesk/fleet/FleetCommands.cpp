@@ -170,21 +170,9 @@ int runFleet(const FleetOptions& options, FleetContext& context)
             return collect(options, context, store);
         Fleet fleet(store, context.host);
         return runAction(options, context, fleet, store);
-    } catch (const EtcdError& error) {
-        context.err << "vesk: " << explain(error) << "; the local registry is unchanged\n";
-        return vesk_tool::StoreFailure;
-    } catch (const FleetFailure& failure) {
-        context.err << "vesk: " << failure.what() << "\n";
-        return failure.status;
-    } catch (const vesk_tool::Failure& failure) {
-        context.err << "vesk: " << failure.what() << "\n";
-        return failure.code();
-    } catch (const vesk_tool::DecodeError&) {
-        context.err << "vesk: the instance name is not UTF-8\n";
-        return vesk_tool::BadInput;
-    } catch (const std::invalid_argument& error) {
-        context.err << "vesk: " << error.what() << "; the local registry is unchanged\n";
-        return vesk_tool::StoreFailure;
+    } catch (...) {
+        return vesk_tool::exitStatusOf(std::current_exception(),
+                                       [&context](const std::string& line) { context.err << line << "\n"; });
     }
 }
 

@@ -32,7 +32,7 @@ Collected Collector::collect(const std::string& instance, int keep)
         if (collectOnce(instance, keep, report))
             return report;
     }
-    throw FleetFailure(vesk_tool::StoreFailure, "the fleet's state of '" + instance + "' kept changing during " +
+    throw vesk_tool::Failure(vesk_tool::StoreFailure, "the fleet's state of '" + instance + "' kept changing during " +
                                                     std::to_string(Attempts) +
                                                     " tries of gc; what it removed is named by no kept revision: "
                                                     "run gc again");

@@ -26,7 +26,7 @@ public:
     // removal is one transaction that holds only while the state is as read,
     // and a push names only chunks that still exist in its own transaction,
     // so a push running beside it either lands whole or stores its chunks
-    // again. Throws FleetFailure when the state keeps moving.
+    // again. Throws Failure when the state keeps moving.
     Collected collect(const std::string& instance, int keep);
 
     // The keys of every instance that has a state.

@@ -97,7 +97,7 @@ Manifest manifestFromJson(const std::string& text)
     const json in = json::parse(text, nullptr, false);
     const int format = in.is_object() ? in.value("format", 0) : 0;
     if (format != 1 && format != Format)
-        throw std::invalid_argument("the fleet state in etcd is not in a format this vesk reads: update vesk");
+        throw DamagedState("the fleet state in etcd is not in a format this vesk reads: update vesk");
     Manifest manifest;
     manifest.format = format;
     try {
@@ -112,7 +112,7 @@ Manifest manifestFromJson(const std::string& text)
         manifest.message = in.value("message", std::string());
         manifest.note = in.value("note", std::string());
     } catch (const json::exception& error) {
-        throw std::invalid_argument(std::string("the fleet state in etcd is damaged: ") + error.what());
+        throw DamagedState(std::string("the fleet state in etcd is damaged: ") + error.what());
     }
     return manifest;
 }
@@ -209,14 +209,14 @@ std::string FleetStore::content(const Manifest& manifest)
         ++fetchCount.requests;
         fetchCount.bytes += chunk.value.size();
         if (!chunk.found || sha256Hex(chunk.value) != digest)
-            throw std::invalid_argument("the fleet state names a chunk etcd no longer holds intact (" + key +
+            throw DamagedState("the fleet state names a chunk etcd no longer holds intact (" + key +
                                         "): remove that key ('etcdctl del " + key + "') and push the instance again");
         if (cache)
             cache->put(digest, chunk.value);
         document += chunk.value;
     }
     if (document.size() != manifest.bytes || sha256Hex(document) != manifest.sha256)
-        throw std::invalid_argument("the fleet state's chunks do not add up to what it was: push the instance again");
+        throw DamagedState("the fleet state's chunks do not add up to what it was: push the instance again");
     if (cache)
         cache->trim(manifest.bytes);
     return document;

@@ -2,6 +2,7 @@
 
 #include "ChunkCache.h"
 #include "Chunker.h"
+#include "Digest.h"
 #include "EtcdClient.h"
 
 #include <cstdint>
@@ -46,7 +47,7 @@ struct Manifest {
 std::string utcNow();
 
 std::string manifestToJson(const Manifest& manifest);
-// Throws std::invalid_argument when the text is no manifest of a format
+// Throws DamagedState when the text is no manifest of a format
 // this vesk reads.
 Manifest manifestFromJson(const std::string& text);
 

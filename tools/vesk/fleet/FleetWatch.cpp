@@ -103,10 +103,10 @@ int Watcher::run()
             }
             if (error.kind != EtcdError::Kind::Compacted) // else the next session starts from the latest state
                 retryLater(explain(error));
+        } catch (const DamagedState& error) {
+            retryLater(error.what());
         } catch (const vesk_tool::Failure& error) {
             retryLater(std::string("the registry refused the change: ") + error.what());
-        } catch (const std::invalid_argument& error) {
-            retryLater(error.what());
         }
     }
     logLine("stopped");

@@ -1,5 +1,6 @@
 #include "HttpClient.h"
 
+#include "Failure.h"
 #include "Text.h"
 
 #include <winsock2.h>
@@ -262,7 +263,7 @@ private:
 std::unique_ptr<HttpClient> makeHttpClient(const TlsFiles& tls)
 {
     if (!tls.caFile.empty() || !tls.certFile.empty() || !tls.keyFile.empty())
-        throw std::invalid_argument(
+        throw vesk_tool::Failure(vesk_tool::BadInput,
             "on Windows, TLS to etcd trusts the Windows certificate store: import the CA into Local Computer\\Trusted "
             "Root Certification Authorities and leave cacert, cert and key unset (client certificates are not supported "
             "here yet)");
