@@ -1,5 +1,4 @@
 // The tool's commands end to end: each status, output and message.
-#include "CommandLine.h"
 #include "VeskTool.h"
 
 using namespace vesk_tool;
@@ -18,16 +17,17 @@ TEST_F(VeskTool, EveryCommandExitsWithTheStatusOfWhatHappened)
         int status;
         std::string out;
     } steps[] = {
-        {{L"--help"}, 0, helpText(L"")},
-        {{L"import", L"--help"}, 0, helpText(L"import")},
         {{L"set", L"", L"r", L"0xFFFFFFFF", L"--type", L"int"}, 0, ""},
         {{L"set", L"A", L"n", L"7", L"--type", L"int"}, 0, ""},
         {{L"set", L"A", L"s", text, L"--type", L"string"}, 0, ""},
         {{L"set", L"A\\B", L"u", L"yes", L"--type", L"bool"}, 0, ""},
+        // Options before operands, =, the last one counting, and operands with dashes after "--".
+        {{L"set", L"--type", L"bool", L"A\\B", L"--type=string", L"--", L"-x", L"-7"}, 0, ""},
+        {{L"get", L"A\\B", L"--", L"-x"}, 0, "-7\n"},
         {{L"list"}, 0, root + "\n    r    -1\n\n" + root + "\\A\n"},
         {{L"list", L"A", L"--recursive"}, 0,
-         root + "\\A\n    n    7\n    s    " + shown + "\n\n" + root + "\\A\\B\n    u    True\n\n"},
-        {{L"list", L"A\\B"}, 0, root + "\\A\\B\n    u    True\n"},
+         root + "\\A\n    n    7\n    s    " + shown + "\n\n" + root + "\\A\\B\n    u    True\n    -x    -7\n\n"},
+        {{L"list", L"A\\B"}, 0, root + "\\A\\B\n    u    True\n    -x    -7\n"},
         {{L"get", L"a", L"S"}, 0, shown + "\n"},
         {{L"get", L"A\\B", L"u", L"--type", L"bool"}, 0, "true\n"},
         {{L"get", L"No\\Such", L"n", L"--type", L"int", L"--default", L"0x10"}, 0, "16\n"},
@@ -54,7 +54,54 @@ TEST_F(VeskTool, EveryCommandExitsWithTheStatusOfWhatHappened)
         const bool oneLine = result.err.rfind("vesk: ", 0) == 0 && result.err.find('\n') == result.err.size() - 1;
         EXPECT_TRUE(step.status == 0 ? result.err.empty() : oneLine) << what << ": " << result.err;
     }
+}
 
+// A usage error exits 2 before anything runs, in one line saying what is
+// wrong and which help to read; help, version and options after the command
+// are no usage errors.
+TEST_F(VeskTool, RefusesUsageErrorsBeforeAnythingRuns)
+{
+    const auto a = instance();
+    const struct {
+        std::vector<std::wstring> args;
+        std::string says;
+    } rows[] = {
+        {{}, "no command given (see 'vesk --help')"},
+        {{L"fetch"}, "unknown command 'fetch' (see 'vesk --help')"},
+        {{L"get", L"K"}, "NAME is required (see 'vesk get --help')"},
+        {{L"get", L"K", L"n", L"extra"}, "not expected: extra"},
+        {{L"get", L"K", L"n", L"--recursive"}, "not expected: --recursive"},
+        {{L"get", L"K", L"n", L"--type", L"dword"}, "--type: dword not in {int,string,bool}"},
+        {{L"get", L"K", L"n", L"--type", L"int", L"--default", L"ten"}, "--default 'ten' is not a 32-bit int"},
+        {{L"get", L"K", L"n", L"--type", L"bool", L"--default", L"maybe"}, "--default 'maybe' is not a bool"},
+        {{L"set", L"K", L"n", L"1"}, "--type is required (see 'vesk set --help')"},
+        {{L"set", L"K", L"n", L"0x100000000", L"--type", L"int"}, "the value '0x100000000' is not a 32-bit int"},
+        {{L"set", L"K", L"n", L"on", L"--type", L"bool"}, "the value 'on' is not a bool"},
+        {{L"list", L"--recursive=yes"}, "disallowed flag override"},
+        {{L"list", L"--instance"}, "--instance: 1 required"},
+        {{L"list", L"--instance", L""}, "an instance needs a name"},
+        {{L"list", L"--instance", L"x\\y"}, "one key name, without backslashes"},
+        {{L"export", L"--encoding", L"latin1"}, "--encoding: latin1 not in {utf8,utf16}"},
+        {{L"logging-path", L"extra"}, "not expected: extra (see 'vesk logging-path --help')"},
+        {{L"fleet", L"gc"}, "--keep is required (see 'vesk fleet gc --help')"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::wstring> args = row.args;
+        if (!args.empty())
+            args.insert(args.begin(), {L"--instance", a});
+        const ToolRun result = run(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(result.err.rfind("vesk: ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(row.says + (row.says.back() == ')' ? "\n" : "")), npos) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+    }
+    EXPECT_EQ(vesk(a, {L"list"}).status, 1) << "nothing was written";
+    expectOk(run({L"get", L"K", L"n", L"--instance", a, L"--default", L"0x10", L"--type", L"int"}), "16\n");
+    const ToolRun help = run({L"--help"}), importHelp = run({L"import", L"--help"}), version = run({L"--version"});
+    EXPECT_EQ(help.status + importHelp.status + version.status, 0) << help.err << importHelp.err << version.err;
+    EXPECT_NE(help.out.find("exit status: 0 done, 1 not there, 2 usage"), npos) << help.out;
+    EXPECT_NE(importHelp.out.find("REGEDIT4"), npos) << importHelp.out;
+    EXPECT_EQ(version.out.rfind("vesk ", 0), 0u) << version.out;
 }
 
 // The logging key is shared with whatever else uses the store: what was there is put back.

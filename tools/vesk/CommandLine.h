@@ -1,49 +1,50 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace CLI {
 class App;
-}
+class Option;
+} // namespace CLI
 
-// The tool's command line, parsed by CLI11: a command, its operands and
-// --options, checked against what each command accepts before anything is
-// read or written.
+// The tool's command line, parsed by CLI11. Each command (or group) is
+// defined in one place, its typed options, checks, help and action together;
+// the tool lists the definitions once, in the order its help shows them.
 namespace vesk_tool {
 
-struct Invocation {
-    std::wstring command; // empty when only --help was asked for
-    std::vector<std::wstring> operands;
-    std::map<std::wstring, std::wstring> options; // "--type" -> "int"; flags map to ""
-    bool help = false;
-    bool version = false; // --version: print versionText() and nothing else
+class Session;
 
-    bool has(const std::wstring& option) const { return options.count(option) != 0; }
-    // The option's value, or `fallback` when it was not given.
-    std::wstring option(const std::wstring& name, const std::wstring& fallback = std::wstring()) const;
+// What the command given does once the registry is open; returns the exit status.
+using CommandAction = std::function<int(Session&)>;
+
+// Adds one command or group to `app`: its sub-commands, options bound to
+// typed members, their checks and help; the callback of the one given sets
+// `action`.
+using CommandDefinition = void (*)(CLI::App& app, CommandAction& action);
+
+// A parsed command line: a text to print (--help, --version), or a command.
+struct CommandLine {
+    std::wstring instance; // --instance, one key name; empty for the library's default
+    std::string answer;    // --help or --version was given: print it and run nothing
+    CommandAction action;  // otherwise the command given
 };
 
 // Options may stand anywhere, as --name VALUE or --name=VALUE (the last one
 // given counts); "--" ends them, so operands may begin with dashes. Throws
-// Failure(BadInput) for anything a command would refuse: unknown names,
-// operand counts, a --type or --encoding outside its choices, an int or bool
-// that does not parse, an --instance that is not one key name.
-// `more` adds a group of commands of its own (the fleet's) to the parser.
-using CommandGroup = std::function<void(CLI::App&, Invocation&)>;
-Invocation parseCommandLine(const std::vector<std::wstring>& args, const CommandGroup& more = {});
+// Failure(BadInput), naming the help to read, for anything a command would
+// refuse: unknown names, operand counts, a value outside its choices or of
+// its type, an --instance that is not one key name.
+CommandLine parseCommandLine(const std::vector<std::wstring>& args, const std::vector<CommandDefinition>& commands);
 
-// The tool's help for an empty command, else the command's own.
-std::string helpText(const std::wstring& command);
+// A settings command on `app` as the tool's commands are: its own --help,
+// --instance also after it, `summary` in the tool's list and `details`
+// below its own help.
+CLI::App* addCommand(CLI::App& app, const std::string& name, const std::string& summary, const std::string& details);
 
-// "vesk 1.2.3": the first line help2man and operators read as the version.
-std::string versionText();
-
-// A group of commands joins the command line through one such function: it
-// adds its sub-commands to `app`, each filling `call` when it is the one
-// given. Help and exit statuses stay the tool's.
-void addSettingsCommands(CLI::App& app, Invocation& call);
+// A usage error found across options, from a command's callback: exit 2
+// with `message` and where to read the command's help.
+[[noreturn]] void refuseUsage(const std::string& message);
 
 } // namespace vesk_tool

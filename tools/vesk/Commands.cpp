@@ -1,3 +1,4 @@
+// The settings commands: each one defined once, its options, help and action.
 #include "CommandLine.h"
 #include "Failure.h"
 #include "Io.h"
@@ -5,6 +6,11 @@
 #include "Text.h"
 #include "ValueSyntax.h"
 #include "settings/LoggingRegistry.h"
+
+#include <CLI/CLI.hpp>
+
+#include <map>
+#include <memory>
 
 namespace vesk_tool {
 namespace {
@@ -46,67 +52,166 @@ std::string quoted(const std::wstring& name)
                                  toUtf8(asked) + ": " + hint);
 }
 
-std::wstring defaultText(const std::wstring& type, const std::wstring& given)
+// The types get and set read and write, by their --type names.
+enum class SettingType { String, Int, Bool };
+
+const std::map<std::string, SettingType> SettingTypes = {
+    {"int", SettingType::Int}, {"string", SettingType::String}, {"bool", SettingType::Bool}};
+
+// --type, one of SettingTypes' names; `typed` reads it once parsed.
+struct TypeOption {
+    std::string name = "string";
+    SettingType typed() const { return SettingTypes.at(name); }
+};
+
+CLI::Option* addTypeOption(CLI::App* command, TypeOption& type, const std::string& help)
 {
-    if (type == L"int")
-        return formatInt(*parseDword(given));
-    if (type == L"bool")
-        return *parseBool(given) ? L"true" : L"false";
+    return command->add_option("--type", type.name, help)->check(CLI::IsMember({"int", "string", "bool"}));
+}
+
+// `text` as get prints a value of `type`; an int or bool that does not
+// parse is a usage error, found before anything runs.
+std::wstring checkedText(SettingType type, const std::string& text, const std::string& what)
+{
+    const std::wstring given = fromUtf8(text);
+    if (type == SettingType::Int) {
+        if (const auto bits = parseDword(given))
+            return formatInt(*bits);
+        refuseUsage(what + " '" + text + "' is not a 32-bit int: use decimal or 0x hex");
+    }
+    if (type == SettingType::Bool) {
+        if (const auto flag = parseBool(given))
+            return *flag ? L"true" : L"false";
+        refuseUsage(what + " '" + text + "' is not a bool: use true/false, 1/0 or yes/no");
+    }
     return given;
 }
 
+// A sub-key operand, checked against the registry's rules before any
+// command touches it, so a bad one is an input error, never a store failure.
+std::wstring subKeyOf(const Session& session, const std::string& operand)
+{
+    const std::wstring subKey = fromUtf8(operand);
+    session.checkSubKey(subKey);
+    return subKey;
+}
+
+std::wstring valueNameOf(const std::string& operand)
+{
+    const std::wstring name = fromUtf8(operand);
+    checkValueName(name);
+    return name;
+}
+
+struct GetCall {
+    std::string subKey, name;
+    TypeOption type;
+    std::string fallback;
+    std::optional<std::wstring> shownDefault; // --default as get prints it
+};
+
 // The registry says whether the value is there; the settings read it, with
 // the text forms and the type check a host gets.
-int get(const Invocation& call, Session& session)
+int get(const GetCall& call, Session& session)
 {
-    const std::wstring& subKey = call.operands[0];
-    const std::wstring& name = call.operands[1];
-    const std::wstring type = call.option(L"--type", L"string");
+    const std::wstring subKey = subKeyOf(session, call.subKey);
+    const std::wstring name = valueNameOf(call.name);
     const std::optional<DWORD> stored = session.view().typeCode(subKey, name);
     if (!stored) {
-        if (!call.has(L"--default"))
+        if (!call.shownDefault)
             missingValue(session, subKey, name, ", or give --default");
-        writeOutLine(defaultText(type, call.option(L"--default")));
+        writeOutLine(*call.shownDefault);
         return Success;
     }
     VeskSettings& settings = session.settings();
     try {
-        if (type == L"int")
+        if (call.type.typed() == SettingType::Int)
             writeOutLine(std::to_wstring(settings.GetIntValue(toWString(subKey), toWString(name), 0)));
-        else if (type == L"bool")
+        else if (call.type.typed() == SettingType::Bool)
             writeOutLine(settings.GetBoolValue(toWString(subKey), toWString(name), false) ? L"true" : L"false");
         else
             writeOutLine(fromWString(settings.GetStringValue(toWString(subKey), toWString(name), WString())));
     } catch (const VeskSettings::BadKeyTypeError&) {
-        wrongType(session, subKey, name, type, *stored);
+        wrongType(session, subKey, name, fromUtf8(call.type.name), *stored);
     }
     return Success;
 }
 
-int set(const Invocation& call, Session& session)
+} // namespace
+
+void defineGet(CLI::App& app, CommandAction& action)
 {
-    const WString subKey = toWString(call.operands[0]);
-    const WString name = toWString(call.operands[1]);
-    const std::wstring& text = call.operands[2];
-    const std::wstring type = call.option(L"--type");
+    CLI::App* command = addCommand(app, "get", "Print a value",
+                                   "When the value is not there, prints --default if given, else exits 1.\n"
+                                   "A value stored with another type exits 3, default or not.");
+    auto call = std::make_shared<GetCall>();
+    command->add_option("SUBKEY", call->subKey, "The key, relative to the instance's")->required();
+    command->add_option("NAME", call->name, "The value's name; \"\" is the default value")->required();
+    addTypeOption(command, call->type, "How to read the value (default: string)");
+    CLI::Option* fallback = command->add_option("--default", call->fallback, "Printed when the value is not there");
+    command->callback([call, fallback, &action] {
+        if (fallback->count() > 0)
+            call->shownDefault = checkedText(call->type.typed(), call->fallback, "--default");
+        action = [call](Session& session) { return get(*call, session); };
+    });
+}
+
+namespace {
+
+struct SetCall {
+    std::string subKey, name, value;
+    TypeOption type;
+};
+
+int set(const SetCall& call, Session& session)
+{
+    const std::wstring subKey = subKeyOf(session, call.subKey);
+    const std::wstring name = valueNameOf(call.name);
+    const std::wstring text = fromUtf8(call.value);
     VeskSettings& settings = session.settings();
     bool written = false;
-    if (type == L"int")
-        written = settings.SetIntValue(subKey, name, static_cast<int>(*parseDword(text)));
-    else if (type == L"bool")
-        written = settings.SetBoolValue(subKey, name, *parseBool(text));
+    if (call.type.typed() == SettingType::Int)
+        written = settings.SetIntValue(toWString(subKey), toWString(name), static_cast<int>(*parseDword(text)));
+    else if (call.type.typed() == SettingType::Bool)
+        written = settings.SetBoolValue(toWString(subKey), toWString(name), *parseBool(text));
     else
-        written = settings.SetStringValue(subKey, name, toWString(text));
+        written = settings.SetStringValue(toWString(subKey), toWString(name), toWString(text));
     if (!written)
-        storeRefused("write " + quoted(call.operands[1]) + " in " + toUtf8(session.pathOf(call.operands[0])));
+        storeRefused("write " + quoted(name) + " in " + toUtf8(session.pathOf(subKey)));
     return Success;
 }
 
-int remove(const Invocation& call, Session& session)
+} // namespace
+
+void defineSet(CLI::App& app, CommandAction& action)
 {
-    const std::wstring& subKey = call.operands[0];
-    if (call.operands.size() == 2) {
-        const std::wstring& name = call.operands[1];
+    CLI::App* command = addCommand(app, "set", "Write a value, creating the key when needed",
+                                   "int: decimal (-2147483648 to 4294967295) or 0x and up to 8 hex digits.\n"
+                                   "bool: true/false, 1/0 or yes/no; stored as the text True or False.\n"
+                                   "A VALUE that does not fit its type exits 2 and writes nothing.");
+    auto call = std::make_shared<SetCall>();
+    command->add_option("SUBKEY", call->subKey, "The key, relative to the instance's")->required();
+    command->add_option("NAME", call->name, "The value's name; \"\" is the default value")->required();
+    command->add_option("VALUE", call->value, "The data, as --type reads it")->required();
+    addTypeOption(command, call->type, "How to store VALUE")->required();
+    command->callback([call, &action] {
+        checkedText(call->type.typed(), call->value, "the value");
+        action = [call](Session& session) { return set(*call, session); };
+    });
+}
+
+namespace {
+
+struct DeleteCall {
+    std::string subKey, name;
+    bool valueNamed = false;
+};
+
+int remove(const DeleteCall& call, Session& session)
+{
+    const std::wstring subKey = subKeyOf(session, call.subKey);
+    if (call.valueNamed) {
+        const std::wstring name = valueNameOf(call.name);
         if (!session.view().typeCode(subKey, name))
             missingValue(session, subKey, name, "");
         if (!session.settings().DeleteValue(toWString(subKey), toWString(name)))
@@ -122,12 +227,39 @@ int remove(const Invocation& call, Session& session)
     return Success;
 }
 
-int exists(const Invocation& call, Session& session)
+} // namespace
+
+void defineDelete(CLI::App& app, CommandAction& action)
 {
-    if (!session.view().keyExists(call.operands[0]))
-        missingKey(session, call.operands[0]);
-    return Success;
+    CLI::App* command = addCommand(app, "delete", "Delete a value, or a key and everything below it",
+                                   "\"\" as SUBKEY is the instance's own key. Exits 1 when it is not there.");
+    auto call = std::make_shared<DeleteCall>();
+    command->add_option("SUBKEY", call->subKey, "The key, relative to the instance's")->required();
+    CLI::Option* name = command->add_option("NAME", call->name, "The value to delete; without it, the key");
+    command->callback([call, name, &action] {
+        call->valueNamed = name->count() > 0;
+        action = [call](Session& session) { return remove(*call, session); };
+    });
 }
+
+
+void defineExists(CLI::App& app, CommandAction& action)
+{
+    CLI::App* command = addCommand(app, "exists", "Test whether a key exists",
+                                   "Exits 0 when the key SUBKEY exists, 1 when it does not.");
+    auto subKey = std::make_shared<std::string>();
+    command->add_option("SUBKEY", *subKey, "The key, relative to the instance's")->required();
+    command->callback([subKey, &action] {
+        action = [subKey](Session& session) {
+            const std::wstring key = subKeyOf(session, *subKey);
+            if (!session.view().keyExists(key))
+                missingKey(session, key);
+            return int(Success);
+        };
+    });
+}
+
+namespace {
 
 int loggingPath(Session& session)
 {
@@ -140,6 +272,17 @@ int loggingPath(Session& session)
     writeOutLine(path);
     return Success;
 }
+
+} // namespace
+
+void defineLoggingPath(CLI::App& app, CommandAction& action)
+{
+    CLI::App* command = addCommand(app, "logging-path", "Print the logging path set for the product",
+                                   "Exits 1 when none is set.");
+    command->callback([&action] { action = loggingPath; });
+}
+
+namespace {
 
 // The data on one line: the enumeration joins multi-strings with line breaks.
 std::wstring oneLine(std::wstring data)
@@ -165,52 +308,32 @@ void listKey(Session& session, const std::wstring& subKey, const KeyListing& lis
     }
 }
 
-int list(const Invocation& call, Session& session)
+struct ListCall {
+    std::string subKey;
+    bool recursive = false;
+};
+
+int list(const ListCall& call, Session& session)
 {
-    const std::wstring subKey = call.operands.empty() ? std::wstring() : call.operands[0];
+    const std::wstring subKey = subKeyOf(session, call.subKey);
     if (!session.view().keyExists(subKey))
         missingKey(session, subKey);
-    listKey(session, subKey, session.view().list(subKey), call.has(L"--recursive"));
+    listKey(session, subKey, session.view().list(subKey), call.recursive);
     return Success;
-}
-
-struct Handler {
-    const wchar_t* command;
-    int (*run)(const Invocation&, Session&);
-};
-
-const Handler Handlers[] = {
-    {L"get", get},
-    {L"set", set},
-    {L"list", list},
-    {L"delete", remove},
-    {L"exists", exists},
-    {L"logging-path", [](const Invocation&, Session& session) { return loggingPath(session); }},
-    {L"export", exportCommand},
-    {L"import", importCommand},
-};
-
-// Names and sub-keys are checked against the registry's rules before any
-// command touches it, so a bad one is an input error, never a store failure.
-void checkOperands(const Invocation& call, const Session& session)
-{
-    const bool importing = call.command == L"import";
-    if (!call.operands.empty() && !importing && call.command != L"logging-path")
-        session.checkSubKey(call.operands[0]);
-    const bool named = call.command == L"get" || call.command == L"set" || call.command == L"delete";
-    if (named && call.operands.size() >= 2)
-        checkValueName(call.operands[1]);
 }
 
 } // namespace
 
-int runCommand(const Invocation& call, Session& session)
+void defineList(CLI::App& app, CommandAction& action)
 {
-    checkOperands(call, session);
-    for (const Handler& handler : Handlers)
-        if (call.command == handler.command)
-            return handler.run(call, session);
-    throw Failure(BadInput, "unknown command '" + toUtf8(call.command) + "' (see 'vesk --help')");
+    CLI::App* command = addCommand(app, "list", "Show a key's values and sub-keys",
+                                   "Prints the key's full path, its values (name, then data; @ is the\n"
+                                   "default value) and its sub-keys; with --recursive the whole subtree.\n"
+                                   "Exits 1 when the key is not there.");
+    auto call = std::make_shared<ListCall>();
+    command->add_option("SUBKEY", call->subKey, "The key, relative to the instance's (default: the instance's)");
+    command->add_flag("--recursive", call->recursive, "The whole subtree");
+    command->callback([call, &action] { action = [call](Session& session) { return list(*call, session); }; });
 }
 
 } // namespace vesk_tool

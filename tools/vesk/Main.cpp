@@ -9,9 +9,11 @@
 #include "Text.h"
 #include "support/registry/SResManager.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <iostream>
-#include <new>
+#include <memory>
 #include <vector>
 
 namespace vesk_tool {
@@ -49,41 +51,49 @@ int fleetCommand(vesk_fleet::FleetOptions options, Session& session)
     return vesk_fleet::runFleet(options, context);
 }
 
+void defineFleet(CLI::App& app, CommandAction& action)
+{
+    auto options = std::make_shared<vesk_fleet::FleetOptions>();
+    vesk_fleet::addFleetCommands(app, *options, [options, &action] {
+        action = [options](Session& session) { return fleetCommand(*options, session); };
+    });
+}
+
+} // namespace
+
+// Every command of the tool, in the order its help lists them. Each is
+// defined once, in the file named beside it; adding one adds its line here.
+void defineGet(CLI::App& app, CommandAction& action);         // Commands.cpp
+void defineSet(CLI::App& app, CommandAction& action);         // Commands.cpp
+void defineList(CLI::App& app, CommandAction& action);        // Commands.cpp
+void defineDelete(CLI::App& app, CommandAction& action);      // Commands.cpp
+void defineExists(CLI::App& app, CommandAction& action);      // Commands.cpp
+void defineLoggingPath(CLI::App& app, CommandAction& action); // Commands.cpp
+void defineExport(CLI::App& app, CommandAction& action);      // Transfer.cpp
+void defineImport(CLI::App& app, CommandAction& action);      // Transfer.cpp
+
+namespace {
+
+const std::vector<CommandDefinition> ToolCommands = {
+    defineGet, defineSet, defineList, defineDelete, defineExists, defineLoggingPath, defineExport, defineImport,
+    defineFleet, // fleet/FleetCommands.cpp
+};
+
 int run(const std::vector<std::wstring>& args)
 {
     try {
-        vesk_fleet::FleetOptions fleet;
-        const Invocation call = parseCommandLine(args, [&fleet](CLI::App& app, Invocation& parsed) {
-            vesk_fleet::addFleetCommands(app, fleet, [&parsed] { parsed.command = L"fleet"; });
-        });
-        if (call.version) {
-            writeOut(versionText());
-            return Success;
-        }
-        if (call.help) {
-            writeOut(helpText(call.command));
+        const CommandLine line = parseCommandLine(args, ToolCommands);
+        if (!line.action) {
+            writeOut(line.answer);
             return Success;
         }
         RegistryResources resources;
-        Session session(call.option(L"--instance"));
+        Session session(line.instance);
         // An interrupted fleet pull also journaled its record of the revision.
         recoverInterruptedImport(L"HKEY_LOCAL_MACHINE\\" + companyKey(session));
-        if (call.command == L"fleet")
-            return fleetCommand(fleet, session);
-        return runCommand(call, session);
-    } catch (const Failure& failure) {
-        writeErrLine(std::string("vesk: ") + failure.what());
-        return failure.code();
-    } catch (const VeskSettings::BadKeyTypeError&) {
-        writeErrLine("vesk: a stored value has another type than the command reads: see 'vesk list'");
-        return WrongType;
-    } catch (const std::bad_alloc&) {
-        writeErrLine("vesk: out of memory: close other programs or work on a smaller key");
-        return StoreFailure;
-    } catch (const std::exception& error) {
-        // The registry layer's failures name what failed and what to do.
-        writeErrLine(std::string("vesk: ") + error.what());
-        return StoreFailure;
+        return line.action(session);
+    } catch (...) {
+        return exitStatusOf(std::current_exception(), writeErrLine);
     }
 }
 

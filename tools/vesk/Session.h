@@ -1,6 +1,5 @@
 #pragma once
 
-#include "CommandLine.h"
 #include "SettingsView.h"
 #include "vesk/VeskSettings.h"
 
@@ -12,7 +11,7 @@ namespace vesk_tool {
 
 class Session {
 public:
-    // `instance` as --instance gave it, already checked by parseCommandLine;
+    // `instance` as --instance gave it, already checked by the command line;
     // empty for the library's default, the server key itself.
     explicit Session(std::wstring instance);
     Session(const Session&) = delete;
@@ -46,13 +45,5 @@ private:
 
 // Throws Failure(BadInput) when a value name passes the registry's limit.
 void checkValueName(const std::wstring& name);
-
-// Runs the command of `call` (already checked by parseCommandLine) and
-// returns the exit status; failures throw Failure.
-int runCommand(const Invocation& call, Session& session);
-
-// The file commands, in Transfer.cpp.
-int exportCommand(const Invocation& call, Session& session);
-int importCommand(const Invocation& call, Session& session);
 
 } // namespace vesk_tool

@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "Failure.h"
 #include "ImportPlan.h"
 #include "Io.h"
@@ -8,6 +9,10 @@
 #include "TreeReader.h"
 #include "WholeImport.h"
 #include "support/registry/RegistryTransaction.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
 
 #include <optional>
 
@@ -77,28 +82,32 @@ void leaveOutUncarried(RegDocument& document, RegEncoding encoding, std::vector<
     }
 }
 
-} // namespace
+struct ExportCall {
+    std::string subKey;
+    std::string output; // empty: standard output
+    std::string encoding = "utf16";
+};
 
-int exportCommand(const Invocation& call, Session& session)
+int exportTree(const ExportCall& call, Session& session)
 {
     keepRunningPastFileSizeLimit();
-    const std::wstring subKey = call.operands.empty() ? std::wstring() : call.operands[0];
-    const bool toFile = call.has(L"--output");
-    const std::wstring encoding = call.option(L"--encoding");
-    // What the registry editor writes, on both builds, so its import reads it.
-    const RegEncoding chosen = encoding == L"utf8" ? RegEncoding::Utf8 : RegEncoding::Utf16;
+    const std::wstring subKey = fromUtf8(call.subKey);
+    session.checkSubKey(subKey);
+    const std::wstring output = fromUtf8(call.output);
     std::vector<std::string> leftOut;
     RegDocument document = readTree(session.keyPath(subKey), toUtf8(session.pathOf(subKey)), leftOut);
-    leaveOutUncarried(document, chosen, leftOut);
+    // What the registry editor writes, on both builds, so its import reads it.
+    const RegEncoding encoding = call.encoding == "utf8" ? RegEncoding::Utf8 : RegEncoding::Utf16;
+    leaveOutUncarried(document, encoding, leftOut);
     // After the read, which makes the store when there was none yet.
-    if (toFile)
-        checkOutput(call.option(L"--output"));
+    if (!output.empty())
+        checkOutput(output);
     for (const std::string& why : leftOut)
         writeErrLine("vesk: warning: " + why + "; left out");
 
-    const std::string bytes = writeRegFile(document, chosen);
-    if (toFile) {
-        replaceFile(call.option(L"--output"), bytes);
+    const std::string bytes = writeRegFile(document, encoding);
+    if (!output.empty()) {
+        replaceFile(output, bytes);
     } else {
         writeOut(bytes);
         flushOut();
@@ -109,23 +118,78 @@ int exportCommand(const Invocation& call, Session& session)
     return Success;
 }
 
-int importCommand(const Invocation& call, Session& session)
+struct ImportCall {
+    std::string file;
+    std::string fromInstance;
+    bool fromOther = false;
+};
+
+int importFile(const ImportCall& call, Session& session)
 {
     keepRunningPastFileSizeLimit();
-    const std::wstring& file = call.operands[0];
-    const std::wstring source = call.has(L"--from-instance") ? call.option(L"--from-instance") : session.instance();
+    const std::wstring file = fromUtf8(call.file);
+    const std::wstring source = call.fromOther ? fromUtf8(call.fromInstance) : session.instance();
     const std::wstring root = session.keyPath(L"");
     std::vector<ImportStep> steps;
     try {
         // The key of every instance together is never deleted whole.
         steps = planImport(readRegFile(readFile(file)), session.rootOf(source), root, !session.instance().empty());
     } catch (const RegFileError& error) {
-        throw Failure(BadInput, toUtf8(file) + ":" + std::to_string(error.line) + ": " + error.what() + "; nothing was imported");
+        throw Failure(BadInput, call.file + ":" + std::to_string(error.line) + ": " + error.what() + "; nothing was imported");
     }
 
     Progress progress("importing", steps.size(), errIsTerminal());
     applyWhole(file, steps, root, progress);
     return Success;
+}
+
+} // namespace
+
+void defineExport(CLI::App& app, CommandAction& action)
+{
+    CLI::App* command = addCommand(
+        app, "export", "Write a key and its subtree as a .reg file",
+        "Writes the key (the instance's key without SUBKEY) and its subtree as a\n"
+        "registry editor file (\"Windows Registry Editor Version 5.00\") to FILE,\n"
+        "or to standard output, every value type as its bytes. Encoding: UTF-16LE\n"
+        "with a byte-order mark and CRLF, as the registry editor writes; UTF-8\n"
+        "with LF with --encoding utf8. A value or key whose name holds a line\n"
+        "break cannot be written, nor string data lacking its final NUL (in\n"
+        "UTF-8 also of odd length or with a lone surrogate): each is left out\n"
+        "with a warning, and the command then exits 3.");
+    auto call = std::make_shared<ExportCall>();
+    command->add_option("SUBKEY", call->subKey, "The key, relative to the instance's (default: the instance's)");
+    command->add_option("--output", call->output, "The file to write (default: standard output)");
+    command->add_option("--encoding", call->encoding, "utf16 (default) or utf8")
+        ->check(CLI::IsMember({"utf8", "utf16"}));
+    command->callback([call, &action] { action = [call](Session& session) { return exportTree(*call, session); }; });
+}
+
+void defineImport(CLI::App& app, CommandAction& action)
+{
+    CLI::App* command = addCommand(
+        app, "import", "Apply a .reg file, whole or not at all",
+        "Reads the file as the registry's own tools read it.\n"
+        "Header \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\". Encoding:\n"
+        "UTF-16LE or UTF-8 after a byte-order mark; without one, 8-bit text, taken\n"
+        "as UTF-8 when the bytes are valid UTF-8, otherwise as Windows-1252.\n"
+        "Lines: [key], [-key], \"name\"=\"text\" (\\\\ \\\" \\n \\r escapes),\n"
+        "\"name\"=dword:xxxxxxxx, \"name\"=hex:01,02 or hex(N):.. (continued by a\n"
+        "trailing \\), \"name\"=- to delete; @ is the default value; ; and #\n"
+        "start comments.\n"
+        "Every key must lie in the instance's key; --from-instance OTHER reads\n"
+        "keys of instance OTHER in the file as this instance's, to copy settings.\n"
+        "The whole file is checked first: a line the registry tools would skip\n"
+        "as malformed, or any other error, exits 2 with its line number and\n"
+        "nothing is written.");
+    auto call = std::make_shared<ImportCall>();
+    command->add_option("FILE", call->file, "The .reg file")->required();
+    CLI::Option* from = command->add_option("--from-instance", call->fromInstance,
+                                            "Read keys of instance OTHER in the file as this instance's");
+    command->callback([call, from, &action] {
+        call->fromOther = from->count() > 0;
+        action = [call](Session& session) { return importFile(*call, session); };
+    });
 }
 
 } // namespace vesk_tool
