@@ -1,5 +1,6 @@
 #include "support/registry/ValueText.h"
 
+#include "support/text/LittleEndian.h"
 #include "support/text/Unicode.h"
 
 #include <cstdint>
@@ -12,7 +13,7 @@ std::u16string UnitsOf(const std::vector<unsigned char>& data)
 {
     std::u16string units(data.size() / 2, u'\0');
     for (std::size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+        units[i] = static_cast<char16_t>(vesk_text::readLittleEndian(&data[2 * i], 2));
     return units;
 }
 
@@ -51,10 +52,7 @@ std::wstring HexText(const std::vector<unsigned char>& data)
 template <typename Number>
 Number LittleEndian(const std::vector<unsigned char>& data)
 {
-    std::uint64_t bits = 0;
-    for (std::size_t i = sizeof(Number); i-- > 0;)
-        bits = (bits << 8) | data[i];
-    return static_cast<Number>(bits);
+    return static_cast<Number>(vesk_text::readLittleEndian(data.data(), sizeof(Number)));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "support/sqlite/Statement.h"
 
 #include "support/sqlite/StoreError.h"
+#include "support/text/LittleEndian.h"
 #include "support/text/Unicode.h"
 
 #include <new>
@@ -115,8 +116,7 @@ std::u16string Statement::Run::Text(int column) const
         const std::string bytes = Blob(column);
         std::u16string units(bytes.size() / 2, u'\0');
         for (std::size_t i = 0; i < units.size(); ++i)
-            units[i] = static_cast<char16_t>(
-                static_cast<unsigned char>(bytes[2 * i]) | static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+            units[i] = static_cast<char16_t>(vesk_text::readLittleEndian(&bytes[2 * i], 2));
         return units;
     }
     const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(handle, column));

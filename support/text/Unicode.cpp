@@ -1,5 +1,7 @@
 #include "support/text/Unicode.h"
 
+#include "support/text/LittleEndian.h"
+
 #include <type_traits>
 
 namespace vesk_text {
@@ -136,10 +138,8 @@ std::string toUtf16le(std::wstring_view text)
 {
     std::string out;
     out.reserve(text.size() * 2);
-    for (char16_t unit : toUtf16(text)) {
-        out += static_cast<char>(unit & 0xFF);
-        out += static_cast<char>(unit >> 8);
-    }
+    for (char16_t unit : toUtf16(text))
+        appendLittleEndian(out, unit, 2);
     return out;
 }
 
@@ -179,8 +179,7 @@ std::wstring fromUtf16le(std::string_view bytes)
     if (bytes.size() % 2 != 0)
         throw DecodeError(bytes.size() - 1, "UTF-16 text cut short: odd number of bytes");
     auto unitAt = [bytes](std::size_t unit) {
-        return static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * unit]) |
-                                     (static_cast<unsigned char>(bytes[2 * unit + 1]) << 8));
+        return static_cast<char32_t>(readLittleEndian(&bytes[2 * unit], 2));
     };
     auto refuse = [](std::size_t unit) { throw DecodeError(2 * unit, "unpaired UTF-16 surrogate"); };
     return decodeUtf16(bytes.size() / 2, unitAt, refuse);

@@ -71,7 +71,7 @@ TEST_F(VeskTool, RefusesUsageErrorsBeforeAnythingRuns)
         {{L"get", L"K"}, "NAME is required (see 'vesk get --help')"},
         {{L"get", L"K", L"n", L"extra"}, "not expected: extra"},
         {{L"get", L"K", L"n", L"--recursive"}, "not expected: --recursive"},
-        {{L"get", L"K", L"n", L"--type", L"dword"}, "--type: dword not in {int,string,bool}"},
+        {{L"get", L"K", L"n", L"--type", L"dword"}, "--type: dword not in {string,int,bool}"},
         {{L"get", L"K", L"n", L"--type", L"int", L"--default", L"ten"}, "--default 'ten' is not a 32-bit int"},
         {{L"get", L"K", L"n", L"--type", L"bool", L"--default", L"maybe"}, "--default 'maybe' is not a bool"},
         {{L"set", L"K", L"n", L"1"}, "--type is required (see 'vesk set --help')"},

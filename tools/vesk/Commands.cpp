@@ -4,12 +4,11 @@
 #include "Io.h"
 #include "Session.h"
 #include "Text.h"
-#include "ValueSyntax.h"
+#include "ValueTypes.h"
 #include "settings/LoggingRegistry.h"
 
 #include <CLI/CLI.hpp>
 
-#include <map>
 #include <memory>
 
 namespace vesk_tool {
@@ -41,50 +40,36 @@ std::string quoted(const std::wstring& name)
     throw Failure(NotFound, "no key " + toUtf8(session.pathOf(subKey)) + ": check the name with 'vesk list'");
 }
 
+// The hint names the --type that reads what is stored, from the value-type table.
 [[noreturn]] void wrongType(Session& session, const std::wstring& subKey, const std::wstring& name,
-                            const std::wstring& asked, DWORD stored)
+                            const std::string& asked, DWORD stored)
 {
-    const StoredType type = storedTypeOf(stored);
-    const std::string hint = type == StoredType::Dword    ? "it is a dword: read it with --type int"
-                             : type == StoredType::String ? "it is a string: read it with --type string or bool"
-                                                          : "its type cannot be read by the settings: see 'vesk list'";
+    std::string types;
+    for (const ValueType& type : valueTypes())
+        if (type.cliName && type.code == stored)
+            types += (types.empty() ? "read it with --type " : " or ") + std::string(type.cliName);
     throw Failure(WrongType, "value " + quoted(name) + " of " + toUtf8(session.pathOf(subKey)) + " is not stored as " +
-                                 toUtf8(asked) + ": " + hint);
+                                 asked + ": " + (types.empty() ? "its type cannot be read by the settings: see 'vesk list'" : types));
 }
 
-// The types get and set read and write, by their --type names.
-enum class SettingType { String, Int, Bool };
-
-const std::map<std::string, SettingType> SettingTypes = {
-    {"int", SettingType::Int}, {"string", SettingType::String}, {"bool", SettingType::Bool}};
-
-// --type, one of SettingTypes' names; `typed` reads it once parsed.
+// --type: the row of the value-type table get and set use.
 struct TypeOption {
     std::string name = "string";
-    SettingType typed() const { return SettingTypes.at(name); }
+    const ValueType& row() const { return *valueTypeNamed(name); }
 };
 
 CLI::Option* addTypeOption(CLI::App* command, TypeOption& type, const std::string& help)
 {
-    return command->add_option("--type", type.name, help)->check(CLI::IsMember({"int", "string", "bool"}));
+    return command->add_option("--type", type.name, help)->check(CLI::IsMember(cliTypeNames()));
 }
 
-// `text` as get prints a value of `type`; an int or bool that does not
-// parse is a usage error, found before anything runs.
-std::wstring checkedText(SettingType type, const std::string& text, const std::string& what)
+// `text` as get prints a value of `type`; one that does not parse is a
+// usage error, found before anything runs.
+std::wstring checkedText(const TypeOption& type, const std::string& text, const std::string& what)
 {
-    const std::wstring given = fromUtf8(text);
-    if (type == SettingType::Int) {
-        if (const auto bits = parseDword(given))
-            return formatInt(*bits);
-        refuseUsage(what + " '" + text + "' is not a 32-bit int: use decimal or 0x hex");
-    }
-    if (type == SettingType::Bool) {
-        if (const auto flag = parseBool(given))
-            return *flag ? L"true" : L"false";
-        refuseUsage(what + " '" + text + "' is not a bool: use true/false, 1/0 or yes/no");
-    }
-    return given;
+    if (const auto shown = type.row().parse(fromUtf8(text)))
+        return *shown;
+    refuseUsage(what + " '" + text + "' is not " + type.row().expected);
 }
 
 // A sub-key operand, checked against the registry's rules before any
@@ -125,14 +110,14 @@ int get(const GetCall& call, Session& session)
     }
     VeskSettings& settings = session.settings();
     try {
-        if (call.type.typed() == SettingType::Int)
+        if (call.type.row().code == REG_DWORD)
             writeOutLine(std::to_wstring(settings.GetIntValue(toWString(subKey), toWString(name), 0)));
-        else if (call.type.typed() == SettingType::Bool)
+        else if (call.type.name == "bool")
             writeOutLine(settings.GetBoolValue(toWString(subKey), toWString(name), false) ? L"true" : L"false");
         else
             writeOutLine(fromWString(settings.GetStringValue(toWString(subKey), toWString(name), WString())));
     } catch (const VeskSettings::BadKeyTypeError&) {
-        wrongType(session, subKey, name, fromUtf8(call.type.name), *stored);
+        wrongType(session, subKey, name, call.type.name, *stored);
     }
     return Success;
 }
@@ -151,7 +136,7 @@ void defineGet(CLI::App& app, CommandAction& action)
     CLI::Option* fallback = command->add_option("--default", call->fallback, "Printed when the value is not there");
     command->callback([call, fallback, &action] {
         if (fallback->count() > 0)
-            call->shownDefault = checkedText(call->type.typed(), call->fallback, "--default");
+            call->shownDefault = checkedText(call->type, call->fallback, "--default");
         action = [call](Session& session) { return get(*call, session); };
     });
 }
@@ -170,9 +155,9 @@ int set(const SetCall& call, Session& session)
     const std::wstring text = fromUtf8(call.value);
     VeskSettings& settings = session.settings();
     bool written = false;
-    if (call.type.typed() == SettingType::Int)
+    if (call.type.row().code == REG_DWORD)
         written = settings.SetIntValue(toWString(subKey), toWString(name), static_cast<int>(*parseDword(text)));
-    else if (call.type.typed() == SettingType::Bool)
+    else if (call.type.name == "bool")
         written = settings.SetBoolValue(toWString(subKey), toWString(name), *parseBool(text));
     else
         written = settings.SetStringValue(toWString(subKey), toWString(name), toWString(text));
@@ -195,7 +180,7 @@ void defineSet(CLI::App& app, CommandAction& action)
     command->add_option("VALUE", call->value, "The data, as --type reads it")->required();
     addTypeOption(command, call->type, "How to store VALUE")->required();
     command->callback([call, &action] {
-        checkedText(call->type.typed(), call->value, "the value");
+        checkedText(call->type, call->value, "the value");
         action = [call](Session& session) { return set(*call, session); };
     });
 }
@@ -242,7 +227,6 @@ void defineDelete(CLI::App& app, CommandAction& action)
     });
 }
 
-
 void defineExists(CLI::App& app, CommandAction& action)
 {
     CLI::App* command = addCommand(app, "exists", "Test whether a key exists",
@@ -259,27 +243,20 @@ void defineExists(CLI::App& app, CommandAction& action)
     });
 }
 
-namespace {
-
-int loggingPath(Session& session)
-{
-    const std::wstring path = fromWString(session.settings().GetLoggingPath());
-    if (path.empty()) {
-        const LoggingRegistry logging;
-        throw Failure(NotFound, "no logging path is set: set the value loggingPath of HKEY_LOCAL_MACHINE\\" +
-                                    toUtf8(logging.GetPath()));
-    }
-    writeOutLine(path);
-    return Success;
-}
-
-} // namespace
-
 void defineLoggingPath(CLI::App& app, CommandAction& action)
 {
     CLI::App* command = addCommand(app, "logging-path", "Print the logging path set for the product",
                                    "Exits 1 when none is set.");
-    command->callback([&action] { action = loggingPath; });
+    command->callback([&action] {
+        action = [](Session& session) {
+            const std::wstring path = fromWString(session.settings().GetLoggingPath());
+            if (path.empty())
+                throw Failure(NotFound, "no logging path is set: set the value loggingPath of HKEY_LOCAL_MACHINE\\" +
+                                            toUtf8(LoggingRegistry().GetPath()));
+            writeOutLine(path);
+            return int(Success);
+        };
+    });
 }
 
 namespace {

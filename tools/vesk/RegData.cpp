@@ -1,6 +1,11 @@
 #include "RegLines.h"
 #include "RegSyntax.h"
 #include "Text.h"
+#include "ValueTypes.h"
+
+#include "support/text/LittleEndian.h"
+
+#include <cwchar>
 
 namespace vesk_tool {
 namespace {
@@ -12,12 +17,6 @@ int hexDigit(wchar_t c)
     if ((c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'))
         return (c | 0x20) - L'a' + 10;
     return -1;
-}
-
-std::vector<unsigned char> dwordBytes(std::uint32_t bits)
-{
-    return {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits >> 16),
-            static_cast<unsigned char>(bits >> 24)};
 }
 
 std::wstring legacyText(const std::vector<unsigned char>& bytes, const LegacyStrings& legacy)
@@ -64,23 +63,30 @@ private:
     void parseData(RegValue& value)
     {
         const std::wstring_view rest = text.substr(pos);
-        if (peek() == L'"') {
-            value.value = {REG_SZ, utf16Bytes(quotedText("string"))};
-            value.value.data.insert(value.value.data.end(), {0, 0});
-        } else if (peek() == L'-') {
+        if (peek() == L'-') {
             value.remove = true;
             ++pos;
-        } else if (rest.substr(0, 6) == L"dword:") {
-            pos += 6;
-            value.value = {REG_DWORD, dwordBytes(dwordDigits())};
-        } else if (rest.substr(0, 4) == L"hex:") {
-            pos += 4;
-            value.value = {REG_BINARY, hexBytes()};
-        } else if (rest.substr(0, 4) == L"hex(") {
+            return;
+        }
+        for (const ValueType& type : valueTypes()) {
+            const std::wstring_view prefix = type.regPrefix ? type.regPrefix : L"";
+            if (prefix.empty() || rest.substr(0, prefix.size()) != prefix)
+                continue;
+            value.value.type = type.code;
+            if (prefix == L"\"") {
+                value.value.data = utf16Bytes(quotedText("string"));
+                value.value.data.insert(value.value.data.end(), {0, 0});
+                return;
+            }
+            pos += prefix.size();
+            value.value.data = type.width ? numberBytes(type) : hexBytes();
+            return;
+        }
+        if (rest.substr(0, 4) == L"hex(") {
             pos += 4;
             value.value.type = hexType();
             value.value.data = hexBytes();
-            if (isStringType(value.value.type))
+            if (isTextType(value.value.type))
                 terminateString(value.value);
         } else {
             fail("unknown data for " + label +
@@ -96,18 +102,25 @@ private:
             fail("unexpected text after the data of " + label + ": one value per line, and a comment starts with ;");
     }
 
-    std::uint32_t dwordDigits()
+    // dword:2a: up to two hex digits a byte, the number's bytes little-endian.
+    std::vector<unsigned char> numberBytes(const ValueType& type)
     {
+        const std::string prefix = toUtf8(type.regPrefix);
+        const std::string name = prefix.substr(0, prefix.size() - 1);
+        const std::size_t most = 2 * type.width;
         skipBlanks();
-        std::uint32_t bits = 0;
+        std::uint64_t bits = 0;
         std::size_t digits = 0;
         for (; pos < text.size() && hexDigit(text[pos]) >= 0; ++pos, ++digits)
-            bits = (bits << 4) | static_cast<std::uint32_t>(hexDigit(text[pos]));
+            bits = (bits << 4) | static_cast<std::uint64_t>(hexDigit(text[pos]));
         if (digits == 0)
-            fail("dword " + label + " needs hex digits, e.g. dword:0000002a");
-        if (digits > 8)
-            fail("dword " + label + " is out of range: at most 8 hex digits (00000000 to ffffffff)");
-        return bits;
+            fail(name + " " + label + " needs hex digits, e.g. " + prefix + std::string(most - 2, '0') + "2a");
+        if (digits > most)
+            fail(name + " " + label + " is out of range: at most " + std::to_string(most) + " hex digits (" +
+                 std::string(most, '0') + " to " + std::string(most, 'f') + ")");
+        std::vector<unsigned char> bytes;
+        vesk_text::appendLittleEndian(bytes, bits, type.width);
+        return bytes;
     }
 
     // The N of hex(N):, a type code in hex.

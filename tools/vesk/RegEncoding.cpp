@@ -2,6 +2,7 @@
 #include "RegSyntax.h"
 #include "Text.h"
 
+#include "support/text/LittleEndian.h"
 #include "support/text/Unicode.h"
 
 namespace vesk_tool {
@@ -42,7 +43,7 @@ std::optional<std::wstring> terminatedText(const std::vector<unsigned char>& byt
         return std::nullopt;
     std::u16string units;
     for (std::size_t i = 0; i + 2 < bytes.size(); i += 2) {
-        const auto unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        const auto unit = static_cast<char16_t>(vesk_text::readLittleEndian(&bytes[i], 2));
         if (unit == 0)
             return std::nullopt;
         units.push_back(unit);

@@ -9,9 +9,6 @@
 // string, and how a file's bytes become text.
 namespace vesk_tool {
 
-// The types whose hex data the registry tools read as text: hex(1), hex(2), hex(7).
-inline bool isStringType(unsigned long type) { return type == 1 || type == 2 || type == 7; }
-
 // UTF-16LE units of `text`, without a terminator.
 std::vector<unsigned char> utf16Bytes(std::wstring_view text);
 

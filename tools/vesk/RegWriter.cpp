@@ -1,6 +1,9 @@
 #include "RegFile.h"
 #include "RegSyntax.h"
 #include "Text.h"
+#include "ValueTypes.h"
+
+#include "support/text/LittleEndian.h"
 
 #include <cstdio>
 
@@ -40,6 +43,14 @@ std::wstring hexNumber(unsigned long value, const wchar_t* format)
     return digits;
 }
 
+// `value` as 2 * width lowercase hex digits: the 0000002a of dword:0000002a.
+std::wstring hexDigits(std::uint64_t value, std::size_t width)
+{
+    wchar_t digits[24];
+    std::swprintf(digits, 24, L"%0*llx", static_cast<int>(2 * width), static_cast<unsigned long long>(value));
+    return digits;
+}
+
 std::wstring hexData(std::wstring line, const std::vector<unsigned char>& bytes, const std::wstring& eol)
 {
     std::size_t column = columns(line);
@@ -75,7 +86,7 @@ std::wstring unitsText(const std::vector<unsigned char>& bytes)
 {
     std::u16string units;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        units.push_back(static_cast<char16_t>(vesk_text::readLittleEndian(&bytes[i], 2)));
     return vesk_text::fromUtf16(units);
 }
 
@@ -84,18 +95,21 @@ std::wstring valueLine(const RegValue& value, const std::wstring& eol, RegEncodi
     std::wstring line = (value.name.empty() ? std::wstring(L"@") : quoted(value.name)) + L'=';
     if (value.remove)
         return line + L'-';
-    if (const std::optional<std::wstring> text = plainText(value.value))
-        return line + quoted(*text);
     const std::vector<unsigned char>& data = value.value.data;
-    if (value.value.type == REG_DWORD && data.size() == 4) {
-        const unsigned long bits = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned long>(data[3]) << 24);
-        return line + L"dword:" + hexNumber(bits, L"%08lx");
+    const ValueType* row = valueTypeOf(value.value.type);
+    const std::wstring_view prefix = row && row->regPrefix ? row->regPrefix : L"";
+    if (prefix == L"\"") {
+        if (const std::optional<std::wstring> text = plainText(value.value))
+            return line + quoted(*text);
+    } else if (row && row->width && !prefix.empty()) {
+        if (data.size() == row->width)
+            return line + std::wstring(prefix) + hexDigits(vesk_text::readLittleEndian(data.data(), row->width), row->width);
+    } else if (!prefix.empty()) {
+        return hexData(line + std::wstring(prefix), data, eol);
     }
-    if (value.value.type == REG_BINARY)
-        return hexData(line + L"hex:", data, eol);
     const std::wstring type = L"hex(" + hexNumber(value.value.type, L"%lx") + L"):";
     // The registry tools read string data in an 8-bit file as 8-bit text.
-    if (encoding == RegEncoding::Utf8 && isStringType(value.value.type)) {
+    if (encoding == RegEncoding::Utf8 && isTextType(value.value.type)) {
         const std::string text = toUtf8(unitsText(data));
         return hexData(line + type, std::vector<unsigned char>(text.begin(), text.end()), eol);
     }
@@ -127,7 +141,7 @@ bool canWriteName(std::wstring_view name) { return !hasLineBreakOrNul(name) && !
 bool canWriteValue(const Kestlib500::RawValue& value, RegEncoding encoding)
 {
     const std::vector<unsigned char>& data = value.data;
-    if (!isStringType(value.type) || data.empty())
+    if (!isTextType(value.type) || data.empty())
         return true;
     // Reading appends a NUL to string data whose last whole unit is not one.
     const std::size_t whole = data.size() / 2 * 2;

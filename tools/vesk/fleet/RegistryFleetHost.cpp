@@ -8,6 +8,7 @@
 #include "WholeImport.h"
 #include "support/registry/RegistryKey.h"
 #include "support/registry/RegistryTransaction.h"
+#include "support/text/LittleEndian.h"
 
 #include "ChunkCache.h"
 #include "Digest.h"
@@ -89,9 +90,8 @@ std::string fileStem(const std::wstring& instance)
 
 Kestlib500::RawValue qwordValue(std::int64_t number)
 {
-    Kestlib500::RawValue value{REG_QWORD, std::vector<unsigned char>(8)};
-    for (int i = 0; i < 8; ++i)
-        value.data[static_cast<std::size_t>(i)] = static_cast<unsigned char>(static_cast<std::uint64_t>(number) >> (8 * i));
+    Kestlib500::RawValue value{REG_QWORD, {}};
+    vesk_text::appendLittleEndian(value.data, static_cast<std::uint64_t>(number), 8);
     return value;
 }
 
@@ -360,10 +360,7 @@ std::optional<AppliedRecord> RegistryFleetHost::appliedRecord(const std::wstring
     if (!key.IsOpen() || !key.Query(RevisionValue, value) || value.type != REG_QWORD || value.data.size() != 8)
         return std::nullopt;
     AppliedRecord record;
-    std::uint64_t revision = 0;
-    for (int i = 7; i >= 0; --i)
-        revision = (revision << 8) | value.data[static_cast<std::size_t>(i)];
-    record.revision = static_cast<std::int64_t>(revision);
+    record.revision = static_cast<std::int64_t>(vesk_text::readLittleEndian(value.data.data(), 8));
     // A record from before digests were kept has none: its document is unknown.
     if (key.Query(ClusterValue, value))
         record.clusterId = textOf(value).value_or("");

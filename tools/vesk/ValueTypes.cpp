@@ -1,4 +1,4 @@
-#include "ValueSyntax.h"
+#include "ValueTypes.h"
 
 #include "Text.h"
 
@@ -24,7 +24,70 @@ std::optional<std::uint64_t> parseDigits(std::wstring_view digits, int base, std
     return total;
 }
 
+std::optional<std::wstring> intText(std::wstring_view given)
+{
+    const auto bits = parseDword(given);
+    return bits ? std::optional<std::wstring>(formatInt(*bits)) : std::nullopt;
+}
+
+std::optional<std::wstring> boolText(std::wstring_view given)
+{
+    const auto flag = parseBool(given);
+    return flag ? std::optional<std::wstring>(*flag ? L"true" : L"false") : std::nullopt;
+}
+
+std::optional<std::wstring> anyText(std::wstring_view given)
+{
+    return std::wstring(given);
+}
+
 } // namespace
+
+const std::vector<ValueType>& valueTypes()
+{
+    static const std::vector<ValueType> rows = {
+        {"string", REG_SZ, L"\"", 0, true, anyText, "text"},
+        {"int", REG_DWORD, L"dword:", 4, false, intText, "a 32-bit int: use decimal or 0x hex"},
+        // Stored as the text True or False, which the settings read back.
+        {"bool", REG_SZ, L"\"", 0, true, boolText, "a bool: use true/false, 1/0 or yes/no"},
+        {nullptr, REG_BINARY, L"hex:", 0, false, nullptr, nullptr},
+        {nullptr, REG_EXPAND_SZ, nullptr, 0, true, nullptr, nullptr},
+        {nullptr, REG_MULTI_SZ, nullptr, 0, true, nullptr, nullptr},
+        {nullptr, REG_QWORD, nullptr, 8, false, nullptr, nullptr},
+    };
+    return rows;
+}
+
+const ValueType* valueTypeOf(DWORD code)
+{
+    for (const ValueType& type : valueTypes())
+        if (type.code == code)
+            return &type;
+    return nullptr;
+}
+
+const ValueType* valueTypeNamed(std::string_view cliName)
+{
+    for (const ValueType& type : valueTypes())
+        if (type.cliName && cliName == type.cliName)
+            return &type;
+    return nullptr;
+}
+
+std::vector<std::string> cliTypeNames()
+{
+    std::vector<std::string> names;
+    for (const ValueType& type : valueTypes())
+        if (type.cliName)
+            names.emplace_back(type.cliName);
+    return names;
+}
+
+bool isTextType(DWORD code)
+{
+    const ValueType* type = valueTypeOf(code);
+    return type && type->text;
+}
 
 std::optional<std::uint32_t> parseDword(std::wstring_view text)
 {

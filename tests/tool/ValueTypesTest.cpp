@@ -1,5 +1,5 @@
 #include "Text.h"
-#include "ValueSyntax.h"
+#include "ValueTypes.h"
 
 #include <gtest/gtest.h>
 
