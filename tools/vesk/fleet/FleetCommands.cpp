@@ -180,7 +180,7 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
 {
     CLI::App* fleet = app.add_subcommand("fleet", "Keep instances in step with the fleet's state in etcd");
     fleet->require_subcommand(1);
-    fleet->fallthrough(); // --instance and --help are the tool's
+    fleet->fallthrough(); // --instance is the tool's
     auto common = [&o, chosen](CLI::App* command) {
         command->fallthrough();
         command->add_option("--endpoints", o.access.endpoints, "etcd client URLs, tried in turn")->delimiter(',');
