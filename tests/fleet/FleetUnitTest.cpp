@@ -10,6 +10,7 @@
 #include "FleetState.h"
 #include "InstanceDiff.h"
 #include "Text.h"
+#include "vesk/VeskSettings.h"
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
@@ -385,6 +386,29 @@ TEST(FleetEtcdClient, TriesTheNextMemberAndLogsInAgainWhenTheTokenExpires)
     for (const HttpRequest& request : http.asked) {
         const bool login = request.url.find("authenticate") != std::string::npos;
         EXPECT_EQ(!login && request.body.find("secret") != std::string::npos, false) << "the password goes to the login only";
+    }
+}
+
+// The tool and the fleet share one mapping of what was thrown to the exit
+// status and the line stderr shows.
+TEST(FleetExitStatus, EachFailureExitsWithItsStatusAndAdvice)
+{
+    const struct {
+        std::exception_ptr thrown;
+        int status;
+        const char* says;
+    } rows[] = {
+        {std::make_exception_ptr(EtcdError(EtcdError::Kind::NoSpace, "full")), 4, "etcdctl alarm disarm"},
+        {std::make_exception_ptr(DamagedState("cut")), 4, "cut; the local registry is unchanged"},
+        {std::make_exception_ptr(vesk_tool::Failure(vesk_tool::NotFound, "gone")), 1, "vesk: gone"},
+        {std::make_exception_ptr(vesk_tool::DecodeError(0, "bad")), 2, "not UTF-8"},
+        {std::make_exception_ptr(VeskSettings::BadKeyTypeError()), 3, "another type"},
+        {std::make_exception_ptr(std::bad_alloc()), 4, "out of memory"},
+    };
+    for (const auto& row : rows) {
+        std::string said;
+        EXPECT_EQ(vesk_tool::exitStatusOf(row.thrown, [&said](const std::string& line) { said += line; }), row.status);
+        EXPECT_NE(said.find(row.says), std::string::npos) << said;
     }
 }
 
