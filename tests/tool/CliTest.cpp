@@ -20,14 +20,15 @@ TEST_F(VeskTool, EveryCommandExitsWithTheStatusOfWhatHappened)
         {{L"set", L"", L"r", L"0xFFFFFFFF", L"--type", L"int"}, 0, ""},
         {{L"set", L"A", L"n", L"7", L"--type", L"int"}, 0, ""},
         {{L"set", L"A", L"s", text, L"--type", L"string"}, 0, ""},
-        {{L"set", L"A\\B", L"u", L"yes", L"--type", L"bool"}, 0, ""},
-        // Options before operands, =, the last one counting, and operands with dashes after "--".
+        // Options before operands, =, the last one counting, and operands with dashes after "--"
+        // (set first: the registry lists values in order of name, the store in order of writing).
         {{L"set", L"--type", L"bool", L"A\\B", L"--type=string", L"--", L"-x", L"-7"}, 0, ""},
         {{L"get", L"A\\B", L"--", L"-x"}, 0, "-7\n"},
+        {{L"set", L"A\\B", L"u", L"yes", L"--type", L"bool"}, 0, ""},
         {{L"list"}, 0, root + "\n    r    -1\n\n" + root + "\\A\n"},
         {{L"list", L"A", L"--recursive"}, 0,
-         root + "\\A\n    n    7\n    s    " + shown + "\n\n" + root + "\\A\\B\n    u    True\n    -x    -7\n\n"},
-        {{L"list", L"A\\B"}, 0, root + "\\A\\B\n    u    True\n    -x    -7\n"},
+         root + "\\A\n    n    7\n    s    " + shown + "\n\n" + root + "\\A\\B\n    -x    -7\n    u    True\n\n"},
+        {{L"list", L"A\\B"}, 0, root + "\\A\\B\n    -x    -7\n    u    True\n"},
         {{L"get", L"a", L"S"}, 0, shown + "\n"},
         {{L"get", L"A\\B", L"u", L"--type", L"bool"}, 0, "true\n"},
         {{L"get", L"No\\Such", L"n", L"--type", L"int", L"--default", L"0x10"}, 0, "16\n"},
