@@ -167,8 +167,10 @@ int importCommand(const Invocation& call, Session& session)
     const std::wstring root = session.keyPath(L"");
     std::vector<ImportStep> steps;
     try {
+        // The file's bytes go before the plan is made, the document's values as it is made.
+        RegDocument document = readRegFile(readFile(file));
         // The key of every instance together is never deleted whole.
-        steps = planImport(readRegFile(readFile(file)), session.rootOf(source), root, !session.instance().empty());
+        steps = planImport(std::move(document), session.rootOf(source), root, !session.instance().empty());
     } catch (const RegFileError& error) {
         throw Failure(BadInput, toUtf8(file) + ":" + std::to_string(error.line) + ": " + error.what() + "; nothing was imported");
     }
