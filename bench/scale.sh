@@ -159,9 +159,9 @@ wine_part() {
       local peer_import; peer_import=$(measure "$runs" $reg import "$dos\\$shape-$n.reg")
       local vesk_import; vesk_import=$(measure "$runs" $vesk import "$dos\\$shape-$n.reg")
       SETUP=""
-      row "Wine import, $shape" "$n" "$vesk_import" "$peer_import" "<= 2"
+      row "Wine import, $shape" "$n" "$vesk_import" "$peer_import" "<= 1"
       row "Wine export, $shape" "$n" "$(measure "$runs" $vesk export K --output "$dos\\vesk.reg")" \
-        "$(measure "$runs" $reg export "$ROOT\\K" "$dos\\reg.reg" /y)" "<= 2"
+        "$(measure "$runs" $reg export "$ROOT\\K" "$dos\\reg.reg" /y)" "<= 1"
       if [ "$shape" = dwords ]; then
         row "Wine get of the last value" "$n" "$(measure "$runs" $vesk get K "v$((n - 1))" --type int)" \
           "$(measure "$runs" $reg query "$ROOT\\K" /v "v$((n - 1))")" "<= 2"
