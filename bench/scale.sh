@@ -2,11 +2,19 @@
 # The vesk tool at scale, each figure beside its peer measured in the same
 # run on the same tree: natively `vesk export` against `sqlite3 STORE .dump`;
 # under Wine `vesk export`, `get` and `import` against Wine's own `reg` in the
-# same prefix. Trees: one key of N dword values, and N/10 keys of 10 string
-# values each. Every figure is the median of REPS runs (one run at 100,000),
-# whole processes as an operator starts them; "decade" is the figure at N
-# over the figure at N/10 (target at most 12). A run past LIMIT seconds shows
-# as "timeout". SIZES="1000 10000" runs other sizes (for a quick look).
+# same prefix, both tools served by the one persistent wineserver the prefix
+# script starts (`wineserver -p`), so neither pays for starting it. Trees:
+# one key of N dword values, and N/10 keys of 10 string values each. Every
+# time is the median of REPS runs (one run at 100,000), whole processes as an
+# operator starts them; "decade" is the time at N over the time at N/10
+# (target at most 12). Beside each time is the process's peak resident memory
+# (GNU time's %M, the largest of the runs): under Wine that of the program's
+# own process (the loader becomes it), not the shared wineserver's. The vesk
+# under Wine is vesk.exe as the package installs it, its debugging
+# information split off (Wine reads a PE file's sections into memory, so an
+# unstripped build would count them). A run past LIMIT seconds shows as
+# "timeout". SIZES="1000 10000" runs other sizes (for a quick look);
+# VESK_EXE=FILE measures another vesk.exe under Wine (an earlier build).
 # Usage: bench/scale.sh [native|wine]...
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,43 +48,50 @@ utf16() { printf '\xff\xfe'; sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE; }
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
-# Median milliseconds of "$@" over the runs; $SETUP (a command) runs untimed first each time.
+# "MS KB": the median milliseconds of "$@" over the runs and the largest
+# peak resident memory of them; $SETUP (a command) runs untimed first each time.
 measure() {
   local runs=$1; shift
-  local times=() start code
+  local times=() start code peak=0 kb
   for ((r = 0; r < runs; r++)); do
     [ -n "${SETUP:-}" ] && eval "$SETUP" >/dev/null 2>&1
     start=$(now_ms)
     code=0
-    timeout "$LIMIT" "$@" >/dev/null 2>"$work/err" || code=$?
-    if [ "$code" = 124 ]; then echo timeout; return; fi
-    if [ "$code" != 0 ]; then echo "failed($code): $(head -c 200 "$work/err")" >&2; echo failed; return; fi
+    timeout "$LIMIT" /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>"$work/err" || code=$?
+    if [ "$code" = 124 ]; then echo "timeout -"; return; fi
+    if [ "$code" != 0 ]; then echo "failed($code): $(head -c 200 "$work/err")" >&2; echo "failed -"; return; fi
     times+=($(( $(now_ms) - start )))
+    kb=$(tail -n 1 "$work/peak")
+    [ "$kb" -gt "$peak" ] && peak=$kb
   done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
+  echo "$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p") $peak"
 }
 
 ROWS=()
-# row FIGURE N VESK_MS PEER_MS TARGET
+# row FIGURE N "VESK_MS VESK_KB" "PEER_MS PEER_KB" TARGET
 row() { ROWS+=("$1|$2|$3|$4|$5"); }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a ~ /^[0-9]+$/ && b ~ /^[0-9]+$/ && b > 0) printf "%.2f", a / b; else print "-" }'; }
+mb() { awk -v k="$1" 'BEGIN { if (k ~ /^[0-9]+$/ && k > 0) printf "%.1f", k / 1024; else print "-" }'; }
 
 print_table() {
   echo
-  printf '%-34s %8s %10s %10s %8s %8s %12s\n' figure N "vesk ms" "peer ms" ratio target "vesk decade"
-  local line figure n vesk peer target prev
+  printf '%-30s %7s %9s %9s %6s %6s %8s %8s %7s\n' figure N "vesk ms" "peer ms" ratio target "vesk MB" "peer MB" decade
+  local line figure n vesk peer target prev vms vkb pms pkb
   declare -A last
   for line in "${ROWS[@]}"; do
     IFS='|' read -r figure n vesk peer target <<<"$line"
+    read -r vms vkb <<<"$vesk"
+    read -r pms pkb <<<"${peer:--}"
     prev=${last[$figure]:-}
     decade=-
     if [ -n "$prev" ]; then
       IFS=: read -r pn pv <<<"$prev"
-      [ "$n" = $(( pn * 10 )) ] && decade=$(ratio "$vesk" "$pv")
+      [ "$n" = $(( pn * 10 )) ] && decade=$(ratio "$vms" "$pv")
     fi
-    case $n in 1000|10000|100000) last[$figure]="$n:$vesk" ;; esac
-    printf '%-34s %8s %10s %10s %8s %8s %12s\n' "$figure" "$n" "$vesk" "$peer" "$(ratio "$vesk" "$peer")" "$target" "$decade"
+    case $n in 1000|10000|100000) last[$figure]="$n:$vms" ;; esac
+    printf '%-30s %7s %9s %9s %6s %6s %8s %8s %7s\n' "$figure" "$n" "$vms" "${pms:--}" "$(ratio "$vms" "$pms")" "$target" \
+      "$(mb "$vkb")" "$(mb "${pkb:-}")" "$decade"
   done
 }
 
@@ -121,10 +136,16 @@ wine_part() {
   sh cmake/wine-prefix.sh start "$prefix"
   trap 'sh cmake/wine-prefix.sh stop "$prefix"; rm -rf "$work"' EXIT
   local wine="env WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64"
-  local vesk="$wine $PWD/build/windows/bin/vesk.exe --instance bench"
-  local reg="$wine reg"
+  # As the package installs it (cmake/package/SplitDebug.cmake strips it).
+  x86_64-w64-mingw32-objcopy --strip-all "${VESK_EXE:-build/windows/bin/vesk.exe}" "$work/vesk.exe"
+  local vesk="$wine $work/vesk.exe --instance bench"
+  # reg.exe loaded directly, as vesk.exe is: `wine reg` would run it in a
+  # second process under start.exe, and time the start of two processes
+  # and the memory of the wrong one.
+  local reg="$wine $prefix/drive_c/windows/system32/reg.exe"
   local dos="Z:${work//\//\\}"
-  echo "peers: reg export $ROOT\\K FILE /y; reg query $ROOT\\K /v vN-1; reg import FILE (each after reg delete $ROOT /f)"
+  echo "peers: reg.exe (system32 of the prefix, started directly) export $ROOT\\K FILE /y; reg query $ROOT\\K /v vN-1; reg import FILE (each after reg delete $ROOT /f)"
+  echo "both:  one wineserver -p for the prefix; memory is the tool's own process, the server not counted"
   echo "vesk:  vesk --instance bench export K --output FILE; vesk --instance bench get K vN-1 --type int; vesk --instance bench import FILE"
   local shape n runs file sizes
   for shape in dwords strings; do
@@ -138,9 +159,9 @@ wine_part() {
       local peer_import; peer_import=$(measure "$runs" $reg import "$dos\\$shape-$n.reg")
       local vesk_import; vesk_import=$(measure "$runs" $vesk import "$dos\\$shape-$n.reg")
       SETUP=""
-      row "Wine import, $shape" "$n" "$vesk_import" "$peer_import" "<= 2"
+      row "Wine import, $shape" "$n" "$vesk_import" "$peer_import" "<= 1"
       row "Wine export, $shape" "$n" "$(measure "$runs" $vesk export K --output "$dos\\vesk.reg")" \
-        "$(measure "$runs" $reg export "$ROOT\\K" "$dos\\reg.reg" /y)" "<= 2"
+        "$(measure "$runs" $reg export "$ROOT\\K" "$dos\\reg.reg" /y)" "<= 1"
       if [ "$shape" = dwords ]; then
         row "Wine get of the last value" "$n" "$(measure "$runs" $vesk get K "v$((n - 1))" --type int)" \
           "$(measure "$runs" $reg query "$ROOT\\K" /v "v$((n - 1))")" "<= 2"

@@ -5,6 +5,7 @@
 #include "support/registry/ValueText.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace Kestlib500 {
 namespace {
@@ -117,25 +118,27 @@ bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) cons
     // the data can be too large; then the registry says how large and the
     // read is tried again (the value may also grow between two tries).
     // No sizing query first: Wine answers it by scanning every value, which
-    // would make a walk of a key cost the square of its size.
-    std::wstring foundName(MaxValueNameLength + 1, L'\0');
-    RawValue found;
-    for (DWORD dataSize = 1024;;) {
-        found.data.resize(dataSize);
-        DWORD nameLength = MaxValueNameLength + 1;
-        DWORD size = dataSize;
+    // would make a walk of a key cost the square of its size. The buffers
+    // live as long as the thread: made and cleared once, not per value (a
+    // 32 KiB name buffer per step was most of a walk's own time).
+    thread_local std::vector<wchar_t> nameBuffer(MaxValueNameLength + 1);
+    thread_local std::vector<unsigned char> dataBuffer(1024);
+    for (;;) {
+        DWORD nameLength = static_cast<DWORD>(nameBuffer.size());
+        DWORD size = static_cast<DWORD>(dataBuffer.size());
+        DWORD type = REG_NONE;
         const LONG status = RegEnumValueW(
-            handle.get(), index, &foundName[0], &nameLength, nullptr, &found.type, found.data.data(), &size);
+            handle.get(), index, nameBuffer.data(), &nameLength, nullptr, &type, dataBuffer.data(), &size);
         if (status == ERROR_SUCCESS) {
-            foundName.resize(nameLength);
-            found.data.resize(size);
-            name = std::move(foundName);
-            value = std::move(found);
+            // Into the caller's strings, whose room a walk reuses.
+            name.assign(nameBuffer.data(), nameLength);
+            value.type = type;
+            value.data.assign(dataBuffer.data(), dataBuffer.data() + size);
             return true;
         }
         if (status != ERROR_MORE_DATA)
             return false;
-        dataSize = std::max(size, dataSize * 2);
+        dataBuffer.resize(std::max<std::size_t>(size, dataBuffer.size() * 2));
     }
 }
 

@@ -96,6 +96,8 @@ std::vector<ImportStep> planImport(RegDocument&& document, const std::wstring& f
         steps.push_back(step);
         for (RegValue& value : key.values)
             steps.push_back(valueStep(std::move(value), step.key));
+        // Moved out: the document shrinks as the plan grows.
+        key.values = {};
     }
     return steps;
 }

@@ -1,9 +1,9 @@
 #include "Io.h"
 
 #include "Failure.h"
+#include "OsHandle.h"
 #include "Text.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,7 +45,7 @@ void prepareConsole()
 #endif
 }
 
-void writeOut(const std::string& bytes)
+void writeOut(std::string_view bytes)
 {
     if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
         outputFailure(std::strerror(errno));
@@ -77,38 +77,6 @@ bool errIsTerminal()
 
 void keepRunningPastFileSizeLimit() {}
 
-namespace {
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : value(handle) {}
-    ~Handle()
-    {
-        if (value != INVALID_HANDLE_VALUE)
-            CloseHandle(value);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return value; }
-    bool valid() const { return value != INVALID_HANDLE_VALUE; }
-    bool close()
-    {
-        const bool closed = CloseHandle(value) != 0;
-        value = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-private:
-    HANDLE value;
-};
-
-std::string lastError()
-{
-    return "error " + std::to_string(GetLastError());
-}
-
-} // namespace
-
 std::string readFile(const std::wstring& path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -128,30 +96,6 @@ std::string readFile(const std::wstring& path)
     if (!bytes.empty() && (!ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) || got != bytes.size()))
         throw Failure(BadInput, "cannot read " + toUtf8(path) + ": " + lastError());
     return bytes;
-}
-
-void replaceFile(const std::wstring& path, const std::string& bytes)
-{
-    const std::wstring temporary = path + L".vesk-" + std::to_wstring(GetCurrentProcessId());
-    const auto fail = [&](const std::string& what) {
-        const std::string why = lastError();
-        DeleteFileW(temporary.c_str());
-        throw Failure(StoreFailure, "cannot " + what + " " + toUtf8(path) + " (" + why + "): it was left as it was");
-    };
-    Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid())
-        fail("create a temporary file beside");
-    for (std::size_t done = 0; done < bytes.size();) {
-        DWORD wrote = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-        if (!WriteFile(file.get(), bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0)
-            fail("write");
-        done += wrote;
-    }
-    if (!FlushFileBuffers(file.get()) || !file.close())
-        fail("write");
-    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        fail("replace");
 }
 
 bool isRegularOrMissing(const std::wstring& path)
@@ -192,48 +136,6 @@ void keepRunningPastFileSizeLimit()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : value(fd) {}
-    ~Descriptor()
-    {
-        if (value >= 0)
-            ::close(value);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return value; }
-    bool close()
-    {
-        const int fd = value;
-        value = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int value;
-};
-
-std::string directoryOf(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The mode a new file gets from the umask, since mkstemp makes it 0600.
-mode_t newFileMode()
-{
-    const mode_t mask = umask(022);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-} // namespace
-
 std::string readFile(const std::wstring& path)
 {
     // Non-blocking, so a FIFO is refused instead of waited on.
@@ -259,42 +161,6 @@ std::string readFile(const std::wstring& path)
         if (bytes.size() > MaxImportFileBytes) // it grew while being read
             throw Failure(BadInput, tooBig(path));
     }
-}
-
-void replaceFile(const std::wstring& path, const std::string& bytes)
-{
-    const std::string target = toUtf8(path);
-    std::string temporary = target + ".vesk-XXXXXX";
-    Descriptor file(mkstemp(&temporary[0]));
-    const auto fail = [&](const std::string& what) {
-        const std::string why = std::strerror(errno);
-        unlink(temporary.c_str());
-        throw Failure(StoreFailure, "cannot " + what + " " + target + " (" + why + "): it was left as it was");
-    };
-    if (file.get() < 0) {
-        const std::string why = std::strerror(errno);
-        throw Failure(StoreFailure, "cannot create a temporary file beside " + target + " (" + why + "): it was left as it was");
-    }
-    struct stat existing {};
-    const mode_t mode = stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : newFileMode();
-    if (fchmod(file.get(), mode) != 0)
-        fail("set the permissions of a temporary file beside");
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t wrote = write(file.get(), bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            fail("write");
-        done += static_cast<std::size_t>(wrote);
-    }
-    if (fsync(file.get()) != 0 || !file.close())
-        fail("write");
-    if (rename(temporary.c_str(), target.c_str()) != 0)
-        fail("replace");
-    // The rename itself reaches the disk with its directory.
-    Descriptor directory(open(directoryOf(target).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY));
-    if (directory.get() >= 0)
-        fsync(directory.get());
 }
 
 bool isRegularOrMissing(const std::wstring& path)

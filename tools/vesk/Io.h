@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The tool's bytes in and out. Standard output and error get UTF-8 on both
 // platforms, in binary mode so lines end in LF everywhere; on a Windows
@@ -12,7 +13,7 @@ void prepareConsole();
 // Every write is checked: a short write to standard output (a full disk, a
 // file size limit, a closed pipe) throws Failure(StoreFailure), so nothing
 // ends as if the output were whole.
-void writeOut(const std::string& bytes);
+void writeOut(std::string_view bytes);
 void writeOutLine(const std::wstring& line);
 void flushOut();
 void writeErrLine(const std::string& utf8);
@@ -31,9 +32,30 @@ constexpr std::uint64_t MaxImportFileBytes = 512ull << 20;
 // Failure(BadInput) naming the file.
 std::string readFile(const std::wstring& path);
 
-// Writes a temporary file beside `path`, flushes it to the disk and renames
-// it over `path`: afterwards `path` holds either its old bytes or all of the
-// new ones. Failures throw Failure(StoreFailure) and remove the temporary.
+// A file replaced whole by bytes written in pieces: they go to a temporary
+// file beside `path`, which commit() flushes to the disk and renames over
+// `path`, so `path` holds either its old bytes or all of the new ones.
+// Failures throw Failure(StoreFailure); a replacement that goes uncommitted
+// (a failure, or the object going first) removes its temporary.
+class FileReplacement {
+public:
+    explicit FileReplacement(const std::wstring& path);
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    void write(std::string_view bytes);
+    void commit();
+
+private:
+    [[noreturn]] void fail(const std::string& what);
+
+    std::wstring path;
+    std::wstring temporary;
+    std::intptr_t handle = -1; // the temporary's HANDLE or descriptor while open
+};
+
+// The whole of `bytes` through a FileReplacement.
 void replaceFile(const std::wstring& path, const std::string& bytes);
 
 // Whether `path` is a regular file or nothing yet: what replaceFile may replace.

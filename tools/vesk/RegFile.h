@@ -45,6 +45,42 @@ enum class RegEncoding { Utf16, Utf8 };
 // so a caller that gets a document back knows every line of it is sound.
 RegDocument readRegFile(std::string_view bytes);
 
+// Where a written .reg file's bytes go, piece by piece in order.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual void write(std::string_view bytes) = 0;
+};
+
+// A .reg file written as it is made, in writeRegFile's bytes: the header at
+// once, then each key's block and its values in turn, through a buffer of
+// about 64 KiB, so the whole file is never held. What the sink throws passes.
+class RegFileWriter {
+public:
+    RegFileWriter(ByteSink& sink, RegEncoding encoding);
+    RegFileWriter(const RegFileWriter&) = delete;
+    RegFileWriter& operator=(const RegFileWriter&) = delete;
+
+    // Begins the block of `path` ([-path] when `remove`), ending the one before.
+    void key(const std::wstring& path, bool remove = false);
+    // One value line of the block last begun.
+    void value(const RegValue& value);
+    // Ends the last block and hands everything still buffered to the sink.
+    void finish();
+
+private:
+    static constexpr std::size_t FlushBytes = 64 * 1024;
+
+    void endBlock();
+    void put(std::wstring_view text);
+
+    ByteSink& sink;
+    RegEncoding encoding;
+    std::wstring eol;
+    std::string buffer;
+    bool inBlock = false;
+};
+
 // UTF-16LE with a byte-order mark and CRLF, as the registry editor writes;
 // UTF-8 without a byte-order mark and with LF when asked, string data in hex
 // as UTF-8 text then. A value canWriteValue refuses is written, but reads

@@ -120,19 +120,63 @@ bool hasLineBreakOrNul(std::wstring_view text) { return text.find_first_of(std::
 
 } // namespace
 
+RegFileWriter::RegFileWriter(ByteSink& sink, RegEncoding encoding)
+    : sink(sink), encoding(encoding), eol(encoding == RegEncoding::Utf16 ? L"\r\n" : L"\n")
+{
+    buffer.reserve(FlushBytes + 4096);
+    if (encoding == RegEncoding::Utf16)
+        buffer = "\xFF\xFE";
+    put(L"Windows Registry Editor Version 5.00" + eol + eol);
+}
+
+void RegFileWriter::key(const std::wstring& path, bool remove)
+{
+    endBlock();
+    put((remove ? L"[-" : L"[") + path + L"]" + eol);
+    inBlock = true;
+}
+
+void RegFileWriter::value(const RegValue& value) { put(valueLine(value, eol, encoding) + eol); }
+
+void RegFileWriter::finish()
+{
+    endBlock();
+    sink.write(buffer);
+    buffer.clear();
+}
+
+// Every block ends with a blank line, the last one included.
+void RegFileWriter::endBlock()
+{
+    if (inBlock)
+        put(eol);
+    inBlock = false;
+}
+
+// Whole lines are encoded alone: a line end never splits a surrogate pair.
+void RegFileWriter::put(std::wstring_view text)
+{
+    buffer += encoding == RegEncoding::Utf8 ? toUtf8(text) : toUtf16le(text);
+    if (buffer.size() >= FlushBytes) {
+        sink.write(buffer);
+        buffer.clear();
+    }
+}
+
 std::string writeRegFile(const RegDocument& document, RegEncoding encoding)
 {
-    const std::wstring eol = encoding == RegEncoding::Utf16 ? L"\r\n" : L"\n";
-    std::wstring text = L"Windows Registry Editor Version 5.00" + eol + eol;
+    struct Whole : ByteSink {
+        std::string bytes;
+        void write(std::string_view piece) override { bytes += piece; }
+    } whole;
+    RegFileWriter writer(whole, encoding);
     for (const RegKey& key : document.keys) {
-        text += (key.remove ? L"[-" : L"[") + key.path + L"]" + eol;
+        writer.key(key.path, key.remove);
         for (const RegValue& value : key.values)
-            text += valueLine(value, eol, encoding) + eol;
-        text += eol;
+            writer.value(value);
     }
-    if (encoding == RegEncoding::Utf8)
-        return toUtf8(text);
-    return "\xFF\xFE" + toUtf16le(text);
+    writer.finish();
+    return std::move(whole.bytes);
 }
 
 // A line break would end the quoted name; the tools differ on escapes for it.

@@ -8,12 +8,12 @@
 #include "Text.h"
 #include "TreeReader.h"
 #include "WholeImport.h"
+#include "support/registry/RegistryKey.h"
 #include "support/registry/RegistryTransaction.h"
 
 #include <CLI/CLI.hpp>
 
 #include <memory>
-
 #include <optional>
 
 #if !defined(_WIN32)
@@ -44,42 +44,80 @@ void checkOutput(const std::wstring& output)
 #endif
 }
 
-// The tree below `key`, read as one state of the store.
-RegDocument readTree(const std::wstring& key, const std::string& shown, std::vector<std::string>& leftOut)
+// Each value written as the walk reaches it, unless its data would read
+// back otherwise: that one goes, with a warning.
+class ExportVisitor : public TreeVisitor {
+public:
+    ExportVisitor(RegFileWriter& writer, RegEncoding encoding, std::vector<std::string>& leftOut)
+        : writer(writer), encoding(encoding), leftOut(leftOut)
+    {
+    }
+    void key(const std::wstring& path) override
+    {
+        current = &path;
+        writer.key(path);
+    }
+    void value(const RegValue& value) override
+    {
+        if (canWriteValue(value.value, encoding)) {
+            writer.value(value);
+            return;
+        }
+        leftOut.push_back("value \"" + toUtf8(value.name) + "\" of " + toUtf8(*current) + " holds string data " +
+                          (encoding == RegEncoding::Utf8 ? "a UTF-8 .reg file" : "a .reg file") +
+                          " cannot carry (no final NUL, odd length or a lone surrogate)" +
+                          (encoding == RegEncoding::Utf8 ? "; export in UTF-16 to carry more" : ""));
+    }
+
+private:
+    RegFileWriter& writer;
+    RegEncoding encoding;
+    std::vector<std::string>& leftOut;
+    const std::wstring* current = nullptr; // the path of the key being walked
+};
+
+// The export's destination: a file replaced whole, or standard output.
+class ExportSink : public ByteSink {
+public:
+    explicit ExportSink(FileReplacement* file) : file(file) {}
+    void write(std::string_view bytes) override
+    {
+        if (file)
+            file->write(bytes);
+        else
+            writeOut(bytes);
+    }
+    // Every byte in place: the file committed, or the output flushed.
+    void finish()
+    {
+        if (file)
+            file->commit();
+        else
+            flushOut();
+    }
+
+private:
+    FileReplacement* file;
+};
+
+// The tree below `key`, as one state of the store, written to `sink` as it
+// is read; whatever the file cannot carry is left out into `leftOut`.
+void writeTree(const std::wstring& key, ByteSink& sink, RegEncoding encoding, std::vector<std::string>& leftOut)
 {
     Progress progress("exporting", 0, errIsTerminal());
     TreeReader reader(progress);
-    RegDocument document;
-    bool found = false;
+    RegFileWriter writer(sink, encoding);
+    ExportVisitor visitor(writer, encoding, leftOut);
     try {
-        RegistrySnapshot snapshot;
-        found = reader.read(key, document);
+        if (!reader.walk(key, visitor))
+            return;
+        writer.finish();
+    } catch (const Failure&) {
+        throw;
     } catch (const std::exception& error) {
         throw Failure(StoreFailure, std::string("cannot read the settings: ") + error.what());
     }
-    if (!found)
-        throw Failure(NotFound, "no key " + shown + ": check the name with 'vesk list'");
-    leftOut = reader.leftOut();
-    return document;
-}
-
-// Values whose data would read back otherwise go, each with a warning.
-void leaveOutUncarried(RegDocument& document, RegEncoding encoding, std::vector<std::string>& leftOut)
-{
-    for (RegKey& key : document.keys) {
-        std::vector<RegValue> kept;
-        for (RegValue& value : key.values) {
-            if (canWriteValue(value.value, encoding)) {
-                kept.push_back(std::move(value));
-                continue;
-            }
-            leftOut.push_back("value \"" + toUtf8(value.name) + "\" of " + toUtf8(key.path) + " holds string data " +
-                              (encoding == RegEncoding::Utf8 ? "a UTF-8 .reg file" : "a .reg file") +
-                              " cannot carry (no final NUL, odd length or a lone surrogate)" +
-                              (encoding == RegEncoding::Utf8 ? "; export in UTF-16 to carry more" : ""));
-        }
-        key.values = std::move(kept);
-    }
+    leftOut.insert(leftOut.begin(), reader.leftOut().begin(), reader.leftOut().end());
 }
 
 struct ExportCall {
@@ -94,24 +132,35 @@ int exportTree(const ExportCall& call, Session& session)
     const std::wstring subKey = fromUtf8(call.subKey);
     session.checkSubKey(subKey);
     const std::wstring output = fromUtf8(call.output);
-    std::vector<std::string> leftOut;
-    RegDocument document = readTree(session.keyPath(subKey), toUtf8(session.pathOf(subKey)), leftOut);
     // What the registry editor writes, on both builds, so its import reads it.
-    const RegEncoding encoding = call.encoding == "utf8" ? RegEncoding::Utf8 : RegEncoding::Utf16;
-    leaveOutUncarried(document, encoding, leftOut);
-    // After the read, which makes the store when there was none yet.
-    if (!output.empty())
-        checkOutput(output);
+    const RegEncoding chosen = call.encoding == "utf8" ? RegEncoding::Utf8 : RegEncoding::Utf16;
+    const std::wstring key = session.keyPath(subKey);
+    const std::string shown = toUtf8(session.pathOf(subKey));
+    std::vector<std::string> leftOut;
+    {
+        // One state of the store for the whole walk; opening it first makes
+        // the store when there was none, before the output is checked against it.
+        std::optional<RegistrySnapshot> snapshot;
+        std::optional<FileReplacement> file;
+        try {
+            snapshot.emplace();
+            if (!Kestlib500::RegistryKey::Open(key).IsOpen())
+                throw Failure(NotFound, "no key " + shown + ": check the name with 'vesk list'");
+        } catch (const Failure&) {
+            throw;
+        } catch (const std::exception& error) {
+            throw Failure(StoreFailure, std::string("cannot read the settings: ") + error.what());
+        }
+        if (!output.empty()) {
+            checkOutput(output);
+            file.emplace(output);
+        }
+        ExportSink sink(file ? &*file : nullptr);
+        writeTree(key, sink, chosen, leftOut);
+        sink.finish();
+    }
     for (const std::string& why : leftOut)
         writeErrLine("vesk: warning: " + why + "; left out");
-
-    const std::string bytes = writeRegFile(document, encoding);
-    if (!output.empty()) {
-        replaceFile(output, bytes);
-    } else {
-        writeOut(bytes);
-        flushOut();
-    }
     if (!leftOut.empty())
         throw Failure(WrongType, std::to_string(leftOut.size()) +
                                      " entries left out, see the warnings above: a .reg file cannot carry them as they are");
@@ -132,8 +181,10 @@ int importFile(const ImportCall& call, Session& session)
     const std::wstring root = session.keyPath(L"");
     std::vector<ImportStep> steps;
     try {
+        // The file's bytes go before the plan is made, the document's values as it is made.
+        RegDocument document = readRegFile(readFile(file));
         // The key of every instance together is never deleted whole.
-        steps = planImport(readRegFile(readFile(file)), session.rootOf(source), root, !session.instance().empty());
+        steps = planImport(std::move(document), session.rootOf(source), root, !session.instance().empty());
     } catch (const RegFileError& error) {
         throw Failure(BadInput, call.file + ":" + std::to_string(error.line) + ": " + error.what() + "; nothing was imported");
     }

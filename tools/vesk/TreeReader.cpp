@@ -5,36 +5,31 @@
 
 namespace vesk_tool {
 
-using Kestlib500::RawValue;
 using Kestlib500::RegistryKey;
 
 struct TreeReader::Walk {
     TreeReader& reader;
-    RegDocument& into;
+    TreeVisitor& visitor;
+    // One value's room for the whole walk: the registry's read fills it in place.
+    RegValue current;
 
     void key(const RegistryKey& open, const std::wstring& path)
     {
-        RegKey block;
-        block.path = L"HKEY_LOCAL_MACHINE\\" + path;
-        std::wstring name;
-        RawValue value;
-        for (DWORD i = 0; open.ValueAt(i, name, value); ++i) {
+        const std::wstring shown = L"HKEY_LOCAL_MACHINE\\" + path;
+        visitor.key(shown);
+        for (DWORD i = 0; open.ValueAt(i, current.name, current.value); ++i) {
             reader.progress.advance();
-            if (!canWriteName(name)) {
-                reader.skipped.push_back("value \"" + toUtf8(name) + "\" of " + toUtf8(block.path) +
+            if (!canWriteName(current.name)) {
+                reader.skipped.push_back("value \"" + toUtf8(current.name) + "\" of " + toUtf8(shown) +
                                          " has a name a .reg file cannot carry (a line break, a NUL or a lone surrogate)");
                 continue;
             }
-            // Copied to its size: the registry's read leaves room for 1 KiB
-            // (100 MiB over 100,000 values), which `value` keeps for the next.
-            block.values.push_back(RegValue{0, name, false, RawValue{value.type, {value.data.begin(), value.data.end()}}});
+            visitor.value(current);
         }
-        into.keys.push_back(std::move(block));
 
-        std::vector<std::wstring> children;
-        for (DWORD i = 0; open.SubKeyAt(i, name); ++i)
-            children.push_back(name);
-        for (const std::wstring& child : children) {
+        // Each sub-key walked as it is listed: only its name is kept meanwhile.
+        std::wstring child;
+        for (DWORD i = 0; open.SubKeyAt(i, child); ++i) {
             const std::wstring childPath = path + L'\\' + child;
             // The whole path is checked: a name such as -x is only a deletion at its start.
             if (!canWriteKeyPath(L"HKEY_LOCAL_MACHINE\\" + childPath)) {
@@ -52,13 +47,34 @@ struct TreeReader::Walk {
     }
 };
 
-bool TreeReader::read(const std::wstring& key, RegDocument& into)
+bool TreeReader::walk(const std::wstring& key, TreeVisitor& visitor)
 {
     const RegistryKey open = RegistryKey::Open(key);
     if (!open.IsOpen())
         return false;
-    Walk{*this, into}.key(open, key);
+    Walk{*this, visitor, {}}.key(open, key);
     return true;
+}
+
+namespace {
+
+class Collector : public TreeVisitor {
+public:
+    explicit Collector(RegDocument& into) : into(into) {}
+    void key(const std::wstring& path) override { into.keys.push_back(RegKey{0, path, false, {}}); }
+    // Copied to its size: the walk's own room is kept for the next value.
+    void value(const RegValue& value) override { into.keys.back().values.push_back(value); }
+
+private:
+    RegDocument& into;
+};
+
+} // namespace
+
+bool TreeReader::read(const std::wstring& key, RegDocument& into)
+{
+    Collector collector(into);
+    return walk(key, collector);
 }
 
 } // namespace vesk_tool

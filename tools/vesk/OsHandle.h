@@ -1,0 +1,62 @@
+#pragma once
+
+#include <string>
+
+// Owners of the operating system's file handles, closed when they go, for
+// the tool's file reading and writing.
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace vesk_tool {
+
+#if defined(_WIN32)
+
+// A Win32 handle, closed when it goes; INVALID_HANDLE_VALUE holds none.
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : value(handle) {}
+    ~Handle()
+    {
+        if (value != INVALID_HANDLE_VALUE)
+            CloseHandle(value);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return value; }
+    bool valid() const { return value != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE value;
+};
+
+// The calling thread's last Win32 error, for a failure message.
+inline std::string lastError()
+{
+    return "error " + std::to_string(GetLastError());
+}
+
+#else
+
+// A file descriptor, closed when it goes; a negative one holds none.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : value(fd) {}
+    ~Descriptor()
+    {
+        if (value >= 0)
+            ::close(value);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return value; }
+
+private:
+    int value;
+};
+
+#endif
+
+} // namespace vesk_tool
