@@ -56,11 +56,6 @@ protected:
     {
         return below ? root + L"\\" + below : root;
     }
-    std::string Text(const SWCharString& text) const
-    {
-        const std::wstring wide = text.c_str() ? text.c_str() : L"(null)";
-        return std::string(wide.begin(), wide.end());
-    }
 
     const std::wstring instance = RawRegistry::UniqueName(L"conformance");
     const std::wstring root = std::wstring(L"Software\\Halvorn\\Tessaly\\") + Server + L"\\" + instance;
@@ -73,14 +68,12 @@ TEST_F(RegistryConformance, WritesStoreTheLayoutAndReadsGiveTextOrTheDefault)
     ASSERT_TRUE(key.WriteValue(SWCharString(L"host"), SWCharString(L"h\x00f6st")));
     EXPECT_EQ(key.GetPath(), root + L"\\Net\\Deep");
 
-    RawValue port, host;
-    ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), L"port", port));
-    EXPECT_EQ(port.type, DWORD(REG_DWORD));
-    EXPECT_EQ(port.data, RawRegistry::Dword(0xFFFFFFFF));
-    ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), L"host", host));
-    EXPECT_EQ(host.type, DWORD(REG_SZ));
-    EXPECT_EQ(host.data, RawRegistry::Text(L"h\x00f6st")) << "four UTF-16 units and the NUL";
-
+    RawValue value;
+    for (const RawValue& expected : {RawValue{REG_DWORD, RawRegistry::Dword(0xFFFFFFFF)}, RawValue{REG_SZ, RawRegistry::Text(L"h\x00f6st")}}) {
+        ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), expected.type == REG_SZ ? L"host" : L"port", value));
+        EXPECT_EQ(value.type, expected.type);
+        EXPECT_EQ(value.data, expected.data) << "a DWORD's four bytes; a string's UTF-16 units and its NUL";
+    }
     EXPECT_STREQ(key.ReadValue(SWCharString(L"PORT"), DWORD(0)).c_str(), L"-1") << "signed, names ignore case";
     ASSERT_TRUE(key.WriteValue(SWCharString(L"port"), DWORD(2)));
     EXPECT_STREQ(key.ReadValue(SWCharString(L"PORT"), DWORD(0)).c_str(), L"2") << "a write ends what the key had read";
@@ -119,10 +112,10 @@ TEST_F(RegistryConformance, EveryTypeReadsAsTextAndReportsItsType)
 
     ScratchKey key(instance);
     for (const Row& row : rows) {
-        EXPECT_STREQ(key.ReadValue(SWCharString(row.name)).c_str(), row.text) << "value " << Text(row.name);
+        EXPECT_STREQ(key.ReadValue(SWCharString(row.name)).c_str(), row.text) << "value " << row.name;
         DWORD type = 0;
         EXPECT_TRUE(key.GetType(SWCharString(row.name), type));
-        EXPECT_EQ(type, row.type) << "value " << Text(row.name);
+        EXPECT_EQ(type, row.type) << "value " << row.name;
     }
     DWORD untouched = 0xdeadbeef;
     EXPECT_FALSE(key.GetType(SWCharString(L"missing"), untouched));
@@ -155,7 +148,7 @@ TEST_F(RegistryConformance, IteratorsOnNothingYieldEmptyTexts)
     for (const wchar_t* subKey : {L"empty", L"missing"}) {
         ScratchKey key(instance, subKey);
         Registry::ValueIterator values = key.EnumValues();
-        EXPECT_STREQ(values.GetName().c_str(), L"") << Text(subKey);
+        EXPECT_STREQ(values.GetName().c_str(), L"") << subKey;
         EXPECT_STREQ(values.GetValue().c_str(), L"");
         EXPECT_FALSE(values.NextValue());
     }
