@@ -61,19 +61,13 @@ protected:
     const std::wstring root = std::wstring(L"Software\\Halvorn\\Tessaly\\") + Server + L"\\" + instance;
 };
 
-TEST_F(RegistryConformance, WritesStoreTheLayoutAndReadsGiveTextOrTheDefault)
+TEST_F(RegistryConformance, WritesReadBackAsTextAndMissingValuesGiveTheDefault)
 {
     ScratchKey key(instance, L"Net\\Deep");
     ASSERT_TRUE(key.WriteValue(SWCharString(L"port"), DWORD(0xFFFFFFFF)));
     ASSERT_TRUE(key.WriteValue(SWCharString(L"host"), SWCharString(L"h\x00f6st")));
     EXPECT_EQ(key.GetPath(), root + L"\\Net\\Deep");
 
-    RawValue value;
-    for (const RawValue& expected : {RawValue{REG_DWORD, RawRegistry::Dword(0xFFFFFFFF)}, RawValue{REG_SZ, RawRegistry::Text(L"h\x00f6st")}}) {
-        ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), expected.type == REG_SZ ? L"host" : L"port", value));
-        EXPECT_EQ(value.type, expected.type);
-        EXPECT_EQ(value.data, expected.data) << "a DWORD's four bytes; a string's UTF-16 units and its NUL";
-    }
     EXPECT_STREQ(key.ReadValue(SWCharString(L"PORT"), DWORD(0)).c_str(), L"-1") << "signed, names ignore case";
     ASSERT_TRUE(key.WriteValue(SWCharString(L"port"), DWORD(2)));
     EXPECT_STREQ(key.ReadValue(SWCharString(L"PORT"), DWORD(0)).c_str(), L"2") << "a write ends what the key had read";
@@ -245,7 +239,8 @@ TEST_F(RegistryConformance, KeyPathsFollowTheRegistryLimitsAndNeedEveryElement)
 // Names where a naive case fold goes wrong, written as UTF-16 units so that
 // both widths of wchar_t see the same text. The registry lowers a unit only
 // where upper-casing gives it back, and never touches surrogates. NameFold's
-// test holds every single unit against Wine; these go through the back ends.
+// test holds every single unit of the Basic Multilingual Plane against Wine;
+// these take names through the back ends, surrogates above all.
 std::wstring Name(std::u16string_view units) { return vesk_text::fromUtf16(units); }
 
 TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
@@ -258,11 +253,6 @@ TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
     };
     const Row rows[] = {
         {"accented capital", u"\u00C9t\u00E9", u"\u00E9T\u00C9", true},
-        {"titlecase digraph and small", u"\u01C5", u"\u01C6", false},
-        {"sigma", u"\u03A3", u"\u03C3", true},
-        {"final sigma and sigma", u"\u03C2", u"\u03C3", false},
-        {"dotted capital I and i", u"\u0130", u"i", false},
-        {"dotless i and I", u"\u0131", u"I", false},
         {"Kelvin sign and k", u"\u212A", u"k", false},
         {"Deseret capital and small", u"\U00010400", u"\U00010428", false},
         {"Deseret capital", u"\U00010400", u"\U00010400", true},
