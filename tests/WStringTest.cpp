@@ -26,6 +26,11 @@ TEST(WString, CopiesAreDeepCutAtTheFirstNulAndNeverNullUnlessCopiedFromNull)
     const WString copy(text);
     EXPECT_NE(copy.c_str(), text.c_str());
     WString assigned(L"old");
+    const wchar_t* buffer = assigned.c_str();
+    WString& alias = assigned;
+    assigned = alias;
+    EXPECT_EQ(assigned.c_str(), buffer) << "self-assignment keeps the buffer";
+    EXPECT_STREQ(assigned.c_str(), L"old");
     assigned = source;
     for (const WString& value : {text, copy, assigned})
         EXPECT_STREQ(value.c_str(), L"ab");
@@ -40,16 +45,6 @@ TEST(WString, CopiesAreDeepCutAtTheFirstNulAndNeverNullUnlessCopiedFromNull)
     assigned = null;
     for (const WString& value : {WString(null), assigned})
         EXPECT_EQ(value.c_str(), nullptr);
-}
-
-TEST(WString, SelfAssignmentKeepsTheBuffer)
-{
-    WString text(L"keep");
-    const wchar_t* before = text.c_str();
-    WString& alias = text;
-    text = alias;
-    EXPECT_EQ(text.c_str(), before);
-    EXPECT_STREQ(text.c_str(), L"keep");
 }
 
 TEST(WString, ComparesOrdinallyWithoutCase)

@@ -10,105 +10,95 @@
 
 namespace {
 
-using Cache = HostInstance;
+// One call on a sub-key of the test's own and the answer it must give: reads
+// (their default in `arg`) give the value as text or "throws", writes and
+// deletions "ok" or "failed"; plants change the registry behind the
+// library's back and answer nothing.
+struct Step {
+    const char* call; // int, text, bool, set-int, set-text, set-bool, delete, plant-int, plant-text
+    const wchar_t* name;
+    const wchar_t* arg;
+    const wchar_t* answer;
+};
 
-TEST_F(Cache, AnEntryHidesLaterChangesInTheRegistry)
+class Cache : public HostInstance {
+protected:
+    std::wstring Run(const std::wstring& key, const Step& step);
+};
+
+std::wstring Cache::Run(const std::wstring& key, const Step& step)
 {
-    const std::wstring a = SubKey(L"A");
-    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"written", 8));
-    Plant(a, L"written", REG_DWORD, RawRegistry::Dword(9));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"written", 0), 8);
-    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"written", 10));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"written", 0), 10) << "a later write replaces the entry";
+    const std::string call = step.call;
+    const wchar_t* subKey = key.c_str();
+    const auto done = [](bool ok) { return std::wstring(ok ? L"ok" : L"failed"); };
+    try {
+        if (call == "int")
+            return std::to_wstring(settings.GetIntValue(subKey, step.name, std::stoi(step.arg)));
+        if (call == "text")
+            return settings.GetStringValue(subKey, step.name, step.arg).c_str();
+        if (call == "bool")
+            return settings.GetBoolValue(subKey, step.name, step.arg == std::wstring(L"true")) ? L"true" : L"false";
+    } catch (const VeskSettings::BadKeyTypeError&) {
+        return L"throws";
+    }
+    if (call == "set-int")
+        return done(settings.SetIntValue(subKey, step.name, std::stoi(step.arg)));
+    if (call == "set-text")
+        return done(settings.SetStringValue(subKey, step.name, step.arg));
+    if (call == "set-bool")
+        return done(settings.SetBoolValue(subKey, step.name, step.arg == std::wstring(L"true")));
+    if (call == "delete")
+        return done(settings.DeleteValue(subKey, step.name));
+    if (call == "plant-int")
+        Plant(key, step.name, REG_DWORD, RawRegistry::Dword(static_cast<DWORD>(std::stoi(step.arg))));
+    else
+        Plant(key, step.name, REG_SZ, RawRegistry::Text(step.arg));
+    return L"";
+}
 
-    Plant(a, L"read", REG_SZ, RawRegistry::Text(L"first"));
-    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"read", L"").c_str(), L"first");
-    Plant(a, L"read", REG_SZ, RawRegistry::Text(L"second"));
-    WString copy = settings.GetStringValue(a.c_str(), L"read", L"");
-    EXPECT_STREQ(copy.c_str(), L"first");
+TEST_F(Cache, AnswersFromTheCacheUntilTheLibraryItselfChangesTheValue)
+{
+    const std::wstring tooLong(16384, L'n'); // a value name the registry refuses
+    const Step steps[] = {
+        // An entry hides later changes in the registry; a write replaces it.
+        {"set-int", L"written", L"8", L"ok"}, {"plant-int", L"written", L"9", L""}, {"int", L"written", L"0", L"8"},
+        {"set-int", L"written", L"10", L"ok"}, {"int", L"written", L"0", L"10"},
+        {"set-int", L"minus", L"-1", L"ok"}, {"int", L"minus", L"0", L"-1"},
+        {"plant-text", L"read", L"first", L""}, {"text", L"read", L"", L"first"},
+        {"plant-text", L"read", L"second", L""}, {"text", L"read", L"", L"first"},
+        // The first default is cached for later calls.
+        {"int", L"i", L"5", L"5"}, {"text", L"s", L"five", L"five"}, {"bool", L"b", L"true", L"true"},
+        {"plant-int", L"i", L"6", L""}, {"int", L"i", L"7", L"5"}, {"text", L"s", L"seven", L"five"},
+        {"bool", L"b", L"false", L"true"},
+        // A read that throws caches nothing; a failed write replaces nothing.
+        {"plant-text", L"typed", L"12", L""}, {"int", L"typed", L"0", L"throws"}, {"int", L"typed", L"0", L"throws"},
+        {"plant-int", L"typed", L"3", L""}, {"int", L"typed", L"0", L"3"},
+        {"int", tooLong.c_str(), L"1", L"1"}, {"set-int", tooLong.c_str(), L"2", L"failed"},
+        {"int", tooLong.c_str(), L"0", L"1"},
+        // A write replaces only its own kind's entry, and the cached text
+        // hides a change of the stored type.
+        {"plant-text", L"flag", L"False", L""}, {"text", L"flag", L"", L"False"}, {"set-bool", L"flag", L"true", L"ok"},
+        {"bool", L"flag", L"false", L"true"}, {"text", L"flag", L"", L"False"}, {"set-int", L"flag", L"4", L"ok"},
+        {"text", L"flag", L"", L"False"},
+        // Value names are compared with case: another spelling is another entry.
+        {"plant-int", L"Port", L"1", L""}, {"int", L"Port", L"0", L"1"}, {"plant-int", L"Port", L"2", L""},
+        {"int", L"PORT", L"0", L"2"}, {"set-int", L"port", L"3", L"ok"}, {"int", L"Port", L"0", L"1"},
+        {"int", L"PORT", L"0", L"2"},
+        // A deletion drops every kind's entry, even when the registry had
+        // nothing to delete.
+        {"int", L"v", L"5", L"5"}, {"text", L"v", L"s", L"s"}, {"delete", L"v", L"", L"failed"},
+        {"plant-int", L"v", L"9", L""}, {"int", L"v", L"0", L"9"}, {"text", L"v", L"", L"throws"},
+        {"set-text", L"w", L"five", L"ok"}, {"delete", L"w", L"", L"ok"}, {"text", L"w", L"seven", L"seven"},
+    };
+    const std::wstring key = SubKey(L"Steps");
+    for (const Step& step : steps)
+        EXPECT_EQ(Run(key, step), step.answer) << "step " << (&step - steps) << ": " << step.call;
+
+    WString copy = settings.GetStringValue(key.c_str(), L"read", L"");
     copy = L"changed by the caller";
-    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"read", L"").c_str(), L"first");
-
-    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"minus", -1));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"minus", 0), -1);
-}
-
-TEST_F(Cache, TheFirstDefaultIsCachedForLaterCalls)
-{
-    const std::wstring a = SubKey(L"Defaults");
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"i", 5), 5);
-    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"s", L"five").c_str(), L"five");
-    EXPECT_TRUE(settings.GetBoolValue(a.c_str(), L"b", true));
-    Plant(a, L"i", REG_DWORD, RawRegistry::Dword(6));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"i", 7), 5);
-    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"s", L"seven").c_str(), L"five");
-    EXPECT_TRUE(settings.GetBoolValue(a.c_str(), L"b", false));
-}
-
-TEST_F(Cache, FailuresLeaveTheCacheAsItWas)
-{
-    const std::wstring a = SubKey(L"Failures");
-    Plant(a, L"typed", REG_SZ, RawRegistry::Text(L"12"));
-    EXPECT_THROW(settings.GetIntValue(a.c_str(), L"typed", 0), VeskSettings::BadKeyTypeError);
-    EXPECT_THROW(settings.GetIntValue(a.c_str(), L"typed", 0), VeskSettings::BadKeyTypeError);
-    Plant(a, L"typed", REG_DWORD, RawRegistry::Dword(3));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"typed", 0), 3) << "the throwing read cached nothing";
-
-    // A value name the registry refuses makes the write fail.
-    const std::wstring tooLong(16384, L'n');
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), tooLong.c_str(), 1), 1);
-    EXPECT_FALSE(settings.SetIntValue(a.c_str(), tooLong.c_str(), 2));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), tooLong.c_str(), 0), 1);
-}
-
-TEST_F(Cache, AWriteReplacesOnlyItsOwnKind)
-{
-    const std::wstring a = SubKey(L"Kinds");
-    Plant(a, L"flag", REG_SZ, RawRegistry::Text(L"False"));
-    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"flag", L"").c_str(), L"False");
-    ASSERT_TRUE(settings.SetBoolValue(a.c_str(), L"flag", true));
-    EXPECT_TRUE(settings.GetBoolValue(a.c_str(), L"flag", false));
-    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"flag", L"").c_str(), L"False");
-
-    // The cached text also hides a change of the stored type.
-    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"flag", 4));
-    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"flag", L"").c_str(), L"False");
-}
-
-// Sub-key spellings are the slot table's own test, and DeleteKey's below.
-TEST_F(Cache, ValueNamesAreComparedWithCase)
-{
-    const std::wstring a = SubKey(L"Case");
-    Plant(a, L"Port", REG_DWORD, RawRegistry::Dword(1));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"Port", 0), 1);
-    Plant(a, L"Port", REG_DWORD, RawRegistry::Dword(2));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"PORT", 0), 2) << "another spelling is another entry";
-    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"port", 3));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"Port", 0), 1);
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"PORT", 0), 2);
-}
-
-TEST_F(Cache, ChangingTheInstanceKeepsTheCache)
-{
-    const std::wstring a = SubKey(L"Instance");
-    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"x", 1));
+    EXPECT_STREQ(settings.GetStringValue(key.c_str(), L"read", L"").c_str(), L"first") << "answers are copies";
     settings.SetInstanceName(RawRegistry::UniqueName(L"other").c_str());
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"x", 0), 1);
-}
-
-TEST_F(Cache, DeleteValueDropsEveryKindEvenWhenTheRegistryFails)
-{
-    const std::wstring a = SubKey(L"DeleteValue");
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"v", 5), 5);
-    EXPECT_STREQ(settings.GetStringValue(a.c_str(), L"v", L"s").c_str(), L"s");
-    EXPECT_FALSE(settings.DeleteValue(a.c_str(), L"v")) << "nothing stored to delete";
-    Plant(a, L"v", REG_DWORD, RawRegistry::Dword(9));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"v", 0), 9);
-    EXPECT_THROW(settings.GetStringValue(a.c_str(), L"v", L""), VeskSettings::BadKeyTypeError);
-
-    ASSERT_TRUE(settings.SetIntValue(a.c_str(), L"w", 5));
-    EXPECT_TRUE(settings.DeleteValue(a.c_str(), L"w"));
-    EXPECT_EQ(settings.GetIntValue(a.c_str(), L"w", 7), 7);
+    EXPECT_EQ(settings.GetIntValue(key.c_str(), L"written", 0), 10) << "changing the instance keeps the cache";
 }
 
 TEST_F(Cache, DeleteKeyDropsExactlyItsOwnSlot)
@@ -130,42 +120,35 @@ TEST_F(Cache, DeleteKeyDropsExactlyItsOwnSlot)
     EXPECT_EQ(settings.GetIntValue(lower.c_str(), L"x", 0), 1) << "another spelling keeps its slot";
 }
 
-TEST(CacheCapacity, TwentyFiveSubKeysAreCachedAndATwentySixthIsNot)
-{
-    EXPECT_EQ(FreshProcess::Run("InAFreshProcess.FillsTheSlotTable", "slots"), 0);
-}
-
 // The table of a fresh process, filled, and both sides of its edge.
-using InAFreshProcess = HostInstance;
-TEST_F(InAFreshProcess, FillsTheSlotTable)
+TEST_F(Cache, TwentyFiveSubKeysAreCachedAndATwentySixthIsNot)
 {
-    if (!FreshProcess::Argument())
-        GTEST_SKIP() << FreshProcess::OnlyThere;
-    // Whether `subKey` is cached: a change behind the library's back is not seen.
-    const auto cached = [&](const std::wstring& subKey) {
-        settings.SetIntValue(subKey.c_str(), L"x", 1);
-        RawRegistry::Set(Key(subKey), L"x", REG_DWORD, RawRegistry::Dword(2));
-        return settings.GetIntValue(subKey.c_str(), L"x", 0) == 1;
-    };
+    InAFreshProcess([&] {
+        // Whether `subKey` is cached: a change behind the library's back is not seen.
+        const auto cached = [&](const std::wstring& subKey) {
+            settings.SetIntValue(subKey.c_str(), L"x", 1);
+            RawRegistry::Set(Key(subKey), L"x", REG_DWORD, RawRegistry::Dword(2));
+            return settings.GetIntValue(subKey.c_str(), L"x", 0) == 1;
+        };
+        // Key operations on new sub-keys take no slot.
+        WString name, value;
+        settings.EnumerateValues(L"none", 0, name, value);
+        settings.EnumerateSubKeys(L"none2", 0, name);
+        settings.KeyExists(L"none3");
+        for (int i = 1; i <= 25; ++i)
+            EXPECT_TRUE(cached(L"S" + std::to_wstring(i))) << "sub-key " << i << " of 25";
+        EXPECT_FALSE(cached(L"extra")) << "a 26th sub-key goes uncached";
+        EXPECT_EQ(settings.GetIntValue(L"extra", L"missing", 4), 4);
 
-    // Key operations on new sub-keys take no slot.
-    WString name, value;
-    settings.EnumerateValues(L"none", 0, name, value);
-    settings.EnumerateSubKeys(L"none2", 0, name);
-    settings.KeyExists(L"none3");
-    for (int i = 1; i <= 25; ++i)
-        EXPECT_TRUE(cached(L"S" + std::to_wstring(i))) << "sub-key " << i << " of 25";
-    EXPECT_FALSE(cached(L"extra")) << "a 26th sub-key goes uncached";
-    EXPECT_EQ(settings.GetIntValue(L"extra", L"missing", 4), 4);
-
-    // The first slot, one in the middle and the last.
-    for (int freed : {1, 13, 25}) {
-        const std::wstring subKey = L"S" + std::to_wstring(freed);
-        EXPECT_TRUE(settings.DeleteKey(subKey.c_str())) << "S" << freed;
-        EXPECT_TRUE(cached(L"takes-the-freed-slot-of-" + subKey)) << "S" << freed;
-        EXPECT_FALSE(cached(L"full-again-after-" + subKey)) << "S" << freed;
-    }
-    EXPECT_EQ(settings.GetIntValue(L"S5", L"x", 0), 1) << "the others keep their entries";
+        // The first slot, one in the middle and the last.
+        for (int freed : {1, 13, 25}) {
+            const std::wstring subKey = L"S" + std::to_wstring(freed);
+            EXPECT_TRUE(settings.DeleteKey(subKey.c_str())) << "S" << freed;
+            EXPECT_TRUE(cached(L"takes-the-freed-slot-of-" + subKey)) << "S" << freed;
+            EXPECT_FALSE(cached(L"full-again-after-" + subKey)) << "S" << freed;
+        }
+        EXPECT_EQ(settings.GetIntValue(L"S5", L"x", 0), 1) << "the others keep their entries";
+    });
 }
 
 } // namespace

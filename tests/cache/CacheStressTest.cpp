@@ -34,21 +34,14 @@ TEST(CacheStress, ThreadsMixingEveryOperationLeaveCacheAndRegistryAgreeing)
                 const unsigned pick = static_cast<unsigned>(random());
                 const std::wstring s = subKey(pick >> 4);
                 const std::wstring n = name(pick >> 8);
-                switch (pick % 16) {
-                case 0:
+                const unsigned operation = pick % 16;
+                if (operation == 0)
                     settings.DeleteKey(s.c_str());
-                    break;
-                case 1:
-                case 2:
+                else if (operation < 3)
                     settings.DeleteValue(s.c_str(), n.c_str());
-                    break;
-                case 3:
-                case 4:
-                case 5:
-                case 6:
+                else if (operation < 7)
                     settings.SetIntValue(s.c_str(), n.c_str(), i);
-                    break;
-                default:
+                else {
                     settings.GetIntValue(s.c_str(), n.c_str(), missing);
                     WString entry, value;
                     settings.EnumerateValues(s.c_str(), 0, entry, value);

@@ -35,20 +35,6 @@ TEST(SlotTable, GivesTheLowestFreeSlotAndKeepsEachSubKeysOwn)
     EXPECT_EQ(table.FindOrCreateSlot(L""), -1) << "the freed sub-key has no slot any more";
 }
 
-TEST(SlotTable, ForgetValueClearsTheNameFromEveryKind)
-{
-    SlotTable table;
-    const int slot = table.FindOrCreateSlot(L"A");
-    table.Cache<int>(slot).emplace(L"v", 1);
-    table.Cache<WString>(slot).emplace(L"v", L"text");
-    table.Cache<bool>(slot).emplace(L"v", true);
-    table.Cache<int>(slot).emplace(L"V", 2);
-    table.ForgetValue(slot, L"v");
-    EXPECT_TRUE(table.Cache<WString>(slot).empty());
-    EXPECT_TRUE(table.Cache<bool>(slot).empty());
-    EXPECT_EQ(table.Cache<int>(slot).size(), 1u);
-}
-
 // Fails the n-th allocation of a lookup, for every n until one succeeds.
 // After each failure the table must hand out its lowest free slot whole, as
 // if the failed lookup had never run.

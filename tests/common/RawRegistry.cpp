@@ -13,63 +13,6 @@
 
 namespace RawRegistry {
 
-#if defined(_WIN32)
-
-namespace {
-// Straight advapi32, so that the library's own wrapper is not what checks it.
-HKEY OpenRaw(const std::wstring& path, REGSAM access)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
-}
-} // namespace
-
-bool Set(const std::wstring& path, const wchar_t* name, DWORD type, const std::vector<unsigned char>& data)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key,
-            nullptr)
-        != ERROR_SUCCESS)
-        return false;
-    const std::vector<unsigned char> framed = Kestlib500::FramedForSetValue(data);
-    const LONG status =
-        RegSetValueExW(key, name, 0, type, framed.data() + Kestlib500::SetValueOffset, static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
-}
-
-bool Get(const std::wstring& path, const wchar_t* name, Kestlib500::RawValue& value)
-{
-    HKEY key = OpenRaw(path, KEY_READ);
-    if (!key)
-        return false;
-    DWORD size = 0;
-    LONG status = RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size);
-    if (status == ERROR_SUCCESS) {
-        value.data.resize(size);
-        status = RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size);
-    }
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
-}
-
-bool KeyExists(const std::wstring& path)
-{
-    HKEY key = OpenRaw(path, KEY_READ);
-    if (key)
-        RegCloseKey(key);
-    return key != nullptr;
-}
-
-bool DeleteTree(const std::wstring& path)
-{
-    return RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()) == ERROR_SUCCESS;
-}
-
-#else
-
 using Kestlib500::RegistryKey;
 
 bool Set(const std::wstring& path, const wchar_t* name, DWORD type, const std::vector<unsigned char>& data)
@@ -85,8 +28,6 @@ bool Get(const std::wstring& path, const wchar_t* name, Kestlib500::RawValue& va
 bool KeyExists(const std::wstring& path) { return RegistryKey::Open(path).IsOpen(); }
 
 bool DeleteTree(const std::wstring& path) { return RegistryKey::DeleteTree(path); }
-
-#endif
 
 std::vector<unsigned char> Dword(DWORD value)
 {

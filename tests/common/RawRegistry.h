@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-// The registry seen from below the library: advapi32 under Windows, the
-// store's own key layer natively. Paths are below HKEY_LOCAL_MACHINE. Tests
+// The registry seen from below the library: the registry layer's key on its
+// own (advapi32 under Windows, the store natively), which the conformance
+// suite holds to literal bytes. Paths are below HKEY_LOCAL_MACHINE. Tests
 // use it to plant values the library would never write and to check what the
 // library wrote, byte for byte.
 namespace RawRegistry {

@@ -2,8 +2,6 @@
 // fresh file of its own (unless the caller named one, as the parent of a
 // fresh process does), so tests never touch a user's store and never see
 // each other's leftovers.
-#include "common/FreshProcess.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -17,7 +15,8 @@
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    FreshProcess::TakeArgument(argc, argv);
+    // A fresh process (common/FreshProcess.h) must start from nothing.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
 #if defined(_WIN32)
     return RUN_ALL_TESTS();
 #else

@@ -14,52 +14,36 @@
 
 namespace {
 
-std::string Narrow(const wchar_t* text)
-{
-    std::string narrow;
-    for (; text && *text; ++text)
-        narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
-    return narrow;
-}
-
 using Settings = HostInstance;
 
 // The first call of a process, made by many threads released together: each
 // of them must get the one object. A lost creation lock shows as two objects
 // here now and then, and under ThreadSanitizer as a race every time.
-TEST(InAFreshProcess, ManyThreadsMakeTheFirstCall)
-{
-    if (!FreshProcess::Argument())
-        GTEST_SKIP() << FreshProcess::OnlyThere;
-    // Loads the library and calls nothing yet.
-    const GetVeskSettingsPtrFn getSettings = HostLibrary::GetSettings();
-    constexpr int threads = 16;
-    std::atomic<int> waiting{0};
-    std::atomic<bool> go{false};
-    std::vector<VeskSettings*> got(threads, nullptr);
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t)
-        workers.emplace_back([&, t] {
-            ++waiting;
-            while (!go)
-                std::this_thread::yield();
-            got[t] = getSettings();
-        });
-    while (waiting < threads)
-        std::this_thread::yield();
-    go = true;
-    for (std::thread& worker : workers)
-        worker.join();
-    ASSERT_NE(got[0], nullptr);
-    for (int t = 1; t < threads; ++t)
-        EXPECT_EQ(got[t], got[0]) << "thread " << t;
-    EXPECT_EQ(getSettings(), got[0]);
-}
-
 TEST(Exports, ManyThreadsMakingTheFirstCallGetOneObject)
 {
     for (int run = 0; run < 8; ++run)
-        ASSERT_EQ(FreshProcess::Run("InAFreshProcess.ManyThreadsMakeTheFirstCall", "threads"), 0) << "run " << run;
+        InAFreshProcess([] {
+            const GetVeskSettingsPtrFn getSettings = HostLibrary::GetSettings(); // loads, calls nothing yet
+            constexpr int threads = 16;
+            std::atomic<int> waiting{0};
+            std::atomic<bool> go{false};
+            std::vector<VeskSettings*> got(threads, nullptr);
+            std::vector<std::thread> workers;
+            for (int t = 0; t < threads; ++t)
+                workers.emplace_back([&, t] {
+                    ++waiting;
+                    while (!go)
+                        std::this_thread::yield();
+                    got[t] = getSettings();
+                });
+            while (waiting < threads)
+                std::this_thread::yield();
+            go = true;
+            for (std::thread& worker : workers)
+                worker.join();
+            for (VeskSettings* one : got)
+                EXPECT_EQ(one, getSettings());
+        });
 }
 
 TEST_F(Settings, ValuesLandWhereTheLayoutSays)
@@ -79,9 +63,9 @@ TEST_F(Settings, ValuesLandWhereTheLayoutSays)
         {L"", L"enabled", REG_SZ, RawRegistry::Text(L"True")}, {L"", L"disabled", REG_SZ, RawRegistry::Text(L"False")}};
     Kestlib500::RawValue value;
     for (const auto& row : rows) {
-        ASSERT_TRUE(RawRegistry::Get(Key(row.subKey), row.name, value)) << Narrow(row.name);
-        EXPECT_EQ(value.type, row.type) << Narrow(row.name);
-        EXPECT_EQ(value.data, row.data) << Narrow(row.name);
+        ASSERT_TRUE(RawRegistry::Get(Key(row.subKey), row.name, value)) << row.name;
+        EXPECT_EQ(value.type, row.type) << row.name;
+        EXPECT_EQ(value.data, row.data) << row.name;
     }
 
     // An empty instance name addresses the server key itself.
@@ -92,50 +76,53 @@ TEST_F(Settings, ValuesLandWhereTheLayoutSays)
     EXPECT_TRUE(RawRegistry::DeleteTree(ServerKey + L"\\" + subKey));
 }
 
-TEST_F(Settings, MissingValuesAndKeysGiveTheDefault)
-{
-    ASSERT_TRUE(settings.SetIntValue(L"Defaults", L"present", 1));
-    for (const wchar_t* subKey : {L"Defaults", L"Defaults\\Missing"}) {
-        EXPECT_EQ(settings.GetIntValue(subKey, L"absent", -7), -7) << Narrow(subKey);
-        EXPECT_STREQ(settings.GetStringValue(subKey, L"absent", L"fallback").c_str(), L"fallback");
-        EXPECT_TRUE(settings.GetBoolValue(subKey, L"absent", true));
-        EXPECT_FALSE(settings.GetBoolValue(subKey, L"absent2", false));
-    }
-    EXPECT_FALSE(RawRegistry::KeyExists(Key(L"Defaults\\Missing"))) << "reads create nothing";
-}
-
-TEST_F(Settings, AWrongStoredTypeThrowsBadKeyTypeError)
-{
-    ASSERT_TRUE(RawRegistry::Set(Key(L"Types"), L"textNumber", REG_SZ, RawRegistry::Text(L"12")));
-    ASSERT_TRUE(RawRegistry::Set(Key(L"Types"), L"number", REG_DWORD, RawRegistry::Dword(1)));
-    ASSERT_TRUE(RawRegistry::Set(Key(L"Types"), L"expand", REG_EXPAND_SZ, RawRegistry::Text(L"%TEMP%")));
-
-    EXPECT_THROW(settings.GetIntValue(L"Types", L"textNumber", 0), VeskSettings::BadKeyTypeError);
-    EXPECT_THROW(settings.GetStringValue(L"Types", L"number", L""), VeskSettings::BadKeyTypeError);
-    EXPECT_THROW(settings.GetStringValue(L"Types", L"expand", L""), VeskSettings::BadKeyTypeError);
-    EXPECT_THROW(settings.GetBoolValue(L"Types", L"number", false), VeskSettings::BadKeyTypeError);
-    // Writes make no type check.
-    EXPECT_TRUE(settings.SetIntValue(L"Types", L"expand", 3));
-}
-
-TEST_F(Settings, BooleansReadTrueOnlyForTrueInAnyCase)
+// Each typed read of a value planted behind the library's back, in a key of
+// its own and in a missing key below it: the value as text, the caller's
+// default (nullptr here) when it is missing, or the type error.
+TEST_F(Settings, TypedReadsGiveTheValueTheDefaultOrATypeError)
 {
     struct Row {
-        const wchar_t* stored;
-        bool expected;
+        char read; // 'i'nt, 's'tring or 'b'ool
+        DWORD type; // REG_NONE: nothing planted
+        std::vector<unsigned char> data;
+        const wchar_t* expected;
     };
-    const Row rows[] = {{L"True", true}, {L"TRUE", true}, {L"true", true}, {L"False", false},
-        {L"1", false}, {L"yes", false}, {L"", false}, {L"True ", false}};
-    int row = 0;
-    for (const Row& entry : rows) {
-        const std::wstring name = L"b" + std::to_wstring(row++);
-        ASSERT_TRUE(RawRegistry::Set(Key(L"Bools"), name.c_str(), REG_SZ, RawRegistry::Text(entry.stored)));
-        for (bool defaultValue : {false, true})
-            EXPECT_EQ(settings.GetBoolValue(L"Bools", name.c_str(), defaultValue), entry.expected)
-                << "stored \"" << Narrow(entry.stored) << "\", default " << defaultValue;
-    }
-    ASSERT_TRUE(settings.SetBoolValue(L"Bools2", L"flag", true));
-    EXPECT_STREQ(settings.GetStringValue(L"Bools2", L"flag", L"").c_str(), L"True");
+    using RawRegistry::Dword;
+    using RawRegistry::Text;
+    const wchar_t* const typeError = L"BadKeyTypeError";
+    const Row rows[] = {{'i', REG_DWORD, Dword(0xFFFFFFFF), L"-1"}, {'i', REG_NONE, {}, nullptr},
+        {'s', REG_NONE, {}, nullptr}, {'b', REG_NONE, {}, nullptr}, {'i', REG_SZ, Text(L"12"), typeError},
+        {'s', REG_DWORD, Dword(1), typeError}, {'s', REG_EXPAND_SZ, Text(L"%TEMP%"), typeError},
+        {'b', REG_DWORD, Dword(1), typeError}, {'b', REG_SZ, Text(L"True"), L"true"}, {'b', REG_SZ, Text(L"TRUE"), L"true"},
+        {'b', REG_SZ, Text(L"true"), L"true"}, {'b', REG_SZ, Text(L"False"), L"false"}, {'b', REG_SZ, Text(L"1"), L"false"},
+        {'b', REG_SZ, Text(L"yes"), L"false"}, {'b', REG_SZ, Text(L""), L"false"}, {'b', REG_SZ, Text(L"True "), L"false"}};
+    const std::wstring key = SubKey(L"Reads");
+    const std::wstring missingKey = key + L"\\Missing";
+    used.push_back(missingKey);
+    std::wstring name;
+    for (const Row& row : rows)
+        for (bool flag : {false, true}) { // a bool's default; a name is read once, as the cache keeps the first answer
+            name = L"v" + std::to_wstring(&row - rows) + (flag ? L"-true" : L"-false");
+            if (row.type != REG_NONE)
+                Plant(key, name.c_str(), row.type, row.data);
+            for (const std::wstring& subKey : {key, missingKey}) {
+                std::wstring seen;
+                try {
+                    if (row.read == 'i')
+                        seen = std::to_wstring(settings.GetIntValue(subKey.c_str(), name.c_str(), -7));
+                    else if (row.read == 'b')
+                        seen = settings.GetBoolValue(subKey.c_str(), name.c_str(), flag) ? L"true" : L"false";
+                    else
+                        seen = settings.GetStringValue(subKey.c_str(), name.c_str(), L"fallback").c_str();
+                } catch (const VeskSettings::BadKeyTypeError&) {
+                    seen = typeError;
+                }
+                const wchar_t* fallback = row.read == 'i' ? L"-7" : row.read == 's' ? L"fallback" : flag ? L"true" : L"false";
+                EXPECT_EQ(seen, !row.expected || subKey == missingKey ? fallback : row.expected) << name << " in " << subKey;
+            }
+        }
+    EXPECT_FALSE(RawRegistry::KeyExists(Key(missingKey))) << "reads create nothing";
+    EXPECT_TRUE(settings.SetIntValue(key.c_str(), name.c_str(), 3)) << "writes make no type check";
 }
 
 TEST_F(Settings, EnumerationIsByPosition)
@@ -182,36 +169,25 @@ TEST_F(Settings, DeletionAndExistenceAddressTheInstancesKeys)
     EXPECT_FALSE(RawRegistry::KeyExists(Key()));
 }
 
-const std::wstring LoggingKey = L"Software\\Halvorn\\Tessaly\\Logging";
-
 // Changes the logging path behind the library's back, as an operator would.
 bool PlantLoggingPath(const wchar_t* path)
 {
-    return RawRegistry::Set(LoggingKey, L"loggingPath", REG_SZ, RawRegistry::Text(path));
+    return RawRegistry::Set(L"Software\\Halvorn\\Tessaly\\Logging", L"loggingPath", REG_SZ, RawRegistry::Text(path));
 }
 
+// A fresh process, so that no earlier test has found a path yet.
 TEST(LoggingPath, IsReadUntilFoundThenKept)
 {
-    Kestlib500::RawValue saved;
-    const bool hadOne = RawRegistry::Get(LoggingKey, L"loggingPath", saved);
     ASSERT_TRUE(PlantLoggingPath(L""));
-    // A fresh process, so that no earlier test has found a path yet.
-    EXPECT_EQ(FreshProcess::Run("InAFreshProcess.LooksForTheLoggingPath", "logging"), 0);
-    if (hadOne)
-        RawRegistry::Set(LoggingKey, L"loggingPath", saved.type, saved.data);
-}
-
-TEST(InAFreshProcess, LooksForTheLoggingPath)
-{
-    if (!FreshProcess::Argument())
-        GTEST_SKIP() << FreshProcess::OnlyThere;
-    VeskSettings& fresh = HostLibrary::Settings();
-    EXPECT_STREQ(fresh.GetLoggingPath().c_str(), L"");
-    ASSERT_TRUE(PlantLoggingPath(L"/var/log/orvane"));
-    fresh.SetInstanceName(L"other");
-    EXPECT_STREQ(fresh.GetLoggingPath().c_str(), L"/var/log/orvane");
-    ASSERT_TRUE(PlantLoggingPath(L"/elsewhere"));
-    EXPECT_STREQ(fresh.GetLoggingPath().c_str(), L"/var/log/orvane") << "a path found is kept";
+    InAFreshProcess([] {
+        VeskSettings& fresh = HostLibrary::Settings();
+        EXPECT_STREQ(fresh.GetLoggingPath().c_str(), L"");
+        ASSERT_TRUE(PlantLoggingPath(L"/var/log/orvane"));
+        fresh.SetInstanceName(L"other");
+        EXPECT_STREQ(fresh.GetLoggingPath().c_str(), L"/var/log/orvane");
+        ASSERT_TRUE(PlantLoggingPath(L"/elsewhere"));
+        EXPECT_STREQ(fresh.GetLoggingPath().c_str(), L"/var/log/orvane") << "a path found is kept";
+    });
 }
 
 #if !defined(_WIN32)
@@ -222,10 +198,11 @@ TEST(InAFreshProcess, LooksForTheLoggingPath)
 // store file shows a write only when the unload closed the connection.
 TEST(Unload, ClosesTheStore)
 {
-    const char* parentStore = std::getenv("KESTLIB_REGISTRY");
-    ASSERT_NE(parentStore, nullptr) << "TestMain names a store for every test program";
-    const std::string store = std::string(parentStore) + ".unload.db";
-    ASSERT_EQ(FreshProcess::Run("InAFreshProcess.WritesToAStoreOfItsOwn", store), 0);
+    const std::string store = std::string(std::getenv("KESTLIB_REGISTRY")) + ".unload.db";
+    InAFreshProcess([&] {
+        setenv("KESTLIB_REGISTRY", store.c_str(), 1); // before the library's first use, which opens the store
+        ASSERT_TRUE(HostLibrary::Settings().SetIntValue(L"Unload", L"n", 1));
+    });
 
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(("file:" + store + "?immutable=1").c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr), SQLITE_OK);
@@ -237,16 +214,6 @@ TEST(Unload, ClosesTheStore)
     sqlite3_close(db);
     for (const char* file : {"", "-wal", "-shm"})
         std::filesystem::remove(store + file);
-}
-
-TEST(InAFreshProcess, WritesToAStoreOfItsOwn)
-{
-    const char* store = FreshProcess::Argument();
-    if (!store)
-        GTEST_SKIP() << FreshProcess::OnlyThere;
-    // Before the library's first use, which opens the store.
-    setenv("KESTLIB_REGISTRY", store, 1);
-    ASSERT_TRUE(HostLibrary::Settings().SetIntValue(L"Unload", L"n", 1));
 }
 #endif
 

@@ -56,30 +56,17 @@ protected:
     {
         return below ? root + L"\\" + below : root;
     }
-    std::string Text(const SWCharString& text) const
-    {
-        const std::wstring wide = text.c_str() ? text.c_str() : L"(null)";
-        return std::string(wide.begin(), wide.end());
-    }
 
     const std::wstring instance = RawRegistry::UniqueName(L"conformance");
     const std::wstring root = std::wstring(L"Software\\Halvorn\\Tessaly\\") + Server + L"\\" + instance;
 };
 
-TEST_F(RegistryConformance, WritesStoreTheLayoutAndReadsGiveTextOrTheDefault)
+TEST_F(RegistryConformance, WritesReadBackAsTextAndMissingValuesGiveTheDefault)
 {
     ScratchKey key(instance, L"Net\\Deep");
     ASSERT_TRUE(key.WriteValue(SWCharString(L"port"), DWORD(0xFFFFFFFF)));
     ASSERT_TRUE(key.WriteValue(SWCharString(L"host"), SWCharString(L"h\x00f6st")));
     EXPECT_EQ(key.GetPath(), root + L"\\Net\\Deep");
-
-    RawValue port, host;
-    ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), L"port", port));
-    EXPECT_EQ(port.type, DWORD(REG_DWORD));
-    EXPECT_EQ(port.data, RawRegistry::Dword(0xFFFFFFFF));
-    ASSERT_TRUE(RawRegistry::Get(Path(L"Net\\Deep"), L"host", host));
-    EXPECT_EQ(host.type, DWORD(REG_SZ));
-    EXPECT_EQ(host.data, RawRegistry::Text(L"h\x00f6st")) << "four UTF-16 units and the NUL";
 
     EXPECT_STREQ(key.ReadValue(SWCharString(L"PORT"), DWORD(0)).c_str(), L"-1") << "signed, names ignore case";
     ASSERT_TRUE(key.WriteValue(SWCharString(L"port"), DWORD(2)));
@@ -119,10 +106,10 @@ TEST_F(RegistryConformance, EveryTypeReadsAsTextAndReportsItsType)
 
     ScratchKey key(instance);
     for (const Row& row : rows) {
-        EXPECT_STREQ(key.ReadValue(SWCharString(row.name)).c_str(), row.text) << "value " << Text(row.name);
+        EXPECT_STREQ(key.ReadValue(SWCharString(row.name)).c_str(), row.text) << "value " << row.name;
         DWORD type = 0;
         EXPECT_TRUE(key.GetType(SWCharString(row.name), type));
-        EXPECT_EQ(type, row.type) << "value " << Text(row.name);
+        EXPECT_EQ(type, row.type) << "value " << row.name;
     }
     DWORD untouched = 0xdeadbeef;
     EXPECT_FALSE(key.GetType(SWCharString(L"missing"), untouched));
@@ -155,7 +142,7 @@ TEST_F(RegistryConformance, IteratorsOnNothingYieldEmptyTexts)
     for (const wchar_t* subKey : {L"empty", L"missing"}) {
         ScratchKey key(instance, subKey);
         Registry::ValueIterator values = key.EnumValues();
-        EXPECT_STREQ(values.GetName().c_str(), L"") << Text(subKey);
+        EXPECT_STREQ(values.GetName().c_str(), L"") << subKey;
         EXPECT_STREQ(values.GetValue().c_str(), L"");
         EXPECT_FALSE(values.NextValue());
     }
@@ -252,7 +239,8 @@ TEST_F(RegistryConformance, KeyPathsFollowTheRegistryLimitsAndNeedEveryElement)
 // Names where a naive case fold goes wrong, written as UTF-16 units so that
 // both widths of wchar_t see the same text. The registry lowers a unit only
 // where upper-casing gives it back, and never touches surrogates. NameFold's
-// test holds every single unit against Wine; these go through the back ends.
+// test holds every single unit of the Basic Multilingual Plane against Wine;
+// these take names through the back ends, surrogates above all.
 std::wstring Name(std::u16string_view units) { return vesk_text::fromUtf16(units); }
 
 TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
@@ -265,11 +253,6 @@ TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
     };
     const Row rows[] = {
         {"accented capital", u"\u00C9t\u00E9", u"\u00E9T\u00C9", true},
-        {"titlecase digraph and small", u"\u01C5", u"\u01C6", false},
-        {"sigma", u"\u03A3", u"\u03C3", true},
-        {"final sigma and sigma", u"\u03C2", u"\u03C3", false},
-        {"dotted capital I and i", u"\u0130", u"i", false},
-        {"dotless i and I", u"\u0131", u"I", false},
         {"Kelvin sign and k", u"\u212A", u"k", false},
         {"Deseret capital and small", u"\U00010400", u"\U00010428", false},
         {"Deseret capital", u"\U00010400", u"\U00010400", true},

@@ -27,14 +27,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs `work` in a child process with a connection of its own; true when it
-// returned true. The caller's connection is closed first.
-bool InChild(const std::function<bool()>& work)
+// Starts `work` in a child process; the child exits 0 when it returns true.
+pid_t Spawn(const std::function<bool()>& work)
 {
-    SResManager::Terminate();
     const pid_t child = fork();
     if (child == 0)
         _exit(work() ? 0 : 1);
+    return child;
+}
+
+// Whether the child exited 0.
+bool Succeeded(pid_t child)
+{
     int status = 0;
     return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -132,16 +136,14 @@ TEST_F(StoreFile, TwoProcessesWritingAtOnceLoseNothing)
     };
     pid_t children[2];
     for (int child = 0; child < 2; ++child)
-        if ((children[child] = fork()) == 0) {
+        children[child] = Spawn([&] {
             bool written = true;
             for (int i = 0; i < writes; ++i)
                 written = RegistryKey::Create(path(child, i)).Set(std::to_wstring(i).c_str(), Dword(static_cast<unsigned char>(i))) && written;
-            _exit(written ? 0 : 1);
-        }
-    for (pid_t child : children) {
-        int status = 0;
-        EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+            return written;
+        });
+    for (pid_t child : children)
+        EXPECT_TRUE(Succeeded(child));
     int found = 0;
     for (int child = 0; child < 2; ++child)
         for (int i = 0; i < writes; ++i) {
@@ -158,9 +160,10 @@ TEST_F(StoreFile, AWriteIntoAKeyDeletedMeanwhileFailsAndReachesNoOtherKey)
     // The newest key: with ids used again, the next key made would get its id.
     RegistryKey opened = RegistryKey::Create(L"Software\\ids\\doomed");
     ASSERT_TRUE(opened.IsOpen());
-    ASSERT_TRUE(InChild([] {
+    SResManager::Terminate(); // the child opens a connection of its own
+    ASSERT_TRUE(Succeeded(Spawn([] {
         return RegistryKey::DeleteTree(L"Software\\ids\\doomed") && RegistryKey::Create(L"Software\\ids\\newcomer").IsOpen();
-    }));
+    })));
 
     bool written = true;
     EXPECT_NO_THROW(written = opened.Set(L"v", Dword(1))) << "a deleted key is no store fault";
@@ -257,16 +260,12 @@ TEST_F(StoreFile, AUserWhoMayOnlyReadTheStoreReadsIt)
             SResManager::Terminate();
 
         const std::string program = fs::read_symlink("/proc/self/exe").string();
-        const pid_t child = fork();
-        if (child == 0) {
+        EXPECT_TRUE(Succeeded(Spawn([&] {
             setenv(ReaderRole, "1", 1);
             execl("/usr/bin/setpriv", "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", program.c_str(),
                 "--gtest_filter=SharedStoreReader.*", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << row.row << ": the reader failed, see above";
+            return false;
+        }))) << row.row << ": the reader failed, see above";
         for (const fs::directory_entry& entry : fs::directory_iterator(shared)) {
             struct stat info {};
             stat(entry.path().c_str(), &info);

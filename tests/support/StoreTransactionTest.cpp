@@ -2,7 +2,6 @@
 // second connection to the same file (as another process would see it).
 #include "support/registry/RegistryKey.h"
 #include "support/registry/RegistryTransaction.h"
-#include "support/registry/ServerRegistry.h"
 #include "support/sqlite/RegistryStore.h"
 #include "support/sqlite/StoreError.h"
 
@@ -14,7 +13,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <type_traits>
 
 using namespace Kestlib500;
@@ -85,11 +83,6 @@ int Read(const std::wstring& path, const wchar_t* name)
     return RegistryKey::Open(path).Query(name, value) ? value.data.at(0) : -1;
 }
 
-class ScratchKey : public ServerRegistry {
-public:
-    explicit ScratchKey(const wchar_t* instance) : ServerRegistry(SWCharString(L"StoreTests"), SWCharString(instance)) {}
-};
-
 class StoreTransaction : public testing::Test {
 protected:
     void SetUp() override { RegistryKey::Create(Root); }
@@ -97,7 +90,7 @@ protected:
     OtherConnection other;
 };
 
-TEST_F(StoreTransaction, ATransactionNotCommittedLeavesTheStoreAsItWas)
+TEST_F(StoreTransaction, ATransactionNotCommittedLeavesTheStoreAsItWasAndNestedScopesAreSavepoints)
 {
     ASSERT_TRUE(Write(Root + L"\\kept", L"v", 1));
     ASSERT_TRUE(Write(Root + L"\\kept\\below", L"w", 2));
@@ -109,29 +102,19 @@ TEST_F(StoreTransaction, ATransactionNotCommittedLeavesTheStoreAsItWas)
         EXPECT_TRUE(RegistryKey::Open(Root + L"\\kept\\below").DeleteValue(L"w"));
         EXPECT_TRUE(RegistryKey::DeleteTree(Root + L"\\kept\\below"));
         EXPECT_EQ(Read(Root + L"\\new\\deeper", L"x"), 3) << "the transaction reads its own writes";
+        for (const bool commit : {false, true}) { // nested scopes are savepoints
+            RegistryTransaction inner;
+            ASSERT_TRUE(Write(Root + (commit ? L"\\committed" : L"\\inner"), L"v", 1));
+            if (commit)
+                inner.Commit();
+        }
+        EXPECT_EQ(Read(Root + L"\\inner", L"v"), -1) << "the inner scope not committed is undone";
+        EXPECT_EQ(Read(Root + L"\\committed", L"v"), 1);
         EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name = 'deeper'"), 0)
             << "nothing is visible outside before the commit";
     }
     EXPECT_EQ(other.Dump(), before) << "keys, values and the id sequence as they were";
     EXPECT_TRUE(other.CanWriteNow());
-}
-
-TEST_F(StoreTransaction, NestedScopesAreSavepoints)
-{
-    RegistryTransaction outer;
-    ASSERT_TRUE(Write(Root + L"\\outer", L"a", 1)); // creates keys: a savepoint inside
-    {
-        RegistryTransaction inner;
-        ASSERT_TRUE(Write(Root + L"\\inner", L"b", 2));
-    }
-    {
-        RegistryTransaction inner;
-        ASSERT_TRUE(Write(Root + L"\\committed", L"c", 3));
-        inner.Commit();
-    }
-    outer.Commit();
-    EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name IN ('outer', 'committed')"), 2);
-    EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name = 'inner'"), 0) << "the inner rollback";
 }
 
 // A trigger on the second connection makes one key's insertion fail half-way
@@ -185,32 +168,34 @@ TEST_F(StoreTransaction, ASnapshotDoesNotSeeCommitsMadeWhileItLives)
     EXPECT_EQ(Read(Root + L"\\seen", L"v"), 2);
 }
 
+// Each call opens its own key: one left half-way through a walk keeps no
+// state that hides a later write.
 TEST_F(StoreTransaction, TwoCallsWithAWriteBetweenSeeTheNewState)
 {
     const std::wstring path = Root + L"\\calls";
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(Write(path, std::to_wstring(i).c_str(), 1));
-    auto count = [] {
-        ScratchKey key(L"calls");
-        Registry::ValueIterator values = key.EnumValues();
-        int seen = values.GetName().isEmpty() ? 0 : 1;
-        while (values.NextValue())
+    auto count = [&] {
+        std::wstring name;
+        RawValue value;
+        const RegistryKey key = RegistryKey::Open(path);
+        DWORD seen = 0;
+        while (key.ValueAt(seen, name, value))
             ++seen;
         return seen;
     };
     {
-        // A call that stops half-way, its cursor still on a row.
-        ScratchKey key(L"calls");
-        Registry::ValueIterator values = key.EnumValues();
-        EXPECT_TRUE(values.NextValue());
+        const RegistryKey halfWay = RegistryKey::Open(path);
+        std::wstring name;
+        RawValue value;
+        EXPECT_TRUE(halfWay.ValueAt(1, name, value));
     }
     ASSERT_EQ(other.Exec("INSERT INTO registry_values(key, name, fold, type, data) SELECT key, 'x', x'0078', 4, "
                          "x'01000000' FROM registry_values WHERE name = '0' AND type = 4 LIMIT 1"),
         SQLITE_OK);
-    EXPECT_EQ(count(), 4);
-    EXPECT_TRUE(ScratchKey(L"calls").KeyExists());
+    EXPECT_EQ(count(), 4u);
     ASSERT_EQ(other.Exec("DELETE FROM registry_values WHERE name = 'x'"), SQLITE_OK);
-    EXPECT_EQ(count(), 3);
+    EXPECT_EQ(count(), 3u);
 }
 
 // Positions asked in turn step the cursor, others restart it; both must give
@@ -230,9 +215,12 @@ TEST_F(StoreTransaction, ACursorGivesWhatPositionalReadsGive)
         const bool hasKey = RegistryKey::Open(path).SubKeyAt(index, key);
         return (hasValue ? name + L"=" + std::to_wstring(value.data.at(0)) : L"-") + L"/" + (hasKey ? key : L"-");
     };
+    ASSERT_TRUE(Write(Root + L"\\elsewhere", L"v", 0));
     const RegistryKey walked = RegistryKey::Open(path);
     const DWORD order[] = {0, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 5, 5, 6, 6, 7, 9, 2, 3, 11, 12, 0};
     for (DWORD index : order) {
+        // A write into a key that exists ends the walk's read: the cursor must start again where it was.
+        EXPECT_TRUE(index != 4 || Write(Root + L"\\elsewhere", L"v", 1));
         std::wstring name = L"untouched", key = L"untouched";
         RawValue value{REG_NONE, {0xEE}};
         const bool hasValue = walked.ValueAt(index, name, value);
@@ -243,20 +231,6 @@ TEST_F(StoreTransaction, ACursorGivesWhatPositionalReadsGive)
             EXPECT_EQ(name, L"untouched") << "position " << index;
         }
     }
-}
-
-TEST_F(StoreTransaction, OtherThreadsWaitForATransaction)
-{
-    std::thread writer;
-    {
-        RegistryTransaction transaction;
-        ASSERT_TRUE(Write(Root + L"\\first", L"v", 1));
-        writer = std::thread([] { Write(Root + L"\\second", L"v", 2); });
-        EXPECT_EQ(other.Count("SELECT count(*) FROM registry_keys WHERE name = 'second'"), 0);
-    }
-    writer.join();
-    EXPECT_EQ(Read(Root + L"\\first", L"v"), -1) << "rolled back";
-    EXPECT_EQ(Read(Root + L"\\second", L"v"), 2) << "written after the rollback, on its own";
 }
 
 // Memory running out inside SQLite must reach the caller as std::bad_alloc,

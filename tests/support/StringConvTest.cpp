@@ -12,6 +12,7 @@ TEST(StringConvToInteger, ConvertsSignedDecimalAndDefinesEveryOtherText)
         const wchar_t* text;
         int expected;
         bool converts;
+        bool allowSign = true;
     };
     const Row rows[] = {
         {L"0", 0, true},
@@ -24,25 +25,19 @@ TEST(StringConvToInteger, ConvertsSignedDecimalAndDefinesEveryOtherText)
         {L"99999999999999999999", 2147483647, false},
         {L"", 0, false},
         {L"-", 0, false},
-        {L"12abc", 0, false},
+        {L"12a", 0, false}, // a digit only from base 11 on
         {L" 12", 0, false},
         {L"+5", 0, false},
         {L"0x10", 0, false},
+        {L"-3", 0, false, false},
+        {nullptr, 0, false},
     };
     for (const Row& row : rows) {
         int result = 12345;
-        const bool converts = StringConvToInteger(row.text, result, L'\0', 0x7fffffff, 0x0CCCCCCC, 10, true);
-        EXPECT_EQ(result, row.expected) << "text \"" << row.text << "\"";
-        EXPECT_EQ(converts, row.converts) << "text \"" << row.text << "\"";
+        const bool converts = StringConvToInteger(row.text, result, L'\0', 0x7fffffff, 0x0CCCCCCC, 10, row.allowSign);
+        EXPECT_EQ(result, row.expected) << "row " << &row - rows;
+        EXPECT_EQ(converts, row.converts) << "row " << &row - rows;
     }
-}
-
-TEST(StringConvToInteger, WithoutSignAMinusIsNoNumber)
-{
-    int result = 1;
-    EXPECT_FALSE(StringConvToInteger(L"-3", result, L'\0', 0x7fffffff, 0x0CCCCCCC, 10, false));
-    EXPECT_EQ(result, 0);
-    EXPECT_FALSE(StringConvToInteger(nullptr, result, L'\0', 0x7fffffff, 0x0CCCCCCC, 10, true));
 }
 
 } // namespace
