@@ -17,8 +17,16 @@ bool NamesAKey(const std::wstring& path) { return CheckKeyPath(path) == KeyPathP
 
 } // namespace
 
+struct RegistryKey::Handle {
+    explicit Handle(HKEY key) : key(key) {}
+    ~Handle() { RegCloseKey(key); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    const HKEY key;
+};
+
 RegistryKey::RegistryKey() = default;
-RegistryKey::RegistryKey(HKEY key) : handle(key) {}
+RegistryKey::RegistryKey(std::unique_ptr<Handle> open) : handle(std::move(open)) {}
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept = default;
 RegistryKey::~RegistryKey() = default;
@@ -32,7 +40,7 @@ RegistryKey RegistryKey::Open(const std::wstring& path, Access access)
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, rights | View, &key) != ERROR_SUCCESS)
         return RegistryKey();
-    return RegistryKey(key);
+    return RegistryKey(std::make_unique<Handle>(key));
 }
 
 RegistryKey RegistryKey::Create(const std::wstring& path)
@@ -44,7 +52,7 @@ RegistryKey RegistryKey::Create(const std::wstring& path)
         KEY_READ | KEY_WRITE | View, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return RegistryKey();
-    return RegistryKey(key);
+    return RegistryKey(std::make_unique<Handle>(key));
 }
 
 bool RegistryKey::DeleteTree(const std::wstring& path)
@@ -52,7 +60,7 @@ bool RegistryKey::DeleteTree(const std::wstring& path)
     RegistryKey key = Open(path, Access::ReadWrite);
     if (!key.IsOpen())
         return false;
-    if (RegDeleteTreeW(key.handle.get(), nullptr) != ERROR_SUCCESS)
+    if (RegDeleteTreeW(key.handle->key, nullptr) != ERROR_SUCCESS)
         return false;
     key = RegistryKey();
     return RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), View, 0) == ERROR_SUCCESS;
@@ -60,12 +68,16 @@ bool RegistryKey::DeleteTree(const std::wstring& path)
 
 bool RegistryKey::IsOpen() const { return handle != nullptr; }
 
+std::string RegistryKey::StoreFile() { return std::string(); }
+
+void RegistryKey::ReleaseProcessResources() {}
+
 bool RegistryKey::QueryType(const wchar_t* name, DWORD& type) const
 {
     if (!IsOpen() || !ValueNameFits(name))
         return false;
     DWORD found = REG_NONE;
-    if (RegQueryValueExW(handle.get(), name, nullptr, &found, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegQueryValueExW(handle->key, name, nullptr, &found, nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     type = found;
     return true;
@@ -81,7 +93,7 @@ bool RegistryKey::Query(const wchar_t* name, RawValue& value) const
     found.data.resize(256);
     for (;;) {
         DWORD size = static_cast<DWORD>(found.data.size());
-        const LONG status = RegQueryValueExW(handle.get(), name, nullptr, &found.type, found.data.data(), &size);
+        const LONG status = RegQueryValueExW(handle->key, name, nullptr, &found.type, found.data.data(), &size);
         if (status == ERROR_SUCCESS) {
             found.data.resize(size);
             value = std::move(found);
@@ -98,7 +110,7 @@ bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
     if (!IsOpen() || !ValueNameFits(name))
         return false;
     const std::vector<unsigned char> framed = FramedForSetValue(value.data);
-    return RegSetValueExW(handle.get(), name, 0, value.type, framed.data() + SetValueOffset,
+    return RegSetValueExW(handle->key, name, 0, value.type, framed.data() + SetValueOffset,
                static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
 }
 
@@ -106,7 +118,7 @@ bool RegistryKey::DeleteValue(const wchar_t* name)
 {
     if (!IsOpen() || !ValueNameFits(name))
         return false;
-    return RegDeleteValueW(handle.get(), name) == ERROR_SUCCESS;
+    return RegDeleteValueW(handle->key, name) == ERROR_SUCCESS;
 }
 
 bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) const
@@ -125,7 +137,7 @@ bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) cons
         DWORD nameLength = MaxValueNameLength + 1;
         DWORD size = dataSize;
         const LONG status = RegEnumValueW(
-            handle.get(), index, &foundName[0], &nameLength, nullptr, &found.type, found.data.data(), &size);
+            handle->key, index, &foundName[0], &nameLength, nullptr, &found.type, found.data.data(), &size);
         if (status == ERROR_SUCCESS) {
             foundName.resize(nameLength);
             found.data.resize(size);
@@ -145,7 +157,7 @@ bool RegistryKey::SubKeyAt(DWORD index, std::wstring& name) const
         return false;
     wchar_t found[MaxKeyNameLength + 1];
     DWORD length = MaxKeyNameLength + 1;
-    if (RegEnumKeyExW(handle.get(), index, found, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegEnumKeyExW(handle->key, index, found, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     name.assign(found, length);
     return true;

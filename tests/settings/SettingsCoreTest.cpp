@@ -1,19 +1,23 @@
-// Failure paths from inside the library: the registry layer made to throw,
-// and the first allocation of the settings object made to fail.
+// Failure paths from inside the library: allocations made to fail, a store
+// the registry layer refuses, and the settings object's first creation failing.
 #include "cache/VeskCachedSettings.h"
 #include "common/Allocations.h"
 #include "common/RawRegistry.h"
-#include "support/registry/FaultInjection.h"
+#include "support/registry/RegistryKey.h"
 #include "vesk/Vesk.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -24,44 +28,96 @@ bool FinishesOnAnotherThread(const std::function<void()>& operation)
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> finished = done->get_future();
     std::thread([operation, done] {
-        operation();
+        try {
+            operation();
+        } catch (const std::exception&) {
+            // The lock was taken: what the operation met does not matter here.
+        }
         done->set_value();
     }).detach();
     return finished.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
 }
 
-TEST(RegistryFailure, PassesToTheCallerAndLeavesTheLockFree)
-{
-    VeskCachedSettings settings;
-    const std::wstring instance = RawRegistry::UniqueName(L"core");
-    settings.SetInstanceName(instance.c_str());
-    WString name, value;
+// Every operation of the settings object, on `settings`.
+struct Operation {
+    const char* name;
+    std::function<void(VeskCachedSettings&)> call;
+};
 
-    struct Row {
-        const char* operation;
-        std::function<void()> call;
+const std::vector<Operation>& Operations()
+{
+    static WString name, value;
+    static const std::vector<Operation> operations = {
+        {"GetLoggingPath", [](VeskCachedSettings& s) { s.GetLoggingPath(); }},
+        {"SetIntValue", [](VeskCachedSettings& s) { s.SetIntValue(L"k", L"i", 1); }},
+        {"GetIntValue", [](VeskCachedSettings& s) { s.GetIntValue(L"k", L"i", 1); }},
+        {"SetStringValue", [](VeskCachedSettings& s) { s.SetStringValue(L"k", L"s", L"text"); }},
+        {"GetStringValue", [](VeskCachedSettings& s) { s.GetStringValue(L"k", L"s", L"default"); }},
+        {"SetBoolValue", [](VeskCachedSettings& s) { s.SetBoolValue(L"k", L"b", true); }},
+        {"GetBoolValue", [](VeskCachedSettings& s) { s.GetBoolValue(L"k", L"b", true); }},
+        {"EnumerateValues", [](VeskCachedSettings& s) { s.EnumerateValues(L"k", 0, name, value); }},
+        {"EnumerateSubKeys", [](VeskCachedSettings& s) { s.EnumerateSubKeys(L"", 0, name); }},
+        {"DeleteValue", [](VeskCachedSettings& s) { s.DeleteValue(L"k", L"i"); }},
+        {"DeleteKey", [](VeskCachedSettings& s) { s.DeleteKey(L"k"); }},
+        {"KeyExists", [](VeskCachedSettings& s) { s.KeyExists(L"k"); }},
     };
-    const Row rows[] = {
-        {"GetLoggingPath", [&] { settings.GetLoggingPath(); }},
-        {"SetIntValue", [&] { settings.SetIntValue(L"k", L"i", 1); }},
-        {"GetIntValue", [&] { settings.GetIntValue(L"k", L"i", 1); }},
-        {"SetStringValue", [&] { settings.SetStringValue(L"k", L"s", L"text"); }},
-        {"GetStringValue", [&] { settings.GetStringValue(L"k", L"s", L"default"); }},
-        {"SetBoolValue", [&] { settings.SetBoolValue(L"k", L"b", true); }},
-        {"GetBoolValue", [&] { settings.GetBoolValue(L"k", L"b", true); }},
-        {"EnumerateValues", [&] { settings.EnumerateValues(L"k", 0, name, value); }},
-        {"EnumerateSubKeys", [&] { settings.EnumerateSubKeys(L"", 0, name); }},
-        {"DeleteValue", [&] { settings.DeleteValue(L"k", L"i"); }},
-        {"DeleteKey", [&] { settings.DeleteKey(L"k"); }},
-        {"KeyExists", [&] { settings.KeyExists(L"k"); }},
-    };
-    for (const Row& row : rows) {
-        Kestlib500::FaultInjection::ThrowOnNextCall();
-        EXPECT_THROW(row.call(), std::runtime_error) << row.operation;
-        EXPECT_TRUE(FinishesOnAnotherThread([&] { settings.KeyExists(L"k"); })) << row.operation << " left the lock held";
+    return operations;
+}
+
+// Runs every operation on a fresh object of `instance` (nothing cached),
+// again while `fault(attempt)` arms a fault and the last attempt threw E; the
+// first attempt must throw, and every one must leave the lock free.
+template <typename E>
+void EachOperationThrows(const std::wstring& instance, const std::function<bool(int)>& fault, const char* what)
+{
+    for (const Operation& operation : Operations()) {
+        VeskCachedSettings settings;
+        settings.SetInstanceName(instance.c_str());
+        for (int attempt = 0; fault(attempt); ++attempt) {
+            bool thrown = false;
+            try {
+                operation.call(settings);
+            } catch (const E&) {
+                thrown = true;
+            }
+            Allocations::StopFailing();
+            EXPECT_TRUE(FinishesOnAnotherThread([&] { settings.KeyExists(L"k"); }))
+                << operation.name << " left the lock held after " << what << " " << attempt;
+            EXPECT_TRUE(thrown || attempt > 0) << operation.name << " did not fail on " << what;
+            if (!thrown)
+                break;
+        }
     }
+}
+
+// Every allocation an operation makes may fail; the failure passes out
+// (never a crash, never a swallowed half-change) and the lock is free after.
+TEST(RegistryFailure, ExhaustedMemoryPassesToTheCallerAndLeavesTheLockFree)
+{
+    const std::wstring instance = RawRegistry::UniqueName(L"core");
+    EachOperationThrows<std::bad_alloc>(instance, [](int attempt) {
+        Allocations::FailAfter(static_cast<std::size_t>(attempt));
+        return attempt < 400;
+    }, "allocation");
     RawRegistry::DeleteTree(L"Software\\Halvorn\\Tessaly\\Orvane\\" + instance);
 }
+
+#if !defined(_WIN32)
+// A store the registry layer refuses (an emptied file) fails every operation
+// with its message, and the lock is free again.
+TEST(RegistryFailure, AStoreFailurePassesToTheCallerAndLeavesTheLockFree)
+{
+    const std::string saved = std::getenv("KESTLIB_REGISTRY");
+    const std::string emptied = saved + ".emptied";
+    std::ofstream{emptied};
+    Kestlib500::RegistryKey::ReleaseProcessResources();
+    setenv("KESTLIB_REGISTRY", emptied.c_str(), 1);
+    EachOperationThrows<std::runtime_error>(L"core", [](int attempt) { return attempt == 0; }, "a store failure");
+    Kestlib500::RegistryKey::ReleaseProcessResources();
+    setenv("KESTLIB_REGISTRY", saved.c_str(), 1);
+    std::remove(emptied.c_str());
+}
+#endif
 
 TEST(InstanceName, AFailedCopyLeavesANameThatAddressesNoKey)
 {

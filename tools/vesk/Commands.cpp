@@ -5,6 +5,7 @@
 #include "Text.h"
 #include "ValueSyntax.h"
 #include "settings/LoggingRegistry.h"
+#include "support/registry/KeyPath.h"
 
 namespace vesk_tool {
 namespace {
@@ -134,8 +135,8 @@ int loggingPath(Session& session)
     const std::wstring path = fromWString(session.settings().GetLoggingPath());
     if (path.empty()) {
         const LoggingRegistry logging;
-        throw Failure(NotFound, "no logging path is set: set the value loggingPath of HKEY_LOCAL_MACHINE\\" +
-                                    toUtf8(logging.GetPath()));
+        throw Failure(NotFound, "no logging path is set: set the value loggingPath of " +
+                                    toUtf8(Kestlib500::FullKeyPath(logging.GetPath())));
     }
     writeOutLine(path);
     return Success;

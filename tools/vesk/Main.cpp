@@ -8,6 +8,7 @@
 #include "RegistryFleetHost.h"
 #include "Text.h"
 #include "support/registry/SResManager.h"
+#include "support/registry/KeyPath.h"
 
 #include <cstdio>
 #include <iostream>
@@ -36,8 +37,7 @@ std::wstring serverKey(const Session& session)
 
 std::wstring companyKey(const Session& session)
 {
-    const std::wstring server = serverKey(session);
-    return server.substr(0, server.rfind(L'\\'));
+    return Kestlib500::ParentKeyPath(serverKey(session));
 }
 
 // `vesk fleet ...` on the instance of the session, over its registry.
@@ -67,7 +67,7 @@ int run(const std::vector<std::wstring>& args)
         RegistryResources resources;
         Session session(call.option(L"--instance"));
         // An interrupted fleet pull also journaled its record of the revision.
-        recoverInterruptedImport(L"HKEY_LOCAL_MACHINE\\" + companyKey(session));
+        recoverInterruptedImport(Kestlib500::FullKeyPath(companyKey(session)));
         if (call.command == L"fleet")
             return fleetCommand(fleet, session);
         return runCommand(call, session);

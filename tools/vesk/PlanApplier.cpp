@@ -2,6 +2,7 @@
 
 #include "Text.h"
 #include "support/registry/RegistryKey.h"
+#include "support/registry/KeyPath.h"
 
 namespace vesk_tool {
 namespace {
@@ -10,7 +11,7 @@ using Kestlib500::RegistryKey;
 
 std::string keyName(const std::wstring& key)
 {
-    return toUtf8(L"HKEY_LOCAL_MACHINE\\" + key);
+    return toUtf8(Kestlib500::FullKeyPath(key));
 }
 
 std::string valueName(const ImportStep& step)

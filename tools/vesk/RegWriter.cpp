@@ -1,6 +1,7 @@
 #include "RegFile.h"
 #include "RegSyntax.h"
 #include "Text.h"
+#include "support/registry/KeyPath.h"
 
 #include <cstdio>
 
@@ -143,9 +144,7 @@ bool canWriteValue(const Kestlib500::RawValue& value, RegEncoding encoding)
 // turn the key into a deletion.
 bool canWriteKeyPath(std::wstring_view path)
 {
-    if (path.empty() || path.front() == L'\\' || path.back() == L'\\' || path.front() == L'-')
-        return false;
-    if (path.find(L"\\\\") != std::wstring_view::npos)
+    if (path.empty() || Kestlib500::HasEmptyElement(path) || path.front() == L'-')
         return false;
     return !hasLineBreakOrNul(path) && !hasUnpairedSurrogate(path);
 }

@@ -2,6 +2,7 @@
 
 #include "Text.h"
 #include "support/registry/RegistryKey.h"
+#include "support/registry/KeyPath.h"
 
 namespace vesk_tool {
 
@@ -15,7 +16,7 @@ struct TreeReader::Walk {
     void key(const RegistryKey& open, const std::wstring& path)
     {
         RegKey block;
-        block.path = L"HKEY_LOCAL_MACHINE\\" + path;
+        block.path = Kestlib500::FullKeyPath(path);
         std::wstring name;
         RawValue value;
         for (DWORD i = 0; open.ValueAt(i, name, value); ++i) {
@@ -35,10 +36,11 @@ struct TreeReader::Walk {
         for (DWORD i = 0; open.SubKeyAt(i, name); ++i)
             children.push_back(name);
         for (const std::wstring& child : children) {
-            const std::wstring childPath = path + L'\\' + child;
+            const std::wstring childPath = Kestlib500::JoinKeyPath(path, child);
+            const std::wstring shown = Kestlib500::FullKeyPath(childPath);
             // The whole path is checked: a name such as -x is only a deletion at its start.
-            if (!canWriteKeyPath(L"HKEY_LOCAL_MACHINE\\" + childPath)) {
-                reader.skipped.push_back("key " + toUtf8(L"HKEY_LOCAL_MACHINE\\" + childPath) +
+            if (!canWriteKeyPath(shown)) {
+                reader.skipped.push_back("key " + toUtf8(shown) +
                                          " has a name a .reg file cannot carry (a line break, a NUL or a lone surrogate); its subtree with it");
                 continue;
             }
