@@ -1,8 +1,8 @@
-#include "CommandLine.h"
+#include "tools/vesk/CommandLine.h"
 
-#include "Failure.h"
-#include "Text.h"
-#include "ValueSyntax.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Text.h"
+#include "tools/vesk/ValueSyntax.h"
 
 #include "support/registry/KeyPath.h"
 #include "vesk/Version.h"

@@ -1,9 +1,12 @@
-#include "CommandLine.h"
-#include "Failure.h"
-#include "Io.h"
-#include "Session.h"
-#include "Text.h"
-#include "ValueSyntax.h"
+#include "tools/vesk/Commands.h"
+
+#include "tools/vesk/CommandLine.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Io.h"
+#include "tools/vesk/Session.h"
+#include "tools/vesk/Text.h"
+#include "tools/vesk/Transfer.h"
+#include "tools/vesk/ValueSyntax.h"
 #include "settings/LoggingRegistry.h"
 #include "support/registry/KeyPath.h"
 
@@ -158,7 +161,7 @@ void listKey(Session& session, const std::wstring& subKey, const KeyListing& lis
     if (recursive || !listing.subKeys.empty())
         writeOutLine(L"");
     for (const std::wstring& child : listing.subKeys) {
-        const std::wstring childKey = SettingsView::join(subKey, child);
+        const std::wstring childKey = Kestlib500::JoinKeyPath(subKey, child);
         if (recursive)
             listKey(session, childKey, session.view().list(childKey), true);
         else

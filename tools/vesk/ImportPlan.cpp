@@ -1,6 +1,6 @@
-#include "ImportPlan.h"
+#include "tools/vesk/ImportPlan.h"
 
-#include "Text.h"
+#include "tools/vesk/Text.h"
 #include "support/registry/KeyPath.h"
 #include "support/registry/NameFold.h"
 

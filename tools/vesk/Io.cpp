@@ -1,7 +1,7 @@
-#include "Io.h"
+#include "tools/vesk/Io.h"
 
-#include "Failure.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
-#include "MachineFolder.h"
+#include "tools/vesk/MachineFolder.h"
 
-#include "Failure.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Text.h"
 
 #include <filesystem>
 #include <system_error>

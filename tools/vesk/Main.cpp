@@ -1,14 +1,18 @@
-#include "CommandLine.h"
-#include "Failure.h"
-#include "FleetCommands.h"
-#include "ImportPlan.h"
-#include "Io.h"
-#include "Journal.h"
-#include "Session.h"
-#include "RegistryFleetHost.h"
-#include "Text.h"
+#include "tools/vesk/CommandLine.h"
+#include "tools/vesk/Commands.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/fleet/FleetCommands.h"
+#include "tools/vesk/ImportPlan.h"
+#include "tools/vesk/Io.h"
+#include "tools/vesk/Session.h"
+#include "tools/vesk/fleet/RegistryFleetHost.h"
+#include "tools/vesk/Text.h"
 #include "support/registry/SResManager.h"
 #include "support/registry/KeyPath.h"
+
+#if defined(_WIN32)
+#include "tools/vesk/Journal.h"
+#endif
 
 #include <cstdio>
 #include <iostream>
@@ -66,8 +70,10 @@ int run(const std::vector<std::wstring>& args)
         }
         RegistryResources resources;
         Session session(call.option(L"--instance"));
+#if defined(_WIN32)
         // An interrupted fleet pull also journaled its record of the revision.
         recoverInterruptedImport(Kestlib500::FullKeyPath(companyKey(session)));
+#endif
         if (call.command == L"fleet")
             return fleetCommand(fleet, session);
         return runCommand(call, session);

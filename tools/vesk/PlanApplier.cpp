@@ -1,6 +1,6 @@
-#include "PlanApplier.h"
+#include "tools/vesk/PlanApplier.h"
 
-#include "Text.h"
+#include "tools/vesk/Text.h"
 #include "support/registry/RegistryKey.h"
 #include "support/registry/KeyPath.h"
 

@@ -1,6 +1,6 @@
-#include "RegLines.h"
-#include "RegSyntax.h"
-#include "Text.h"
+#include "tools/vesk/RegLines.h"
+#include "tools/vesk/RegEncoding.h"
+#include "tools/vesk/Text.h"
 
 namespace vesk_tool {
 namespace {

@@ -1,7 +1,7 @@
-#include "RegFile.h"
-#include "RegLines.h"
-#include "RegSyntax.h"
-#include "Text.h"
+#include "tools/vesk/RegFile.h"
+#include "tools/vesk/RegLines.h"
+#include "tools/vesk/RegEncoding.h"
+#include "tools/vesk/Text.h"
 #include "support/registry/KeyPath.h"
 
 namespace vesk_tool {

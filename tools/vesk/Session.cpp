@@ -1,7 +1,7 @@
-#include "Session.h"
+#include "tools/vesk/Session.h"
 
-#include "Failure.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Text.h"
 #include "settings/VeskRegistry.h"
 #include "support/registry/KeyPath.h"
 #include "support/registry/NameFold.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CommandLine.h"
-#include "SettingsView.h"
+#include "tools/vesk/CommandLine.h"
+#include "tools/vesk/SettingsView.h"
 #include "vesk/VeskSettings.h"
 
 #include <string>
@@ -46,13 +46,5 @@ private:
 
 // Throws Failure(BadInput) when a value name passes the registry's limit.
 void checkValueName(const std::wstring& name);
-
-// Runs the command of `call` (already checked by parseCommandLine) and
-// returns the exit status; failures throw Failure.
-int runCommand(const Invocation& call, Session& session);
-
-// The file commands, in Transfer.cpp.
-int exportCommand(const Invocation& call, Session& session);
-int importCommand(const Invocation& call, Session& session);
 
 } // namespace vesk_tool

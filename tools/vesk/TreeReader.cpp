@@ -1,6 +1,6 @@
-#include "TreeReader.h"
+#include "tools/vesk/TreeReader.h"
 
-#include "Text.h"
+#include "tools/vesk/Text.h"
 #include "support/registry/RegistryKey.h"
 #include "support/registry/KeyPath.h"
 

@@ -1,6 +1,6 @@
-#include "ValueSyntax.h"
+#include "tools/vesk/ValueSyntax.h"
 
-#include "Text.h"
+#include "tools/vesk/Text.h"
 
 #include "support/registry/StringConv.h"
 
