@@ -10,7 +10,7 @@
 #if defined(_WIN32)
 #include "support/win32shim/Win32.h"
 #else
-#include "support/sqlite/CaseFold.h"
+#include "support/sqlite/SortKey.h"
 #include "support/sqlite/RegistryStore.h"
 
 #include <sqlite3.h>
@@ -65,8 +65,8 @@ public:
             "SELECT v.type, v.data FROM registry_values v JOIN registry_keys k ON v.key = k.id "
             "WHERE k.path = ?1 AND v.fold = ?2",
             -1, SQLITE_PREPARE_PERSISTENT, &pointSelect, nullptr);
-        foldedPath = Kestlib500::FoldedPath(UncachedPath);
-        foldedName = Kestlib500::FoldedName(L"port");
+        foldedPath = Kestlib500::PathSortKey(UncachedPath);
+        foldedName = Kestlib500::NameSortKey(L"port");
     }
     ~RawRegistry()
     {

@@ -40,8 +40,6 @@ public:
     template <typename Value>
     ValueCache<Value>& Cache(int slot);
 
-    bool IsAllocated() const { return slotNames != nullptr; }
-
 private:
     template <typename T>
     using Slots = std::unique_ptr<std::unique_ptr<T>[]>;

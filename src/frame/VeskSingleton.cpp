@@ -4,14 +4,13 @@
 #include "cache/CriticalSectionGuard.h"
 #include "cache/VeskCachedSettings.h"
 #include "frame/CreationLock.h"
+#include "settings/VeskRegistry.h"
 
 namespace {
 
 // Set once by the first successful GetVeskSettingsPtr and never reset: the
 // library owns the object and never destroys it.
 VeskSettings* settings = nullptr;
-
-const wchar_t* const fullVeskRegistryKey = L"Software\\Halvorn\\Tessaly\\Orvane";
 
 } // namespace
 
@@ -29,4 +28,4 @@ extern "C" VeskSettings* GetVeskSettingsPtr()
     return settings;
 }
 
-extern "C" const wchar_t* GetFullVeskRegistryKey() { return fullVeskRegistryKey; }
+extern "C" const wchar_t* GetFullVeskRegistryKey() { return VeskRegistry::ServerKeyPath().c_str(); }

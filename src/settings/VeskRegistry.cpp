@@ -8,3 +8,9 @@ VeskRegistry::VeskRegistry(const SWCharString& instanceName, const SWCharString&
     if (!subKey.isEmpty())
         appendKey(subKey);
 }
+
+const std::wstring& VeskRegistry::ServerKeyPath()
+{
+    static const std::wstring path = VeskRegistry(SWCharString(L""), SWCharString(L"")).GetPath();
+    return path;
+}

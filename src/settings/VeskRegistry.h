@@ -7,4 +7,8 @@
 class VeskRegistry : public Kestlib500::ServerRegistry {
 public:
     VeskRegistry(const Kestlib500::SWCharString& instanceName, const Kestlib500::SWCharString& subKey);
+
+    // The server key above every instance (below the hive), as these
+    // objects compose it: the one source of that path.
+    static const std::wstring& ServerKeyPath();
 };

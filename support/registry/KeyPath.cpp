@@ -1,5 +1,6 @@
 #include "support/registry/KeyPath.h"
 
+#include "support/registry/NameFold.h"
 #include "support/text/Unicode.h"
 
 namespace Kestlib500 {
@@ -13,13 +14,60 @@ std::size_t UnitsOf(wchar_t c)
     return static_cast<std::size_t>(vesk_text::utf16Units(c, units));
 }
 
+bool SameName(std::wstring_view a, std::wstring_view b)
+{
+    return a.size() == b.size() && FoldedName(std::wstring(a)) == FoldedName(std::wstring(b));
+}
+
 } // namespace
+
+std::wstring FullKeyPath(std::wstring_view below) { return JoinKeyPath(HiveName, below); }
+
+bool BelowHive(std::wstring_view full, std::wstring& below)
+{
+    for (const std::wstring_view hive : {HiveName, HiveShortName}) {
+        if (full.size() < hive.size() || !SameName(full.substr(0, hive.size()), hive))
+            continue;
+        if (full.size() == hive.size() || full[hive.size()] == L'\\') {
+            below = full.substr(std::min(full.size(), hive.size() + 1));
+            return true;
+        }
+    }
+    return false;
+}
+
+std::wstring JoinKeyPath(std::wstring_view parent, std::wstring_view child)
+{
+    std::wstring path(parent);
+    if (!parent.empty() && !child.empty())
+        path += L'\\';
+    return path.append(child);
+}
+
+std::wstring ParentKeyPath(std::wstring_view path)
+{
+    const std::size_t slash = path.rfind(L'\\');
+    return slash == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, slash));
+}
+
+bool IsAtOrBelow(std::wstring_view path, std::wstring_view root)
+{
+    if (root.empty())
+        return true;
+    return path.size() >= root.size() && SameName(path.substr(0, root.size()), root) &&
+           (path.size() == root.size() || path[root.size()] == L'\\');
+}
+
+bool HasEmptyElement(std::wstring_view path)
+{
+    return !path.empty() && (path.front() == L'\\' || path.back() == L'\\' || path.find(L"\\\\") != std::wstring_view::npos);
+}
 
 KeyPathProblem CheckKeyPath(std::wstring_view path)
 {
-    if (path.empty())
-        return KeyPathProblem::None;
-    std::size_t depth = 1;
+    if (HasEmptyElement(path))
+        return KeyPathProblem::EmptyElement;
+    std::size_t depth = path.empty() ? 0 : 1;
     std::size_t length = 0;
     for (wchar_t c : path) {
         if (c != L'\\') {
@@ -28,16 +76,14 @@ KeyPathProblem CheckKeyPath(std::wstring_view path)
                 return KeyPathProblem::ElementTooLong;
             continue;
         }
-        if (length == 0)
-            return KeyPathProblem::EmptyElement;
         length = 0;
         if (++depth > MaxKeyDepth)
             return KeyPathProblem::TooDeep;
     }
-    return length == 0 ? KeyPathProblem::EmptyElement : KeyPathProblem::None;
+    return KeyPathProblem::None;
 }
 
-const char* DescribeKeyPathProblem(KeyPathProblem problem)
+std::string DescribeKeyPathProblem(KeyPathProblem problem)
 {
     switch (problem) {
     case KeyPathProblem::None:
@@ -45,19 +91,28 @@ const char* DescribeKeyPathProblem(KeyPathProblem problem)
     case KeyPathProblem::EmptyElement:
         return "a key path may not hold an empty name (a leading, trailing or doubled backslash)";
     case KeyPathProblem::ElementTooLong:
-        return "a key name may have at most 255 characters";
+        return "a key name may have at most " + std::to_string(MaxKeyNameLength) + " UTF-16 units";
     case KeyPathProblem::TooDeep:
-        return "keys may be nested at most 512 levels deep";
+        return "keys may be nested at most " + std::to_string(MaxKeyDepth) + " levels deep";
     }
     return "";
 }
 
-bool ValueNameFits(const wchar_t* name)
+std::size_t NameUnits(std::wstring_view name)
 {
     std::size_t length = 0;
-    for (; name && *name != L'\0'; ++name)
-        length += UnitsOf(*name);
-    return length <= MaxValueNameLength;
+    for (wchar_t c : name)
+        length += UnitsOf(c);
+    return length;
+}
+
+bool ValueNameFits(const wchar_t* name) { return !name || NameUnits(name) <= MaxValueNameLength; }
+
+std::string DescribeLongValueName(std::wstring_view name)
+{
+    return "a value name may have at most " + std::to_string(MaxValueNameLength) +
+           " UTF-16 units (a character beyond the Basic Multilingual Plane takes two); this one has " +
+           std::to_string(NameUnits(name));
 }
 
 } // namespace Kestlib500

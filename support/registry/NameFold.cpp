@@ -66,4 +66,6 @@ std::wstring FoldedName(const std::wstring& name)
     return folded;
 }
 
+std::wstring FoldedPath(const std::wstring& path) { return FoldedName(path); }
+
 } // namespace Kestlib500

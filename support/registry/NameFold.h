@@ -20,4 +20,8 @@ char16_t FoldUnit(char16_t unit);
 // Multilingual Plane stay as they are).
 std::wstring FoldedName(const std::wstring& name);
 
+// A key path folded element by element: two paths name one key exactly
+// when their folded paths are equal (the backslashes stay).
+std::wstring FoldedPath(const std::wstring& path);
+
 } // namespace Kestlib500

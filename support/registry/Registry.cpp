@@ -1,6 +1,5 @@
 #include "support/registry/Registry.h"
 
-#include "support/registry/FaultInjection.h"
 
 namespace Kestlib500 {
 
@@ -44,7 +43,6 @@ bool Registry::ReadStored(const wchar_t* name, RawValue& value)
 
 bool Registry::Write(const SWCharString& name, const RawValue& value)
 {
-    FaultInjection::ThrowIfArmed();
     EndReading();
     return RegistryKey::Create(path).Set(name.c_str(), value);
 }
@@ -64,7 +62,6 @@ bool Registry::WriteValue(const SWCharString& name, const SWCharString& value)
 
 bool Registry::GetType(const SWCharString& name, DWORD& type)
 {
-    FaultInjection::ThrowIfArmed();
     RawValue value;
     if (!ReadStored(name.c_str(), value))
         return false;
@@ -74,7 +71,6 @@ bool Registry::GetType(const SWCharString& name, DWORD& type)
 
 bool Registry::DeleteKey()
 {
-    FaultInjection::ThrowIfArmed();
     key = RegistryKey();
     EndReading();
     return RegistryKey::DeleteTree(path);
@@ -82,14 +78,12 @@ bool Registry::DeleteKey()
 
 bool Registry::DeleteValue(const SWCharString& name)
 {
-    FaultInjection::ThrowIfArmed();
     EndReading();
     return RegistryKey::Open(path, RegistryKey::Access::ReadWrite).DeleteValue(name.c_str());
 }
 
 bool Registry::KeyExists()
 {
-    FaultInjection::ThrowIfArmed();
     return OpenedKey().IsOpen();
 }
 
@@ -97,7 +91,6 @@ Registry::ValueIterator::ValueIterator(RegistryKey key) : key(std::move(key)) { 
 
 bool Registry::ValueIterator::NextValue()
 {
-    FaultInjection::ThrowIfArmed();
     ++index;
     return Load();
 }
@@ -122,7 +115,6 @@ Registry::KeyIterator::KeyIterator(RegistryKey key) : key(std::move(key)) { Load
 
 bool Registry::KeyIterator::NextKey()
 {
-    FaultInjection::ThrowIfArmed();
     ++index;
     return Load();
 }

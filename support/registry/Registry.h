@@ -18,7 +18,7 @@ namespace Kestlib500 {
 // or it writes. So one object serves one operation and is then dropped.
 //
 // Every operation may throw when the registry itself fails (never for a
-// missing key or value); see FaultInjection for the test hook.
+// missing key or value).
 class Registry {
 public:
     class ValueIterator;

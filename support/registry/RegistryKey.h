@@ -8,10 +8,6 @@
 
 namespace Kestlib500 {
 
-#if !defined(_WIN32)
-class StoreCursor;
-#endif
-
 // One open key of HKEY_LOCAL_MACHINE (native 64-bit view), named by its path
 // below the hive. Owns its handle alone: closed when the object goes, moved
 // but never copied. The two back ends (the Win32 registry, or the SQLite
@@ -46,6 +42,13 @@ public:
 
     bool IsOpen() const;
 
+    // Where the registry is kept, for messages and files kept beside it: the
+    // store's file natively; "" on Windows, where it is the system's own.
+    static std::string StoreFile();
+    // Lets go of what the back end holds for the whole process (natively the
+    // store's connection, once nothing uses it); the next use takes it again.
+    static void ReleaseProcessResources();
+
     bool QueryType(const wchar_t* name, DWORD& type) const;
     bool Query(const wchar_t* name, RawValue& value) const;
     bool Set(const wchar_t* name, const RawValue& value);
@@ -59,17 +62,10 @@ public:
     bool SubKeyAt(DWORD index, std::wstring& name) const;
 
 private:
-#if defined(_WIN32)
-    struct Closer {
-        void operator()(HKEY key) const { RegCloseKey(key); }
-    };
-    explicit RegistryKey(HKEY key);
-    std::unique_ptr<HKEY__, Closer> handle;
-#else
-    explicit RegistryKey(long long id);
-    long long id;
-    mutable std::unique_ptr<StoreCursor> values, subKeys;
-#endif
+    // The back end's open key, defined by the back end; null when no key.
+    struct Handle;
+    explicit RegistryKey(std::unique_ptr<Handle> open);
+    std::unique_ptr<Handle> handle;
 };
 
 } // namespace Kestlib500

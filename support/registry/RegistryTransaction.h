@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 namespace Kestlib500 {
 
 // Makes every change the calling thread makes through the registry layer
@@ -22,6 +24,11 @@ public:
     void Commit();
 
     static bool IsAtomic();
+
+private:
+    // What the back end holds for the transaction (natively, the store).
+    struct Hold;
+    std::unique_ptr<Hold> hold;
 };
 
 // Makes everything the calling thread reads through the registry layer while
@@ -33,6 +40,11 @@ public:
     ~RegistrySnapshot();
     RegistrySnapshot(const RegistrySnapshot&) = delete;
     RegistrySnapshot& operator=(const RegistrySnapshot&) = delete;
+
+private:
+    // What the back end holds for the snapshot (natively, the store).
+    struct Hold;
+    std::unique_ptr<Hold> hold;
 };
 
 } // namespace Kestlib500

@@ -1,8 +1,6 @@
 #include "support/registry/SResManager.h"
 
-#if !defined(_WIN32)
-#include "support/sqlite/RegistryStore.h"
-#endif
+#include "support/registry/RegistryKey.h"
 
 namespace Kestlib500 {
 
@@ -10,9 +8,7 @@ bool SResManager::Initialize() { return true; }
 
 bool SResManager::Terminate()
 {
-#if !defined(_WIN32)
-    RegistryStore::Close();
-#endif
+    RegistryKey::ReleaseProcessResources();
     return true;
 }
 

@@ -37,9 +37,6 @@ public:
     // The characters, NUL-terminated; null when there is no buffer.
     const Char* c_str() const { return buffer.get(); }
 
-    // Frees the text; the string then holds no buffer.
-    void releaseBuffer() { buffer.reset(); }
-
 private:
     void assign(const Char* source)
     {

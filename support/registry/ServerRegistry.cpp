@@ -1,6 +1,5 @@
 #include "support/registry/ServerRegistry.h"
 
-#include "support/registry/FaultInjection.h"
 
 namespace Kestlib500 {
 
@@ -18,7 +17,6 @@ void ServerRegistry::appendKey(const SWCharString& subKey) { AppendToPath(subKey
 
 bool ServerRegistry::ReadText(const SWCharString& name, std::wstring& text)
 {
-    FaultInjection::ThrowIfArmed();
     RawValue value;
     if (!ReadStored(name.c_str(), value))
         return false;
@@ -46,14 +44,12 @@ SWCharString ServerRegistry::ReadValue(const SWCharString& name, const SWCharStr
 
 Registry::ValueIterator ServerRegistry::EnumValues()
 {
-    FaultInjection::ThrowIfArmed();
     BeginReading();
     return ValueIterator(RegistryKey::Open(GetPath()));
 }
 
 Registry::KeyIterator ServerRegistry::EnumSubKeys()
 {
-    FaultInjection::ThrowIfArmed();
     BeginReading();
     return KeyIterator(RegistryKey::Open(GetPath()));
 }

@@ -1,7 +1,7 @@
 #include "support/sqlite/RegistryStore.h"
 
 #include "support/registry/KeyPath.h"
-#include "support/sqlite/CaseFold.h"
+#include "support/sqlite/SortKey.h"
 #include "support/sqlite/StoreError.h"
 #include "support/sqlite/StoreSchema.h"
 #include "support/text/Unicode.h"
@@ -107,7 +107,7 @@ void RegistryStore::Close()
 
 RegistryStore::RegistryStore(const std::string& file) : file(file)
 {
-    db.reset(OpenStoreFile(file, readOnly));
+    db = OpenStoreFile(file, readOnly);
     sqlite3* handle = db.get();
     sqlite3_busy_timeout(handle, 10000);
     // A key deleted under an open handle is told from other refusals by
@@ -129,7 +129,8 @@ RegistryStore::RegistryStore(const std::string& file) : file(file)
 
     findKey.reset(new Statement(handle, "SELECT id FROM registry_keys WHERE path = ?1"));
     insertKey.reset(new Statement(handle, "INSERT INTO registry_keys(parent, name, fold, path) VALUES(?1, ?2, ?3, ?4)"));
-    deleteKey.reset(new Statement(handle, "DELETE FROM registry_keys WHERE path = ?1 AND id <> 1"));
+    deleteKey.reset(new Statement(
+        handle, ("DELETE FROM registry_keys WHERE path = ?1 AND id <> " + std::to_string(HiveKey)).c_str()));
     queryType.reset(new Statement(handle, "SELECT type FROM registry_values WHERE key = ?1 AND fold = ?2"));
     queryValue.reset(new Statement(handle, "SELECT type, data FROM registry_values WHERE key = ?1 AND fold = ?2"));
     setValue.reset(new Statement(handle,
@@ -183,7 +184,7 @@ long long RegistryStore::FindKey(const std::wstring& path)
 {
     transactions->BeforeRead();
     Statement::Run run(*findKey);
-    run.BindBlob(1, FoldedPath(path));
+    run.BindBlob(1, PathSortKey(path));
     return run.Step() ? run.Number(0) : 0;
 }
 
@@ -200,7 +201,7 @@ long long RegistryStore::CreateKey(const std::wstring& path)
     for (const std::wstring& name : PathElements(path)) {
         if (!folded.empty())
             folded.append("\0\\", 2);
-        folded += FoldedName(name.c_str());
+        folded += NameSortKey(name.c_str());
         Statement::Run find(*findKey);
         find.BindBlob(1, folded);
         if (find.Step()) {
@@ -209,7 +210,7 @@ long long RegistryStore::CreateKey(const std::wstring& path)
         }
         Statement::Run insert(*insertKey);
         insert.Bind(1, key).Bind(2, vesk_text::toUtf16(name.c_str()));
-        insert.BindBlob(3, FoldedName(name.c_str())).BindBlob(4, folded);
+        insert.BindBlob(3, NameSortKey(name.c_str())).BindBlob(4, folded);
         insert.Execute();
         key = sqlite3_last_insert_rowid(db.get());
     }
@@ -221,7 +222,7 @@ bool RegistryStore::DeleteTree(const std::wstring& path)
 {
     BeforeWrite();
     Statement::Run run(*deleteKey);
-    run.BindBlob(1, FoldedPath(path));
+    run.BindBlob(1, PathSortKey(path));
     return run.Execute() > 0;
 }
 
@@ -231,7 +232,7 @@ bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
         return false;
     transactions->BeforeRead();
     Statement::Run run(*queryType);
-    run.Bind(1, key).BindBlob(2, FoldedName(name));
+    run.Bind(1, key).BindBlob(2, NameSortKey(name));
     if (!run.Step())
         return false;
     type = static_cast<DWORD>(run.Number(0));
@@ -244,7 +245,7 @@ bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
         return false;
     transactions->BeforeRead();
     Statement::Run run(*queryValue);
-    run.Bind(1, key).BindBlob(2, FoldedName(name));
+    run.Bind(1, key).BindBlob(2, NameSortKey(name));
     if (!run.Step())
         return false;
     RawValue found;
@@ -261,7 +262,7 @@ bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& valu
         return false;
     BeforeWrite();
     Statement::Run run(*setValue);
-    run.Bind(1, key).Bind(2, vesk_text::toUtf16(name)).BindBlob(3, FoldedName(name)).Bind(4, value.type);
+    run.Bind(1, key).Bind(2, vesk_text::toUtf16(name)).BindBlob(3, NameSortKey(name)).Bind(4, value.type);
     run.BindBlob(5, value.data.data(), value.data.size());
     try {
         run.Execute();
@@ -281,7 +282,7 @@ bool RegistryStore::DeleteValue(long long key, const wchar_t* name)
         return false;
     BeforeWrite();
     Statement::Run run(*deleteValue);
-    run.Bind(1, key).BindBlob(2, FoldedName(name));
+    run.Bind(1, key).BindBlob(2, NameSortKey(name));
     return run.Execute() > 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "support/registry/ValueText.h"
 #include "support/sqlite/Statement.h"
+#include "support/sqlite/StoreSchema.h"
 #include "support/sqlite/TransactionStack.h"
 
 #include <memory>
@@ -25,9 +26,6 @@ namespace Kestlib500 {
 // StoreError, exhausted memory std::bad_alloc.
 class RegistryStore {
 public:
-    // The key id of the hive itself; 0 means no key.
-    static constexpr long long HiveKey = 1;
-
     // The process's store for one operation: holds it for its life and
     // opens the file first when it is not open.
     class Session {
@@ -42,11 +40,6 @@ public:
     private:
         RegistryStore* store;
     };
-
-    // Holds the store for the calling thread (re-entrantly), opening it when
-    // needed; each Acquire() is matched by one Release().
-    static RegistryStore& Acquire();
-    static void Release();
 
     // The file: $KESTLIB_REGISTRY, else $XDG_DATA_HOME/halvorn/registry.db,
     // else $HOME/.local/share/halvorn/registry.db.
@@ -74,10 +67,12 @@ public:
     void GiveBackCursorStatement(bool values, std::unique_ptr<Statement> statement);
 
 private:
-    struct Closer {
-        void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-    };
     class WriteScope;
+
+    // Holds the store for the calling thread (re-entrantly), opening it when
+    // needed; only a Session pairs them.
+    static RegistryStore& Acquire();
+    static void Release();
 
     explicit RegistryStore(const std::string& file);
     void RefuseIfReadOnly() const;
@@ -85,7 +80,7 @@ private:
 
     std::string file;
     bool readOnly = false;
-    std::unique_ptr<sqlite3, Closer> db;
+    StoreConnection db;
     std::unique_ptr<Statement> findKey, insertKey, deleteKey;
     std::unique_ptr<Statement> queryType, queryValue, setValue, deleteValue;
     std::vector<std::unique_ptr<Statement>> idleValueCursors, idleKeyCursors;

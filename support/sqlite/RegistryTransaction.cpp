@@ -6,40 +6,25 @@
 
 namespace Kestlib500 {
 
-RegistryTransaction::RegistryTransaction()
-{
-    RegistryStore& store = RegistryStore::Acquire();
-    try {
-        store.EnterWrite();
-    } catch (...) {
-        RegistryStore::Release();
-        throw;
-    }
-}
+// The store, held by the calling thread for the life of the scope.
+struct RegistryTransaction::Hold {
+    RegistryStore::Session store;
+};
+struct RegistrySnapshot::Hold {
+    RegistryStore::Session store;
+};
+
+RegistryTransaction::RegistryTransaction() : hold(std::make_unique<Hold>()) { hold->store->EnterWrite(); }
 
 // Transactions nest on one thread, so the innermost write scope is this one.
-RegistryTransaction::~RegistryTransaction()
-{
-    RegistryStore::Session store;
-    store->Transactions().LeaveWrite();
-    RegistryStore::Release();
-}
+RegistryTransaction::~RegistryTransaction() { hold->store->Transactions().LeaveWrite(); }
 
-void RegistryTransaction::Commit()
-{
-    RegistryStore::Session store;
-    store->Transactions().CommitWrite();
-}
+void RegistryTransaction::Commit() { hold->store->Transactions().CommitWrite(); }
 
 bool RegistryTransaction::IsAtomic() { return true; }
 
-RegistrySnapshot::RegistrySnapshot() { RegistryStore::Acquire().Transactions().EnterRead(); }
+RegistrySnapshot::RegistrySnapshot() : hold(std::make_unique<Hold>()) { hold->store->Transactions().EnterRead(); }
 
-RegistrySnapshot::~RegistrySnapshot()
-{
-    RegistryStore::Session store;
-    store->Transactions().LeaveRead();
-    RegistryStore::Release();
-}
+RegistrySnapshot::~RegistrySnapshot() { hold->store->Transactions().LeaveRead(); }
 
 } // namespace Kestlib500

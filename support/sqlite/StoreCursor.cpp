@@ -22,11 +22,19 @@ bool StoreCursor::At(DWORD index, std::wstring& foundName, RawValue* foundValue)
 
 bool StoreCursor::MoveTo(RegistryStore& current, DWORD index)
 {
-    if (!store) {
+    if (!held) {
         statement = current.TakeCursorStatement(kind == Kind::Values);
-        store = &RegistryStore::Acquire();
-        store->Transactions().EnterRead();
-        store->Transactions().Lend(statement.get());
+        held.emplace();
+        try {
+            current.Transactions().Lend(statement.get());
+            current.Transactions().EnterRead();
+        } catch (...) {
+            // Nothing of the walk is left: the store and the statement go back.
+            current.Transactions().Unlend(statement.get());
+            held.reset();
+            current.GiveBackCursorStatement(kind == Kind::Values, std::move(statement));
+            throw;
+        }
         return Restart(current, index);
     }
     current.Transactions().BeforeRead();
@@ -88,14 +96,14 @@ bool StoreCursor::StepRow()
 void StoreCursor::Finish()
 {
     onRow = false;
-    if (!store)
+    if (!held)
         return;
     run.reset();
-    store->Transactions().Unlend(statement.get());
-    store->GiveBackCursorStatement(kind == Kind::Values, std::move(statement));
-    store->Transactions().LeaveRead();
-    store = nullptr;
-    RegistryStore::Release();
+    RegistryStore& store = **held;
+    store.Transactions().Unlend(statement.get());
+    store.GiveBackCursorStatement(kind == Kind::Values, std::move(statement));
+    store.Transactions().LeaveRead();
+    held.reset();
 }
 
 } // namespace Kestlib500

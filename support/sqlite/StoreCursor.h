@@ -1,14 +1,14 @@
 #pragma once
 
 #include "support/registry/ValueText.h"
+#include "support/sqlite/RegistryStore.h"
 #include "support/sqlite/Statement.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Kestlib500 {
-
-class RegistryStore;
 
 // A walk through the values (in order of creation) or the sub-keys (by
 // folded name) of one key: asking for the next position steps one live
@@ -38,7 +38,7 @@ private:
 
     Kind kind;
     long long key;
-    RegistryStore* store = nullptr; // while live
+    std::optional<RegistryStore::Session> held; // while live
     std::unique_ptr<Statement> statement;
     std::unique_ptr<Statement::Run> run;
     unsigned long long epoch = 0;

@@ -37,8 +37,14 @@ CREATE TABLE registry_values(
     data BLOB NOT NULL,
     UNIQUE(key, fold));
 CREATE INDEX registry_values_order ON registry_values(key, seq);
-INSERT INTO registry_keys(id, parent, name, fold, path) VALUES(1, NULL, '', x'', x'');
 )";
+
+// The hive's row, which every key hangs below.
+std::string HiveRow()
+{
+    return "INSERT INTO registry_keys(id, parent, name, fold, path) VALUES(" + std::to_string(HiveKey) +
+           ", NULL, '', x'', x'');\n";
+}
 
 // The first schema's keys table had plain rowids. It is rebuilt with the same
 // ids (so ids other processes hold stay valid): a new table, the rows copied,
@@ -93,22 +99,23 @@ std::string FileUri(const std::string& file)
 void CreateStoreFile(const std::string& file)
 {
     const std::string aside = file + ".new-" + std::to_string(getpid());
-    sqlite3* db = nullptr;
-    const int code = sqlite3_open_v2(aside.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    sqlite3* opened = nullptr;
+    const int code = sqlite3_open_v2(aside.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    StoreConnection db(opened);
     try {
         if (code == SQLITE_NOMEM)
             throw std::bad_alloc();
         if (code != SQLITE_OK)
-            throw StoreError("registry store '" + file + "': cannot create it: " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code))
+            throw StoreError("registry store '" + file + "': cannot create it: " + (db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(code))
                     + "; set KESTLIB_REGISTRY to a file in a writable place",
                 code);
-        EnsureSchema(db, file, false);
+        EnsureSchema(db.get(), file, false);
     } catch (...) {
-        sqlite3_close_v2(db);
+        db.reset();
         unlink(aside.c_str());
         throw;
     }
-    sqlite3_close_v2(db);
+    db.reset();
     const bool linked = link(aside.c_str(), file.c_str()) == 0 || errno == EEXIST;
     const int linkError = errno;
     unlink(aside.c_str());
@@ -120,7 +127,7 @@ void CreateStoreFile(const std::string& file)
 
 } // namespace
 
-sqlite3* OpenStoreFile(const std::string& file, bool& readOnly)
+StoreConnection OpenStoreFile(const std::string& file, bool& readOnly)
 {
     std::error_code error;
     const std::filesystem::path directory = std::filesystem::absolute(file, error).parent_path();
@@ -148,19 +155,16 @@ sqlite3* OpenStoreFile(const std::string& file, bool& readOnly)
             SQLITE_CANTOPEN);
     const std::string name = readOnly ? FileUri(file) + "?mode=ro&readonly_shm=1" : file;
     const int flags = readOnly ? SQLITE_OPEN_READONLY | SQLITE_OPEN_URI : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    sqlite3* handle = nullptr;
-    const int code = sqlite3_open_v2(name.c_str(), &handle, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (code == SQLITE_NOMEM) {
-        sqlite3_close_v2(handle);
+    sqlite3* opened = nullptr;
+    const int code = sqlite3_open_v2(name.c_str(), &opened, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    StoreConnection handle(opened);
+    if (code == SQLITE_NOMEM)
         throw std::bad_alloc();
-    }
-    if (code != SQLITE_OK) {
-        const std::string reason = handle ? sqlite3_errmsg(handle) : sqlite3_errstr(code);
-        sqlite3_close_v2(handle);
-        throw StoreError("registry store '" + file + "': cannot open it: " + reason
+    if (code != SQLITE_OK)
+        throw StoreError("registry store '" + file + "': cannot open it: "
+                + (handle ? sqlite3_errmsg(handle.get()) : sqlite3_errstr(code))
                 + "; set KESTLIB_REGISTRY to a file in a writable place",
             code);
-    }
     return handle;
 }
 
@@ -182,7 +186,7 @@ void EnsureSchema(sqlite3* db, const std::string& file, bool readOnly)
         if (id == StoreApplicationId && ReadNumber(db, "PRAGMA user_version") == 0) {
             Execute(db, std::string("CREATE TABLE registry_keys_next") + KeyColumns + Upgrade + KeyIndex, "upgrading the store");
         } else if (id == 0 && ReadNumber(db, "SELECT count(*) FROM sqlite_schema") == 0) {
-            Execute(db, std::string("CREATE TABLE registry_keys") + KeyColumns + KeyIndex + ValueTable, "initialising the store");
+            Execute(db, std::string("CREATE TABLE registry_keys") + KeyColumns + KeyIndex + ValueTable + HiveRow(), "initialising the store");
             Execute(db, "PRAGMA application_id = " + std::to_string(StoreApplicationId), "initialising the store");
         } else if (id != StoreApplicationId) {
             throw StoreError("registry store '" + file

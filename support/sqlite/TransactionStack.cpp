@@ -114,7 +114,9 @@ void TransactionStack::LeaveWrite() noexcept
 
 void TransactionStack::Unlend(Statement* statement)
 {
-    lent.erase(std::find(lent.begin(), lent.end(), statement));
+    const auto found = std::find(lent.begin(), lent.end(), statement);
+    if (found != lent.end())
+        lent.erase(found);
 }
 
 } // namespace Kestlib500

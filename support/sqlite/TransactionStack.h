@@ -48,6 +48,7 @@ public:
     unsigned long long Epoch() const { return epoch; }
 
     void Lend(Statement* statement) { lent.push_back(statement); }
+    // Takes a statement back (one not lent is left alone).
     void Unlend(Statement* statement);
 
 private:

@@ -18,8 +18,16 @@ bool NamesAKey(const std::wstring& path) { return CheckKeyPath(path) == KeyPathP
 
 } // namespace
 
+struct RegistryKey::Handle {
+    explicit Handle(HKEY key) : key(key) {}
+    ~Handle() { RegCloseKey(key); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    const HKEY key;
+};
+
 RegistryKey::RegistryKey() = default;
-RegistryKey::RegistryKey(HKEY key) : handle(key) {}
+RegistryKey::RegistryKey(std::unique_ptr<Handle> open) : handle(std::move(open)) {}
 RegistryKey::RegistryKey(RegistryKey&& other) noexcept = default;
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept = default;
 RegistryKey::~RegistryKey() = default;
@@ -33,7 +41,7 @@ RegistryKey RegistryKey::Open(const std::wstring& path, Access access)
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, rights | View, &key) != ERROR_SUCCESS)
         return RegistryKey();
-    return RegistryKey(key);
+    return RegistryKey(std::make_unique<Handle>(key));
 }
 
 RegistryKey RegistryKey::Create(const std::wstring& path)
@@ -45,7 +53,7 @@ RegistryKey RegistryKey::Create(const std::wstring& path)
         KEY_READ | KEY_WRITE | View, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return RegistryKey();
-    return RegistryKey(key);
+    return RegistryKey(std::make_unique<Handle>(key));
 }
 
 bool RegistryKey::DeleteTree(const std::wstring& path)
@@ -53,7 +61,7 @@ bool RegistryKey::DeleteTree(const std::wstring& path)
     RegistryKey key = Open(path, Access::ReadWrite);
     if (!key.IsOpen())
         return false;
-    if (RegDeleteTreeW(key.handle.get(), nullptr) != ERROR_SUCCESS)
+    if (RegDeleteTreeW(key.handle->key, nullptr) != ERROR_SUCCESS)
         return false;
     key = RegistryKey();
     return RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), View, 0) == ERROR_SUCCESS;
@@ -61,12 +69,16 @@ bool RegistryKey::DeleteTree(const std::wstring& path)
 
 bool RegistryKey::IsOpen() const { return handle != nullptr; }
 
+std::string RegistryKey::StoreFile() { return std::string(); }
+
+void RegistryKey::ReleaseProcessResources() {}
+
 bool RegistryKey::QueryType(const wchar_t* name, DWORD& type) const
 {
     if (!IsOpen() || !ValueNameFits(name))
         return false;
     DWORD found = REG_NONE;
-    if (RegQueryValueExW(handle.get(), name, nullptr, &found, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegQueryValueExW(handle->key, name, nullptr, &found, nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     type = found;
     return true;
@@ -82,7 +94,7 @@ bool RegistryKey::Query(const wchar_t* name, RawValue& value) const
     found.data.resize(256);
     for (;;) {
         DWORD size = static_cast<DWORD>(found.data.size());
-        const LONG status = RegQueryValueExW(handle.get(), name, nullptr, &found.type, found.data.data(), &size);
+        const LONG status = RegQueryValueExW(handle->key, name, nullptr, &found.type, found.data.data(), &size);
         if (status == ERROR_SUCCESS) {
             found.data.resize(size);
             value = std::move(found);
@@ -99,7 +111,7 @@ bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
     if (!IsOpen() || !ValueNameFits(name))
         return false;
     const std::vector<unsigned char> framed = FramedForSetValue(value.data);
-    return RegSetValueExW(handle.get(), name, 0, value.type, framed.data() + SetValueOffset,
+    return RegSetValueExW(handle->key, name, 0, value.type, framed.data() + SetValueOffset,
                static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
 }
 
@@ -107,7 +119,7 @@ bool RegistryKey::DeleteValue(const wchar_t* name)
 {
     if (!IsOpen() || !ValueNameFits(name))
         return false;
-    return RegDeleteValueW(handle.get(), name) == ERROR_SUCCESS;
+    return RegDeleteValueW(handle->key, name) == ERROR_SUCCESS;
 }
 
 bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) const
@@ -128,7 +140,7 @@ bool RegistryKey::ValueAt(DWORD index, std::wstring& name, RawValue& value) cons
         DWORD size = static_cast<DWORD>(dataBuffer.size());
         DWORD type = REG_NONE;
         const LONG status = RegEnumValueW(
-            handle.get(), index, nameBuffer.data(), &nameLength, nullptr, &type, dataBuffer.data(), &size);
+            handle->key, index, nameBuffer.data(), &nameLength, nullptr, &type, dataBuffer.data(), &size);
         if (status == ERROR_SUCCESS) {
             // Into the caller's strings, whose room a walk reuses.
             name.assign(nameBuffer.data(), nameLength);
@@ -148,7 +160,7 @@ bool RegistryKey::SubKeyAt(DWORD index, std::wstring& name) const
         return false;
     wchar_t found[MaxKeyNameLength + 1];
     DWORD length = MaxKeyNameLength + 1;
-    if (RegEnumKeyExW(handle.get(), index, found, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegEnumKeyExW(handle->key, index, found, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     name.assign(found, length);
     return true;

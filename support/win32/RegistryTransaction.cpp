@@ -3,6 +3,9 @@
 
 namespace Kestlib500 {
 
+struct RegistryTransaction::Hold {};
+struct RegistrySnapshot::Hold {};
+
 RegistryTransaction::RegistryTransaction() = default;
 RegistryTransaction::~RegistryTransaction() = default;
 void RegistryTransaction::Commit() {}

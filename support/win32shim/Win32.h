@@ -27,13 +27,7 @@ typedef int BOOL;
 #endif
 
 // Registry value types, by their published codes.
-constexpr DWORD REG_NONE = 0;
-constexpr DWORD REG_SZ = 1;
-constexpr DWORD REG_EXPAND_SZ = 2;
-constexpr DWORD REG_BINARY = 3;
-constexpr DWORD REG_DWORD = 4;
-constexpr DWORD REG_MULTI_SZ = 7;
-constexpr DWORD REG_QWORD = 11;
+enum : DWORD { REG_NONE = 0, REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3, REG_DWORD = 4, REG_MULTI_SZ = 7, REG_QWORD = 11 };
 
 // A Win32 critical section lets its owning thread enter again: so does this.
 struct CRITICAL_SECTION {

@@ -17,14 +17,19 @@ bool hasValue(const std::wstring& path, const std::wstring& name)
 } // namespace
 
 // Each row would, unguarded, reach past the instance or break a registry
-// limit; none may touch the store, and every instance must survive it.
+// limit; none may touch the store, and every instance must survive it. Every
+// command's operands pass one check; the rule's cases are the registry
+// layer's (RegistryConformanceTest).
 TEST_F(VeskTool, RefusesPathsThatReachPastTheInstanceOrBreakALimit)
 {
     const auto a = instance();
     const auto sibling = instance();
     expectOk(vesk(sibling, {L"set", L"Keep", L"v", L"1", L"--type", L"int"}));
     const std::wstring at255(255, L'k'), at256(256, L'm');
-    const std::wstring name16383(16383, L'n'), name16384(16384, L'n');
+    const std::wstring name16383(16383, L'n');
+    std::wstring astral16384; // 8,192 characters beyond the Basic Multilingual Plane, two units each
+    for (int i = 0; i < 8192; ++i)
+        astral16384 += L"\U0001F600";
     const struct {
         std::vector<std::wstring> args;
         int status;
@@ -35,20 +40,15 @@ TEST_F(VeskTool, RefusesPathsThatReachPastTheInstanceOrBreakALimit)
         {{L"--instance", L"", L"delete", L""}, 2, "needs a name"},
         {{L"--instance", a + L"\\..", L"list"}, 2, "without backslashes"},
         {{L"delete", L""}, 2, "every instance"},
-        {{L"--instance", a, L"delete", L"\\"}, 2, "empty name"},
-        {{L"--instance", a, L"delete", L"A\\\\B"}, 2, "empty name"},
         {{L"--instance", a, L"list", L"A\\"}, 2, "empty name"},
-        {{L"--instance", a, L"get", L"\\A", L"n"}, 2, "empty name"},
         {{L"--instance", a, L"set", L"A\\\\B", L"n", L"1", L"--type", L"int"}, 2, "empty name"},
         {{L"--instance", a, L"export", L"\\"}, 2, "empty name"},
         {{L"--instance", a, L"set", L"A\\" + at255, L"n", L"1", L"--type", L"int"}, 0, ""},
-        {{L"--instance", a, L"set", L"A\\" + at256, L"n", L"1", L"--type", L"int"}, 2, "255 characters"},
-        {{L"--instance", a, L"get", at256, L"n"}, 2, "255 characters"},
-        {{L"--instance", at256, L"list"}, 2, "255 characters"},
+        {{L"--instance", a, L"set", L"A\\" + at256, L"n", L"1", L"--type", L"int"}, 2, "255 UTF-16 units"},
+        {{L"--instance", at256, L"list"}, 2, "255 UTF-16 units"},
         {{L"--instance", at255, L"list"}, 1, ""},
         {{L"--instance", a, L"set", L"A", name16383, L"1", L"--type", L"int"}, 0, ""},
-        {{L"--instance", a, L"set", L"A", name16384, L"1", L"--type", L"int"}, 2, "16,383 characters"},
-        {{L"--instance", a, L"delete", L"A", name16384}, 2, "16,383 characters"},
+        {{L"--instance", a, L"delete", L"A", astral16384}, 2, "this one has 16384"},
     };
     for (const auto& row : rows) {
         const std::string what = toUtf8(row.args[0] + L" " + row.args[1]).substr(0, 60);

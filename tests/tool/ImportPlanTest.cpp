@@ -21,7 +21,8 @@ std::wstring deep(int levels)
 } // namespace
 
 // HKLM, sub-keys below sub-keys and a sibling instance sharing the prefix are
-// tried through the tool itself (CliTest).
+// tried through the tool itself (CliTest); the key-path rule's cases through
+// the registry layer. Here: the rule holds for the path written, not read.
 TEST(PlanImport, MovesKeysOfTheSourceBelowTheTargetAndRefusesTheRest)
 {
     const int levelsLeft = 512 - 5; // Software\Halvorn\Tessaly\Orvane\J
@@ -32,14 +33,11 @@ TEST(PlanImport, MovesKeysOfTheSourceBelowTheTargetAndRefusesTheRest)
     } cases[] = {
         {L"hkey_local_machine\\software\\halvorn\\tessaly\\orvane\\i", To, nullptr},
         {L"hklm\\SOFTWARE\\halvorn\\Tessaly\\Orvane\\i\\A", To + L"\\A", nullptr},
-        {From + L"\\" + std::wstring(255, L'k'), To + L"\\" + std::wstring(255, L'k'), nullptr},
         {From + deep(levelsLeft), To + deep(levelsLeft), nullptr},
         {L"HKEY_CURRENT_USER\\Software\\Halvorn\\Tessaly\\Orvane\\I", L"", "outside"},
         {From + L"x", L"", "outside"},
         {L"HKEY_LOCAL_MACHINEX\\Software", L"", "outside"},
         {From + L"\\A\\\\B", L"", "empty name"},
-        {From + L"\\A\\", L"", "empty name"},
-        {From + L"\\" + std::wstring(256, L'k'), L"", "at most 255"},
         {From + deep(levelsLeft + 1), L"", "512 levels"},
     };
     for (const auto& c : cases) {

@@ -6,7 +6,7 @@
 #include "Text.h"
 #include "TreeReader.h"
 #include "common/RawRegistry.h"
-#include "support/registry/RegistryTransaction.h"
+#include "support/registry/KeyPath.h"
 
 #include <gtest/gtest.h>
 
@@ -35,11 +35,11 @@ protected:
     std::vector<ImportStep> plan(const std::string& lines)
     {
         const std::string text = "REGEDIT4\n" + lines;
-        return planImport(readRegFile(text), L"HKEY_LOCAL_MACHINE\\" + root, root);
+        return planImport(readRegFile(text), Kestlib500::FullKeyPath(root), root);
     }
 
     const std::wstring root = Server + L"\\" + RawRegistry::UniqueName(L"journal");
-    const std::string path = "HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\";
+    const std::string path = toUtf8(Kestlib500::FullKeyPath(Server)) + "\\";
 };
 
 } // namespace
@@ -75,7 +75,7 @@ TEST_F(PriorState, UndoesEveryKindOfChange)
         EXPECT_EQ(dump() != before, import.changes) << import.name;
         // Through the file's own text, as a later run reads it.
         const std::string journal = writeRegFile(undo, RegEncoding::Utf16);
-        applyPlan(planImport(readRegFile(journal), L"HKEY_LOCAL_MACHINE\\" + Server, Server), quiet);
+        applyPlan(planImport(readRegFile(journal), Kestlib500::FullKeyPath(Server), Server), quiet);
         EXPECT_EQ(dump(), before) << import.name << "\n" << writeRegFile(undo, RegEncoding::Utf8);
     }
 }
@@ -86,17 +86,14 @@ TEST_F(PriorState, UndoesEveryKindOfChange)
 // no LOCALAPPDATA.
 TEST_F(PriorState, RestoringPutsTheTreeBackAndRemovesTheJournal)
 {
-#if defined(_WIN32)
     ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr));
-#endif
     RawRegistry::Set(root + L"\\Keep", L"v", REG_DWORD, RawRegistry::Dword(1));
     const std::string before = dump();
     const std::vector<ImportStep> steps = plan("[" + path + toUtf8(root.substr(Server.size() + 1)) + "\\Keep]\n\"v\"=dword:2\n");
     const std::filesystem::path file(Journal::path());
     EXPECT_EQ(file.parent_path(), std::filesystem::path(machineFolder()));
     Progress quiet("", 0, false);
-    // Natively the store's transactions stand in, and no run looks for a journal.
-    for (const bool killed : {false, !Kestlib500::RegistryTransaction::IsAtomic()}) {
+    for (const bool killed : {false, true}) {
         {
             Journal journal(priorState(steps, root));
             EXPECT_TRUE(std::filesystem::exists(file));
@@ -107,7 +104,7 @@ TEST_F(PriorState, RestoringPutsTheTreeBackAndRemovesTheJournal)
             }
         }
         if (killed)
-            recoverInterruptedImport(L"HKEY_LOCAL_MACHINE\\" + Server);
+            recoverInterruptedImport(Kestlib500::FullKeyPath(Server));
         EXPECT_EQ(dump(), before) << "killed: " << killed;
         EXPECT_FALSE(std::filesystem::exists(file)) << "killed: " << killed;
     }

@@ -1,7 +1,7 @@
-#include "CommandLine.h"
+#include "tools/vesk/CommandLine.h"
 
-#include "Failure.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Text.h"
 
 #include "support/registry/KeyPath.h"
 #include "vesk/Version.h"

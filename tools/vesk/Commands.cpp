@@ -1,11 +1,12 @@
 // The settings commands: each one defined once, its options, help and action.
-#include "CommandLine.h"
-#include "Failure.h"
-#include "Io.h"
-#include "Session.h"
-#include "Text.h"
-#include "ValueTypes.h"
+#include "tools/vesk/CommandLine.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Io.h"
+#include "tools/vesk/Session.h"
+#include "tools/vesk/Text.h"
+#include "tools/vesk/ValueTypes.h"
 #include "settings/LoggingRegistry.h"
+#include "support/registry/KeyPath.h"
 
 #include <CLI/CLI.hpp>
 
@@ -251,8 +252,8 @@ void defineLoggingPath(CLI::App& app, CommandAction& action)
         action = [](Session& session) {
             const std::wstring path = fromWString(session.settings().GetLoggingPath());
             if (path.empty())
-                throw Failure(NotFound, "no logging path is set: set the value loggingPath of HKEY_LOCAL_MACHINE\\" +
-                                            toUtf8(LoggingRegistry().GetPath()));
+                throw Failure(NotFound, "no logging path is set: set the value loggingPath of " +
+                                            toUtf8(Kestlib500::FullKeyPath(LoggingRegistry().GetPath())));
             writeOutLine(path);
             return int(Success);
         };
@@ -277,7 +278,7 @@ void listKey(Session& session, const std::wstring& subKey, const KeyListing& lis
     if (recursive || !listing.subKeys.empty())
         writeOutLine(L"");
     for (const std::wstring& child : listing.subKeys) {
-        const std::wstring childKey = SettingsView::join(subKey, child);
+        const std::wstring childKey = Kestlib500::JoinKeyPath(subKey, child);
         if (recursive)
             listKey(session, childKey, session.view().list(childKey), true);
         else

@@ -1,6 +1,6 @@
-#include "Failure.h"
+#include "tools/vesk/Failure.h"
 
-#include "Text.h"
+#include "tools/vesk/Text.h"
 #include "vesk/VeskSettings.h"
 
 #include <new>

@@ -1,9 +1,9 @@
 // FileReplacement and replaceFile: a file replaced whole, through a
 // temporary beside it.
-#include "Failure.h"
-#include "Io.h"
-#include "OsHandle.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Io.h"
+#include "tools/vesk/OsHandle.h"
+#include "tools/vesk/Text.h"
 
 #include <algorithm>
 #include <cerrno>

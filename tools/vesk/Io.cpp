@@ -1,8 +1,8 @@
-#include "Io.h"
+#include "tools/vesk/Io.h"
 
-#include "Failure.h"
-#include "OsHandle.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/OsHandle.h"
+#include "tools/vesk/Text.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,15 +1,16 @@
-#include "Journal.h"
+#include "tools/vesk/Journal.h"
 
-#include "Failure.h"
-#include "Io.h"
-#include "MachineFolder.h"
-#include "PlanApplier.h"
-#include "Text.h"
-#include "TreeReader.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Io.h"
+#include "tools/vesk/MachineFolder.h"
+#include "tools/vesk/PlanApplier.h"
+#include "tools/vesk/Text.h"
+#include "tools/vesk/TreeReader.h"
 #include "support/registry/RegistryKey.h"
 #include "support/registry/RegistryTransaction.h"
+#include "support/registry/KeyPath.h"
+#include "support/registry/NameFold.h"
 
-#include <cwctype>
 #include <map>
 #include <optional>
 #include <set>
@@ -17,34 +18,19 @@
 namespace vesk_tool {
 namespace {
 
+using Kestlib500::FoldedName;
+using Kestlib500::FoldedPath;
+using Kestlib500::FullKeyPath;
+using Kestlib500::ParentKeyPath;
 using Kestlib500::RawValue;
 using Kestlib500::RegistryKey;
-
-std::wstring folded(std::wstring_view text)
-{
-    std::wstring out(text);
-    for (wchar_t& c : out)
-        c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
-    return out;
-}
-
-std::wstring parentOf(const std::wstring& key)
-{
-    const std::size_t slash = key.rfind(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : key.substr(0, slash);
-}
-
-std::wstring fullPath(const std::wstring& key)
-{
-    return L"HKEY_LOCAL_MACHINE\\" + key;
-}
 
 // Reads what the steps will change, before any of it is changed. Every
 // record describes that one moment, so records that overlap agree and the
 // restore may apply them in any order.
 class PriorState {
 public:
-    explicit PriorState(std::wstring root) : root(folded(root)) {}
+    explicit PriorState(std::wstring root) : root(FoldedPath(root)) {}
 
     void add(const ImportStep& step)
     {
@@ -73,16 +59,16 @@ public:
         Progress quiet("", 0, false);
         TreeReader reader(quiet);
         for (const std::wstring& key : saved) {
-            undo.keys.push_back(RegKey{0, fullPath(key), true, {}});
+            undo.keys.push_back(RegKey{0, FullKeyPath(key), true, {}});
             reader.read(key, undo);
         }
         if (!reader.leftOut().empty())
             throw Failure(StoreFailure, "cannot save the state before the import for recovery: " + reader.leftOut().front() +
                                             "; nothing was changed");
         for (const std::wstring& key : valueKeys)
-            undo.keys.push_back(RegKey{0, fullPath(key), false, values[folded(key)].prior});
+            undo.keys.push_back(RegKey{0, FullKeyPath(key), false, values[FoldedPath(key)].prior});
         for (const std::wstring& key : removed)
-            undo.keys.push_back(RegKey{0, fullPath(key), true, {}});
+            undo.keys.push_back(RegKey{0, FullKeyPath(key), true, {}});
         return undo;
     }
 
@@ -95,7 +81,7 @@ private:
 
     bool exists(const std::wstring& key)
     {
-        const auto [at, added] = existing.emplace(folded(key), false);
+        const auto [at, added] = existing.emplace(FoldedPath(key), false);
         if (added)
             at->second = RegistryKey::Open(key).IsOpen();
         return at->second;
@@ -104,7 +90,7 @@ private:
     // Whether the key or a key above it is saved or removed whole.
     bool covered(const std::wstring& key) const
     {
-        for (std::wstring at = folded(key); !at.empty(); at = parentOf(at))
+        for (std::wstring at = FoldedPath(key); !at.empty(); at = ParentKeyPath(at))
             if (savedKeys.count(at) || removedKeys.count(at))
                 return true;
         return false;
@@ -112,14 +98,14 @@ private:
 
     std::wstring highestMissing(std::wstring key)
     {
-        while (folded(key) != root && !parentOf(key).empty() && !exists(parentOf(key)))
-            key = parentOf(key);
+        while (FoldedPath(key) != root && !ParentKeyPath(key).empty() && !exists(ParentKeyPath(key)))
+            key = ParentKeyPath(key);
         return key;
     }
 
     static void remember(const std::wstring& key, std::set<std::wstring>& set, std::vector<std::wstring>& list)
     {
-        if (set.insert(folded(key)).second)
+        if (set.insert(FoldedPath(key)).second)
             list.push_back(key);
     }
 
@@ -127,13 +113,13 @@ private:
     // spelling the registry has for their names.
     void addValue(const ImportStep& step)
     {
-        auto [at, added] = values.try_emplace(folded(step.key));
+        auto [at, added] = values.try_emplace(FoldedPath(step.key));
         Values& key = at->second;
         if (added) {
             valueKeys.push_back(step.key);
             readValues(step.key, key);
         }
-        const std::wstring name = folded(step.name);
+        const std::wstring name = FoldedName(step.name);
         if (!key.touched.insert(name).second)
             return;
         const auto stored = key.stored.find(name);
@@ -149,7 +135,7 @@ private:
         std::wstring name;
         RawValue data;
         for (DWORD i = 0; key.ValueAt(i, name, data); ++i)
-            into.stored[folded(name)] = RegValue{0, name, false, data};
+            into.stored[FoldedName(name)] = RegValue{0, name, false, data};
     }
 
     const std::wstring root;
@@ -187,7 +173,7 @@ Journal::~Journal() = default;
 bool Journal::restore()
 {
     try {
-        applyUndo(undo, L"HKEY_LOCAL_MACHINE");
+        applyUndo(undo, std::wstring(Kestlib500::HiveName));
     } catch (const std::exception&) {
         return false;
     }

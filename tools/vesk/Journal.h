@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ImportPlan.h"
-#include "JournalFile.h"
-#include "RegFile.h"
+#include "tools/vesk/ImportPlan.h"
+#include "tools/vesk/JournalFile.h"
+#include "tools/vesk/RegFile.h"
 
 #include <optional>
 #include <string>

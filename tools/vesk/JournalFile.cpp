@@ -1,17 +1,10 @@
-#include "JournalFile.h"
+#include "tools/vesk/JournalFile.h"
 
-#include "Failure.h"
-#include "Io.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Io.h"
+#include "tools/vesk/Text.h"
 
-#include <cerrno>
-#include <cstring>
-
-#if defined(_WIN32)
 #include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace vesk_tool {
 namespace {
@@ -21,17 +14,6 @@ std::string nothingChanged(const std::wstring& path, const std::string& why)
     return "cannot write the recovery journal " + toUtf8(path) + " (" + why + "): nothing was changed";
 }
 
-} // namespace
-
-JournalFile::JournalFile(JournalFile&& other) noexcept : path(std::move(other.path)), handle(other.handle)
-{
-    other.handle = nullptr;
-}
-
-#if defined(_WIN32)
-
-namespace {
-
 HANDLE openHeld(const std::wstring& path)
 {
     return CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -39,6 +21,8 @@ HANDLE openHeld(const std::wstring& path)
 }
 
 } // namespace
+
+void JournalFile::Closer::operator()(void* handle) const { CloseHandle(handle); }
 
 JournalFile JournalFile::create(const std::wstring& path, const std::string& bytes)
 {
@@ -70,20 +54,14 @@ std::optional<JournalFile> JournalFile::claim(const std::wstring& path)
     return JournalFile(path, held);
 }
 
-JournalFile::~JournalFile()
-{
-    if (handle)
-        CloseHandle(handle);
-}
-
 std::string JournalFile::contents() const
 {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(handle, &size) || static_cast<std::uint64_t>(size.QuadPart) > MaxImportFileBytes)
+    if (!GetFileSizeEx(handle.get(), &size) || static_cast<std::uint64_t>(size.QuadPart) > MaxImportFileBytes)
         throw Failure(StoreFailure, "cannot read the journal " + toUtf8(path));
     std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
     DWORD got = 0;
-    if (!bytes.empty() && (!ReadFile(handle, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) || got != bytes.size()))
+    if (!bytes.empty() && (!ReadFile(handle.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) || got != bytes.size()))
         throw Failure(StoreFailure, "cannot read the journal " + toUtf8(path) + ": error " + std::to_string(GetLastError()));
     return bytes;
 }
@@ -91,52 +69,7 @@ std::string JournalFile::contents() const
 void JournalFile::remove()
 {
     DeleteFileW(path.c_str());
-    CloseHandle(handle);
-    handle = nullptr;
+    handle.reset();
 }
-
-#else
-
-// Natively the store's transactions make imports whole and no journal is
-// written; these keep the code path whole for tests.
-JournalFile JournalFile::create(const std::wstring& path, const std::string& bytes)
-{
-    const std::string target = toUtf8(path);
-    const std::string fresh = target + ".new-" + std::to_string(getpid());
-    try {
-        replaceFile(fromUtf8(fresh), bytes);
-    } catch (const Failure& failure) {
-        throw Failure(StoreFailure, nothingChanged(path, failure.what()));
-    }
-    const int linked = link(fresh.c_str(), target.c_str());
-    const int error = errno;
-    unlink(fresh.c_str());
-    if (linked != 0)
-        throw Failure(StoreFailure, error == EEXIST ? "another import is running (its journal " + target +
-                                                          " is there): wait for it to end and try again; nothing was changed"
-                                                    : nothingChanged(path, std::strerror(error)));
-    return JournalFile(path, nullptr);
-}
-
-std::optional<JournalFile> JournalFile::claim(const std::wstring& path)
-{
-    if (access(toUtf8(path).c_str(), F_OK) != 0)
-        return std::nullopt;
-    return JournalFile(path, nullptr);
-}
-
-JournalFile::~JournalFile() = default;
-
-std::string JournalFile::contents() const
-{
-    return readFile(path);
-}
-
-void JournalFile::remove()
-{
-    unlink(toUtf8(path).c_str());
-}
-
-#endif
 
 } // namespace vesk_tool

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
-// The journal's file, held open while an import runs so that no other run
-// takes it for an interrupted one: on Windows the handle shares nothing but
-// deletion; the process's end releases it however it ends.
+// The journal's file (Windows only, where imports are journaled), held open
+// while an import runs so that no other run takes it for an interrupted one:
+// the handle shares nothing but deletion; the process's end releases it
+// however it ends.
 namespace vesk_tool {
 
 class JournalFile {
@@ -18,20 +20,23 @@ public:
     // The journal at `path` when there is one that no running import holds.
     static std::optional<JournalFile> claim(const std::wstring& path);
 
-    JournalFile(JournalFile&& other) noexcept;
+    JournalFile(JournalFile&& other) noexcept = default;
     JournalFile& operator=(JournalFile&&) = delete;
     JournalFile(const JournalFile&) = delete;
-    ~JournalFile();
 
     std::string contents() const;
     // Deletes the file while still holding it, so no other run sees it in between.
     void remove();
 
 private:
-    JournalFile(std::wstring path, void* handle) : path(std::move(path)), handle(handle) {}
+    // Closes the file's HANDLE.
+    struct Closer {
+        void operator()(void* handle) const;
+    };
+    JournalFile(std::wstring path, void* held) : path(std::move(path)), handle(held) {}
 
     std::wstring path;
-    void* handle; // a HANDLE on Windows; natively unused
+    std::unique_ptr<void, Closer> handle; // the HANDLE; null once removed
 };
 
 } // namespace vesk_tool

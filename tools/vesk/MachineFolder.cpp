@@ -1,7 +1,7 @@
-#include "MachineFolder.h"
+#include "tools/vesk/MachineFolder.h"
 
-#include "Failure.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Text.h"
 
 #include <filesystem>
 #include <system_error>
@@ -11,7 +11,7 @@
 #include <sddl.h>
 #include <shlobj.h>
 #else
-#include "support/sqlite/RegistryStore.h"
+#include "support/registry/RegistryKey.h"
 #endif
 
 namespace vesk_tool {
@@ -29,7 +29,7 @@ std::filesystem::path machineRoot()
     CoTaskMemFree(programData);
     return root;
 #else
-    return std::filesystem::u8path(Kestlib500::RegistryStore::FilePath()).parent_path() / "vesk";
+    return std::filesystem::u8path(Kestlib500::RegistryKey::StoreFile()).parent_path() / "vesk";
 #endif
 }
 

@@ -1,13 +1,17 @@
-#include "CommandLine.h"
-#include "Failure.h"
-#include "FleetCommands.h"
-#include "ImportPlan.h"
-#include "Io.h"
-#include "Journal.h"
-#include "Session.h"
-#include "RegistryFleetHost.h"
-#include "Text.h"
+#include "tools/vesk/CommandLine.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/fleet/FleetCommands.h"
+#include "tools/vesk/ImportPlan.h"
+#include "tools/vesk/Io.h"
+#include "tools/vesk/Session.h"
+#include "tools/vesk/fleet/RegistryFleetHost.h"
+#include "tools/vesk/Text.h"
 #include "support/registry/SResManager.h"
+#include "support/registry/KeyPath.h"
+
+#if defined(_WIN32)
+#include "tools/vesk/Journal.h"
+#endif
 
 #include <CLI/CLI.hpp>
 
@@ -38,8 +42,7 @@ std::wstring serverKey(const Session& session)
 
 std::wstring companyKey(const Session& session)
 {
-    const std::wstring server = serverKey(session);
-    return server.substr(0, server.rfind(L'\\'));
+    return Kestlib500::ParentKeyPath(serverKey(session));
 }
 
 // `vesk fleet ...` on the instance of the session, over its registry.
@@ -89,8 +92,10 @@ int run(const std::vector<std::wstring>& args)
         }
         RegistryResources resources;
         Session session(line.instance);
+#if defined(_WIN32)
         // An interrupted fleet pull also journaled its record of the revision.
-        recoverInterruptedImport(L"HKEY_LOCAL_MACHINE\\" + companyKey(session));
+        recoverInterruptedImport(Kestlib500::FullKeyPath(companyKey(session)));
+#endif
         return line.action(session);
     } catch (...) {
         return exitStatusOf(std::current_exception(), writeErrLine);

@@ -1,7 +1,8 @@
-#include "PlanApplier.h"
+#include "tools/vesk/PlanApplier.h"
 
-#include "Text.h"
+#include "tools/vesk/Text.h"
 #include "support/registry/RegistryKey.h"
+#include "support/registry/KeyPath.h"
 
 namespace vesk_tool {
 namespace {
@@ -10,7 +11,7 @@ using Kestlib500::RegistryKey;
 
 std::string keyName(const std::wstring& key)
 {
-    return toUtf8(L"HKEY_LOCAL_MACHINE\\" + key);
+    return toUtf8(Kestlib500::FullKeyPath(key));
 }
 
 std::string valueName(const ImportStep& step)

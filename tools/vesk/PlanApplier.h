@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ImportPlan.h"
-#include "Progress.h"
+#include "tools/vesk/ImportPlan.h"
+#include "tools/vesk/Progress.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,4 +1,4 @@
-#include "Progress.h"
+#include "tools/vesk/Progress.h"
 
 #include <algorithm>
 #include <cstdio>

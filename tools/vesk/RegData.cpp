@@ -1,7 +1,7 @@
-#include "RegLines.h"
-#include "RegSyntax.h"
-#include "Text.h"
-#include "ValueTypes.h"
+#include "tools/vesk/RegEncoding.h"
+#include "tools/vesk/RegLines.h"
+#include "tools/vesk/Text.h"
+#include "tools/vesk/ValueTypes.h"
 
 #include "support/text/LittleEndian.h"
 

@@ -1,6 +1,6 @@
-#include "RegFile.h"
-#include "RegSyntax.h"
-#include "Text.h"
+#include "tools/vesk/RegFile.h"
+#include "tools/vesk/RegEncoding.h"
+#include "tools/vesk/Text.h"
 
 #include "support/text/LittleEndian.h"
 #include "support/text/Unicode.h"

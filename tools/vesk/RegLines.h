@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RegFile.h"
+#include "tools/vesk/RegFile.h"
 
 #include <string_view>
 

@@ -1,7 +1,8 @@
-#include "RegFile.h"
-#include "RegLines.h"
-#include "RegSyntax.h"
-#include "Text.h"
+#include "tools/vesk/RegFile.h"
+#include "tools/vesk/RegLines.h"
+#include "tools/vesk/RegEncoding.h"
+#include "tools/vesk/Text.h"
+#include "support/registry/KeyPath.h"
 
 namespace vesk_tool {
 namespace {
@@ -28,8 +29,8 @@ RegKey parseKeyLine(std::wstring_view line, int number)
         path.remove_suffix(1);
     if (path.empty())
         throw RegFileError(number, "empty key name in []");
-    if (path.front() == L'\\' || path.find(L"\\\\") != std::wstring_view::npos)
-        throw RegFileError(number, "empty key name between backslashes: remove the doubled or leading \\");
+    if (Kestlib500::HasEmptyElement(path))
+        throw RegFileError(number, Kestlib500::DescribeKeyPathProblem(Kestlib500::KeyPathProblem::EmptyElement));
     key.path = path;
     return key;
 }

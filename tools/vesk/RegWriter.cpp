@@ -1,8 +1,9 @@
-#include "RegFile.h"
-#include "RegSyntax.h"
-#include "Text.h"
-#include "ValueTypes.h"
+#include "tools/vesk/RegEncoding.h"
+#include "tools/vesk/RegFile.h"
+#include "tools/vesk/Text.h"
+#include "tools/vesk/ValueTypes.h"
 
+#include "support/registry/KeyPath.h"
 #include "support/text/LittleEndian.h"
 
 #include <cstdio>
@@ -201,9 +202,7 @@ bool canWriteValue(const Kestlib500::RawValue& value, RegEncoding encoding)
 // turn the key into a deletion.
 bool canWriteKeyPath(std::wstring_view path)
 {
-    if (path.empty() || path.front() == L'\\' || path.back() == L'\\' || path.front() == L'-')
-        return false;
-    if (path.find(L"\\\\") != std::wstring_view::npos)
+    if (path.empty() || Kestlib500::HasEmptyElement(path) || path.front() == L'-')
         return false;
     return !hasLineBreakOrNul(path) && !hasUnpairedSurrogate(path);
 }

@@ -1,48 +1,31 @@
-#include "Session.h"
+#include "tools/vesk/Session.h"
 
-#include "Failure.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/Text.h"
 #include "settings/VeskRegistry.h"
 #include "support/registry/KeyPath.h"
+#include "support/registry/NameFold.h"
 
 namespace vesk_tool {
-namespace {
 
-const std::wstring Hive = L"HKEY_LOCAL_MACHINE\\";
-
-// The key every instance lives under, from the code that builds the
-// library's own paths, so the two cannot drift apart.
-std::wstring serverKeyPath()
-{
-    const VeskRegistry server{Kestlib500::SWCharString(L""), Kestlib500::SWCharString(L"")};
-    return server.GetPath();
-}
-
-} // namespace
-
-Session::Session(std::wstring instance) : name(std::move(instance)), serverKey(serverKeyPath())
+Session::Session(std::wstring instance) : name(std::move(instance)), serverKey(VeskRegistry::ServerKeyPath())
 {
     object.SetInstanceName(WString(name.c_str()));
 }
 
 std::wstring Session::keyPath(const std::wstring& subKey) const
 {
-    std::wstring path = serverKey;
-    if (!name.empty())
-        path += L'\\' + name;
-    if (!subKey.empty())
-        path += L'\\' + subKey;
-    return path;
+    return Kestlib500::JoinKeyPath(Kestlib500::JoinKeyPath(serverKey, name), subKey);
 }
 
 std::wstring Session::rootOf(const std::wstring& instance) const
 {
-    return Hive + serverKey + (instance.empty() ? std::wstring() : L'\\' + instance);
+    return Kestlib500::FullKeyPath(Kestlib500::JoinKeyPath(serverKey, instance));
 }
 
 std::wstring Session::pathOf(const std::wstring& subKey) const
 {
-    return Hive + keyPath(subKey);
+    return Kestlib500::FullKeyPath(keyPath(subKey));
 }
 
 void Session::checkSubKey(const std::wstring& subKey) const
@@ -54,14 +37,13 @@ void Session::checkSubKey(const std::wstring& subKey) const
 
 bool Session::isServerKey(const std::wstring& subKey) const
 {
-    return keyPath(subKey) == serverKey;
+    return Kestlib500::FoldedPath(keyPath(subKey)) == Kestlib500::FoldedPath(serverKey);
 }
 
 void checkValueName(const std::wstring& name)
 {
     if (!Kestlib500::ValueNameFits(name.c_str()))
-        throw Failure(BadInput, "a value name may have at most 16,383 characters; this one has " +
-                                    std::to_string(name.size()));
+        throw Failure(BadInput, Kestlib500::DescribeLongValueName(name));
 }
 
 } // namespace vesk_tool

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "SettingsView.h"
+#include "tools/vesk/CommandLine.h"
+#include "tools/vesk/SettingsView.h"
 #include "vesk/VeskSettings.h"
 
 #include <string>

@@ -1,6 +1,6 @@
-#include "SettingsView.h"
+#include "tools/vesk/SettingsView.h"
 
-#include "Session.h"
+#include "tools/vesk/Session.h"
 #include "support/registry/RegistryKey.h"
 
 using Kestlib500::RawValue;
@@ -45,30 +45,12 @@ KeyListing SettingsView::list(const std::wstring& subKey) const
     return listing;
 }
 
-std::optional<NamedValue> SettingsView::find(const std::wstring& subKey, const std::wstring& name) const
-{
-    RawValue value;
-    if (!RegistryKey::Open(session.keyPath(subKey)).Query(name.c_str(), value))
-        return std::nullopt;
-    return NamedValue{name, Kestlib500::ValueAsText(value), value.type};
-}
-
 std::optional<DWORD> SettingsView::typeCode(const std::wstring& subKey, const std::wstring& name) const
 {
     DWORD type = REG_NONE;
     if (!RegistryKey::Open(session.keyPath(subKey)).QueryType(name.c_str(), type))
         return std::nullopt;
     return type;
-}
-
-StoredType SettingsView::typeOf(const std::wstring& subKey, const std::wstring& name) const
-{
-    return storedTypeOf(typeCode(subKey, name).value_or(REG_NONE));
-}
-
-std::wstring SettingsView::join(const std::wstring& parent, const std::wstring& child)
-{
-    return parent.empty() ? child : parent + L'\\' + child;
 }
 
 } // namespace vesk_tool

@@ -39,18 +39,8 @@ public:
     bool keyExists(const std::wstring& subKey) const;
     // The key's values and sub-keys; empty when the key is missing.
     KeyListing list(const std::wstring& subKey) const;
-    std::vector<NamedValue> values(const std::wstring& subKey) const { return list(subKey).values; }
-    std::vector<std::wstring> subKeys(const std::wstring& subKey) const { return list(subKey).subKeys; }
-    // The value the registry finds under `name`, matched as the registry
-    // matches names; `name` of the result is the one asked for.
-    std::optional<NamedValue> find(const std::wstring& subKey, const std::wstring& name) const;
     // The stored registry type of `name`, when the registry finds it.
     std::optional<DWORD> typeCode(const std::wstring& subKey, const std::wstring& name) const;
-    // Other when the value is missing too.
-    StoredType typeOf(const std::wstring& subKey, const std::wstring& name) const;
-
-    // "A\B" + "C" = "A\B\C"; a child of the instance's key stands alone.
-    static std::wstring join(const std::wstring& parent, const std::wstring& child);
 
 private:
     const Session& session;

@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "tools/vesk/Text.h"
 
 #include "support/registry/SString.h"
 

@@ -1,13 +1,13 @@
-#include "CommandLine.h"
-#include "Failure.h"
-#include "ImportPlan.h"
-#include "Io.h"
-#include "Progress.h"
-#include "RegFile.h"
-#include "Session.h"
-#include "Text.h"
-#include "TreeReader.h"
-#include "WholeImport.h"
+#include "tools/vesk/CommandLine.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/ImportPlan.h"
+#include "tools/vesk/Io.h"
+#include "tools/vesk/Progress.h"
+#include "tools/vesk/RegFile.h"
+#include "tools/vesk/Session.h"
+#include "tools/vesk/Text.h"
+#include "tools/vesk/TreeReader.h"
+#include "tools/vesk/WholeImport.h"
 #include "support/registry/RegistryKey.h"
 #include "support/registry/RegistryTransaction.h"
 
@@ -15,10 +15,6 @@
 
 #include <memory>
 #include <optional>
-
-#if !defined(_WIN32)
-#include "support/sqlite/RegistryStore.h"
-#endif
 
 namespace vesk_tool {
 namespace {
@@ -33,15 +29,15 @@ void checkOutput(const std::wstring& output)
         throw Failure(BadInput, "--output " + toUtf8(output) +
                                     " is not a regular file: export writes files whole by replacing them; send the "
                                     "export to a device through standard output instead");
-#if !defined(_WIN32)
-    const std::wstring store = fromUtf8(Kestlib500::RegistryStore::FilePath());
+    // The system's registry on Windows is no file an export could name.
+    const std::string storeFile = Kestlib500::RegistryKey::StoreFile();
+    if (storeFile.empty())
+        return;
+    const std::wstring store = fromUtf8(storeFile);
     for (const std::wstring& file : {store, store + L"-wal", store + L"-shm", store + L"-journal"})
         if (sameFile(output, file))
             throw Failure(BadInput, toUtf8(output) + " is the registry store itself (" + toUtf8(file) +
                                         "): export to another file");
-#else
-    (void)output;
-#endif
 }
 
 // Each value written as the walk reaches it, unless its data would read

@@ -1,7 +1,8 @@
-#include "TreeReader.h"
+#include "tools/vesk/TreeReader.h"
 
-#include "Text.h"
+#include "tools/vesk/Text.h"
 #include "support/registry/RegistryKey.h"
+#include "support/registry/KeyPath.h"
 
 namespace vesk_tool {
 
@@ -15,7 +16,7 @@ struct TreeReader::Walk {
 
     void key(const RegistryKey& open, const std::wstring& path)
     {
-        const std::wstring shown = L"HKEY_LOCAL_MACHINE\\" + path;
+        const std::wstring shown = Kestlib500::FullKeyPath(path);
         visitor.key(shown);
         for (DWORD i = 0; open.ValueAt(i, current.name, current.value); ++i) {
             reader.progress.advance();
@@ -30,10 +31,11 @@ struct TreeReader::Walk {
         // Each sub-key walked as it is listed: only its name is kept meanwhile.
         std::wstring child;
         for (DWORD i = 0; open.SubKeyAt(i, child); ++i) {
-            const std::wstring childPath = path + L'\\' + child;
+            const std::wstring childPath = Kestlib500::JoinKeyPath(path, child);
+            const std::wstring childShown = Kestlib500::FullKeyPath(childPath);
             // The whole path is checked: a name such as -x is only a deletion at its start.
-            if (!canWriteKeyPath(L"HKEY_LOCAL_MACHINE\\" + childPath)) {
-                reader.skipped.push_back("key " + toUtf8(L"HKEY_LOCAL_MACHINE\\" + childPath) +
+            if (!canWriteKeyPath(childShown)) {
+                reader.skipped.push_back("key " + toUtf8(childShown) +
                                          " has a name a .reg file cannot carry (a line break, a NUL or a lone surrogate); its subtree with it");
                 continue;
             }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Progress.h"
-#include "RegFile.h"
+#include "tools/vesk/Progress.h"
+#include "tools/vesk/RegFile.h"
 
 #include <string>
 #include <vector>

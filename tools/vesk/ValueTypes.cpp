@@ -1,6 +1,6 @@
-#include "ValueTypes.h"
+#include "tools/vesk/ValueTypes.h"
 
-#include "Text.h"
+#include "tools/vesk/Text.h"
 
 #include "support/registry/StringConv.h"
 

@@ -1,12 +1,15 @@
-#include "WholeImport.h"
+#include "tools/vesk/WholeImport.h"
 
-#include "Failure.h"
-#include "Journal.h"
-#include "PlanApplier.h"
-#include "Text.h"
+#include "tools/vesk/Failure.h"
+#include "tools/vesk/PlanApplier.h"
+#include "tools/vesk/Text.h"
 #include "support/registry/RegistryTransaction.h"
 
 #include <optional>
+
+#if defined(_WIN32)
+#include "tools/vesk/Journal.h"
+#endif
 
 namespace vesk_tool {
 namespace {
@@ -17,6 +20,8 @@ std::string lineOf(const std::wstring& file, int line)
 {
     return toUtf8(file) + ":" + std::to_string(line) + ": ";
 }
+
+#if !defined(_WIN32)
 
 // The store's transaction makes the whole plan one change.
 void applyAtomically(const std::wstring& file, const std::vector<ImportStep>& steps, Progress& progress)
@@ -39,6 +44,8 @@ void applyAtomically(const std::wstring& file, const std::vector<ImportStep>& st
     }
 }
 
+#else
+
 // Without transactions the journal stands in: the prior state is on the
 // disk before the first write, and put back when a write fails.
 void applyJournaled(const std::wstring& file, const std::vector<ImportStep>& steps, const std::wstring& root,
@@ -58,15 +65,19 @@ void applyJournaled(const std::wstring& file, const std::vector<ImportStep>& ste
     journal.remove();
 }
 
+#endif
+
 } // namespace
 
 void applyWhole(const std::wstring& source, const std::vector<ImportStep>& steps, const std::wstring& bound,
                 Progress& progress)
 {
-    if (RegistryTransaction::IsAtomic())
-        applyAtomically(source, steps, progress);
-    else
-        applyJournaled(source, steps, bound, progress);
+#if defined(_WIN32)
+    applyJournaled(source, steps, bound, progress);
+#else
+    (void)bound;
+    applyAtomically(source, steps, progress);
+#endif
 }
 
 } // namespace vesk_tool

@@ -9,20 +9,34 @@ namespace vesk_fleet {
 namespace {
 
 // curl_global_init must run once before any handle, and is not thread safe.
+// Each holder below owns what curl gave it alone: a copy would free it twice.
 struct CurlGlobal {
     CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
     ~CurlGlobal() { curl_global_cleanup(); }
+    CurlGlobal(const CurlGlobal&) = delete;
+    CurlGlobal& operator=(const CurlGlobal&) = delete;
 };
 
 struct HeaderList {
     curl_slist* list = nullptr;
+    HeaderList() = default;
     ~HeaderList() { curl_slist_free_all(list); }
-    void add(const std::string& header) { list = curl_slist_append(list, header.c_str()); }
+    HeaderList(const HeaderList&) = delete;
+    HeaderList& operator=(const HeaderList&) = delete;
+    // A failed append leaves the list as it was (and still owned).
+    void add(const std::string& header)
+    {
+        if (curl_slist* grown = curl_slist_append(list, header.c_str()))
+            list = grown;
+    }
 };
 
 struct Handle {
     CURL* curl = curl_easy_init();
+    Handle() = default;
     ~Handle() { curl_easy_cleanup(curl); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
 };
 
 // What the callbacks see of one exchange.

@@ -3,6 +3,7 @@
 #include "RegFile.h"
 #include "Text.h"
 #include "support/registry/NameFold.h"
+#include "support/registry/KeyPath.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,13 +19,8 @@ namespace {
 using vesk_tool::ImportStep;
 using vesk_tool::RegValue;
 
-const std::wstring Hive = L"HKEY_LOCAL_MACHINE\\";
-
-std::wstring parentOf(const std::wstring& path)
-{
-    const std::size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
+using Kestlib500::FullKeyPath;
+using Kestlib500::ParentKeyPath;
 
 bool sameValue(const RegValue& a, const RegValue& b)
 {
@@ -36,9 +32,9 @@ bool sameValue(const RegValue& a, const RegValue& b)
 std::vector<std::string> valueLines(const std::wstring& key, const std::vector<RegValue>& values)
 {
     vesk_tool::RegDocument document;
-    document.keys.push_back(vesk_tool::RegKey{0, Hive + key, false, values});
+    document.keys.push_back(vesk_tool::RegKey{0, FullKeyPath(key), false, values});
     std::istringstream text(vesk_tool::writeRegFile(document, vesk_tool::RegEncoding::Utf8));
-    const std::string lead = "[" + vesk_tool::toUtf8(Hive + key) + "]";
+    const std::string lead = "[" + vesk_tool::toUtf8(FullKeyPath(key)) + "]";
     std::vector<std::string> lines;
     std::string pending;
     for (std::string line; std::getline(text, line);) {
@@ -103,13 +99,7 @@ std::vector<std::size_t> matched(const InstanceTree::Key& from, const InstanceTr
 
 std::wstring foldedName(std::wstring_view name)
 {
-    std::wstring folded(name);
-    for (wchar_t& unit : folded) {
-        const std::uint32_t code = static_cast<std::uint32_t>(unit);
-        if (sizeof(wchar_t) == 2 || code <= 0xFFFF) // wider units are whole characters: never folded
-            unit = static_cast<wchar_t>(Kestlib500::FoldUnit(static_cast<char16_t>(code)));
-    }
-    return folded;
+    return Kestlib500::FoldedName(std::wstring(name));
 }
 
 InstanceTree::InstanceTree(std::vector<ImportStep> steps, const std::wstring& rootPath) : root(rootPath)
@@ -257,7 +247,7 @@ InstanceTree::Key& InstanceTree::ensure(const std::wstring& path)
         return found->second;
     // The registry creates every missing key above one it creates.
     if (folded.size() > root.size())
-        ensure(parentOf(path));
+        ensure(ParentKeyPath(path));
     order.push_back(folded);
     return byFoldedPath.emplace(folded, Key{path, {}}).first->second;
 }
@@ -286,7 +276,7 @@ Difference difference(const InstanceTree& from, const InstanceTree& to, bool wit
     for (const auto& [folded, key] : from.keys()) {
         if (to.keys().count(folded))
             continue;
-        const bool highest = to.keys().count(foldedName(parentOf(key.path))) > 0;
+        const bool highest = to.keys().count(foldedName(ParentKeyPath(key.path))) > 0;
         if (highest) {
             diff.steps.push_back(step(ImportStep::Action::DeleteKey, key.path));
             ++diff.keysRemoved;
@@ -351,7 +341,7 @@ std::string Difference::lines() const
     while (at < changes.size()) {
         const Change& first = changes[at];
         if (first.kind == Kind::KeyRemoved || first.kind == Kind::KeyCreated) {
-            out += std::string(first.kind == Kind::KeyRemoved ? "-" : "+") + "[" + vesk_tool::toUtf8(Hive + first.key) + "]\n";
+            out += std::string(first.kind == Kind::KeyRemoved ? "-" : "+") + "[" + vesk_tool::toUtf8(FullKeyPath(first.key)) + "]\n";
             ++at;
             continue;
         }

@@ -8,6 +8,7 @@
 #include "WholeImport.h"
 #include "support/registry/RegistryKey.h"
 #include "support/registry/RegistryTransaction.h"
+#include "support/registry/KeyPath.h"
 #include "support/text/LittleEndian.h"
 
 #include "ChunkCache.h"
@@ -33,7 +34,6 @@ namespace fs = std::filesystem;
 using vesk_tool::Failure;
 using vesk_tool::ImportStep;
 
-const std::wstring Hive = L"HKEY_LOCAL_MACHINE\\";
 const wchar_t* const RevisionValue = L"AppliedRevision";
 const wchar_t* const ClusterValue = L"AppliedCluster";
 const wchar_t* const DigestValue = L"AppliedDigest";
@@ -220,7 +220,7 @@ std::string RegistryFleetHost::exportInstance(const std::wstring& instance)
 {
     vesk_tool::RegDocument document;
     if (!read(instance, document))
-        throw Failure(vesk_tool::NotFound, "no key " + vesk_tool::toUtf8(Hive + instanceKey(instance)) +
+        throw Failure(vesk_tool::NotFound, "no key " + vesk_tool::toUtf8(Kestlib500::FullKeyPath(instanceKey(instance))) +
                                                ": check the instance with 'vesk list'");
     return vesk_tool::writeRegFile(document, vesk_tool::RegEncoding::Utf16);
 }
@@ -229,7 +229,7 @@ std::vector<ImportStep> RegistryFleetHost::plan(const std::wstring& instance, st
 {
     const std::wstring root = instanceKey(instance);
     try {
-        return vesk_tool::planImport(vesk_tool::readRegFile(regBytes), Hive + root, root);
+        return vesk_tool::planImport(vesk_tool::readRegFile(regBytes), Kestlib500::FullKeyPath(root), root);
     } catch (const vesk_tool::RegFileError& error) {
         throw Failure(vesk_tool::BadInput, "fleet document of " + vesk_tool::toUtf8(instance) + ":" +
                                                std::to_string(error.line) + ": " + error.what() +
@@ -247,7 +247,7 @@ InstanceTree RegistryFleetHost::localTree(const std::wstring& instance) const
     const std::wstring root = instanceKey(instance);
     vesk_tool::RegDocument local;
     read(instance, local);
-    return InstanceTree(vesk_tool::planImport(std::move(local), Hive + root, root), root);
+    return InstanceTree(vesk_tool::planImport(std::move(local), Kestlib500::FullKeyPath(root), root), root);
 }
 
 const InstanceTree& RegistryFleetHost::documentTree(const std::wstring& instance, std::string_view regBytes)

@@ -4,16 +4,16 @@
 
 namespace Kestlib500 {
 
-// The registry's comparison key of a name: its UTF-16 units folded (FoldUnit), as
+// The store's sort key of a name: its UTF-16 units folded (FoldUnit), as
 // big-endian bytes, so that comparing keys byte by byte orders names as the
 // registry does. A null name folds as the empty one.
-std::string FoldedName(const wchar_t* name);
+std::string NameSortKey(const wchar_t* name);
 
 // The comparison key of a whole key path: its elements folded and joined by
 // a big-endian backslash, empty elements skipped.
-std::string FoldedPath(const std::wstring& path);
+std::string PathSortKey(const std::wstring& path);
 
 // Appends the folded units of one character to a comparison key.
-void AppendFolded(std::string& key, wchar_t c);
+void AppendSortKey(std::string& key, wchar_t c);
 
 } // namespace Kestlib500

@@ -1,4 +1,4 @@
-#include "support/sqlite/CaseFold.h"
+#include "support/sqlite/SortKey.h"
 
 #include "support/registry/NameFold.h"
 #include "support/text/Unicode.h"
@@ -14,15 +14,15 @@ void AppendUnit(std::string& key, char16_t unit)
 
 } // namespace
 
-std::string FoldedName(const wchar_t* name)
+std::string NameSortKey(const wchar_t* name)
 {
     std::string key;
     for (; name && *name != L'\0'; ++name)
-        AppendFolded(key, *name);
+        AppendSortKey(key, *name);
     return key;
 }
 
-std::string FoldedPath(const std::wstring& path)
+std::string PathSortKey(const std::wstring& path)
 {
     std::string key;
     key.reserve(path.size() * 2);
@@ -35,12 +35,12 @@ std::string FoldedPath(const std::wstring& path)
         if (separate)
             key.append("\0\\", 2);
         separate = false;
-        AppendFolded(key, c);
+        AppendSortKey(key, c);
     }
     return key;
 }
 
-void AppendFolded(std::string& key, wchar_t c)
+void AppendSortKey(std::string& key, wchar_t c)
 {
     char16_t units[2];
     const int count = vesk_text::utf16Units(c, units);
