@@ -107,11 +107,13 @@ struct TokenRejected {
     bool mayHaveApplied = false;
 };
 
-// Calls that change nothing may be sent again to any member; a write sent
-// twice may land twice, or overwrite what was pushed meanwhile.
+// Calls that change nothing, or nothing more when repeated (a lease renewed
+// or revoked twice), may be sent again to any member; a write sent twice may
+// land twice, or overwrite what was pushed meanwhile.
 bool isRead(const std::string& path)
 {
-    return path == "kv/range" || path == "auth/authenticate" || path == "watch";
+    return path == "kv/range" || path == "auth/authenticate" || path == "watch" || path == "lease/keepalive" ||
+           path == "lease/revoke";
 }
 
 bool mentions(const std::string& message, const char* text)
@@ -288,10 +290,44 @@ KeyValue EtcdClient::get(const std::string& key, std::int64_t atRevision)
     return out;
 }
 
-std::int64_t EtcdClient::put(const std::string& key, const std::string& value)
+std::int64_t EtcdClient::put(const std::string& key, const std::string& value, std::int64_t lease)
 {
-    const json answer = call("kv/put", json{{"key", toBase64(key)}, {"value", toBase64(value)}});
+    json body{{"key", toBase64(key)}, {"value", toBase64(value)}};
+    if (lease != 0)
+        body["lease"] = std::to_string(lease);
+    const json answer = call("kv/put", body);
     return number(answer.at("header"), "revision");
+}
+
+std::int64_t EtcdClient::grantLease(long ttlSeconds)
+{
+    const json answer = call("lease/grant", json{{"TTL", std::to_string(ttlSeconds)}});
+    if (!answer.value("error", std::string()).empty() || number(answer, "ID") == 0)
+        throw EtcdError(EtcdError::Kind::Refused, "etcd granted no lease: " + answer.dump());
+    return number(answer, "ID");
+}
+
+long EtcdClient::keepAlive(std::int64_t lease)
+{
+    try {
+        // A stream of renewals: this one request gets one answer, then the stream ends.
+        const json answer = call("lease/keepalive", json{{"ID", std::to_string(lease)}});
+        return static_cast<long>(number(answer.value("result", json::object()), "TTL"));
+    } catch (const EtcdError& error) {
+        if (leaseGone(error))
+            return 0;
+        throw;
+    }
+}
+
+void EtcdClient::revokeLease(std::int64_t lease)
+{
+    try {
+        call("lease/revoke", json{{"ID", std::to_string(lease)}});
+    } catch (const EtcdError& error) {
+        if (!leaseGone(error))
+            throw;
+    }
 }
 
 bool EtcdClient::exists(const std::string& key)
@@ -446,6 +482,11 @@ std::string prefixEnd(std::string prefix)
         return std::string(1, '\0');
     prefix.back() = static_cast<char>(static_cast<unsigned char>(prefix.back()) + 1);
     return prefix;
+}
+
+bool leaseGone(const EtcdError& error)
+{
+    return error.kind == EtcdError::Kind::Refused && mentions(error.what(), "requested lease not found");
 }
 
 std::string explain(const EtcdError& error)

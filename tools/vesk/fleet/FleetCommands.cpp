@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "FleetGc.h"
+#include "HostList.h"
 #include "StopSignal.h"
 #include "Text.h"
 
@@ -89,6 +90,48 @@ std::unique_ptr<ChunkCache> openCache(const FleetOptions& options, FleetContext&
     }
 }
 
+int listHostReports(const FleetOptions& options, FleetContext& context, FleetStore& store)
+{
+    if (options.all != options.instance.empty())
+        throw vesk_tool::Failure(vesk_tool::BadInput, "name one instance with --instance, or every one with --all");
+    const auto hosts = listHosts(store, options.all ? "" : instanceKey(vesk_tool::fromUtf8(options.instance)));
+    context.out << (options.json ? hostsJson(hosts) : hostsText(hosts, options.all));
+    return vesk_tool::Success;
+}
+
+// This host's name in the fleet: --host-name, else the machine's.
+std::string hostNameOf(const FleetOptions& options)
+{
+    const std::string name = options.hostName.empty() ? machineName() : options.hostName;
+    if (name.empty())
+        throw vesk_tool::Failure(vesk_tool::BadInput, "this machine gives no name of its own: name the host with --host-name");
+    return name;
+}
+
+// Starts the watcher's report of this host, under a lease of
+// timing.leaseSeconds (VESK_FLEET_LEASE_TTL overrides it).
+std::unique_ptr<HostReport> startReport(const FleetOptions& options, FleetContext& context, const FleetAccess& access,
+                                        FleetStore& store, Watcher& watcher)
+{
+    long ttl = context.timing.leaseSeconds;
+    if (const char* setting = context.getenv("VESK_FLEET_LEASE_TTL")) {
+        try {
+            ttl = std::stol(setting);
+        } catch (const std::exception&) {
+            ttl = 0;
+        }
+        if (ttl < 3)
+            throw vesk_tool::Failure(vesk_tool::BadInput, std::string("VESK_FLEET_LEASE_TTL is '") + setting +
+                                                              "': give the host report's lease in seconds, 3 or more");
+    }
+    HostRecord first;
+    first.host = hostNameOf(options);
+    first.version = reportedVersion();
+    const std::string key = hostReportKey(store, instanceKey(vesk_tool::fromUtf8(options.instance)), first.host);
+    return std::make_unique<HostReport>(std::make_unique<EtcdClient>(access.etcd, context.makeReportHttp(access.etcd.tls)),
+                                        key, first, ttl, [&watcher](const std::string& line) { watcher.logLine(line); });
+}
+
 // "(fetched 1 of 90 chunks, 41234 bytes)": what a pull cost etcd.
 std::string fetchedText(const FetchCount& count)
 {
@@ -96,7 +139,8 @@ std::string fetchedText(const FetchCount& count)
            std::to_string(count.bytes) + " bytes)";
 }
 
-int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, FleetStore& store)
+int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, FleetStore& store,
+              const FleetAccess& access)
 {
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     const std::string& action = options.action;
@@ -131,8 +175,10 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
                         << "\n";
         context.out << "instance " << options.instance << " at revision " << outcome.revision << ": "
                     << outcome.written.summary() << fetchedText(store.fetched()) << "\n";
+    } else if (action == "status" && options.json) {
+        context.out << statusJson(fleet, store, instance, hostNameOf(options), options.diff);
     } else if (action == "status") {
-        context.out << fleet.status(instance, options.diff);
+        context.out << fleet.status(instance, options.diff) << hostStatusLine(store, instance, hostNameOf(options));
     } else if (action == "history") {
         context.out << historyText(fleet.history(instance, options.limit));
     } else if (action == "rollback") {
@@ -146,10 +192,12 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         WatchTiming timing = context.timing;
         timing.splayMs = options.splaySeconds * 1000L;
         Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing);
+        const std::unique_ptr<HostReport> report = startReport(options, context, access, store, watcher);
+        watcher.reportTo(report.get());
         return watcher.run();
     } else {
         throw vesk_tool::Failure(vesk_tool::BadInput, "unknown fleet command '" + action +
-                                                          "': use push, pull, status, watch, history, rollback or gc");
+                                                          "': use push, pull, status, watch, history, rollback, gc or hosts");
     }
     return vesk_tool::Success;
 }
@@ -159,7 +207,7 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
 int runFleet(const FleetOptions& options, FleetContext& context)
 {
     try {
-        if (options.instance.empty() && options.action != "gc")
+        if (options.instance.empty() && options.action != "gc" && options.action != "hosts")
             throw vesk_tool::Failure(vesk_tool::BadInput, "name the instance with --instance");
         const FleetAccess access = resolveAccess(options.access, context.getenv);
         EtcdClient etcd(access.etcd, context.makeHttp(access.etcd.tls));
@@ -168,8 +216,10 @@ int runFleet(const FleetOptions& options, FleetContext& context)
         store.useCache(cache.get());
         if (options.action == "gc")
             return collect(options, context, store);
+        if (options.action == "hosts")
+            return listHostReports(options, context, store);
         Fleet fleet(store, context.host);
-        return runAction(options, context, fleet, store);
+        return runAction(options, context, fleet, store, access);
     } catch (const EtcdError& error) {
         context.err << "vesk: " << explain(error) << "; the local registry is unchanged\n";
         return vesk_tool::StoreFailure;
@@ -234,6 +284,12 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
         ->required()
         ->check(CLI::PositiveNumber);
     gc->add_flag("--all", o.all, "Every instance of the fleet");
+    CLI::App* hosts = common(fleet->add_subcommand("hosts", "List the hosts whose watchers report, newest state first"));
+    hosts->add_flag("--all", o.all, "Every instance of the fleet");
+    for (CLI::App* named : {watch, pull, status})
+        named->add_option("--host-name", o.hostName, "This host's name in the fleet (default: the machine's name)");
+    for (CLI::App* scripted : {status, hosts})
+        scripted->add_flag("--json", o.json, "Print one JSON document, for scripts");
     return fleet;
 }
 

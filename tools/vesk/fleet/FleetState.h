@@ -45,6 +45,9 @@ struct Manifest {
 // The time now, UTC, as ISO 8601 (2026-12-06T02:45:00Z).
 std::string utcNow();
 
+// The name the operating system gives this machine ("" when it gives none).
+std::string machineName();
+
 std::string manifestToJson(const Manifest& manifest);
 // Throws std::invalid_argument when the text is no manifest of a format
 // this vesk reads.
@@ -88,6 +91,8 @@ public:
     std::string fenceKey(const std::string& instance) const;
     // Where every instance's state key lies.
     std::string statePrefix() const { return prefix + "/state/"; }
+    // Where every instance's host reports lie (hosts/<instance>/<host>).
+    std::string hostsPrefix() const { return prefix + "/hosts/"; }
 
     // The latest state; nullopt when none was pushed.
     std::optional<Published> read(const std::string& instance);

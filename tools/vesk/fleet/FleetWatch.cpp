@@ -20,7 +20,27 @@ Watcher::Watcher(Fleet& fleet, FleetStore& store, FleetHost& host, std::wstring 
 
 void Watcher::logLine(const std::string& text)
 {
+    const std::lock_guard<std::mutex> lock(logMutex);
     log << utcNow() << " " << text << std::endl;
+}
+
+void Watcher::reportState(HostState state, const std::string& error)
+{
+    if (!report)
+        return;
+    std::optional<AppliedRecord> applied;
+    try {
+        applied = host.appliedRecord(instance);
+    } catch (const std::exception&) {
+        // A registry that fails here fails the next apply too, which says so.
+    }
+    report->update(state, applied ? applied->revision : 0, applied ? applied->digest : std::string(), error);
+}
+
+void Watcher::reportSettled()
+{
+    if (report)
+        reportState(fleet.drift(instance).drifted() ? HostState::Drifted : HostState::UpToDate);
 }
 
 void Watcher::pause(long ms)
@@ -36,6 +56,7 @@ void Watcher::applyLogged(const Published& state)
     if ((applied && *applied == state.revision) || state.revision == refused)
         return;
     std::string saved; // local changes overwritten are saved there first
+    reportState(HostState::Applying);
     try {
         saved = fleet.apply(instance, state, DriftPolicy::SaveThenOverwrite).savedFile;
     } catch (const vesk_tool::Failure& failure) {
@@ -43,6 +64,7 @@ void Watcher::applyLogged(const Published& state)
         if (failure.code() != vesk_tool::BadInput)
             throw;
         refused = state.revision;
+        reportState(HostState::Failing, "revision " + std::to_string(state.revision) + " refused: " + failure.what());
         logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
                 " refused, registry unchanged: " + failure.what());
         return;
@@ -70,8 +92,11 @@ void Watcher::session()
         // The latest state, not the event's: what a burst of pushes wrote
         // before this read is superseded and never applied.
         const KeyValue now = store.client().get(key);
-        if (auto state = store.fromKeyValue(now))
+        const auto state = store.fromKeyValue(now);
+        if (state)
             applyLogged(*state);
+        if (!state || state->revision != refused)
+            reportSettled();
         const auto change = store.client().waitForChange(key, now.revision + 1, keepGoing, timing.sessionMs);
         if (!change)
             return;
@@ -104,8 +129,10 @@ int Watcher::run()
             if (error.kind != EtcdError::Kind::Compacted) // else the next session starts from the latest state
                 retryLater(explain(error));
         } catch (const vesk_tool::Failure& error) {
+            reportState(HostState::Failing, error.what());
             retryLater(std::string("the registry refused the change: ") + error.what());
         } catch (const std::invalid_argument& error) {
+            reportState(HostState::Failing, error.what());
             retryLater(error.what());
         }
     }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "Fleet.h"
+#include "HostReport.h"
 
 #include <functional>
+#include <mutex>
 #include <ostream>
 #include <random>
 
@@ -20,6 +22,7 @@ struct WatchTiming {
     long firstPauseMs = 500;
     long maxPauseMs = 10000;
     long splayMs = 0; // a random wait up to this before applying, so a fleet does not reach etcd at one instant
+    long leaseSeconds = 30; // the host report's lease: how long a killed watcher's host stays listed
 };
 
 class Watcher {
@@ -31,6 +34,13 @@ public:
     // refuses the login (4), which waiting does not mend.
     int run();
 
+    // Reports this host's state through `hostReport` from now on (none: not reported).
+    void reportTo(HostReport* hostReport) { report = hostReport; }
+    // Sets the state this host reports, with the revision and digest applied here.
+    void reportState(HostState state, const std::string& error = std::string());
+    // One timestamped line in the log; safe from another thread (the report's).
+    void logLine(const std::string& text);
+
 private:
     // One session; returns when it ends normally.
     void session();
@@ -38,7 +48,8 @@ private:
     // After a write was seen: waits a random part of timing.splayMs.
     void splay(std::int64_t seen);
     void pause(long ms);
-    void logLine(const std::string& text);
+    // After a session's read: up to date, or drifted when local changes were made since the apply.
+    void reportSettled();
 
     Fleet& fleet;
     FleetStore& store;
@@ -49,6 +60,8 @@ private:
     WatchTiming timing;
     std::int64_t refused = 0; // a revision the host refused: not retried
     std::mt19937 random{std::random_device{}()};
+    HostReport* report = nullptr;
+    std::mutex logMutex;
 };
 
 } // namespace vesk_fleet
