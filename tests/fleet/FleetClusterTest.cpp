@@ -7,11 +7,14 @@
 #include "ToolChild.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -467,5 +470,59 @@ TEST_F(FleetCluster, LocalChangesAreSeenRefusedAndSavedAndAPullWritesOnlyWhatDif
     EXPECT_TRUE(eventually([&] { return atRevision(b, "drift", revision); }));
     EXPECT_EQ(watcher.terminate(), 0);
     EXPECT_TRUE(savedHoldsLocal(readText(work + "/w.log"))) << readText(work + "/w.log");
+    std::filesystem::remove_all(work);
+}
+
+// Each watcher reports its host under a lease, renewed while it waits:
+// `hosts` lists both, newest first, and again after etcd lost their leases;
+// a watcher stopped leaves the list at once, a killed one when its lease
+// expires. status names this host's report.
+TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
+{
+    const std::string work = scratchDirectory("fleet-hosts");
+    MemoryHost source;
+    source.set(L"hosts", sampleDocument(L"hosts", 2));
+    const std::int64_t revision = push(source, "hosts");
+    auto listed = [&](const std::string& state = "up to date") {
+        std::string names;
+        const auto list = nlohmann::json::parse(vesk(work + "/x.db", "fleet hosts --instance hosts --json").out);
+        for (const auto& host : list["hosts"])
+            if (host["state"] == state && host["revision"] == revision && host["version"] != "")
+                names += host["host"].get<std::string>() + " ";
+        return names;
+    };
+    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
+    setenv("VESK_FLEET_LEASE_TTL", "3", 1);
+    std::vector<std::unique_ptr<tool_test::ToolChild>> watchers;
+    for (const std::string name : {"web-01", "web/02"}) {
+        setenv("KESTLIB_REGISTRY", (work + "/" + name.substr(4) + ".db").c_str(), 1);
+        watchers.push_back(std::make_unique<tool_test::ToolChild>(
+            VESK_TOOL, std::vector<std::wstring>{L"fleet", L"watch", L"--instance", L"hosts", L"--host-name", vesk_tool::fromUtf8(name)},
+            work + "/" + name.substr(4) + ".out", work + "/" + name.substr(4) + ".log"));
+        ASSERT_TRUE(eventually([&] { return listed().find(name) != std::string::npos; }, 30)) << listed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // the next state is a second newer
+    }
+    unsetenv("VESK_FLEET_LEASE_TTL");
+    std::this_thread::sleep_for(std::chrono::seconds(3)); // past the TTL: only renewals keep them
+    EXPECT_EQ(listed(), "web/02 web-01 ") << "newest first";
+    const std::string table = vesk(work + "/x.db", "fleet hosts --all").out;
+    const std::size_t at = table.find("\nhosts ");
+    const std::string row = table.substr(at + 1, table.find('\n', at + 1) - at - 1); // the newest: web/02
+    for (const std::string& cell : {std::string("web/02 "), std::string(" default "), " " + std::to_string(revision) + " ", std::string(" up to date ")})
+        EXPECT_NE(row.find(cell), std::string::npos) << cell << " in\n" << table;
+    const Outcome status = vesk(work + "/01.db", "fleet status --instance hosts --host-name web-01");
+    EXPECT_NE(status.out.find("host web-01 reports: up to date at revision " + std::to_string(revision)), std::string::npos) << status.out;
+    const auto json = nlohmann::json::parse(vesk(work + "/01.db", "fleet status --instance hosts --host-name web-01 --json").out);
+    EXPECT_EQ(json["state"], "up to date");
+    EXPECT_EQ(json["applied"]["revision"], revision);
+    EXPECT_EQ(json["report"]["host"], "web-01");
+
+    const std::string etcdctl = "ETCDCTL_API=3 etcdctl --endpoints " + cluster->endpointList() + " lease ";
+    ASSERT_EQ(std::system(("for id in $(" + etcdctl + "list | tail -n +2); do " + etcdctl + "revoke $id; done >/dev/null").c_str()), 0);
+    EXPECT_TRUE(eventually([&] { return listed() == "web/02 web-01 "; }, 10)) << "written again under new leases: " << listed();
+    EXPECT_EQ(watchers[1]->terminate(), 0);
+    EXPECT_EQ(listed(), "web-01 ") << "a stopped watcher's host leaves at once";
+    watchers[0]->kill();
+    EXPECT_TRUE(eventually([&] { return listed().empty(); }, 15)) << listed();
     std::filesystem::remove_all(work);
 }
