@@ -2,7 +2,8 @@
 # `vesk fleet` in a few minutes, on one machine: starts a 3-member etcd
 # cluster on loopback ports, pushes an instance from one store, runs a
 # watcher on a second store that applies a change as it is pushed, then shows
-# the history and a rollback. Each host is the real vesk on a store file of
+# the history and a rollback, and the hosts whose watchers report to the
+# fleet. Each host is the real vesk on a store file of
 # its own (KESTLIB_REGISTRY), as on three machines; everything is removed at
 # the end.
 set -euo pipefail
@@ -26,14 +27,15 @@ on() {
   return 0
 }
 
-# Waits (at most 30 s) for the watcher's log to show revision $1 applied.
+# Waits (at most 30 s) for the watcher of host $2 (web1) to log revision $1 applied.
 await() {
+  local log=$work/${2:-web1}.log
   for _ in $(seq 300); do
-    grep -q "applied revision $1 " "$work/web1.log" && return 0
+    grep -q "applied revision $1 " "$log" && return 0
     sleep 0.1
   done
   echo "demo: the watcher did not apply revision $1; its log:" >&2
-  cat "$work/web1.log" >&2
+  cat "$log" >&2
   exit 1
 }
 
@@ -46,8 +48,9 @@ echo "$first"
 
 echo
 echo "== host 'web1' runs the watcher (as a service would)"
-KESTLIB_REGISTRY=$work/web1.db "$tool" fleet watch --instance A >"$work/web1.log" 2>&1 &
-watcher=$!
+KESTLIB_REGISTRY=$work/web1.db "$tool" fleet watch --instance A --host-name web1 >"$work/web1.log" 2>&1 &
+web1=$!
+watcher=$web1
 await "$first"
 cat "$work/web1.log"
 on web1 fleet status --instance A
@@ -82,8 +85,21 @@ on web2 fleet pull --instance A
 on web2 fleet status --instance A
 
 echo
-echo "== stopping the watcher with SIGTERM"
-kill -TERM "$watcher"
-wait "$watcher" && echo "watcher exited with status 0"
-watcher=""
+echo "== 'web2' runs a watcher too; each watcher reports its host, kept alive under an etcd lease"
+KESTLIB_REGISTRY=$work/web2.db "$tool" fleet watch --instance A --host-name web2 >"$work/web2.log" 2>&1 &
+watcher="$web1 $!"
+for _ in $(seq 300); do
+  KESTLIB_REGISTRY=$work/ops.db "$tool" fleet hosts --instance A | grep -q "^web2 " && break
+  sleep 0.1
+done
+on ops fleet hosts --instance A
+on web2 fleet status --instance A --host-name web2
+
+echo
+echo "== stopping web1's watcher with SIGTERM: it revokes its lease, so web1 leaves the list at once"
+kill -TERM "$web1"
+wait "$web1" && echo "watcher exited with status 0"
+watcher=${watcher#"$web1 "}
 tail -1 "$work/web1.log"
+on ops fleet hosts --instance A --json
+echo "(a watcher killed outright leaves the list when its lease expires, 30 s later)"

@@ -505,6 +505,7 @@ TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
     unsetenv("VESK_FLEET_LEASE_TTL");
     std::this_thread::sleep_for(std::chrono::seconds(3)); // past the TTL: only renewals keep them
     EXPECT_EQ(listed(), "web/02 web-01 ") << "newest first";
+    EXPECT_TRUE(client()->get("vesk/fleet/hosts/hosts/web%2F02").found) << "the agreed key, its '/' escaped";
     const std::string table = vesk(work + "/x.db", "fleet hosts --all").out;
     const std::size_t at = table.find("\nhosts ");
     const std::string row = table.substr(at + 1, table.find('\n', at + 1) - at - 1); // the newest: web/02
