@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "FleetGc.h"
+#include "HostCommands.h"
 #include "HostList.h"
 #include "StopSignal.h"
 #include "Text.h"
@@ -88,48 +89,6 @@ std::unique_ptr<ChunkCache> openCache(const FleetOptions& options, FleetContext&
     } catch (const vesk_tool::Failure&) {
         return nullptr;
     }
-}
-
-int listHostReports(const FleetOptions& options, FleetContext& context, FleetStore& store)
-{
-    if (options.all != options.instance.empty())
-        throw vesk_tool::Failure(vesk_tool::BadInput, "name one instance with --instance, or every one with --all");
-    const auto hosts = listHosts(store, options.all ? "" : instanceKey(vesk_tool::fromUtf8(options.instance)));
-    context.out << (options.json ? hostsJson(hosts) : hostsText(hosts, options.all));
-    return vesk_tool::Success;
-}
-
-// This host's name in the fleet: --host-name, else the machine's.
-std::string hostNameOf(const FleetOptions& options)
-{
-    const std::string name = options.hostName.empty() ? machineName() : options.hostName;
-    if (name.empty())
-        throw vesk_tool::Failure(vesk_tool::BadInput, "this machine gives no name of its own: name the host with --host-name");
-    return name;
-}
-
-// Starts the watcher's report of this host, under a lease of
-// timing.leaseSeconds (VESK_FLEET_LEASE_TTL overrides it).
-std::unique_ptr<HostReport> startReport(const FleetOptions& options, FleetContext& context, const FleetAccess& access,
-                                        FleetStore& store, Watcher& watcher)
-{
-    long ttl = context.timing.leaseSeconds;
-    if (const char* setting = context.getenv("VESK_FLEET_LEASE_TTL")) {
-        try {
-            ttl = std::stol(setting);
-        } catch (const std::exception&) {
-            ttl = 0;
-        }
-        if (ttl < 3)
-            throw vesk_tool::Failure(vesk_tool::BadInput, std::string("VESK_FLEET_LEASE_TTL is '") + setting +
-                                                              "': give the host report's lease in seconds, 3 or more");
-    }
-    HostRecord first;
-    first.host = hostNameOf(options);
-    first.version = reportedVersion();
-    const std::string key = hostReportKey(store, instanceKey(vesk_tool::fromUtf8(options.instance)), first.host);
-    return std::make_unique<HostReport>(std::make_unique<EtcdClient>(access.etcd, context.makeReportHttp(access.etcd.tls)),
-                                        key, first, ttl, [&watcher](const std::string& line) { watcher.logLine(line); });
 }
 
 // "(fetched 1 of 90 chunks, 41234 bytes)": what a pull cost etcd.

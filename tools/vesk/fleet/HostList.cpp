@@ -115,7 +115,15 @@ std::string hostsJson(const std::vector<ListedHost>& hosts)
 
 std::string hostStatusLine(FleetStore& store, const std::wstring& instance, const std::string& host)
 {
-    const auto record = readRecord(store, hostReportKey(store, instanceKey(instance), host));
+    std::optional<HostRecord> record;
+    try {
+        record = readRecord(store, hostReportKey(store, instanceKey(instance), host));
+    } catch (const EtcdError& error) {
+        // A role made before hosts reported may lack their keys: the status above stands.
+        if (error.kind != EtcdError::Kind::PermissionDenied)
+            throw;
+        return "host " + host + ": its report cannot be read (" + error.what() + ")\n";
+    }
     if (!record)
         return "host " + host + ": no watcher reports under this name\n";
     return "host " + host + " reports: " + record->state + " at revision " + std::to_string(record->revision) +
