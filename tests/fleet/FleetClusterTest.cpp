@@ -523,6 +523,12 @@ TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
     EXPECT_TRUE(eventually([&] { return listed() == "web/02 web-01 "; }, 10)) << "written again under new leases: " << listed();
     EXPECT_EQ(watchers[1]->terminate(), 0);
     EXPECT_EQ(listed(), "web-01 ") << "a stopped watcher's host leaves at once";
+    const std::string bad = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=dword:zz\n";
+    const std::string digest = vesk_fleet::sha256Hex(bad);
+    client()->put("vesk/fleet/chunks/" + digest, bad);
+    client()->put("vesk/fleet/state/hosts", R"({"format":1,"bytes":)" + std::to_string(bad.size()) + R"(,"sha256":")" +
+                                                digest + R"(","chunks":[")" + digest + R"("]})");
+    EXPECT_TRUE(eventually([&] { return listed("failing") == "web-01 "; }, 15)) << "a revision the registry refuses";
     watchers[0]->kill();
     EXPECT_TRUE(eventually([&] { return listed().empty(); }, 15)) << listed();
     std::filesystem::remove_all(work);
