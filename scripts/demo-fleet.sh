@@ -53,7 +53,7 @@ web1=$!
 watcher=$web1
 await "$first"
 cat "$work/web1.log"
-on web1 fleet status --instance A
+on web1 fleet status --instance A --host-name web1
 
 echo
 echo "== 'ops' changes A (5 settings now) and pushes, guarded by the revision it saw"
@@ -74,7 +74,7 @@ echo "[ops]$ vesk fleet rollback --instance A --to $first"
 echo "$third"
 await "$third"
 tail -1 "$work/web1.log"
-on web1 fleet status --instance A
+on web1 fleet status --instance A --host-name web1
 on ops fleet history --instance A
 
 echo
@@ -82,7 +82,7 @@ echo "== a new host 'web2' looks before it pulls"
 sample web2 A 4 x
 on web2 fleet pull --instance A --dry-run
 on web2 fleet pull --instance A
-on web2 fleet status --instance A
+on web2 fleet status --instance A --host-name web2
 
 echo
 echo "== 'web2' runs a watcher too; each watcher reports its host, kept alive under an etcd lease"
