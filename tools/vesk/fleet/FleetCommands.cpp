@@ -2,6 +2,8 @@
 
 #include "Failure.h"
 #include "FleetGc.h"
+#include "RingFollower.h"
+#include "Rollout.h"
 #include "StopSignal.h"
 #include "Text.h"
 
@@ -96,11 +98,30 @@ std::string fetchedText(const FetchCount& count)
            std::to_string(count.bytes) + " bytes)";
 }
 
+// Refuses rings a rollout cannot take: none named, an empty name, one twice.
+void checkRings(const FleetOptions& options)
+{
+    if (options.rings.empty() && options.maxFailures > 0)
+        throw vesk_tool::Failure(vesk_tool::BadInput, "--max-failures gates a rollout: give the rings with --rings");
+    for (std::size_t i = 0; i < options.rings.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (options.rings[i].empty() || options.rings[i] == options.rings[j])
+                throw vesk_tool::Failure(vesk_tool::BadInput, "--rings names ring '" + options.rings[i] +
+                                                                  "' twice, or an empty one: name each ring once");
+    if (!options.rings.empty() && options.rings.front().empty())
+        throw vesk_tool::Failure(vesk_tool::BadInput, "--rings names an empty ring: name each ring once");
+}
+
 int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, FleetStore& store)
 {
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     const std::string& action = options.action;
-    const PushOptions push{options.ifRevision, options.force, options.message};
+    Rollouts rollouts(store, fleet, instance);
+    checkRings(options);
+    // A plain push or rollback ends a rollout under way: every ring takes it.
+    const PushOptions push{options.ifRevision, options.force, options.message,
+                           options.rings.empty() ? rollouts.ending()
+                                                 : rollouts.starting(options.rings, options.maxFailures)};
     if (action == "push" && options.file.empty()) {
         const Drift local = fleet.drift(instance);
         if (local.drifted())
@@ -113,6 +134,8 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         const std::int64_t revision = options.file.empty()
                                           ? fleet.pushLocal(instance, push)
                                           : fleet.push(instance, readWholeFile(options.file), push);
+        if (!options.rings.empty())
+            rollouts.noteCandidate(revision);
         context.out << revision << "\n";
     } else if (action == "pull" && options.dryRun) {
         context.out << fleet.dryRun(instance);
@@ -132,7 +155,7 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         context.out << "instance " << options.instance << " at revision " << outcome.revision << ": "
                     << outcome.written.summary() << fetchedText(store.fetched()) << "\n";
     } else if (action == "status") {
-        context.out << fleet.status(instance, options.diff);
+        context.out << fleet.status(instance, options.diff) << rollouts.text();
     } else if (action == "history") {
         context.out << historyText(fleet.history(instance, options.limit));
     } else if (action == "rollback") {
@@ -145,11 +168,19 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         }
         WatchTiming timing = context.timing;
         timing.splayMs = options.splaySeconds * 1000L;
-        Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing);
+        RingFollower follower(rollouts, store, options.ring, options.hostName);
+        Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing, &follower);
         return watcher.run();
+    } else if (action == "promote") {
+        context.out << rollouts.promote();
+    } else if (action == "pause") {
+        context.out << rollouts.pause();
+    } else if (action == "abort") {
+        context.out << rollouts.abort(options.message.empty() ? "by the operator" : options.message);
     } else {
         throw vesk_tool::Failure(vesk_tool::BadInput, "unknown fleet command '" + action +
-                                                          "': use push, pull, status, watch, history, rollback or gc");
+                                                          "': use push, pull, status, watch, history, rollback, gc, "
+                                                          "promote, pause or abort");
     }
     return vesk_tool::Success;
 }
@@ -212,6 +243,10 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     push->add_option("--file", o.file, "A .reg file to publish instead of the local instance");
     push->add_option("--if-revision", o.ifRevision, "Refuse when the fleet's state moved past this revision");
     push->add_flag("--dry-run", o.dryRun, "Print what the push would change in the fleet's state; publish nothing");
+    push->add_option("--rings", o.rings, "Roll the revision out through these rings, in order (then 'promote')")
+        ->delimiter(',');
+    push->add_option("--max-failures", o.maxFailures, "Abort the rollout when this many hosts of the open ring fail")
+        ->check(CLI::NonNegativeNumber);
     CLI::App* pull = common(fleet->add_subcommand("pull", "Make the local instance equal to the fleet's state"));
     pull->add_flag("--dry-run", o.dryRun, "Print what would change and change nothing");
     pull->add_flag("--force", o.force, "Save local changes to a file in the machine folder, then overwrite them");
@@ -221,6 +256,8 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     watch->add_option("--splay", o.splaySeconds, "Wait a random time of up to this many seconds before applying, so a "
                                                  "fleet does not reach etcd at the same instant")
         ->check(CLI::NonNegativeNumber);
+    watch->add_option("--ring", o.ring, "This host's ring in staged rollouts (default: the ring 'default', last)");
+    watch->add_option("--host-name", o.hostName, "This host's name in the fleet (default: the machine's name)");
     CLI::App* history = common(fleet->add_subcommand("history", "List the revisions of the instance's state"));
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);
     CLI::App* rollback = common(fleet->add_subcommand("rollback", "Publish an earlier revision's state again"));
@@ -234,6 +271,10 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
         ->required()
         ->check(CLI::PositiveNumber);
     gc->add_flag("--all", o.all, "Every instance of the fleet");
+    common(fleet->add_subcommand("promote", "Open the rollout's next ring (the last ends it), or resume it if paused"));
+    common(fleet->add_subcommand("pause", "Hold the rollout: the next promote only resumes it"));
+    common(fleet->add_subcommand("abort", "Publish the revision before the rollout again, and end it"))
+        ->add_option("-m,--message", o.message, "Why, kept with the revision and shown by history");
     return fleet;
 }
 
