@@ -5,13 +5,17 @@
 #include "FleetRun.h"
 #include "Text.h"
 #include "ToolChild.h"
+#include "Failure.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <memory>
+#include <sstream>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -468,4 +472,154 @@ TEST_F(FleetCluster, LocalChangesAreSeenRefusedAndSavedAndAPullWritesOnlyWhatDif
     EXPECT_EQ(watcher.terminate(), 0);
     EXPECT_TRUE(savedHoldsLocal(readText(work + "/w.log"))) << readText(work + "/w.log");
     std::filesystem::remove_all(work);
+}
+
+namespace {
+
+// Watchers run in process, each on a host of its own, until this goes.
+class InProcessWatchers {
+public:
+    void start(vesk_fleet::FleetHost& host, FleetOptions options)
+    {
+        logs.push_back(std::make_unique<std::ostringstream>());
+        threads.emplace_back([this, &host, options, log = logs.back().get()] {
+            std::ostringstream out;
+            vesk_fleet::FleetContext context(host, out, *log);
+            context.getenv = [](const char*) -> const char* { return nullptr; };
+            context.cacheFolder = nullptr;
+            context.keepGoing = [this] { return !stopping; };
+            vesk_fleet::runFleet(options, context);
+        });
+    }
+    // Stops them all; what each logged, in start order.
+    std::vector<std::string> stop()
+    {
+        stopping = true;
+        for (std::thread& thread : threads)
+            thread.join();
+        threads.clear();
+        std::vector<std::string> texts;
+        for (const auto& log : logs)
+            texts.push_back(log->str());
+        return texts;
+    }
+    ~InProcessWatchers() { stop(); }
+
+private:
+    std::atomic<bool> stopping{false};
+    std::vector<std::unique_ptr<std::ostringstream>> logs;
+    std::vector<std::thread> threads;
+};
+
+// A host whose store fails every apply of a document holding `marker`.
+class FailingHost : public MemoryHost {
+public:
+    vesk_fleet::Difference applyInstance(const std::wstring& instance, std::string_view regBytes,
+                                         const vesk_fleet::AppliedRecord& record) override
+    {
+        if (regBytes.find(vesk_tool::toUtf16le(L"bad")) != std::string_view::npos)
+            throw vesk_tool::Failure(vesk_tool::StoreFailure, "the store is full");
+        return MemoryHost::applyInstance(instance, regBytes, record);
+    }
+};
+
+} // namespace
+
+// Rings canary and main, and a host of the default ring, which comes last.
+// Promote after pause only resumes; of two promotes on one record only the
+// first lands; the last promote ends the rollout; a plain push ends one too.
+TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
+{
+    MemoryHost source, canary, main, last;
+    InProcessWatchers watchers;
+    const std::pair<MemoryHost*, const char*> rings[] = {{&canary, "canary"}, {&main, "main"}, {&last, ""}};
+    for (const auto& [host, ring] : rings) {
+        FleetOptions watch = on("watch", "rings");
+        watch.ring = ring;
+        watchers.start(*host, watch);
+    }
+    auto reach = [&](std::int64_t revision, std::vector<MemoryHost*> hosts) {
+        return eventually([&] {
+            for (MemoryHost* host : hosts)
+                if (host->appliedRevision(L"rings") != revision)
+                    return false;
+            return true;
+        }, 30);
+    };
+    auto pushed = [&](const wchar_t* values, std::vector<std::string> ringNames) {
+        source.set(L"rings", sampleDocument(L"rings", 3, values));
+        FleetOptions push = on("push", "rings");
+        push.rings = ringNames;
+        return revisionOf(runIn(source, push));
+    };
+    auto run = [&](const char* action) { return runIn(source, on(action, "rings")); };
+    const std::int64_t first = pushed(L"a", {});
+    ASSERT_TRUE(reach(first, {&canary, &main, &last}));
+    const std::int64_t second = pushed(L"b", {"canary", "main"});
+    ASSERT_TRUE(reach(second, {&canary}));
+    EXPECT_NE(run("status").out.find("rollout of revision " + std::to_string(second) + " (previous " +
+                                     std::to_string(first) + "): ring canary open (1 of 2"),
+              std::string::npos) << run("status").out;
+
+    EXPECT_NE(run("pause").out.find("paused with ring canary open"), std::string::npos);
+    EXPECT_NE(run("promote").out.find("resumed; ring canary is still the last open"), std::string::npos);
+    Outcome inner;
+    const Outcome outer =
+        runIn(source, on("promote", "rings"), {}, hooked({"/kv/txn", 1, [&] { inner = run("promote"); }, {}}));
+    EXPECT_EQ(inner.out, "ring main opened to revision " + std::to_string(second) + " (2 of 2)\n") << inner.err;
+    EXPECT_EQ(outer.status, vesk_fleet::StaleRevision) << outer.out;
+    ASSERT_TRUE(reach(second, {&canary, &main}));
+    EXPECT_EQ(last.appliedRevision(L"rings"), first);
+    EXPECT_NE(run("promote").out.find("ended: every ring runs it"), std::string::npos);
+    ASSERT_TRUE(reach(second, {&canary, &main, &last}));
+    EXPECT_EQ(run("status").out.find("rollout"), std::string::npos);
+
+    pushed(L"c", {"canary"});
+    const std::int64_t plain = pushed(L"d", {});
+    EXPECT_TRUE(reach(plain, {&canary, &main, &last})) << "a plain push ends the rollout";
+    EXPECT_EQ(run("abort").status, 1);
+    const std::vector<std::string> logs = watchers.stop();
+    EXPECT_NE(logs[1].find("waiting for its ring: revision " + std::to_string(second)), std::string::npos) << logs[1];
+    EXPECT_EQ(logs[0].find("waiting"), std::string::npos) << logs[0];
+}
+
+// A canary that reports failing, or whose own apply fails, aborts the
+// rollout by itself: every host ends on the previous state, republished.
+TEST_F(FleetCluster, AFailingCanaryAbortsTheRolloutAndEveryHostGoesBack)
+{
+    for (const bool reported : {true, false}) {
+        const std::string instance = reported ? "gate1" : "gate2";
+        const std::wstring name = vesk_tool::fromUtf8(instance);
+        MemoryHost source, main;
+        FailingHost canary;
+        InProcessWatchers watchers;
+        FleetOptions watch = on("watch", instance);
+        watch.ring = "main";
+        watchers.start(main, watch);
+        watch.ring = "canary";
+        watch.hostName = "canary-1";
+        watchers.start(canary, watch);
+        source.set(name, sampleDocument(name, 3, L"good"));
+        const std::int64_t previous = push(source, instance);
+        ASSERT_TRUE(eventually([&] { return canary.appliedRevision(name) == previous; }, 30));
+        if (reported)
+            client()->put("vesk/fleet/hosts/" + instance + "/canary-2",
+                          R"({"host": "canary-2", "ring": "canary", "state": "failing"})");
+        source.set(name, sampleDocument(name, 3, reported ? L"fine" : L"bad"));
+        FleetOptions rollout = on("push", instance);
+        rollout.rings = {"canary", "main"};
+        rollout.maxFailures = 1;
+        const std::int64_t candidate = revisionOf(runIn(source, rollout));
+
+        ASSERT_TRUE(eventually([&] {
+            const auto at = main.appliedRevision(name);
+            return at > candidate && canary.appliedRevision(name) == at;
+        }, 30)) << instance;
+        for (MemoryHost* host : {static_cast<MemoryHost*>(&canary), &main})
+            EXPECT_EQ(host->exportInstance(name), sampleDocument(name, 3, L"good")) << instance;
+        EXPECT_NE(runIn(source, on("history", instance)).out.find("rollout of revision " + std::to_string(candidate) +
+                                                                  " aborted: failing hosts of ring canary: 1"),
+                  std::string::npos) << instance;
+        EXPECT_EQ(runIn(source, on("promote", instance)).status, 1) << "the abort ended it";
+    }
 }
