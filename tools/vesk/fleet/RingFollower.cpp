@@ -71,6 +71,11 @@ std::string RingFollower::gate(const RingTarget& target, bool failed)
     } catch (const FleetFailure& failure) {
         // Another watcher of the ring, or an operator, acted first.
         return std::string("health gate: ") + failure.what();
+    } catch (const EtcdError& error) {
+        // A host that may only read keeps watching; another host aborts.
+        if (error.kind != EtcdError::Kind::PermissionDenied)
+            throw;
+        return "health gate: " + why + ", but this host may not abort: " + explain(error);
     }
 }
 
