@@ -2,9 +2,9 @@
 # `vesk fleet` in a few minutes, on one machine: starts a 3-member etcd
 # cluster on loopback ports, pushes an instance from one store, runs a
 # watcher on a second store that applies a change as it is pushed, then shows
-# the history and a rollback. Each host is the real vesk on a store file of
-# its own (KESTLIB_REGISTRY), as on three machines; everything is removed at
-# the end.
+# the history, a rollback and a staged rollout through two rings. Each host
+# is the real vesk on a store file of its own (KESTLIB_REGISTRY), as on
+# separate machines; everything is removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,14 +26,16 @@ on() {
   return 0
 }
 
-# Waits (at most 30 s) for the watcher's log to show revision $1 applied.
+# Waits (at most 30 s) for the watcher's log ($2, else web1's) to show
+# revision $1 applied.
 await() {
+  local log=$work/${2:-web1}.log
   for _ in $(seq 300); do
-    grep -q "applied revision $1 " "$work/web1.log" && return 0
+    grep -q "applied revision $1 " "$log" && return 0
     sleep 0.1
   done
   echo "demo: the watcher did not apply revision $1; its log:" >&2
-  cat "$work/web1.log" >&2
+  cat "$log" >&2
   exit 1
 }
 
@@ -82,8 +84,39 @@ on web2 fleet pull --instance A
 on web2 fleet status --instance A
 
 echo
-echo "== stopping the watcher with SIGTERM"
-kill -TERM "$watcher"
-wait "$watcher" && echo "watcher exited with status 0"
+echo "== a staged rollout: 'can1' watches in ring canary, 'main1' in ring main, 'web1' in the default ring (last)"
+for host in can1 main1; do
+  ring=${host%1}
+  ring=${ring/can/canary}
+  KESTLIB_REGISTRY=$work/$host.db "$tool" fleet watch --instance A --ring "$ring" >"$work/$host.log" 2>&1 &
+  watcher="$watcher $!"
+  echo "[$host]$ vesk fleet watch --instance A --ring $ring &"
+done
+await "$third" can1
+await "$third" main1
+sample ops A 6
+fourth=$(KESTLIB_REGISTRY=$work/ops.db "$tool" fleet push --instance A --rings canary,main --max-failures 1)
+echo "[ops]$ vesk fleet push --instance A --rings canary,main --max-failures 1"
+echo "$fourth"
+await "$fourth" can1
+sleep 1
+echo "-- canary applied it; main and web1 wait:"
+tail -1 "$work/can1.log"
+tail -1 "$work/main1.log"
+on ops fleet status --instance A
+on ops fleet promote --instance A
+await "$fourth" main1
+tail -1 "$work/main1.log"
+on ops fleet promote --instance A
+await "$fourth"
+tail -1 "$work/web1.log"
+on web1 fleet status --instance A
+
+echo
+echo "== stopping the watchers with SIGTERM"
+for pid in $watcher; do
+  kill -TERM "$pid"
+  wait "$pid" && echo "watcher $pid exited with status 0"
+done
 watcher=""
 tail -1 "$work/web1.log"

@@ -10,7 +10,8 @@ cluster_script=$PWD/tests/fleet/etcd-cluster.sh
 work=$(mktemp -d)
 watcher=""
 cleanup() {
-  [[ -n $watcher ]] && kill "$watcher" 2>/dev/null || true
+  # $watcher may hold several process ids.
+  [[ -n $watcher ]] && kill $watcher 2>/dev/null || true
   bash "$cluster_script" stop "$work/etcd" || true
   rm -rf "$work"
 }
