@@ -397,6 +397,15 @@ TEST(FleetCommandLine, OptionsReachTheCommandAndAPasswordNeverDoes)
     app.parse(static_cast<int>(std::size(argv)), argv);
     EXPECT_EQ(options.ifRevision, 7);
     EXPECT_EQ(options.access.endpoints.size(), 2u);
+    // A ring named twice is refused before etcd is asked anything.
+    const char* rings[] = {"vesk", "fleet", "push", "--rings", "canary,main,canary", "--max-failures", "2"};
+    app.parse(static_cast<int>(std::size(rings)), rings);
+    vesk_fleet_test::MemoryHost host;
+    std::ostringstream out, err;
+    FleetContext context(host, out, err);
+    options.instance = "a";
+    EXPECT_EQ(runFleet(options, context), vesk_tool::BadInput);
+    EXPECT_NE(err.str().find("ring 'canary' twice"), std::string::npos) << err.str();
 
     CLI::App strict;
     addFleetCommands(strict, options, [] {});

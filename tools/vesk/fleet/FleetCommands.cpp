@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -103,13 +104,10 @@ void checkRings(const FleetOptions& options)
 {
     if (options.rings.empty() && options.maxFailures > 0)
         throw vesk_tool::Failure(vesk_tool::BadInput, "--max-failures gates a rollout: give the rings with --rings");
-    for (std::size_t i = 0; i < options.rings.size(); ++i)
-        for (std::size_t j = 0; j < i; ++j)
-            if (options.rings[i].empty() || options.rings[i] == options.rings[j])
-                throw vesk_tool::Failure(vesk_tool::BadInput, "--rings names ring '" + options.rings[i] +
-                                                                  "' twice, or an empty one: name each ring once");
-    if (!options.rings.empty() && options.rings.front().empty())
-        throw vesk_tool::Failure(vesk_tool::BadInput, "--rings names an empty ring: name each ring once");
+    for (auto ring = options.rings.begin(); ring != options.rings.end(); ++ring)
+        if (ring->empty() || std::find(options.rings.begin(), ring, *ring) != ring)
+            throw vesk_tool::Failure(vesk_tool::BadInput, "--rings names ring '" + *ring +
+                                                              "' twice, or an empty one: name each ring once");
 }
 
 int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, FleetStore& store)

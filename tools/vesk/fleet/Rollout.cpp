@@ -142,13 +142,18 @@ std::function<TxnAlongside(const PushBase&, const Manifest&)> Rollouts::ending()
 
 void Rollouts::noteCandidate(std::int64_t revision)
 {
-    const KeyValue record = store.client().get(recordKey());
-    if (!record.found || record.modRevision != revision)
-        return; // already acted on: the record holds without it
-    Rollout rollout = rolloutFromJson(record.value);
-    rollout.candidate = revision;
-    store.client().commit({{recordKey(), TxnCompare::Target::ModRevision, TxnCompare::Result::Equal, revision}},
-                          {{recordKey(), rolloutToJson(rollout), ""}});
+    // The push landed whatever happens here: readers take the candidate from
+    // the state when the record lacks it.
+    try {
+        const KeyValue record = store.client().get(recordKey());
+        if (!record.found || record.modRevision != revision)
+            return; // already acted on
+        Rollout rollout = rolloutFromJson(record.value);
+        rollout.candidate = revision;
+        store.client().commit({{recordKey(), TxnCompare::Target::ModRevision, TxnCompare::Result::Equal, revision}},
+                              {{recordKey(), rolloutToJson(rollout), ""}});
+    } catch (const EtcdError&) {
+    }
 }
 
 RolloutRead Rollouts::underWay()
