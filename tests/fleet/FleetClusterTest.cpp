@@ -476,11 +476,13 @@ TEST_F(FleetCluster, LocalChangesAreSeenRefusedAndSavedAndAPullWritesOnlyWhatDif
 
 namespace {
 
-// Watchers run in process, each on a host of its own, until this goes.
-class InProcessWatchers {
-public:
-    void start(vesk_fleet::FleetHost& host, FleetOptions options)
+// Watchers run in process, each on a host of its own; stop() ends them and
+// returns what each logged, in start order.
+struct InProcessWatchers {
+    void start(vesk_fleet::FleetHost& host, FleetOptions options, const char* ring, const char* hostName = "")
     {
+        options.ring = ring;
+        options.hostName = hostName;
         logs.push_back(std::make_unique<std::ostringstream>());
         threads.emplace_back([this, &host, options, log = logs.back().get()] {
             std::ostringstream out;
@@ -491,27 +493,24 @@ public:
             vesk_fleet::runFleet(options, context);
         });
     }
-    // Stops them all; what each logged, in start order.
     std::vector<std::string> stop()
     {
         stopping = true;
-        for (std::thread& thread : threads)
-            thread.join();
-        threads.clear();
         std::vector<std::string> texts;
-        for (const auto& log : logs)
-            texts.push_back(log->str());
+        for (std::size_t i = 0; i < threads.size(); ++i) {
+            if (threads[i].joinable())
+                threads[i].join();
+            texts.push_back(logs[i]->str());
+        }
         return texts;
     }
     ~InProcessWatchers() { stop(); }
-
-private:
     std::atomic<bool> stopping{false};
     std::vector<std::unique_ptr<std::ostringstream>> logs;
     std::vector<std::thread> threads;
 };
 
-// A host whose store fails every apply of a document holding `marker`.
+// A host whose store fails every apply of a document holding "bad".
 class FailingHost : public MemoryHost {
 public:
     vesk_fleet::Difference applyInstance(const std::wstring& instance, std::string_view regBytes,
@@ -532,12 +531,9 @@ TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
 {
     MemoryHost source, canary, main, last;
     InProcessWatchers watchers;
-    const std::pair<MemoryHost*, const char*> rings[] = {{&canary, "canary"}, {&main, "main"}, {&last, ""}};
-    for (const auto& [host, ring] : rings) {
-        FleetOptions watch = on("watch", "rings");
-        watch.ring = ring;
-        watchers.start(*host, watch);
-    }
+    watchers.start(canary, on("watch", "rings"), "canary");
+    watchers.start(main, on("watch", "rings"), "main");
+    watchers.start(last, on("watch", "rings"), "");
     auto reach = [&](std::int64_t revision, std::vector<MemoryHost*> hosts) {
         return eventually([&] {
             for (MemoryHost* host : hosts)
@@ -595,12 +591,8 @@ TEST_F(FleetCluster, AFailingCanaryAbortsTheRolloutAndEveryHostGoesBack)
         MemoryHost source, main;
         FailingHost canary;
         InProcessWatchers watchers;
-        FleetOptions watch = on("watch", instance);
-        watch.ring = "main";
-        watchers.start(main, watch);
-        watch.ring = "canary";
-        watch.hostName = "canary-1";
-        watchers.start(canary, watch);
+        watchers.start(main, on("watch", instance), "main");
+        watchers.start(canary, on("watch", instance), "canary", "canary-1");
         source.set(name, sampleDocument(name, 3, L"good"));
         const std::int64_t previous = push(source, instance);
         ASSERT_TRUE(eventually([&] { return canary.appliedRevision(name) == previous; }, 30));
