@@ -62,16 +62,14 @@ void Watcher::followRing(const RingTarget& target)
         const Rollout& rollout = *target.rollout.rollout;
         const std::string line = name + "waiting for its ring: revision " + std::to_string(rollout.candidate) +
                                  " rolls out to ring " + rollout.openRing() + " first; ring " + rings->ring() +
-                                 " runs revision " + std::to_string(rollout.previous);
+                                 " runs revision " + std::to_string(rollout.previous) +
+                                 (target.state ? "" : ", which gc removed: the registry is left as it is");
         if (line != waitingLine)
             logLine(line);
         waitingLine = line;
     }
-    if (!target.state) {
-        if (target.waiting)
-            logLine(name + "the previous revision is no longer kept (gc): the registry is left as it is");
+    if (!target.state)
         return;
-    }
     bool runs = false;
     try {
         runs = applyLogged(*target.state);
