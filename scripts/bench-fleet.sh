@@ -6,7 +6,8 @@
 # all, with peak memory; then the time from a push to a watcher having
 # applied it, median of 20; then what a quiet watcher costs etcd, its host
 # report's lease renewals included (alone:
-# `bench-fleet.sh quiet`; the 1-value pull alone: `bench-fleet.sh diff`).
+# `bench-fleet.sh quiet`; the 1-value pull alone: `bench-fleet.sh diff`);
+# then promote to applied by a 20-watcher ring (`bench-fleet.sh promote`).
 # The real vesk, each host a store file of its own (KESTLIB_REGISTRY).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -111,6 +112,42 @@ diff_pull() {
   o=$(printf '%s\n' "${one[@]}" | median)
   echo "median: full $f ms, 1-value $o ms, ratio $(awk -v a="$o" -v b="$f" 'BEGIN { printf "%.2f", a / b }') (target at most 0.30)"
 }
+# From `promote` to every host of a 20-watcher ring having applied the
+# candidate (alone: `bench-fleet.sh promote`): 20 watcher processes in ring
+# main, each on a store of its own, a rollout through canary then main.
+promote_ring() {
+  echo "== promote to applied by every host of a 20-watcher ring, 1,000 values, 5 rollouts"
+  local pids="" host revision start took=()
+  sample source ringbench 1000 base-
+  KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance ringbench >/dev/null
+  for host in $(seq 20); do
+    KESTLIB_REGISTRY=$work/ring$host.db "$tool" fleet watch --instance ringbench --ring main >"$work/ring$host.log" 2>&1 &
+    pids="$pids $!"
+  done
+  watcher=$pids
+  for run in $(seq 5); do
+    sample source ringbench 1000 "p$run-"
+    revision=$(KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance ringbench --rings canary,main)
+    sleep 2 # every watcher has seen the rollout and waits
+    start=$(now)
+    "$tool" fleet promote --instance ringbench >/dev/null
+    for _ in $(seq 1200); do
+      [ "$(grep -l "applied revision $revision " "$work"/ring*.log | wc -l)" -eq 20 ] && break
+      sleep 0.05
+    done
+    took+=("$(ms "$start" "$(now)")")
+    echo "run $run: $(grep -l "applied revision $revision " "$work"/ring*.log | wc -l) of 20 applied in ${took[-1]} ms"
+    "$tool" fleet promote --instance ringbench >/dev/null # ends the rollout
+  done
+  kill $pids 2>/dev/null || true
+  wait $pids 2>/dev/null || true
+  watcher=""
+  echo "median promote-to-all-applied: $(printf '%s\n' "${took[@]}" | median) ms (min $(printf '%s\n' "${took[@]}" | sort -n | head -1), max $(printf '%s\n' "${took[@]}" | sort -n | tail -1))"
+}
+if [ "${1:-}" = promote ]; then
+  promote_ring
+  exit
+fi
 if [ "${1:-}" = quiet ]; then
   watcher_cost
   exit
@@ -180,6 +217,9 @@ echo "floor, one etcdctl put of a small key: median $(printf '%s\n' "${floors[@]
 
 echo
 watcher_cost
+
+echo
+promote_ring
 
 # Chunks kept on each host: bytes served per push and 100-watcher convergence.
 source scripts/bench-fleet-chunks.sh

@@ -5,6 +5,7 @@
 #include "FleetRun.h"
 #include "Text.h"
 #include "ToolChild.h"
+#include "Failure.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -13,7 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -532,4 +535,153 @@ TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
     watchers[0]->kill();
     EXPECT_TRUE(eventually([&] { return listed().empty(); }, 15)) << listed();
     std::filesystem::remove_all(work);
+}
+
+namespace {
+
+// Watchers run in process, each on a host of its own; stop() ends them and
+// returns what each logged, in start order.
+struct InProcessWatchers {
+    void start(vesk_fleet::FleetHost& host, FleetOptions options, const char* ring, const char* hostName = "")
+    {
+        options.ring = ring;
+        options.hostName = hostName;
+        logs.push_back(std::make_unique<std::ostringstream>());
+        threads.emplace_back([this, &host, options, log = logs.back().get()] {
+            std::ostringstream out;
+            vesk_fleet::FleetContext context(host, out, *log);
+            context.getenv = [](const char*) -> const char* { return nullptr; };
+            context.cacheFolder = nullptr;
+            context.keepGoing = [this] { return !stopping; };
+            vesk_fleet::runFleet(options, context);
+        });
+    }
+    std::vector<std::string> stop()
+    {
+        stopping = true;
+        std::vector<std::string> texts;
+        for (std::size_t i = 0; i < threads.size(); ++i) {
+            if (threads[i].joinable())
+                threads[i].join();
+            texts.push_back(logs[i]->str());
+        }
+        return texts;
+    }
+    ~InProcessWatchers() { stop(); }
+    std::atomic<bool> stopping{false};
+    std::vector<std::unique_ptr<std::ostringstream>> logs;
+    std::vector<std::thread> threads;
+};
+
+// A host whose store fails every apply of a document holding "bad".
+class FailingHost : public MemoryHost {
+public:
+    vesk_fleet::Difference applyInstance(const std::wstring& instance, std::string_view regBytes,
+                                         const vesk_fleet::AppliedRecord& record) override
+    {
+        if (regBytes.find(vesk_tool::toUtf16le(L"bad")) != std::string_view::npos)
+            throw vesk_tool::Failure(vesk_tool::StoreFailure, "the store is full");
+        return MemoryHost::applyInstance(instance, regBytes, record);
+    }
+};
+
+} // namespace
+
+// Rings canary and main, and a host of the default ring, which comes last.
+// Promote after pause only resumes; of two acts on one record only the
+// first lands; the last promote ends the rollout; a plain push ends one too.
+TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
+{
+    MemoryHost source, canary, main, last;
+    InProcessWatchers watchers;
+    watchers.start(canary, on("watch", "rings"), "canary");
+    watchers.start(main, on("watch", "rings"), "main");
+    watchers.start(last, on("watch", "rings"), "");
+    auto reach = [&](std::int64_t revision, std::vector<MemoryHost*> hosts) {
+        return eventually([&] {
+            for (MemoryHost* host : hosts)
+                if (host->appliedRevision(L"rings") != revision)
+                    return false;
+            return true;
+        }, 10); // a watcher woken by the record's change takes well under a second
+    };
+    auto pushed = [&](const wchar_t* values, std::vector<std::string> ringNames) {
+        source.set(L"rings", sampleDocument(L"rings", 3, values));
+        FleetOptions push = on("push", "rings");
+        push.rings = ringNames;
+        push.maxFailures = ringNames.empty() ? 0 : 1; // a failing host of a ring not rolled out to is no failure
+        return revisionOf(runIn(source, push));
+    };
+    auto run = [&](const char* action) { return runIn(source, on(action, "rings")); };
+    client()->put("vesk/fleet/hosts/rings/x", R"({"host": "x", "ring": "elsewhere", "state": "failing"})");
+    const std::int64_t first = pushed(L"a", {});
+    ASSERT_TRUE(reach(first, {&canary, &main, &last}));
+    ASSERT_TRUE(reach(pushed(L"b", {"canary", "main"}), {&canary}));
+    // A new rollout over one under way keeps what its later rings run.
+    const std::int64_t second = pushed(L"c", {"canary", "main"});
+    ASSERT_TRUE(reach(second, {&canary}));
+    EXPECT_NE(run("status").out.find("rollout of revision " + std::to_string(second) + " (previous " +
+                                     std::to_string(first) + "): ring canary open (1 of 2"),
+              std::string::npos) << run("status").out;
+
+    Outcome paused; // first, so the abort is refused
+    EXPECT_EQ(runIn(source, on("abort", "rings"), {}, hooked({"/kv/txn", 1, [&] { paused = run("pause"); }, {}})).status,
+              vesk_fleet::StaleRevision);
+    EXPECT_NE(paused.out.find("paused with ring canary open"), std::string::npos);
+    EXPECT_NE(run("promote").out.find("resumed; ring canary is still the last open"), std::string::npos);
+    Outcome inner;
+    const Outcome outer =
+        runIn(source, on("promote", "rings"), {}, hooked({"/kv/txn", 1, [&] { inner = run("promote"); }, {}}));
+    EXPECT_EQ(inner.out, "ring main opened to revision " + std::to_string(second) + " (2 of 2)\n") << inner.err;
+    EXPECT_EQ(outer.status, vesk_fleet::StaleRevision) << outer.out;
+    ASSERT_TRUE(reach(second, {&canary, &main}));
+    EXPECT_EQ(last.appliedRevision(L"rings"), first);
+    EXPECT_NE(run("promote").out.find("ended: every ring runs it"), std::string::npos);
+    ASSERT_TRUE(reach(second, {&canary, &main, &last}));
+    EXPECT_EQ(run("status").out.find("rollout"), std::string::npos);
+
+    pushed(L"d", {"canary"});
+    const std::int64_t plain = pushed(L"e", {});
+    EXPECT_TRUE(reach(plain, {&canary, &main, &last})) << "a plain push ends the rollout";
+    EXPECT_EQ(run("abort").status, 1);
+    const std::vector<std::string> logs = watchers.stop();
+    EXPECT_NE(logs[1].find("waiting for its ring: revision " + std::to_string(second)), std::string::npos) << logs[1];
+    EXPECT_EQ(logs[0].find("waiting"), std::string::npos) << logs[0];
+}
+
+// A canary that reports failing, or whose own apply fails, aborts the
+// rollout by itself: every host ends on the previous state, republished.
+TEST_F(FleetCluster, AFailingCanaryAbortsTheRolloutAndEveryHostGoesBack)
+{
+    for (const bool reported : {true, false}) {
+        const std::string instance = reported ? "gate1" : "gate2";
+        const std::wstring name = vesk_tool::fromUtf8(instance);
+        MemoryHost source, main;
+        FailingHost canary;
+        InProcessWatchers watchers;
+        watchers.start(main, on("watch", instance), "main");
+        watchers.start(canary, on("watch", instance), "canary", "canary-1");
+        source.set(name, sampleDocument(name, 3, L"good"));
+        const std::int64_t previous = push(source, instance);
+        ASSERT_TRUE(eventually([&] { return canary.appliedRevision(name) == previous; }, 30));
+        if (reported)
+            client()->put("vesk/fleet/hosts/" + instance + "/canary-2",
+                          R"({"host": "canary-2", "ring": "canary", "state": "failing"})");
+        source.set(name, sampleDocument(name, 3, reported ? L"fine" : L"bad"));
+        FleetOptions rollout = on("push", instance);
+        rollout.rings = {"canary", "main"};
+        rollout.maxFailures = 1;
+        const std::int64_t candidate = revisionOf(runIn(source, rollout));
+
+        ASSERT_TRUE(eventually([&] {
+            const auto at = main.appliedRevision(name);
+            return at > candidate && canary.appliedRevision(name) == at;
+        }, 30)) << instance;
+        for (MemoryHost* host : {static_cast<MemoryHost*>(&canary), &main})
+            EXPECT_EQ(host->exportInstance(name), sampleDocument(name, 3, L"good")) << instance;
+        EXPECT_NE(runIn(source, on("history", instance)).out.find("rollout of revision " + std::to_string(candidate) +
+                                                                  " aborted: failing hosts of ring canary: 1"),
+                  std::string::npos) << instance;
+        EXPECT_EQ(runIn(source, on("promote", instance)).status, 1) << "the abort ended it";
+    }
 }

@@ -107,7 +107,7 @@ std::int64_t Fleet::push(const std::wstring& instance, const std::string& docume
         store.upload(*manifest, document);
         std::optional<std::int64_t> revision;
         try {
-            revision = store.commit(*manifest, base);
+            revision = store.commit(*manifest, base, options.alongside ? options.alongside(base, *manifest) : TxnAlongside{});
         } catch (const EtcdError& error) {
             if (error.kind != EtcdError::Kind::AnswerLost && error.kind != EtcdError::Kind::Unavailable)
                 throw;

@@ -55,6 +55,9 @@ struct PushOptions {
     std::optional<std::int64_t> ifRevision; // refuse when the state was written after it
     bool force = false;                     // push even what deletes every value, or most of them
     std::string message;                    // why, kept in the manifest and shown by history
+    // More of the push's transaction, made from the state it builds on and
+    // the manifest it writes, on each try; may throw FleetFailure to refuse.
+    std::function<TxnAlongside(const PushBase&, const Manifest&)> alongside;
 };
 
 class Fleet {

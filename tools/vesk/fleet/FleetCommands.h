@@ -12,6 +12,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -22,7 +23,7 @@ class App;
 namespace vesk_fleet {
 
 struct FleetOptions {
-    std::string action; // push, pull, status, watch, history, rollback, gc, hosts
+    std::string action; // push, pull, status, watch, history, rollback, gc, hosts, promote, pause, abort
     std::string instance; // UTF-8
     std::string file;     // push: a .reg file instead of the local instance
     std::optional<std::int64_t> ifRevision;
@@ -35,6 +36,9 @@ struct FleetOptions {
     std::int64_t toRevision = 0;
     int limit = 20;
     int splaySeconds = 0; // watch: a random wait of up to this before applying
+    std::vector<std::string> rings; // push: roll out through these rings, in order
+    int maxFailures = 0;  // push --rings: failing hosts of the open ring that abort the rollout; 0: none
+    std::string ring;     // watch: this host's ring ("": the default ring)
     std::string hostName; // watch, pull, status: this host's name in the fleet ("": the machine's)
     bool json = false;    // status, hosts: one JSON document on stdout
     AccessOptions access;

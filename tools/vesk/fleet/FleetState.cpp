@@ -280,7 +280,8 @@ PushBase FleetStore::base(const std::string& instance)
     return base;
 }
 
-std::optional<std::int64_t> FleetStore::commit(const Manifest& manifest, const PushBase& base)
+std::optional<std::int64_t> FleetStore::commit(const Manifest& manifest, const PushBase& base,
+                                               const TxnAlongside& alongside)
 {
     using Target = TxnCompare::Target;
     using Result = TxnCompare::Result;
@@ -298,6 +299,8 @@ std::optional<std::int64_t> FleetStore::commit(const Manifest& manifest, const P
     std::vector<TxnWrite> writes{{state, manifestToJson(manifest), ""}};
     if (replaced.found)
         writes.push_back({historyKey(manifest.instance, replaced.modRevision), replaced.value, ""});
+    compares.insert(compares.end(), alongside.compares.begin(), alongside.compares.end());
+    writes.insert(writes.end(), alongside.writes.begin(), alongside.writes.end());
     return etcd.commit(compares, writes);
 }
 

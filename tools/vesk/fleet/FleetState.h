@@ -72,6 +72,13 @@ struct PushBase {
     std::int64_t fence = 0;
 };
 
+// Conditions and writes that ride in a push's transaction: they land with
+// its manifest or not at all (a rollout's record).
+struct TxnAlongside {
+    std::vector<TxnCompare> compares;
+    std::vector<TxnWrite> writes;
+};
+
 // What a push writes besides the document.
 struct PushRecord {
     std::string message;
@@ -120,8 +127,10 @@ public:
     PushBase base(const std::string& instance);
     // Writes `manifest` as the new state in one transaction, keeping the
     // state it replaces in the history; nullopt when the state key or the
-    // fence moved since `base` was read, or a chunk the manifest names is gone.
-    std::optional<std::int64_t> commit(const Manifest& manifest, const PushBase& base);
+    // fence moved since `base` was read, a chunk the manifest names is gone,
+    // or a condition of `alongside` fails; its writes land in the same one.
+    std::optional<std::int64_t> commit(const Manifest& manifest, const PushBase& base,
+                                       const TxnAlongside& alongside = {});
     // After a push on `base` lost its answer: moves the fence while the state
     // is still `base`'s, so that push can never land; false when the state
     // had moved already (the push, or another, landed).

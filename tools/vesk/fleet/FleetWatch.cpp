@@ -4,6 +4,7 @@
 #include "Text.h"
 
 #include "FleetState.h"
+#include "RingFollower.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,9 +13,9 @@
 namespace vesk_fleet {
 
 Watcher::Watcher(Fleet& fleet, FleetStore& store, FleetHost& host, std::wstring instance, std::ostream& log,
-                 std::function<bool()> keepGoing, WatchTiming timing)
+                 std::function<bool()> keepGoing, WatchTiming timing, RingFollower* rings)
     : fleet(fleet), store(store), host(host), instance(std::move(instance)), log(log), keepGoing(std::move(keepGoing)),
-      timing(timing)
+      timing(timing), rings(rings)
 {
 }
 
@@ -37,10 +38,12 @@ void Watcher::reportState(HostState state, const std::string& error)
     report->update(state, applied ? applied->revision : 0, applied ? applied->digest : std::string(), error);
 }
 
-void Watcher::reportSettled()
+void Watcher::settle(bool waiting)
 {
     if (report)
-        reportState(fleet.drift(instance).drifted() ? HostState::Drifted : HostState::UpToDate);
+        reportState(waiting                                ? HostState::WaitingForRing
+                    : fleet.drift(instance).drifted() ? HostState::Drifted
+                                                           : HostState::UpToDate);
 }
 
 void Watcher::pause(long ms)
@@ -50,11 +53,11 @@ void Watcher::pause(long ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-void Watcher::applyLogged(const Published& state)
+bool Watcher::applyLogged(const Published& state)
 {
     const auto applied = host.appliedRevision(instance);
     if ((applied && *applied == state.revision) || state.revision == refused)
-        return;
+        return state.revision != refused;
     std::string saved; // local changes overwritten are saved there first
     reportState(HostState::Applying);
     try {
@@ -67,12 +70,44 @@ void Watcher::applyLogged(const Published& state)
         reportState(HostState::Failing, "revision " + std::to_string(state.revision) + " refused: " + failure.what());
         logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
                 " refused, registry unchanged: " + failure.what());
-        return;
+        return false;
     }
     logLine("instance " + vesk_tool::toUtf8(instance) + ": applied revision " + std::to_string(state.revision) +
             " (pushed " + state.manifest.pushedAt + " by " + state.manifest.pushedBy + ", " +
             std::to_string(state.manifest.bytes) + " bytes)" +
             (saved.empty() ? std::string() : "; the local state it overwrote was saved to " + saved));
+    return true;
+}
+
+void Watcher::followRing(const RingTarget& target)
+{
+    const std::string name = "instance " + vesk_tool::toUtf8(instance) + ": ";
+    if (target.waiting) {
+        const Rollout& rollout = *target.rollout.rollout;
+        const std::string line = name + "waiting for its ring: revision " + std::to_string(rollout.candidate) +
+                                 " rolls out to ring " + rollout.openRing() + " first; ring " + rings->ring() +
+                                 " runs revision " + std::to_string(rollout.previous) +
+                                 (target.state ? "" : ", which gc removed: the registry is left as it is");
+        if (line != waitingLine)
+            logLine(line);
+        waitingLine = line;
+    }
+    bool runs = false;
+    if (!target.state) {
+        settle(target.waiting);
+        return;
+    }
+    try {
+        runs = applyLogged(*target.state);
+    } catch (const vesk_tool::Failure&) {
+        if (const std::string gated = rings->gate(target, true); !gated.empty())
+            logLine(name + gated);
+        throw;
+    }
+    if (const std::string gated = rings->gate(target, !runs); !gated.empty())
+        logLine(name + gated);
+    if (runs)
+        settle(target.waiting);
 }
 
 void Watcher::splay(std::int64_t seen)
@@ -92,15 +127,20 @@ void Watcher::session()
         // The latest state, not the event's: what a burst of pushes wrote
         // before this read is superseded and never applied.
         const KeyValue now = store.client().get(key);
-        const auto state = store.fromKeyValue(now);
-        if (state)
-            applyLogged(*state);
-        if (!state || state->revision != refused)
-            reportSettled();
-        const auto change = store.client().waitForChange(key, now.revision + 1, keepGoing, timing.sessionMs);
+        std::string watched = key;
+        std::int64_t from = now.revision + 1;
+        if (rings) {
+            const RingTarget target = rings->target(now);
+            followRing(target);
+            watched = target.watchKey;
+            from = target.watchFrom;
+        } else if (auto state = store.fromKeyValue(now); !state || applyLogged(*state)) {
+            settle(false);
+        }
+        const auto change = store.client().waitForChange(watched, from, keepGoing, timing.sessionMs);
         if (!change)
             return;
-        if (!change->found)
+        if (!change->found && watched == key)
             logLine("instance " + vesk_tool::toUtf8(instance) + ": the fleet's state was deleted at revision " +
                     std::to_string(change->modRevision) + "; the registry is left as it is until a push");
         splay(change->modRevision);

@@ -17,6 +17,9 @@
 // network only delay the next revision.
 namespace vesk_fleet {
 
+class RingFollower;
+struct RingTarget;
+
 struct WatchTiming {
     long sessionMs = 30000; // a watch on a member cut off from the others stays quiet; this bounds it
     long firstPauseMs = 500;
@@ -28,7 +31,7 @@ struct WatchTiming {
 class Watcher {
 public:
     Watcher(Fleet& fleet, FleetStore& store, FleetHost& host, std::wstring instance, std::ostream& log,
-            std::function<bool()> keepGoing, WatchTiming timing = WatchTiming());
+            std::function<bool()> keepGoing, WatchTiming timing = WatchTiming(), RingFollower* rings = nullptr);
 
     // Returns the exit status once `keepGoing` says stop (0), or when etcd
     // refuses the login (4), which waiting does not mend.
@@ -44,12 +47,15 @@ public:
 private:
     // One session; returns when it ends normally.
     void session();
-    void applyLogged(const Published& state);
+    // False when the host refused the state (now or before).
+    bool applyLogged(const Published& state);
+    // Runs what the host's ring runs, and the rollout's health gate.
+    void followRing(const RingTarget& target);
     // After a write was seen: waits a random part of timing.splayMs.
     void splay(std::int64_t seen);
     void pause(long ms);
-    // After a session's read: up to date, or drifted when local changes were made since the apply.
-    void reportSettled();
+    // After a session's read: waiting for its ring, else up to date, or drifted when local changes were made since the apply.
+    void settle(bool waiting);
 
     Fleet& fleet;
     FleetStore& store;
@@ -59,6 +65,8 @@ private:
     std::function<bool()> keepGoing;
     WatchTiming timing;
     std::int64_t refused = 0; // a revision the host refused: not retried
+    RingFollower* rings;      // none: the latest state, whatever rollout
+    std::string waitingLine;  // logged once per wait
     std::mt19937 random{std::random_device{}()};
     HostReport* report = nullptr;
     std::mutex logMutex;

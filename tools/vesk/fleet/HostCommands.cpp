@@ -39,6 +39,7 @@ std::unique_ptr<HostReport> startReport(const FleetOptions& options, FleetContex
     }
     HostRecord first;
     first.host = hostNameOf(options);
+    first.ring = options.ring;
     first.version = reportedVersion();
     const std::string key = hostReportKey(store, instanceKey(vesk_tool::fromUtf8(options.instance)), first.host);
     return std::make_unique<HostReport>(std::make_unique<EtcdClient>(access.etcd, context.makeReportHttp(access.etcd.tls)),
