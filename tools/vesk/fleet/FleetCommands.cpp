@@ -205,9 +205,9 @@ int runFleet(const FleetOptions& options, FleetContext& context)
         store.useCache(cache.get());
         if (options.action == "gc")
             return collect(options, context, store);
-        if (options.action == "hosts")
-            return listHostReports(options, context, store);
         Fleet fleet(store, context.host);
+        if (options.action == "hosts")
+            return listHostReports(options, context, store, fleet);
         return runAction(options, context, fleet, store, access);
     } catch (const EtcdError& error) {
         context.err << "vesk: " << explain(error) << "; the local registry is unchanged\n";

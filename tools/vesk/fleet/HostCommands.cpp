@@ -2,16 +2,21 @@
 
 #include "Failure.h"
 #include "HostList.h"
+#include "Rollout.h"
 #include "Text.h"
 
 namespace vesk_fleet {
 
-int listHostReports(const FleetOptions& options, FleetContext& context, FleetStore& store)
+int listHostReports(const FleetOptions& options, FleetContext& context, FleetStore& store, Fleet& fleet)
 {
     if (options.all != options.instance.empty())
         throw vesk_tool::Failure(vesk_tool::BadInput, "name one instance with --instance, or every one with --all");
-    const auto hosts = listHosts(store, options.all ? "" : instanceKey(vesk_tool::fromUtf8(options.instance)));
-    context.out << (options.json ? hostsJson(hosts) : hostsText(hosts, options.all));
+    const std::wstring instance = vesk_tool::fromUtf8(options.instance);
+    const auto hosts = listHosts(store, options.all ? "" : instanceKey(instance));
+    if (options.json)
+        context.out << hostsJson(hosts, options.all ? "null" : rolloutJson(store, fleet, instance));
+    else
+        context.out << (options.all ? "" : rolloutText(store, fleet, instance)) << hostsText(hosts, options.all);
     return vesk_tool::Success;
 }
 

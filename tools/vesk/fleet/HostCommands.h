@@ -11,8 +11,9 @@
 namespace vesk_fleet {
 
 // `hosts`: the reports of --instance, or of every instance with --all, as a
-// table or (--json) one JSON document on context.out.
-int listHostReports(const FleetOptions& options, FleetContext& context, FleetStore& store);
+// table or (--json) one JSON document on context.out; with --instance, the
+// rollout under way first (in JSON, its "rollout").
+int listHostReports(const FleetOptions& options, FleetContext& context, FleetStore& store, Fleet& fleet);
 
 // This host's name in the fleet: --host-name, else the machine's; refuses
 // (BadInput) a machine that gives none.

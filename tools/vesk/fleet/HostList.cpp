@@ -1,5 +1,6 @@
 #include "HostList.h"
 
+#include "Rollout.h"
 #include "Text.h"
 
 #include <nlohmann/json.hpp>
@@ -102,7 +103,32 @@ std::string hostsText(const std::vector<ListedHost>& hosts, bool withInstance)
     return table(rows);
 }
 
-std::string hostsJson(const std::vector<ListedHost>& hosts)
+namespace {
+
+json rolloutDocument(FleetStore& store, Fleet& fleet, const std::wstring& instance)
+{
+    Rollouts rollouts(store, fleet, instance);
+    const RolloutRead read = rollouts.read();
+    if (!read.rollout)
+        return nullptr;
+    const Rollout& rollout = *read.rollout;
+    const RingReports hosts =
+        countReports(store.client(), rollouts.hostsPrefix(), rollout.openRing(), rollout.candidate);
+    return json{{"candidate", rollout.candidate}, {"previous", rollout.previous},
+                {"rings", rollout.rings},         {"open_ring", rollout.openRing()},
+                {"paused", rollout.paused},       {"max_failures", rollout.maxFailures},
+                {"done", hosts.done},             {"failing", hosts.failing},
+                {"reporting", hosts.reporting}};
+}
+
+} // namespace
+
+std::string rolloutJson(FleetStore& store, Fleet& fleet, const std::wstring& instance)
+{
+    return rolloutDocument(store, fleet, instance).dump();
+}
+
+std::string hostsJson(const std::vector<ListedHost>& hosts, const std::string& rollout)
 {
     json list = json::array();
     for (const ListedHost& listed : hosts) {
@@ -110,7 +136,7 @@ std::string hostsJson(const std::vector<ListedHost>& hosts)
         row["instance"] = listed.instance;
         list.push_back(row);
     }
-    return dumped(json{{"hosts", list}});
+    return dumped(json{{"hosts", list}, {"rollout", json::parse(rollout)}});
 }
 
 std::string hostStatusLine(FleetStore& store, const std::wstring& instance, const std::string& host)
@@ -166,6 +192,7 @@ std::string statusJson(Fleet& fleet, FleetStore& store, const std::wstring& inst
         document["drift"]["lines"] = local.changes.lines();
     const auto record = readRecord(store, hostReportKey(store, instanceKey(instance), host));
     document["report"] = record ? recordJson(*record) : json(nullptr);
+    document["rollout"] = rolloutDocument(store, fleet, instance);
     return dumped(document);
 }
 

@@ -26,8 +26,14 @@ std::vector<ListedHost> listHosts(FleetStore& store, const std::string& instance
 // One row per host: host, ring, revision, state, time, version, and the
 // error of a failing host; `withInstance` puts the instance first.
 std::string hostsText(const std::vector<ListedHost>& hosts, bool withInstance);
-// {"hosts": [{"instance": ..., and the record's fields}, ...]}, newest first.
-std::string hostsJson(const std::vector<ListedHost>& hosts);
+// {"hosts": [{"instance": ..., and the record's fields}, ...], "rollout": ...},
+// hosts newest first; `rollout` is rolloutJson()'s text.
+std::string hostsJson(const std::vector<ListedHost>& hosts, const std::string& rollout = "null");
+
+// The instance's rollout under way as JSON (candidate, previous, rings, the
+// open ring, paused, max_failures, and its hosts done, failing, reporting);
+// "null" when none.
+std::string rolloutJson(FleetStore& store, Fleet& fleet, const std::wstring& instance);
 
 // "host web-01 reports: up to date at revision 42 since ... (vesk 1.2.3)",
 // or that no watcher reports under that name.
@@ -36,7 +42,7 @@ std::string hostStatusLine(FleetStore& store, const std::wstring& instance, cons
 // What `status` says, as one JSON document: the instance, its state
 // ("up to date", "behind", "drifted", "never pulled" or "nothing pushed"),
 // the revision applied here and the fleet's, the drift counts (and lines
-// with `withDiff`), and this host's report.
+// with `withDiff`), this host's report and the rollout under way.
 std::string statusJson(Fleet& fleet, FleetStore& store, const std::wstring& instance, const std::string& host,
                        bool withDiff);
 
