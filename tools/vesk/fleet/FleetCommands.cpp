@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "FleetGc.h"
+#include "Overlay.h"
 #include "StopSignal.h"
 #include "Text.h"
 
@@ -101,7 +102,15 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     const std::string& action = options.action;
     const PushOptions push{options.ifRevision, options.force, options.message};
+    if (action == "push" && !options.overlayHost.empty())
+        return runOverlayPush(options, context, fleet);
     if (action == "push" && options.file.empty()) {
+        // What this host holds carries its overlay, which is no value for every host.
+        const auto applied = context.host.appliedRecord(instance);
+        if (applied && applied->overlay != 0 && !options.force)
+            throw FleetFailure(LocalChanges, "this host applies its overlay " + std::to_string(applied->overlay) +
+                                                 " on top of the state: pushing its instance would publish the "
+                                                 "overlay's values to every host; push a file, or use --force");
         const Drift local = fleet.drift(instance);
         if (local.drifted())
             context.err << "vesk: warning: " << local.describe() << "; this push publishes them\n";
@@ -129,7 +138,8 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         if (!outcome.savedFile.empty())
             context.out << "instance " << options.instance << ": the local state was saved to " << outcome.savedFile
                         << "\n";
-        context.out << "instance " << options.instance << " at revision " << outcome.revision << ": "
+        context.out << "instance " << options.instance << " at revision " << outcome.revision
+                    << (outcome.overlay ? " with overlay " + std::to_string(outcome.overlay) : std::string()) << ": "
                     << outcome.written.summary() << fetchedText(store.fetched()) << "\n";
     } else if (action == "status") {
         context.out << fleet.status(instance, options.diff);
@@ -169,6 +179,7 @@ int runFleet(const FleetOptions& options, FleetContext& context)
         if (options.action == "gc")
             return collect(options, context, store);
         Fleet fleet(store, context.host);
+        fleet.forHost(options.hostName.empty() ? machineName() : options.hostName);
         return runAction(options, context, fleet, store);
     } catch (const EtcdError& error) {
         context.err << "vesk: " << explain(error) << "; the local registry is unchanged\n";
@@ -212,6 +223,9 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     push->add_option("--file", o.file, "A .reg file to publish instead of the local instance");
     push->add_option("--if-revision", o.ifRevision, "Refuse when the fleet's state moved past this revision");
     push->add_flag("--dry-run", o.dryRun, "Print what the push would change in the fleet's state; publish nothing");
+    push->add_option("--host", o.overlayHost, "Publish the file as this host's overlay of the instance instead")
+        ->check([](const std::string& name) { return name.empty() ? std::string("name the host") : std::string(); });
+    push->add_flag("--remove-overlay", o.removeOverlay, "With --host: remove that host's overlay");
     CLI::App* pull = common(fleet->add_subcommand("pull", "Make the local instance equal to the fleet's state"));
     pull->add_flag("--dry-run", o.dryRun, "Print what would change and change nothing");
     pull->add_flag("--force", o.force, "Save local changes to a file in the machine folder, then overwrite them");
@@ -225,6 +239,8 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);
     CLI::App* rollback = common(fleet->add_subcommand("rollback", "Publish an earlier revision's state again"));
     rollback->add_option("--to", o.toRevision, "The revision to publish again")->required();
+    for (CLI::App* following : {pull, status, watch})
+        following->add_option("--host-name", o.hostName, "This host's name in the fleet (default: the machine's name)");
     for (CLI::App* publishing : {push, rollback}) {
         publishing->add_flag("--force", o.force, "Publish even a state that deletes every value, or most of them");
         publishing->add_option("-m,--message", o.message, "Why, kept with the revision and shown by history");

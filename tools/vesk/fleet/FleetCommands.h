@@ -35,6 +35,9 @@ struct FleetOptions {
     std::int64_t toRevision = 0;
     int limit = 20;
     int splaySeconds = 0; // watch: a random wait of up to this before applying
+    std::string hostName;    // pull, watch, status: this host's name in the fleet ("": the machine's name)
+    std::string overlayHost; // push: publish (or remove) this host's overlay instead of the state
+    bool removeOverlay = false; // push --host: remove that host's overlay
     AccessOptions access;
 };
 

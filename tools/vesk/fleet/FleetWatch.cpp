@@ -30,24 +30,27 @@ void Watcher::pause(long ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-void Watcher::applyLogged(const Published& state)
+void Watcher::applyLogged(const Published& state, std::int64_t overlay)
 {
-    const auto applied = host.appliedRevision(instance);
-    if ((applied && *applied == state.revision) || state.revision == refused)
+    const auto applied = host.appliedRecord(instance);
+    const std::pair<std::int64_t, std::int64_t> wanted{state.revision, overlay};
+    if ((applied && applied->revision == state.revision && applied->overlay == overlay) || wanted == refused)
         return;
-    std::string saved; // local changes overwritten are saved there first
+    ApplyOutcome outcome;
     try {
-        saved = fleet.apply(instance, state, DriftPolicy::SaveThenOverwrite).savedFile;
+        outcome = fleet.apply(instance, state, DriftPolicy::SaveThenOverwrite);
     } catch (const vesk_tool::Failure& failure) {
         // A store that failed may work next time; a refused document will not.
         if (failure.code() != vesk_tool::BadInput)
             throw;
-        refused = state.revision;
+        refused = wanted;
         logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
                 " refused, registry unchanged: " + failure.what());
         return;
     }
+    const std::string& saved = outcome.savedFile;
     logLine("instance " + vesk_tool::toUtf8(instance) + ": applied revision " + std::to_string(state.revision) +
+            (outcome.overlay ? " with overlay " + std::to_string(outcome.overlay) : std::string()) +
             " (pushed " + state.manifest.pushedAt + " by " + state.manifest.pushedBy + ", " +
             std::to_string(state.manifest.bytes) + " bytes)" +
             (saved.empty() ? std::string() : "; the local state it overwrote was saved to " + saved));
@@ -66,16 +69,18 @@ void Watcher::splay(std::int64_t seen)
 void Watcher::session()
 {
     const std::string key = store.stateKey(instanceKey(instance));
+    const std::string overlayKey = fleet.overlayKeyOf(instance); // its change wakes the watcher too
     while (keepGoing()) {
         // The latest state, not the event's: what a burst of pushes wrote
         // before this read is superseded and never applied.
         const KeyValue now = store.client().get(key);
+        const KeyValue overlay = overlayKey.empty() ? KeyValue{} : store.client().get(overlayKey);
         if (auto state = store.fromKeyValue(now))
-            applyLogged(*state);
-        const auto change = store.client().waitForChange(key, now.revision + 1, keepGoing, timing.sessionMs);
+            applyLogged(*state, overlay.found ? overlay.modRevision : 0);
+        const auto change = store.client().waitForChange(key, now.revision + 1, keepGoing, timing.sessionMs, overlayKey);
         if (!change)
             return;
-        if (!change->found)
+        if (!change->found && change->key != overlayKey)
             logLine("instance " + vesk_tool::toUtf8(instance) + ": the fleet's state was deleted at revision " +
                     std::to_string(change->modRevision) + "; the registry is left as it is until a push");
         splay(change->modRevision);

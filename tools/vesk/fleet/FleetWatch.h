@@ -5,6 +5,7 @@
 #include <functional>
 #include <ostream>
 #include <random>
+#include <utility>
 
 // `vesk fleet watch`: keeps one instance at the fleet's state. Each session
 // reads the latest state, applies it when the host is behind, then waits on
@@ -34,7 +35,8 @@ public:
 private:
     // One session; returns when it ends normally.
     void session();
-    void applyLogged(const Published& state);
+    // Applies `state` (with this host's overlay at revision `overlay`, 0: none) unless applied already.
+    void applyLogged(const Published& state, std::int64_t overlay);
     // After a write was seen: waits a random part of timing.splayMs.
     void splay(std::int64_t seen);
     void pause(long ms);
@@ -47,7 +49,7 @@ private:
     std::ostream& log;
     std::function<bool()> keepGoing;
     WatchTiming timing;
-    std::int64_t refused = 0; // a revision the host refused: not retried
+    std::pair<std::int64_t, std::int64_t> refused; // a revision and overlay the host refused: not retried
     std::mt19937 random{std::random_device{}()};
 };
 
