@@ -493,6 +493,8 @@ TEST_F(FleetCluster, AnOverlayAppliesOnItsHostOnlyAndItsChangeAloneMakesThatHost
     const std::int64_t state = push(source, "ovl");
     std::int64_t overlay = pushOverlay("a1");
     ASSERT_GT(overlay, state);
+    std::ofstream(work + "/bad.reg") << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=\"b\"\n";
+    EXPECT_EQ(vesk(a, "--instance ovl fleet push --host web-b --file " + work + "/bad.reg").status, 2) << "not the instance's";
 
     const std::string preview = vesk(a, "--instance ovl fleet pull --host-name web-a --dry-run").out;
     const std::size_t layer = preview.find("# from overlay " + std::to_string(overlay) + " of host WEB-A:\n");
@@ -518,7 +520,8 @@ TEST_F(FleetCluster, AnOverlayAppliesOnItsHostOnlyAndItsChangeAloneMakesThatHost
     tool_test::ToolChild watcher(VESK_TOOL, {L"fleet", L"watch", L"--instance", L"ovl", L"--host-name", L"web-a"},
                                  work + "/w.out", work + "/w.log");
     ASSERT_EQ(vesk(a, "--instance ovl fleet push --host web-a --remove-overlay").status, 0);
-    EXPECT_TRUE(eventually([&] { return value(a, "Setting1") == "v1\n"; })) << readText(work + "/w.log");
+    // Within the watcher's 30 s session: only a wake on the overlay's key gets there.
+    EXPECT_TRUE(eventually([&] { return value(a, "Setting1") == "v1\n"; }, 20)) << readText(work + "/w.log");
     EXPECT_EQ(watcher.terminate(), 0);
     EXPECT_EQ(value(a, "Setting1") + value(a, "Node") + value(a, "Setting2"), "v1\nv2\n");
     const std::string atState = std::to_string(state);

@@ -510,6 +510,7 @@ TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
     context.makeHttp = [&](const TlsFiles&) { return std::make_unique<Lent>(http); };
     context.getenv = [](const char*) -> const char* { return nullptr; };
     context.keepGoing = [&] { return http.asked.size() < 8; }; // the next session's first read ends it
+    context.machineName = [] { return std::string(); };        // no overlay to read
     context.timing.firstPauseMs = 10;
     FleetOptions options;
     options.action = "watch";

@@ -179,7 +179,7 @@ int runFleet(const FleetOptions& options, FleetContext& context)
         if (options.action == "gc")
             return collect(options, context, store);
         Fleet fleet(store, context.host);
-        fleet.forHost(options.hostName.empty() ? machineName() : options.hostName);
+        fleet.forHost(options.hostName.empty() ? context.machineName() : options.hostName);
         return runAction(options, context, fleet, store);
     } catch (const EtcdError& error) {
         context.err << "vesk: " << explain(error) << "; the local registry is unchanged\n";

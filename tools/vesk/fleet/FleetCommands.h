@@ -41,6 +41,9 @@ struct FleetOptions {
     AccessOptions access;
 };
 
+// This machine's name (Overlay.cpp).
+std::string machineName();
+
 // What the commands run against; tests replace the parts they need.
 struct FleetContext {
     FleetContext(FleetHost& host, std::ostream& out, std::ostream& err) : host(host), out(out), err(err) {}
@@ -55,6 +58,8 @@ struct FleetContext {
     // Where pull and watch keep the chunks they fetched (none, or "": no
     // cache); VESK_FLEET_CACHE=off turns it off too.
     std::function<std::wstring()> cacheFolder = [] { return vesk_tool::machineFolder(L"chunks"); };
+    // This host's name when --host-name gives none ("": no overlay is read).
+    std::function<std::string()> machineName = vesk_fleet::machineName;
 };
 
 // Runs one fleet command and returns its exit status; failures are printed

@@ -32,9 +32,6 @@ constexpr std::size_t MaxOverlayBytes = 512 * 1024;
 // instanceKey() escapes them.
 std::string hostKey(const std::string& host);
 
-// This machine's name, what --host-name defaults to.
-std::string machineName();
-
 // The overlay as the value of its key (its revision is the key's).
 std::string overlayToJson(const Overlay& overlay);
 // Throws std::invalid_argument when the text is no overlay this vesk reads.
