@@ -514,6 +514,8 @@ TEST_F(FleetCluster, AnOverlayAppliesOnItsHostOnlyAndItsChangeAloneMakesThatHost
     EXPECT_NE(vesk(a, "--instance ovl fleet pull --host-name web-a").out.find("with overlay " + std::to_string(overlay) + ": 2 values set"), std::string::npos);
     EXPECT_NE(statusOf(a, "web-a").find("(up to date)"), std::string::npos);
     EXPECT_EQ(vesk(a, "--instance ovl fleet push").status, 3) << "it would publish the overlay to every host";
+    ASSERT_EQ(vesk(a, "--instance ovl set Fleet Setting3 here --type string").status, 0);
+    EXPECT_NE(statusOf(a, "web-a").find("drifted: 1 value"), std::string::npos) << "against the pair applied";
 
     setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
     setenv("KESTLIB_REGISTRY", a.c_str(), 1);
