@@ -223,9 +223,10 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     push->add_option("--file", o.file, "A .reg file to publish instead of the local instance");
     push->add_option("--if-revision", o.ifRevision, "Refuse when the fleet's state moved past this revision");
     push->add_flag("--dry-run", o.dryRun, "Print what the push would change in the fleet's state; publish nothing");
-    push->add_option("--host", o.overlayHost, "Publish the file as this host's overlay of the instance instead")
-        ->check([](const std::string& name) { return name.empty() ? std::string("name the host") : std::string(); });
-    push->add_flag("--remove-overlay", o.removeOverlay, "With --host: remove that host's overlay");
+    CLI::Option* overlayHost =
+        push->add_option("--host", o.overlayHost, "Publish the file as this host's overlay of the instance instead")
+            ->check([](const std::string& name) { return name.empty() ? std::string("name the host") : std::string(); });
+    push->add_flag("--remove-overlay", o.removeOverlay, "With --host: remove that host's overlay")->needs(overlayHost);
     CLI::App* pull = common(fleet->add_subcommand("pull", "Make the local instance equal to the fleet's state"));
     pull->add_flag("--dry-run", o.dryRun, "Print what would change and change nothing");
     pull->add_flag("--force", o.force, "Save local changes to a file in the machine folder, then overwrite them");

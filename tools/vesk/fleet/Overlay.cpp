@@ -240,9 +240,9 @@ std::string Fleet::overlayPreview(const std::wstring& instance, const std::strin
 int runOverlayPush(const FleetOptions& options, FleetContext& context, Fleet& fleet)
 {
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
-    if (options.removeOverlay != options.file.empty())
+    if (options.removeOverlay != options.file.empty() || options.ifRevision)
         throw vesk_tool::Failure(vesk_tool::BadInput, "push an overlay with --host NAME --file F, or remove it with "
-                                                      "--host NAME --remove-overlay");
+                                                      "--host NAME --remove-overlay (--if-revision is the state's)");
     if (options.removeOverlay) {
         if (options.dryRun)
             throw vesk_tool::Failure(vesk_tool::BadInput, "--remove-overlay has no --dry-run: it removes the whole "
