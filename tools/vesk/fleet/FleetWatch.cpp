@@ -80,7 +80,7 @@ void Watcher::session()
         const auto change = store.client().waitForChange(key, now.revision + 1, keepGoing, timing.sessionMs, overlayKey);
         if (!change)
             return;
-        if (!change->found && change->key != overlayKey)
+        if (!change->found && (overlayKey.empty() || change->key != overlayKey))
             logLine("instance " + vesk_tool::toUtf8(instance) + ": the fleet's state was deleted at revision " +
                     std::to_string(change->modRevision) + "; the registry is left as it is until a push");
         splay(change->modRevision);
