@@ -685,3 +685,64 @@ TEST_F(FleetCluster, AFailingCanaryAbortsTheRolloutAndEveryHostGoesBack)
         EXPECT_EQ(runIn(source, on("promote", instance)).status, 1) << "the abort ended it";
     }
 }
+
+// Two hosts of one instance, one with an overlay that sets, adds and deletes
+// values: each applies its own composition as one document and is up to date
+// after it; a change of the overlay alone makes only its host behind, and a
+// watcher wakes on it; a push of that host's instance is refused.
+TEST_F(FleetCluster, AnOverlayAppliesOnItsHostOnlyAndItsChangeAloneMakesThatHostBehind)
+{
+    const std::string work = scratchDirectory("fleet-overlay");
+    const std::string a = work + "/a.db", b = work + "/b.db", file = work + "/o.reg";
+    const std::string key = "[HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\ovl\\Fleet]";
+    auto pushOverlay = [&](const std::string& node) {
+        std::ofstream(file, std::ios::trunc) << "Windows Registry Editor Version 5.00\n\n" << key << "\n\"Setting1\"=\""
+                                             << node << "\"\n\"Setting2\"=-\n\"Node\"=\"" << node << "\"\n";
+        return revisionOf(vesk(a, "--instance ovl fleet push --host WEB-A --file " + file));
+    };
+    auto value = [&](const std::string& store, const std::string& name) { return vesk(store, "--instance ovl get Fleet " + name).out; };
+    auto statusOf = [&](const std::string& store, const std::string& name) {
+        return vesk(store, "--instance ovl fleet status --host-name " + name).out;
+    };
+    MemoryHost source;
+    source.set(L"ovl", sampleDocument(L"ovl", 4));
+    const std::int64_t state = push(source, "ovl");
+    std::int64_t overlay = pushOverlay("a1");
+    ASSERT_GT(overlay, state);
+    std::ofstream(work + "/bad.reg") << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=\"b\"\n";
+    EXPECT_EQ(vesk(a, "--instance ovl fleet push --host web-b --file " + work + "/bad.reg").status, 2) << "not the instance's";
+
+    const std::string preview = vesk(a, "--instance ovl fleet pull --host-name web-a --dry-run").out;
+    const std::size_t layer = preview.find("# from overlay " + std::to_string(overlay) + " of host WEB-A:\n");
+    EXPECT_LT(preview.find(key + " \"Setting3\"=\"v3\""), layer) << preview;
+    EXPECT_GT(preview.find(key + " \"Node\"=\"a1\""), layer) << preview;
+    EXPECT_EQ(preview.find("Setting2"), std::string::npos) << preview;
+    for (const std::string host : {"a", "b"})
+        ASSERT_EQ(vesk(work + "/" + host + ".db", "--instance ovl fleet pull --host-name web-" + host).status, 0);
+    EXPECT_EQ(value(a, "Setting1") + value(a, "Node") + value(a, "Setting2"), "a1\na1\n");
+    EXPECT_EQ(value(b, "Setting1") + value(b, "Node") + value(b, "Setting2"), "v1\nv2\n");
+    EXPECT_NE(statusOf(a, "web-a").find("with overlay " + std::to_string(overlay) + " (up to date)"), std::string::npos);
+    EXPECT_NE(statusOf(b, "web-b").find("(up to date)"), std::string::npos);
+
+    overlay = pushOverlay("a2");
+    EXPECT_NE(statusOf(a, "web-a").find("(behind"), std::string::npos) << statusOf(a, "web-a");
+    EXPECT_NE(statusOf(b, "web-b").find("(up to date)"), std::string::npos);
+    EXPECT_NE(vesk(a, "--instance ovl fleet pull --host-name web-a").out.find("with overlay " + std::to_string(overlay) + ": 2 values set"), std::string::npos);
+    EXPECT_NE(statusOf(a, "web-a").find("(up to date)"), std::string::npos);
+    EXPECT_EQ(vesk(a, "--instance ovl fleet push").status, 3) << "it would publish the overlay to every host";
+    ASSERT_EQ(vesk(a, "--instance ovl set Fleet Setting3 here --type string").status, 0);
+    EXPECT_NE(statusOf(a, "web-a").find("drifted: 1 value"), std::string::npos) << "against the pair applied";
+
+    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
+    setenv("KESTLIB_REGISTRY", a.c_str(), 1);
+    tool_test::ToolChild watcher(VESK_TOOL, {L"fleet", L"watch", L"--instance", L"ovl", L"--host-name", L"web-a"},
+                                 work + "/w.out", work + "/w.log");
+    ASSERT_EQ(vesk(a, "--instance ovl fleet push --host web-a --remove-overlay").status, 0);
+    // Within the watcher's 30 s session: only a wake on the overlay's key gets there.
+    EXPECT_TRUE(eventually([&] { return value(a, "Setting1") == "v1\n"; }, 20)) << readText(work + "/w.log");
+    EXPECT_EQ(watcher.terminate(), 0);
+    EXPECT_EQ(value(a, "Setting1") + value(a, "Node") + value(a, "Setting2"), "v1\nv2\n");
+    const std::string atState = std::to_string(state);
+    EXPECT_NE(statusOf(a, "web-a").find(atState + ", fleet at " + atState + " (up to date)"), std::string::npos);
+    std::filesystem::remove_all(work);
+}

@@ -510,8 +510,9 @@ TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
     const std::string superseded = manifestToJson(manifestOf(vesk_fleet_test::sampleDocument(L"w", 1)));
     const std::string document = vesk_fleet_test::sampleDocument(L"w", 2);
     ScriptedHttp http;
-    http.answers = {ok(keyValue(4, "")), ok(keyValue(5, "")), ok(keyValue(7, manifestToJson(manifestOf(document)))),
-                    ok(keyValue(7, "")), ok(keyValue(7, document))}; // no rollout record
+    const auto none = [](int revision) { return ok(keyValue(revision, "")); }; // no overlay, no rollout record
+    http.answers = {none(4), none(4), none(5), none(5), ok(keyValue(7, manifestToJson(manifestOf(document)))),
+                    none(7), none(7), ok(keyValue(7, document)), none(7)};
     http.streams = {event(R"("type":"DELETE",)", 5), event("", 6, superseded), ""};
 
     vesk_fleet_test::MemoryHost host;
@@ -519,7 +520,8 @@ TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
     FleetContext context(host, out, log);
     context.makeHttp = [&](const TlsFiles&) { return std::make_unique<Lent>(http); };
     context.getenv = [](const char*) -> const char* { return nullptr; };
-    context.keepGoing = [&] { return http.asked.size() < 9; }; // the next session's first read ends it
+    context.keepGoing = [&] { return http.asked.size() < 13; }; // the next session's first read ends it
+    context.machineName = [] { return std::string("unit"); };
     context.timing.firstPauseMs = 10;
     FleetOptions options;
     options.action = "watch";
@@ -532,8 +534,8 @@ TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
     const std::string text = log.str();
     for (const char* line : {"state was deleted at revision 5", "applied revision 7 ", "closed the watch after", "trying again in 10 ms"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
-    ASSERT_EQ(http.asked.size(), 9u) << text;
-    for (const auto& [index, from] : std::vector<std::pair<int, const char*>>{{1, "\"5\""}, {3, "\"6\""}, {7, "\"8\""}}) {
+    ASSERT_EQ(http.asked.size(), 13u) << text;
+    for (const auto& [index, from] : std::vector<std::pair<int, const char*>>{{2, "\"5\""}, {5, "\"6\""}, {11, "\"8\""}}) {
         EXPECT_NE(http.asked[index].body.find("\"start_revision\":" + std::string(from)), std::string::npos) << http.asked[index].body;
         EXPECT_NE(http.asked[index].body.find("\"progress_notify\":true"), std::string::npos);
     }

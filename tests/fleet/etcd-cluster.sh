@@ -182,7 +182,7 @@ case $action in
     ctl role add "$user" >/dev/null
     ctl role grant-permission "$user" readwrite "$prefix/state/$instance" >/dev/null
     ctl role grant-permission "$user" readwrite "$prefix/rollouts/$instance" >/dev/null
-    for range in history chunks hosts; do
+    for range in history chunks hosts overlays; do
       ctl role grant-permission "$user" readwrite --prefix "$prefix/$range/$instance/" >/dev/null
     done
     ctl user add "$user" --new-user-password="$4" >/dev/null

@@ -389,14 +389,20 @@ std::optional<std::int64_t> EtcdClient::commit(const std::vector<TxnCompare>& co
 }
 
 std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::int64_t fromRevision,
-                                                  const std::function<bool()>& keepGoing, long sessionMs)
+                                                  const std::function<bool()>& keepGoing, long sessionMs,
+                                                  const std::string& alsoKey)
 {
     // Progress notifications: etcd tells a quiet stream now and then that
     // it is still there, rather than leave it silent.
-    const json create{{"create_request",
-                       {{"key", toBase64(key)}, {"start_revision", std::to_string(fromRevision)}, {"progress_notify", true}}}};
+    auto create = [&](const std::string& watched) {
+        return json{{"create_request", {{"key", toBase64(watched)},
+                                        {"start_revision", std::to_string(fromRevision)},
+                                        {"progress_notify", true}}}}.dump();
+    };
+    // The gateway reads one request after another from the body: one stream, two watches.
+    const std::string body = alsoKey.empty() ? create(key) : create(key) + "\n" + create(alsoKey);
     const std::string endpoint = settings.endpoints[current];
-    HttpRequest request = requestTo(endpoint, "watch", create.dump());
+    HttpRequest request = requestTo(endpoint, "watch", body);
     request.timeoutMs = sessionMs;
 
     std::string pending;
@@ -423,6 +429,7 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
                 change = keyValueOf(event.at("kv"), revision);
             } else {
                 change = KeyValue{};
+                change->key = fromBase64(event.value("kv", json::object()).value("key", std::string()));
                 change->modRevision = number(event.value("kv", json::object()), "mod_revision");
                 change->revision = revision;
             }

@@ -117,8 +117,11 @@ public:
     // EtcdError when no member can be reached or the stream ends long before
     // `sessionMs` (the next call then tries another member), or with
     // Kind::Compacted when `fromRevision` is gone.
+    // `alsoKey`, when given, is watched in the same stream: the change returned
+    // is of either (see its `key`).
     std::optional<KeyValue> waitForChange(const std::string& key, std::int64_t fromRevision,
-                                          const std::function<bool()>& keepGoing, long sessionMs);
+                                          const std::function<bool()>& keepGoing, long sessionMs,
+                                          const std::string& alsoKey = std::string());
 
     const std::vector<std::string>& endpoints() const { return settings.endpoints; }
 

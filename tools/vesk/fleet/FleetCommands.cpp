@@ -4,6 +4,7 @@
 #include "FleetGc.h"
 #include "HostCommands.h"
 #include "HostList.h"
+#include "Overlay.h"
 #include "RingFollower.h"
 #include "Rollout.h"
 #include "StopSignal.h"
@@ -117,6 +118,8 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
 {
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     const std::string& action = options.action;
+    if (action == "push" && !options.overlayHost.empty())
+        return runOverlayPush(options, context, fleet);
     Rollouts rollouts(store, fleet, instance);
     checkRings(options);
     // A plain push or rollback ends a rollout under way: every ring takes it.
@@ -124,6 +127,12 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
                            options.rings.empty() ? rollouts.ending()
                                                  : rollouts.starting(options.rings, options.maxFailures)};
     if (action == "push" && options.file.empty()) {
+        // What this host holds carries its overlay, which is no value for every host.
+        const auto applied = context.host.appliedRecord(instance);
+        if (applied && applied->overlay != 0 && !options.force)
+            throw FleetFailure(LocalChanges, "this host applies its overlay " + std::to_string(applied->overlay) +
+                                                 " on top of the state: pushing its instance would publish the "
+                                                 "overlay's values to every host; push a file, or use --force");
         const Drift local = fleet.drift(instance);
         if (local.drifted())
             context.err << "vesk: warning: " << local.describe() << "; this push publishes them\n";
@@ -153,13 +162,14 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         if (!outcome.savedFile.empty())
             context.out << "instance " << options.instance << ": the local state was saved to " << outcome.savedFile
                         << "\n";
-        context.out << "instance " << options.instance << " at revision " << outcome.revision << ": "
+        context.out << "instance " << options.instance << " at revision " << outcome.revision
+                    << (outcome.overlay ? " with overlay " + std::to_string(outcome.overlay) : std::string()) << ": "
                     << outcome.written.summary() << fetchedText(store.fetched()) << "\n";
     } else if (action == "status" && options.json) {
-        context.out << statusJson(fleet, store, instance, hostNameOf(options), options.diff);
+        context.out << statusJson(fleet, store, instance, hostNameOf(options, context), options.diff);
     } else if (action == "status") {
         context.out << fleet.status(instance, options.diff) << rollouts.text()
-                    << hostStatusLine(store, instance, hostNameOf(options));
+                    << hostStatusLine(store, instance, hostNameOf(options, context));
     } else if (action == "history") {
         context.out << historyText(fleet.history(instance, options.limit));
     } else if (action == "rollback") {
@@ -172,7 +182,7 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         }
         WatchTiming timing = context.timing;
         timing.splayMs = options.splaySeconds * 1000L;
-        RingFollower follower(rollouts, store, options.ring, hostNameOf(options));
+        RingFollower follower(rollouts, store, options.ring, hostNameOf(options, context));
         Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing, &follower);
         const std::unique_ptr<HostReport> report = startReport(options, context, access, store, watcher);
         watcher.reportTo(report.get());
@@ -208,6 +218,7 @@ int runFleet(const FleetOptions& options, FleetContext& context)
         Fleet fleet(store, context.host);
         if (options.action == "hosts")
             return listHostReports(options, context, store, fleet);
+        fleet.forHost(options.hostName.empty() ? context.machineName() : options.hostName); // "": no overlay
         return runAction(options, context, fleet, store, access);
     } catch (const EtcdError& error) {
         context.err << "vesk: " << explain(error) << "; the local registry is unchanged\n";
@@ -255,6 +266,10 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
         ->delimiter(',');
     push->add_option("--max-failures", o.maxFailures, "Abort the rollout when this many hosts of the open ring fail")
         ->check(CLI::NonNegativeNumber);
+    CLI::Option* overlayHost =
+        push->add_option("--host", o.overlayHost, "Publish the file as this host's overlay of the instance instead")
+            ->check([](const std::string& name) { return name.empty() ? std::string("name the host") : std::string(); });
+    push->add_flag("--remove-overlay", o.removeOverlay, "With --host: remove that host's overlay")->needs(overlayHost);
     CLI::App* pull = common(fleet->add_subcommand("pull", "Make the local instance equal to the fleet's state"));
     pull->add_flag("--dry-run", o.dryRun, "Print what would change and change nothing");
     pull->add_flag("--force", o.force, "Save local changes to a file in the machine folder, then overwrite them");

@@ -41,6 +41,8 @@ struct FleetOptions {
     std::string ring;     // watch: this host's ring ("": the default ring)
     std::string hostName; // watch, pull, status: this host's name in the fleet ("": the machine's)
     bool json = false;    // status, hosts: one JSON document on stdout
+    std::string overlayHost; // push: publish (or remove) this host's overlay instead of the state
+    bool removeOverlay = false; // push --host: remove that host's overlay
     AccessOptions access;
 };
 
@@ -60,6 +62,8 @@ struct FleetContext {
     // Where pull and watch keep the chunks they fetched (none, or "": no
     // cache); VESK_FLEET_CACHE=off turns it off too.
     std::function<std::wstring()> cacheFolder = [] { return vesk_tool::machineFolder(L"chunks"); };
+    // This host's name when --host-name gives none ("": no overlay is read).
+    std::function<std::string()> machineName = vesk_fleet::machineName;
 };
 
 // Runs one fleet command and returns its exit status; failures are printed

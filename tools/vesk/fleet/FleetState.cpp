@@ -62,9 +62,11 @@ std::string freshPushId()
 std::string machineName()
 {
 #if defined(_WIN32)
-    wchar_t host[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD hostSize = MAX_COMPUTERNAME_LENGTH + 1;
-    return GetComputerNameW(host, &hostSize) ? vesk_tool::toUtf8(std::wstring(host, hostSize)) : std::string();
+    // The DNS name, as host reports and overlays name hosts; not the NetBIOS name's 15 capitals.
+    wchar_t host[256];
+    DWORD hostSize = 256;
+    return GetComputerNameExW(ComputerNameDnsHostname, host, &hostSize) ? vesk_tool::toUtf8(std::wstring(host, hostSize))
+                                                                         : std::string();
 #else
     char host[256] = {};
     return gethostname(host, sizeof host - 1) == 0 ? std::string(host) : std::string();

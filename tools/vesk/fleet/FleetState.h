@@ -23,6 +23,7 @@
 //   <prefix>/history/<instance>/fence      written only to stop a push whose answer was lost
 //   <prefix>/chunks/<instance>/<sha256>    a piece of a document, cut as Chunker.h says
 //   <prefix>/hosts/<instance>/             kept for the hosts' own reports
+//   <prefix>/overlays/<instance>/<host>    one host's overlay (Overlay.h)
 //
 // <instance> is instanceKey()'s form of the name. Manifests of the first
 // format named chunks at <prefix>/chunks/<sha256>, shared by every instance;
@@ -96,6 +97,8 @@ public:
     std::string chunkPrefix(const std::string& instance) const;
     std::string chunkKey(const Manifest& manifest, const std::string& digest) const;
     std::string fenceKey(const std::string& instance) const;
+    // `host` as hostKey() makes it (Overlay.cpp).
+    std::string overlayKey(const std::string& instance, const std::string& host) const;
     // Where every instance's state key lies.
     std::string statePrefix() const { return prefix + "/state/"; }
     // Where every instance's host reports lie (hosts/<instance>/<host>).

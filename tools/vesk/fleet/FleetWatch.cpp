@@ -53,33 +53,36 @@ void Watcher::pause(long ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-bool Watcher::applyLogged(const Published& state)
+bool Watcher::applyLogged(const Published& state, std::int64_t overlay)
 {
-    const auto applied = host.appliedRevision(instance);
-    if ((applied && *applied == state.revision) || state.revision == refused)
-        return state.revision != refused;
-    std::string saved; // local changes overwritten are saved there first
+    const auto applied = host.appliedRecord(instance);
+    const std::pair<std::int64_t, std::int64_t> wanted{state.revision, overlay};
+    if ((applied && applied->revision == state.revision && applied->overlay == overlay) || wanted == refused)
+        return wanted != refused;
+    ApplyOutcome outcome;
     reportState(HostState::Applying);
     try {
-        saved = fleet.apply(instance, state, DriftPolicy::SaveThenOverwrite).savedFile;
+        outcome = fleet.apply(instance, state, DriftPolicy::SaveThenOverwrite);
     } catch (const vesk_tool::Failure& failure) {
         // A store that failed may work next time; a refused document will not.
         if (failure.code() != vesk_tool::BadInput)
             throw;
-        refused = state.revision;
+        refused = wanted;
         reportState(HostState::Failing, "revision " + std::to_string(state.revision) + " refused: " + failure.what());
         logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
                 " refused, registry unchanged: " + failure.what());
         return false;
     }
+    const std::string& saved = outcome.savedFile;
     logLine("instance " + vesk_tool::toUtf8(instance) + ": applied revision " + std::to_string(state.revision) +
+            (outcome.overlay ? " with overlay " + std::to_string(outcome.overlay) : std::string()) +
             " (pushed " + state.manifest.pushedAt + " by " + state.manifest.pushedBy + ", " +
             std::to_string(state.manifest.bytes) + " bytes)" +
             (saved.empty() ? std::string() : "; the local state it overwrote was saved to " + saved));
     return true;
 }
 
-void Watcher::followRing(const RingTarget& target)
+void Watcher::followRing(const RingTarget& target, std::int64_t overlay)
 {
     const std::string name = "instance " + vesk_tool::toUtf8(instance) + ": ";
     if (target.waiting) {
@@ -98,7 +101,7 @@ void Watcher::followRing(const RingTarget& target)
         return;
     }
     try {
-        runs = applyLogged(*target.state);
+        runs = applyLogged(*target.state, overlay);
     } catch (const vesk_tool::Failure&) {
         if (const std::string gated = rings->gate(target, true); !gated.empty())
             logLine(name + gated);
@@ -123,24 +126,29 @@ void Watcher::splay(std::int64_t seen)
 void Watcher::session()
 {
     const std::string key = store.stateKey(instanceKey(instance));
+    const std::string overlayKey = fleet.overlayKeyOf(instance); // its change wakes the watcher too
     while (keepGoing()) {
         // The latest state, not the event's: what a burst of pushes wrote
         // before this read is superseded and never applied.
         const KeyValue now = store.client().get(key);
+        // The overlay is read after the state and the rollout record, so
+        // the watch below, from their revision on, misses none of its changes.
+        const std::optional<RingTarget> target = rings ? std::optional<RingTarget>(rings->target(now)) : std::nullopt;
+        const KeyValue overlay = overlayKey.empty() ? KeyValue{} : store.client().get(overlayKey);
+        const std::int64_t overlayRevision = overlay.found ? overlay.modRevision : 0;
         std::string watched = key;
         std::int64_t from = now.revision + 1;
-        if (rings) {
-            const RingTarget target = rings->target(now);
-            followRing(target);
-            watched = target.watchKey;
-            from = target.watchFrom;
-        } else if (auto state = store.fromKeyValue(now); !state || applyLogged(*state)) {
+        if (target) {
+            followRing(*target, overlayRevision);
+            watched = target->watchKey;
+            from = target->watchFrom;
+        } else if (auto state = store.fromKeyValue(now); !state || applyLogged(*state, overlayRevision)) {
             settle(false);
         }
-        const auto change = store.client().waitForChange(watched, from, keepGoing, timing.sessionMs);
+        const auto change = store.client().waitForChange(watched, from, keepGoing, timing.sessionMs, overlayKey);
         if (!change)
             return;
-        if (!change->found && watched == key)
+        if (!change->found && watched == key && (overlayKey.empty() || change->key != overlayKey))
             logLine("instance " + vesk_tool::toUtf8(instance) + ": the fleet's state was deleted at revision " +
                     std::to_string(change->modRevision) + "; the registry is left as it is until a push");
         splay(change->modRevision);

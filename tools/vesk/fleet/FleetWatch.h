@@ -7,6 +7,7 @@
 #include <mutex>
 #include <ostream>
 #include <random>
+#include <utility>
 
 // `vesk fleet watch`: keeps one instance at the fleet's state. Each session
 // reads the latest state, applies it when the host is behind, then waits on
@@ -47,10 +48,11 @@ public:
 private:
     // One session; returns when it ends normally.
     void session();
-    // False when the host refused the state (now or before).
-    bool applyLogged(const Published& state);
-    // Runs what the host's ring runs, and the rollout's health gate.
-    void followRing(const RingTarget& target);
+    // Applies `state` (with this host's overlay at revision `overlay`, 0: none) unless applied already;
+    // false when the host refused that pair (now or before).
+    bool applyLogged(const Published& state, std::int64_t overlay);
+    // Runs what the host's ring runs (with its overlay at `overlay`), and the rollout's health gate.
+    void followRing(const RingTarget& target, std::int64_t overlay);
     // After a write was seen: waits a random part of timing.splayMs.
     void splay(std::int64_t seen);
     void pause(long ms);
@@ -64,7 +66,7 @@ private:
     std::ostream& log;
     std::function<bool()> keepGoing;
     WatchTiming timing;
-    std::int64_t refused = 0; // a revision the host refused: not retried
+    std::pair<std::int64_t, std::int64_t> refused; // a revision and overlay the host refused: not retried
     RingFollower* rings;      // none: the latest state, whatever rollout
     std::string waitingLine;  // logged once per wait
     std::mt19937 random{std::random_device{}()};

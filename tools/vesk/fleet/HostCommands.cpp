@@ -20,9 +20,9 @@ int listHostReports(const FleetOptions& options, FleetContext& context, FleetSto
     return vesk_tool::Success;
 }
 
-std::string hostNameOf(const FleetOptions& options)
+std::string hostNameOf(const FleetOptions& options, FleetContext& context)
 {
-    const std::string name = options.hostName.empty() ? machineName() : options.hostName;
+    const std::string name = options.hostName.empty() ? context.machineName() : options.hostName;
     if (name.empty())
         throw vesk_tool::Failure(vesk_tool::BadInput, "this machine gives no name of its own: name the host with --host-name");
     return name;
@@ -43,7 +43,7 @@ std::unique_ptr<HostReport> startReport(const FleetOptions& options, FleetContex
                                                               "': give the host report's lease in seconds, 3 or more");
     }
     HostRecord first;
-    first.host = hostNameOf(options);
+    first.host = hostNameOf(options, context);
     first.ring = options.ring;
     first.version = reportedVersion();
     const std::string key = hostReportKey(store, instanceKey(vesk_tool::fromUtf8(options.instance)), first.host);

@@ -15,9 +15,9 @@ namespace vesk_fleet {
 // rollout under way first (in JSON, its "rollout").
 int listHostReports(const FleetOptions& options, FleetContext& context, FleetStore& store, Fleet& fleet);
 
-// This host's name in the fleet: --host-name, else the machine's; refuses
-// (BadInput) a machine that gives none.
-std::string hostNameOf(const FleetOptions& options);
+// This host's name in the fleet: --host-name, else context.machineName();
+// refuses (BadInput) a machine that gives none.
+std::string hostNameOf(const FleetOptions& options, FleetContext& context);
 
 // Starts `watcher`'s report of this host, over a connection of its own,
 // under a lease of context.timing.leaseSeconds (VESK_FLEET_LEASE_TTL, in
