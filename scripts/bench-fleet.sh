@@ -4,8 +4,10 @@
 # same bytes in the same 512 KiB pieces (the floor: what etcd itself costs);
 # then a pull that changes 1 value of 100,000 beside one that changes them
 # all, with peak memory; then the time from a push to a watcher having
-# applied it, median of 20; then what a quiet watcher costs etcd (alone:
-# `bench-fleet.sh quiet`; the 1-value pull alone: `bench-fleet.sh diff`).
+# applied it, median of 20; then what a quiet watcher costs etcd, its host
+# report's lease renewals included (alone:
+# `bench-fleet.sh quiet`; the 1-value pull alone: `bench-fleet.sh diff`);
+# then promote to applied by a 20-watcher ring (`bench-fleet.sh promote`).
 # The real vesk, each host a store file of its own (KESTLIB_REGISTRY).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,18 +23,21 @@ runs=3
 # gRPC call inside the member, so the sum of grpc_server_started_total over
 # the members' /metrics, taken before and after, counts them; the same
 # window with no watcher is the baseline taken off.
+# `requests LeaseKeepAlive` counts only the calls of that gRPC method.
 requests() {
   local endpoint total=0
   for endpoint in ${VESK_FLEET_ENDPOINTS//,/ }; do
-    total=$((total + $(curl -s "$endpoint/metrics" | awk '/^grpc_server_started_total/ { s += $2 } END { printf "%d", s }')))
+    total=$((total + $(curl -s "$endpoint/metrics" | awk -v m="${1:+grpc_method=\"$1\"}" \
+      '/^grpc_server_started_total/ && (m == "" || index($0, m)) { s += $2 } END { printf "%d", s }')))
   done
   echo "$total"
 }
 quiet=60
 # Runs "$@" (a watcher, or nothing) and prints the requests etcd served in
-# $quiet seconds once it has settled.
+# $quiet seconds once it has settled, then how many of them renewed a lease
+# (the watcher's host report).
 quiet_requests() {
-  local pid="" start
+  local pid="" start renewals
   if [ $# -gt 0 ]; then
     "$@" >"$work/quiet.log" 2>&1 &
     pid=$!
@@ -40,8 +45,9 @@ quiet_requests() {
     sleep 5
   fi
   start=$(requests)
+  renewals=$(requests LeaseKeepAlive)
   sleep "$quiet"
-  echo $(($(requests) - start))
+  echo $(($(requests) - start)) $(($(requests LeaseKeepAlive) - renewals))
   if [ -n "$pid" ]; then
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -53,21 +59,22 @@ watcher_cost() {
   echo "== a quiet watcher's cost: requests to etcd in $quiet s with no push"
   sample source quiet 100
   KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance quiet >/dev/null
-  baseline=$(quiet_requests)
-  native=$(quiet_requests env KESTLIB_REGISTRY="$work/quiet.db" "$tool" fleet watch --instance quiet)
+  read -r baseline _ < <(quiet_requests)
+  read -r native renewed < <(quiet_requests env KESTLIB_REGISTRY="$work/quiet.db" "$tool" fleet watch --instance quiet)
   echo "no watcher (baseline): $baseline requests"
-  echo "native watcher (libcurl): $((native - baseline)) requests"
+  echo "native watcher (libcurl): $((native - baseline)) requests, $renewed of them lease renewals"
   if cmake --preset windows >/dev/null 2>&1 && cmake --build --preset windows --parallel "$(nproc)" --target vesk_tool >/dev/null; then
     prefix=$PWD/build/windows/wineprefix
     sh cmake/wine-prefix.sh start "$prefix"
-    wine=$(quiet_requests env WINEPREFIX="$prefix" WINEDEBUG=-all /usr/lib/wine/wine64 build/windows/bin/vesk.exe \
-      fleet watch --instance quiet --endpoints "$VESK_FLEET_ENDPOINTS")
+    read -r wine renewed < <(quiet_requests env WINEPREFIX="$prefix" WINEDEBUG=-all /usr/lib/wine/wine64 \
+      build/windows/bin/vesk.exe fleet watch --instance quiet --endpoints "$VESK_FLEET_ENDPOINTS")
     sh cmake/wine-prefix.sh stop "$prefix"
-    echo "vesk.exe watcher under Wine (WinHTTP): $((wine - baseline)) requests"
+    echo "vesk.exe watcher under Wine (WinHTTP): $((wine - baseline)) requests, $renewed of them lease renewals"
   else
     echo "vesk.exe watcher under Wine: not measured (the windows preset does not build here)"
   fi
-  echo "(a watch session lasts 30 s: one read and one watch stream each, so about 4 is the expected figure)"
+  echo "(a watch session lasts 30 s: one read and one watch stream each; the host report's 30 s lease is renewed"
+  echo " every 10 s, and the report is written once while nothing changes: about 4 + 6 = 10 is the expected figure)"
 }
 # A pull that changes 1 value of 100,000 beside one that changes them all
 # (alone: `bench-fleet.sh diff`).
@@ -105,6 +112,42 @@ diff_pull() {
   o=$(printf '%s\n' "${one[@]}" | median)
   echo "median: full $f ms, 1-value $o ms, ratio $(awk -v a="$o" -v b="$f" 'BEGIN { printf "%.2f", a / b }') (target at most 0.30)"
 }
+# From `promote` to every host of a 20-watcher ring having applied the
+# candidate (alone: `bench-fleet.sh promote`): 20 watcher processes in ring
+# main, each on a store of its own, a rollout through canary then main.
+promote_ring() {
+  echo "== promote to applied by every host of a 20-watcher ring, 1,000 values, 5 rollouts"
+  local pids="" host revision start took=()
+  sample source ringbench 1000 base-
+  KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance ringbench >/dev/null
+  for host in $(seq 20); do
+    KESTLIB_REGISTRY=$work/ring$host.db "$tool" fleet watch --instance ringbench --ring main >"$work/ring$host.log" 2>&1 &
+    pids="$pids $!"
+  done
+  watcher=$pids
+  for run in $(seq 5); do
+    sample source ringbench 1000 "p$run-"
+    revision=$(KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance ringbench --rings canary,main)
+    sleep 2 # every watcher has seen the rollout and waits
+    start=$(now)
+    "$tool" fleet promote --instance ringbench >/dev/null
+    for _ in $(seq 1200); do
+      [ "$(grep -l "applied revision $revision " "$work"/ring*.log | wc -l)" -eq 20 ] && break
+      sleep 0.05
+    done
+    took+=("$(ms "$start" "$(now)")")
+    echo "run $run: $(grep -l "applied revision $revision " "$work"/ring*.log | wc -l) of 20 applied in ${took[-1]} ms"
+    "$tool" fleet promote --instance ringbench >/dev/null # ends the rollout
+  done
+  kill $pids 2>/dev/null || true
+  wait $pids 2>/dev/null || true
+  watcher=""
+  echo "median promote-to-all-applied: $(printf '%s\n' "${took[@]}" | median) ms (min $(printf '%s\n' "${took[@]}" | sort -n | head -1), max $(printf '%s\n' "${took[@]}" | sort -n | tail -1))"
+}
+if [ "${1:-}" = promote ]; then
+  promote_ring
+  exit
+fi
 if [ "${1:-}" = quiet ]; then
   watcher_cost
   exit
@@ -174,6 +217,9 @@ echo "floor, one etcdctl put of a small key: median $(printf '%s\n' "${floors[@]
 
 echo
 watcher_cost
+
+echo
+promote_ring
 
 # Chunks kept on each host: bytes served per push and 100-watcher convergence.
 source scripts/bench-fleet-chunks.sh

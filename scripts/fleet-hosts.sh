@@ -2,6 +2,7 @@
 # etcd cluster on loopback ports in a scratch folder ($work), points
 # VESK_FLEET_ENDPOINTS at it, and removes everything (a $watcher included)
 # when the script exits. Each host is a store file of its own in $work.
+# $watcher may hold several process ids, blank-separated.
 cmake --preset linux >/dev/null
 cmake --build --preset linux --parallel "$(nproc)" --target vesk_tool >/dev/null
 tool=$PWD/build/linux/bin/vesk
@@ -10,7 +11,8 @@ cluster_script=$PWD/tests/fleet/etcd-cluster.sh
 work=$(mktemp -d)
 watcher=""
 cleanup() {
-  [[ -n $watcher ]] && kill "$watcher" 2>/dev/null || true
+  # shellcheck disable=SC2086 # one word per process id
+  [[ -n $watcher ]] && kill $watcher 2>/dev/null || true
   bash "$cluster_script" stop "$work/etcd" || true
   rm -rf "$work"
 }

@@ -5,13 +5,19 @@
 #include "FleetRun.h"
 #include "Text.h"
 #include "ToolChild.h"
+#include "Failure.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <memory>
+#include <sstream>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -467,5 +473,276 @@ TEST_F(FleetCluster, LocalChangesAreSeenRefusedAndSavedAndAPullWritesOnlyWhatDif
     EXPECT_TRUE(eventually([&] { return atRevision(b, "drift", revision); }));
     EXPECT_EQ(watcher.terminate(), 0);
     EXPECT_TRUE(savedHoldsLocal(readText(work + "/w.log"))) << readText(work + "/w.log");
+    std::filesystem::remove_all(work);
+}
+
+// Each watcher reports its host under a lease, renewed while it waits:
+// `hosts` lists both, newest first, and again after etcd lost their leases;
+// a watcher stopped leaves the list at once, a killed one when its lease
+// expires. status names this host's report.
+TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
+{
+    const std::string work = scratchDirectory("fleet-hosts");
+    MemoryHost source;
+    source.set(L"hosts", sampleDocument(L"hosts", 2));
+    const std::int64_t revision = push(source, "hosts");
+    auto listed = [&](const std::string& state = "up to date") {
+        std::string names;
+        const auto list = nlohmann::json::parse(vesk(work + "/x.db", "fleet hosts --instance hosts --json").out);
+        for (const auto& host : list["hosts"])
+            if (host["state"] == state && host["revision"] == revision && host["version"] != "")
+                names += host["host"].get<std::string>() + " ";
+        return names;
+    };
+    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
+    setenv("VESK_FLEET_LEASE_TTL", "3", 1);
+    std::vector<std::unique_ptr<tool_test::ToolChild>> watchers;
+    for (const std::string name : {"web-01", "web/02"}) {
+        setenv("KESTLIB_REGISTRY", (work + "/" + name.substr(4) + ".db").c_str(), 1);
+        watchers.push_back(std::make_unique<tool_test::ToolChild>(
+            VESK_TOOL, std::vector<std::wstring>{L"fleet", L"watch", L"--instance", L"hosts", L"--host-name", vesk_tool::fromUtf8(name)},
+            work + "/" + name.substr(4) + ".out", work + "/" + name.substr(4) + ".log"));
+        ASSERT_TRUE(eventually([&] { return listed().find(name) != std::string::npos; }, 30)) << listed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // the next state is a second newer
+    }
+    unsetenv("VESK_FLEET_LEASE_TTL");
+    std::this_thread::sleep_for(std::chrono::seconds(3)); // past the TTL: only renewals keep them
+    EXPECT_EQ(listed(), "web/02 web-01 ") << "newest first";
+    EXPECT_TRUE(client()->get("vesk/fleet/hosts/hosts/web%2F02").found) << "the agreed key, its '/' escaped";
+    const std::string table = vesk(work + "/x.db", "fleet hosts --all").out;
+    const std::size_t at = table.find("\nhosts ");
+    const std::string row = table.substr(at + 1, table.find('\n', at + 1) - at - 1); // the newest: web/02
+    for (const std::string& cell : {std::string("web/02 "), std::string(" default "), " " + std::to_string(revision) + " ", std::string(" up to date ")})
+        EXPECT_NE(row.find(cell), std::string::npos) << cell << " in\n" << table;
+    const Outcome status = vesk(work + "/01.db", "fleet status --instance hosts --host-name web-01");
+    EXPECT_NE(status.out.find("host web-01 reports: up to date at revision " + std::to_string(revision)), std::string::npos) << status.out;
+    const auto json = nlohmann::json::parse(vesk(work + "/01.db", "fleet status --instance hosts --host-name web-01 --json").out);
+    EXPECT_EQ(json["state"], "up to date");
+    EXPECT_EQ(json["applied"]["revision"], revision);
+    EXPECT_EQ(json["report"]["host"], "web-01");
+
+    const std::string etcdctl = "ETCDCTL_API=3 etcdctl --endpoints " + cluster->endpointList() + " lease ";
+    ASSERT_EQ(std::system(("for id in $(" + etcdctl + "list | tail -n +2); do " + etcdctl + "revoke $id; done >/dev/null").c_str()), 0);
+    EXPECT_TRUE(eventually([&] { return listed() == "web/02 web-01 "; }, 10)) << "written again under new leases: " << listed();
+    EXPECT_EQ(watchers[1]->terminate(), 0);
+    EXPECT_EQ(listed(), "web-01 ") << "a stopped watcher's host leaves at once";
+    const std::string bad = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=dword:zz\n";
+    const std::string digest = vesk_fleet::sha256Hex(bad);
+    client()->put("vesk/fleet/chunks/" + digest, bad);
+    client()->put("vesk/fleet/state/hosts", R"({"format":1,"bytes":)" + std::to_string(bad.size()) + R"(,"sha256":")" +
+                                                digest + R"(","chunks":[")" + digest + R"("]})");
+    EXPECT_TRUE(eventually([&] { return listed("failing") == "web-01 "; }, 15)) << "a revision the registry refuses";
+    watchers[0]->kill();
+    EXPECT_TRUE(eventually([&] { return listed().empty(); }, 15)) << listed();
+    std::filesystem::remove_all(work);
+}
+
+namespace {
+
+// Watchers run in process, each on a host of its own; stop() ends them and
+// returns what each logged, in start order.
+struct InProcessWatchers {
+    void start(vesk_fleet::FleetHost& host, FleetOptions options, const char* ring, const char* hostName = "")
+    {
+        options.ring = ring;
+        options.hostName = hostName;
+        logs.push_back(std::make_unique<std::ostringstream>());
+        threads.emplace_back([this, &host, options, log = logs.back().get()] {
+            std::ostringstream out;
+            vesk_fleet::FleetContext context(host, out, *log);
+            context.getenv = [](const char*) -> const char* { return nullptr; };
+            context.cacheFolder = nullptr;
+            context.keepGoing = [this] { return !stopping; };
+            vesk_fleet::runFleet(options, context);
+        });
+    }
+    std::vector<std::string> stop()
+    {
+        stopping = true;
+        std::vector<std::string> texts;
+        for (std::size_t i = 0; i < threads.size(); ++i) {
+            if (threads[i].joinable())
+                threads[i].join();
+            texts.push_back(logs[i]->str());
+        }
+        return texts;
+    }
+    ~InProcessWatchers() { stop(); }
+    std::atomic<bool> stopping{false};
+    std::vector<std::unique_ptr<std::ostringstream>> logs;
+    std::vector<std::thread> threads;
+};
+
+// A host whose store fails every apply of a document holding "bad".
+class FailingHost : public MemoryHost {
+public:
+    vesk_fleet::Difference applyInstance(const std::wstring& instance, std::string_view regBytes,
+                                         const vesk_fleet::AppliedRecord& record) override
+    {
+        if (regBytes.find(vesk_tool::toUtf16le(L"bad")) != std::string_view::npos)
+            throw vesk_tool::Failure(vesk_tool::StoreFailure, "the store is full");
+        return MemoryHost::applyInstance(instance, regBytes, record);
+    }
+};
+
+} // namespace
+
+// Rings canary and main, and a host of the default ring, which comes last.
+// Promote after pause only resumes; of two acts on one record only the
+// first lands; the last promote ends the rollout; a plain push ends one too.
+TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
+{
+    MemoryHost source, canary, main, last;
+    InProcessWatchers watchers;
+    watchers.start(canary, on("watch", "rings"), "canary");
+    watchers.start(main, on("watch", "rings"), "main");
+    watchers.start(last, on("watch", "rings"), "");
+    auto reach = [&](std::int64_t revision, std::vector<MemoryHost*> hosts) {
+        return eventually([&] {
+            for (MemoryHost* host : hosts)
+                if (host->appliedRevision(L"rings") != revision)
+                    return false;
+            return true;
+        }, 10); // a watcher woken by the record's change takes well under a second
+    };
+    auto pushed = [&](const wchar_t* values, std::vector<std::string> ringNames) {
+        source.set(L"rings", sampleDocument(L"rings", 3, values));
+        FleetOptions push = on("push", "rings");
+        push.rings = ringNames;
+        push.maxFailures = ringNames.empty() ? 0 : 1; // a failing host of a ring not rolled out to is no failure
+        return revisionOf(runIn(source, push));
+    };
+    auto run = [&](const char* action) { return runIn(source, on(action, "rings")); };
+    client()->put("vesk/fleet/hosts/rings/x", R"({"host": "x", "ring": "elsewhere", "state": "failing"})");
+    const std::int64_t first = pushed(L"a", {});
+    ASSERT_TRUE(reach(first, {&canary, &main, &last}));
+    ASSERT_TRUE(reach(pushed(L"b", {"canary", "main"}), {&canary}));
+    // A new rollout over one under way keeps what its later rings run.
+    const std::int64_t second = pushed(L"c", {"canary", "main"});
+    ASSERT_TRUE(reach(second, {&canary}));
+    EXPECT_NE(run("status").out.find("rollout of revision " + std::to_string(second) + " (previous " +
+                                     std::to_string(first) + "): ring canary open (1 of 2"),
+              std::string::npos) << run("status").out;
+
+    Outcome paused; // first, so the abort is refused
+    EXPECT_EQ(runIn(source, on("abort", "rings"), {}, hooked({"/kv/txn", 1, [&] { paused = run("pause"); }, {}})).status,
+              vesk_fleet::StaleRevision);
+    EXPECT_NE(paused.out.find("paused with ring canary open"), std::string::npos);
+    EXPECT_NE(run("promote").out.find("resumed; ring canary is still the last open"), std::string::npos);
+    Outcome inner;
+    const Outcome outer =
+        runIn(source, on("promote", "rings"), {}, hooked({"/kv/txn", 1, [&] { inner = run("promote"); }, {}}));
+    EXPECT_EQ(inner.out, "ring main opened to revision " + std::to_string(second) + " (2 of 2)\n") << inner.err;
+    EXPECT_EQ(outer.status, vesk_fleet::StaleRevision) << outer.out;
+    ASSERT_TRUE(reach(second, {&canary, &main}));
+    EXPECT_EQ(last.appliedRevision(L"rings"), first);
+    EXPECT_NE(run("promote").out.find("ended: every ring runs it"), std::string::npos);
+    ASSERT_TRUE(reach(second, {&canary, &main, &last}));
+    EXPECT_EQ(run("status").out.find("rollout"), std::string::npos);
+
+    pushed(L"d", {"canary"});
+    const std::int64_t plain = pushed(L"e", {});
+    EXPECT_TRUE(reach(plain, {&canary, &main, &last})) << "a plain push ends the rollout";
+    EXPECT_EQ(run("abort").status, 1);
+    const std::vector<std::string> logs = watchers.stop();
+    EXPECT_NE(logs[1].find("waiting for its ring: revision " + std::to_string(second)), std::string::npos) << logs[1];
+    EXPECT_EQ(logs[0].find("waiting"), std::string::npos) << logs[0];
+}
+
+// A canary that reports failing, or whose own apply fails, aborts the
+// rollout by itself: every host ends on the previous state, republished.
+TEST_F(FleetCluster, AFailingCanaryAbortsTheRolloutAndEveryHostGoesBack)
+{
+    for (const bool reported : {true, false}) {
+        const std::string instance = reported ? "gate1" : "gate2";
+        const std::wstring name = vesk_tool::fromUtf8(instance);
+        MemoryHost source, main;
+        FailingHost canary;
+        InProcessWatchers watchers;
+        watchers.start(main, on("watch", instance), "main");
+        watchers.start(canary, on("watch", instance), "canary", "canary-1");
+        source.set(name, sampleDocument(name, 3, L"good"));
+        const std::int64_t previous = push(source, instance);
+        ASSERT_TRUE(eventually([&] { return canary.appliedRevision(name) == previous; }, 30));
+        if (reported)
+            client()->put("vesk/fleet/hosts/" + instance + "/canary-2",
+                          R"({"host": "canary-2", "ring": "canary", "state": "failing"})");
+        source.set(name, sampleDocument(name, 3, reported ? L"fine" : L"bad"));
+        FleetOptions rollout = on("push", instance);
+        rollout.rings = {"canary", "main"};
+        rollout.maxFailures = 1;
+        const std::int64_t candidate = revisionOf(runIn(source, rollout));
+
+        ASSERT_TRUE(eventually([&] {
+            const auto at = main.appliedRevision(name);
+            return at > candidate && canary.appliedRevision(name) == at;
+        }, 30)) << instance;
+        for (MemoryHost* host : {static_cast<MemoryHost*>(&canary), &main})
+            EXPECT_EQ(host->exportInstance(name), sampleDocument(name, 3, L"good")) << instance;
+        EXPECT_NE(runIn(source, on("history", instance)).out.find("rollout of revision " + std::to_string(candidate) +
+                                                                  " aborted: failing hosts of ring canary: 1"),
+                  std::string::npos) << instance;
+        EXPECT_EQ(runIn(source, on("promote", instance)).status, 1) << "the abort ended it";
+    }
+}
+
+// Two hosts of one instance, one with an overlay that sets, adds and deletes
+// values: each applies its own composition as one document and is up to date
+// after it; a change of the overlay alone makes only its host behind, and a
+// watcher wakes on it; a push of that host's instance is refused.
+TEST_F(FleetCluster, AnOverlayAppliesOnItsHostOnlyAndItsChangeAloneMakesThatHostBehind)
+{
+    const std::string work = scratchDirectory("fleet-overlay");
+    const std::string a = work + "/a.db", b = work + "/b.db", file = work + "/o.reg";
+    const std::string key = "[HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\ovl\\Fleet]";
+    auto pushOverlay = [&](const std::string& node) {
+        std::ofstream(file, std::ios::trunc) << "Windows Registry Editor Version 5.00\n\n" << key << "\n\"Setting1\"=\""
+                                             << node << "\"\n\"Setting2\"=-\n\"Node\"=\"" << node << "\"\n";
+        return revisionOf(vesk(a, "--instance ovl fleet push --host WEB-A --file " + file));
+    };
+    auto value = [&](const std::string& store, const std::string& name) { return vesk(store, "--instance ovl get Fleet " + name).out; };
+    auto statusOf = [&](const std::string& store, const std::string& name) {
+        return vesk(store, "--instance ovl fleet status --host-name " + name).out;
+    };
+    MemoryHost source;
+    source.set(L"ovl", sampleDocument(L"ovl", 4));
+    const std::int64_t state = push(source, "ovl");
+    std::int64_t overlay = pushOverlay("a1");
+    ASSERT_GT(overlay, state);
+    std::ofstream(work + "/bad.reg") << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=\"b\"\n";
+    EXPECT_EQ(vesk(a, "--instance ovl fleet push --host web-b --file " + work + "/bad.reg").status, 2) << "not the instance's";
+
+    const std::string preview = vesk(a, "--instance ovl fleet pull --host-name web-a --dry-run").out;
+    const std::size_t layer = preview.find("# from overlay " + std::to_string(overlay) + " of host WEB-A:\n");
+    EXPECT_LT(preview.find(key + " \"Setting3\"=\"v3\""), layer) << preview;
+    EXPECT_GT(preview.find(key + " \"Node\"=\"a1\""), layer) << preview;
+    EXPECT_EQ(preview.find("Setting2"), std::string::npos) << preview;
+    for (const std::string host : {"a", "b"})
+        ASSERT_EQ(vesk(work + "/" + host + ".db", "--instance ovl fleet pull --host-name web-" + host).status, 0);
+    EXPECT_EQ(value(a, "Setting1") + value(a, "Node") + value(a, "Setting2"), "a1\na1\n");
+    EXPECT_EQ(value(b, "Setting1") + value(b, "Node") + value(b, "Setting2"), "v1\nv2\n");
+    EXPECT_NE(statusOf(a, "web-a").find("with overlay " + std::to_string(overlay) + " (up to date)"), std::string::npos);
+    EXPECT_NE(statusOf(b, "web-b").find("(up to date)"), std::string::npos);
+
+    overlay = pushOverlay("a2");
+    EXPECT_NE(statusOf(a, "web-a").find("(behind"), std::string::npos) << statusOf(a, "web-a");
+    EXPECT_NE(statusOf(b, "web-b").find("(up to date)"), std::string::npos);
+    EXPECT_NE(vesk(a, "--instance ovl fleet pull --host-name web-a").out.find("with overlay " + std::to_string(overlay) + ": 2 values set"), std::string::npos);
+    EXPECT_NE(statusOf(a, "web-a").find("(up to date)"), std::string::npos);
+    EXPECT_EQ(vesk(a, "--instance ovl fleet push").status, 3) << "it would publish the overlay to every host";
+    ASSERT_EQ(vesk(a, "--instance ovl set Fleet Setting3 here --type string").status, 0);
+    EXPECT_NE(statusOf(a, "web-a").find("drifted: 1 value"), std::string::npos) << "against the pair applied";
+
+    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
+    setenv("KESTLIB_REGISTRY", a.c_str(), 1);
+    tool_test::ToolChild watcher(VESK_TOOL, {L"fleet", L"watch", L"--instance", L"ovl", L"--host-name", L"web-a"},
+                                 work + "/w.out", work + "/w.log");
+    ASSERT_EQ(vesk(a, "--instance ovl fleet push --host web-a --remove-overlay").status, 0);
+    // Within the watcher's 30 s session: only a wake on the overlay's key gets there.
+    EXPECT_TRUE(eventually([&] { return value(a, "Setting1") == "v1\n"; }, 20)) << readText(work + "/w.log");
+    EXPECT_EQ(watcher.terminate(), 0);
+    EXPECT_EQ(value(a, "Setting1") + value(a, "Node") + value(a, "Setting2"), "v1\nv2\n");
+    const std::string atState = std::to_string(state);
+    EXPECT_NE(statusOf(a, "web-a").find(atState + ", fleet at " + atState + " (up to date)"), std::string::npos);
     std::filesystem::remove_all(work);
 }

@@ -421,6 +421,15 @@ TEST(FleetCommandLine, OptionsReachTheCommandAndAPasswordNeverDoes)
     app.parse(static_cast<int>(std::size(argv)), argv);
     EXPECT_EQ(options.ifRevision, 7);
     EXPECT_EQ(options.access.endpoints.size(), 2u);
+    // A ring named twice is refused before etcd is asked anything.
+    const char* rings[] = {"vesk", "fleet", "push", "--rings", "canary,main,canary", "--max-failures", "2"};
+    app.parse(static_cast<int>(std::size(rings)), rings);
+    vesk_fleet_test::MemoryHost host;
+    std::ostringstream out, err;
+    FleetContext context(host, out, err);
+    options.instance = "a";
+    EXPECT_EQ(runFleet(options, context), vesk_tool::BadInput);
+    EXPECT_NE(err.str().find("ring 'canary' twice"), std::string::npos) << err.str();
 
     CLI::App strict;
     addFleetCommands(strict, options, [] {});
@@ -525,7 +534,9 @@ TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
     const std::string superseded = manifestToJson(manifestOf(vesk_fleet_test::sampleDocument(L"w", 1)));
     const std::string document = vesk_fleet_test::sampleDocument(L"w", 2);
     ScriptedHttp http;
-    http.answers = {ok(keyValue(4, "")), ok(keyValue(5, "")), ok(keyValue(7, manifestToJson(manifestOf(document)))), ok(keyValue(7, document))};
+    const auto none = [](int revision) { return ok(keyValue(revision, "")); }; // no overlay, no rollout record
+    http.answers = {none(4), none(4), none(5), none(5), ok(keyValue(7, manifestToJson(manifestOf(document)))),
+                    none(7), none(7), ok(keyValue(7, document)), none(7)};
     http.streams = {event(R"("type":"DELETE",)", 5), event("", 6, superseded), ""};
 
     vesk_fleet_test::MemoryHost host;
@@ -533,7 +544,8 @@ TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
     FleetContext context(host, out, log);
     context.makeHttp = [&](const TlsFiles&) { return std::make_unique<Lent>(http); };
     context.getenv = [](const char*) -> const char* { return nullptr; };
-    context.keepGoing = [&] { return http.asked.size() < 8; }; // the next session's first read ends it
+    context.keepGoing = [&] { return http.asked.size() < 13; }; // the next session's first read ends it
+    context.machineName = [] { return std::string("unit"); };
     context.timing.firstPauseMs = 10;
     FleetOptions options;
     options.action = "watch";
@@ -546,8 +558,8 @@ TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
     const std::string text = log.str();
     for (const char* line : {"state was deleted at revision 5", "applied revision 7 ", "closed the watch after", "trying again in 10 ms"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
-    ASSERT_EQ(http.asked.size(), 8u) << text;
-    for (const auto& [index, from] : std::vector<std::pair<int, const char*>>{{1, "\"5\""}, {3, "\"6\""}, {6, "\"8\""}}) {
+    ASSERT_EQ(http.asked.size(), 13u) << text;
+    for (const auto& [index, from] : std::vector<std::pair<int, const char*>>{{2, "\"5\""}, {5, "\"6\""}, {11, "\"8\""}}) {
         EXPECT_NE(http.asked[index].body.find("\"start_revision\":" + std::string(from)), std::string::npos) << http.asked[index].body;
         EXPECT_NE(http.asked[index].body.find("\"progress_notify\":true"), std::string::npos);
     }

@@ -181,7 +181,8 @@ case $action in
     user=$3 prefix=$5 instance=$6
     ctl role add "$user" >/dev/null
     ctl role grant-permission "$user" readwrite "$prefix/state/$instance" >/dev/null
-    for range in history chunks hosts; do
+    ctl role grant-permission "$user" readwrite "$prefix/rollouts/$instance" >/dev/null
+    for range in history chunks hosts overlays; do
       ctl role grant-permission "$user" readwrite --prefix "$prefix/$range/$instance/" >/dev/null
     done
     ctl user add "$user" --new-user-password="$4" >/dev/null

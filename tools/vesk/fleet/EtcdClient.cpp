@@ -109,11 +109,13 @@ struct TokenRejected : std::runtime_error {
     bool mayHaveApplied;
 };
 
-// Calls that change nothing may be sent again to any member; a write sent
-// twice may land twice, or overwrite what was pushed meanwhile.
+// Calls that change nothing, or nothing more when repeated (a lease renewed
+// or revoked twice), may be sent again to any member; a write sent twice may
+// land twice, or overwrite what was pushed meanwhile.
 bool isRead(const std::string& path)
 {
-    return path == "kv/range" || path == "auth/authenticate" || path == "watch";
+    return path == "kv/range" || path == "auth/authenticate" || path == "watch" || path == "lease/keepalive" ||
+           path == "lease/revoke";
 }
 
 bool mentions(const std::string& message, const char* text)
@@ -290,10 +292,44 @@ KeyValue EtcdClient::get(const std::string& key, std::int64_t atRevision)
     return out;
 }
 
-std::int64_t EtcdClient::put(const std::string& key, const std::string& value)
+std::int64_t EtcdClient::put(const std::string& key, const std::string& value, std::int64_t lease)
 {
-    const json answer = call("kv/put", json{{"key", toBase64(key)}, {"value", toBase64(value)}});
+    json body{{"key", toBase64(key)}, {"value", toBase64(value)}};
+    if (lease != 0)
+        body["lease"] = std::to_string(lease);
+    const json answer = call("kv/put", body);
     return number(answer.at("header"), "revision");
+}
+
+std::int64_t EtcdClient::grantLease(long ttlSeconds)
+{
+    const json answer = call("lease/grant", json{{"TTL", std::to_string(ttlSeconds)}});
+    if (!answer.value("error", std::string()).empty() || number(answer, "ID") == 0)
+        throw EtcdError(EtcdError::Kind::Refused, "etcd granted no lease: " + answer.dump());
+    return number(answer, "ID");
+}
+
+long EtcdClient::keepAlive(std::int64_t lease)
+{
+    try {
+        // A stream of renewals: this one request gets one answer, then the stream ends.
+        const json answer = call("lease/keepalive", json{{"ID", std::to_string(lease)}});
+        return static_cast<long>(number(answer.value("result", json::object()), "TTL"));
+    } catch (const EtcdError& error) {
+        if (leaseGone(error))
+            return 0;
+        throw;
+    }
+}
+
+void EtcdClient::revokeLease(std::int64_t lease)
+{
+    try {
+        call("lease/revoke", json{{"ID", std::to_string(lease)}});
+    } catch (const EtcdError& error) {
+        if (!leaseGone(error))
+            throw;
+    }
 }
 
 bool EtcdClient::exists(const std::string& key)
@@ -355,14 +391,20 @@ std::optional<std::int64_t> EtcdClient::commit(const std::vector<TxnCompare>& co
 }
 
 std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::int64_t fromRevision,
-                                                  const std::function<bool()>& keepGoing, long sessionMs)
+                                                  const std::function<bool()>& keepGoing, long sessionMs,
+                                                  const std::string& alsoKey)
 {
     // Progress notifications: etcd tells a quiet stream now and then that
     // it is still there, rather than leave it silent.
-    const json create{{"create_request",
-                       {{"key", toBase64(key)}, {"start_revision", std::to_string(fromRevision)}, {"progress_notify", true}}}};
+    auto create = [&](const std::string& watched) {
+        return json{{"create_request", {{"key", toBase64(watched)},
+                                        {"start_revision", std::to_string(fromRevision)},
+                                        {"progress_notify", true}}}}.dump();
+    };
+    // The gateway reads one request after another from the body: one stream, two watches.
+    const std::string body = alsoKey.empty() ? create(key) : create(key) + "\n" + create(alsoKey);
     const std::string endpoint = settings.endpoints[current];
-    HttpRequest request = requestTo(endpoint, "watch", create.dump());
+    HttpRequest request = requestTo(endpoint, "watch", body);
     request.timeoutMs = sessionMs;
 
     std::string pending;
@@ -389,6 +431,7 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
                 change = keyValueOf(event.at("kv"), revision);
             } else {
                 change = KeyValue{};
+                change->key = fromBase64(event.value("kv", json::object()).value("key", std::string()));
                 change->modRevision = number(event.value("kv", json::object()), "mod_revision");
                 change->revision = revision;
             }
@@ -448,6 +491,11 @@ std::string prefixEnd(std::string prefix)
         return std::string(1, '\0');
     prefix.back() = static_cast<char>(static_cast<unsigned char>(prefix.back()) + 1);
     return prefix;
+}
+
+bool leaseGone(const EtcdError& error)
+{
+    return error.kind == EtcdError::Kind::Refused && mentions(error.what(), "requested lease not found");
 }
 
 std::string explain(const EtcdError& error)

@@ -92,8 +92,16 @@ public:
 
     // The key as of `atRevision` (0: the latest).
     KeyValue get(const std::string& key, std::int64_t atRevision = 0);
-    // Returns the revision of the write.
-    std::int64_t put(const std::string& key, const std::string& value);
+    // Returns the revision of the write. With a `lease`, the key goes when
+    // the lease ends.
+    std::int64_t put(const std::string& key, const std::string& value, std::int64_t lease = 0);
+    // A new lease of `ttlSeconds`; returns its id.
+    std::int64_t grantLease(long ttlSeconds);
+    // Renews the lease for its whole TTL; returns that TTL, or 0 when the
+    // lease is gone (expired or revoked): its keys are gone with it.
+    long keepAlive(std::int64_t lease);
+    // Ends the lease at once, deleting its keys; a lease already gone is no failure.
+    void revokeLease(std::int64_t lease);
     // Whether the key exists, asking for a count only (no value travels).
     bool exists(const std::string& key);
     // The keys of the range, in key order (or reversed), each with `key` set.
@@ -113,8 +121,11 @@ public:
     // EtcdError when no member can be reached or the stream ends long before
     // `sessionMs` (the next call then tries another member), or with
     // Kind::Compacted when `fromRevision` is gone.
+    // `alsoKey`, when given, is watched in the same stream: the change returned
+    // is of either (see its `key`).
     std::optional<KeyValue> waitForChange(const std::string& key, std::int64_t fromRevision,
-                                          const std::function<bool()>& keepGoing, long sessionMs);
+                                          const std::function<bool()>& keepGoing, long sessionMs,
+                                          const std::string& alsoKey = std::string());
 
     const std::vector<std::string>& endpoints() const { return settings.endpoints; }
 
@@ -133,6 +144,9 @@ private:
 
 // The end of the range of every key that starts with `prefix`.
 std::string prefixEnd(std::string prefix);
+
+// Whether etcd refused a request because the lease it named is gone.
+bool leaseGone(const EtcdError& error);
 
 // How a fleet command should say what went wrong.
 std::string explain(const EtcdError& error);

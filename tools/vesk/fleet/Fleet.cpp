@@ -107,7 +107,7 @@ std::int64_t Fleet::push(const std::wstring& instance, const std::string& docume
         store.upload(*manifest, document);
         std::optional<std::int64_t> revision;
         try {
-            revision = store.commit(*manifest, base);
+            revision = store.commit(*manifest, base, options.alongside ? options.alongside(base, *manifest) : TxnAlongside{});
         } catch (const EtcdError& error) {
             if (error.kind != EtcdError::Kind::AnswerLost && error.kind != EtcdError::Kind::Unavailable)
                 throw;
@@ -176,8 +176,12 @@ std::optional<std::string> Fleet::appliedFromStore(const std::wstring& instance,
         return std::nullopt;
     try {
         const auto state = store.atRevision(instanceKey(instance), record.revision);
-        if (!state || state->revision != record.revision || state->manifest.sha256 != record.digest ||
+        if (!state || state->revision != record.revision ||
             (!record.clusterId.empty() && state->clusterId != record.clusterId))
+            return std::nullopt;
+        if (record.overlay != 0)
+            return composedFromStore(instance, *state, record);
+        if (state->manifest.sha256 != record.digest)
             return std::nullopt;
         return store.content(state->manifest);
     } catch (const EtcdError& error) {
@@ -215,10 +219,12 @@ ApplyOutcome Fleet::apply(const std::wstring& instance, const Published& state, 
 {
     // Everything is fetched and checked before the host is touched, so etcd
     // going away part way leaves the registry as it was.
-    const std::string document = store.content(state.manifest);
+    const Target target = targetOf(instance, state);
+    const std::string& document = target.document;
     host.checkDocument(instance, document);
     ApplyOutcome outcome;
     outcome.revision = state.revision;
+    outcome.overlay = target.record.overlay;
     outcome.drift = drift(instance);
     bool save = false;
     if (outcome.drift.drifted()) {
@@ -236,8 +242,7 @@ ApplyOutcome Fleet::apply(const std::wstring& instance, const Published& state, 
     }
     if (save)
         outcome.savedFile = host.saveInstance(instance);
-    outcome.written =
-        host.applyInstance(instance, document, AppliedRecord{state.revision, state.clusterId, state.manifest.sha256});
+    outcome.written = host.applyInstance(instance, document, target.record);
     return outcome;
 }
 
@@ -249,9 +254,11 @@ ApplyOutcome Fleet::pull(const std::wstring& instance, DriftPolicy policy)
 std::string Fleet::dryRun(const std::wstring& instance)
 {
     const Published state = latest(instance);
-    const std::string document = store.content(state.manifest);
-    host.checkDocument(instance, document);
-    return host.compare(instance, Side::local(), Side::document(document)).lines();
+    const Target target = targetOf(instance, state);
+    host.checkDocument(instance, target.document);
+    if (target.record.overlay != 0)
+        return layeredDryRun(instance, state, target);
+    return host.compare(instance, Side::local(), Side::document(target.document)).lines();
 }
 
 std::string Fleet::pushPreview(const std::wstring& instance, const std::optional<std::string>& document)
@@ -268,11 +275,18 @@ std::string Fleet::status(const std::wstring& instance, bool withDiff)
     const Drift local = drift(instance);
     const auto state = store.read(instanceKey(instance));
     const auto& applied = local.record;
-    std::string line = quoted(instance) + (applied ? " at revision " + std::to_string(applied->revision) : " never pulled") +
-                       ", fleet at " + (state ? std::to_string(state->revision) : std::string("nothing pushed"));
+    const std::int64_t overlay = overlayRevision(instance);
+    auto withOverlay = [](std::int64_t revision) {
+        return revision != 0 ? " with overlay " + std::to_string(revision) : std::string();
+    };
+    std::string line = quoted(instance) +
+                       (applied ? " at revision " + std::to_string(applied->revision) + withOverlay(applied->overlay)
+                                : " never pulled") +
+                       ", fleet at " + (state ? std::to_string(state->revision) + withOverlay(overlay) : std::string("nothing pushed"));
     const std::string name = vesk_tool::toUtf8(instance);
     const bool sameCluster = applied && (applied->clusterId.empty() || !state || applied->clusterId == state->clusterId);
-    const bool current = state && applied && applied->revision == state->revision && sameCluster;
+    const bool current =
+        state && applied && applied->revision == state->revision && applied->overlay == overlay && sameCluster;
     if (local.drifted()) {
         line += " (drifted: " + local.describe() + (state && !current ? "; the fleet moved on too" : "") +
                 "; 'vesk fleet status --diff --instance " + name + "' lists them, 'vesk fleet push' publishes them, " +

@@ -42,6 +42,7 @@ struct ApplyOutcome {
     Drift drift;
     std::string savedFile; // the local state was saved there before it was overwritten
     Difference written;    // what the apply wrote to the instance
+    std::int64_t overlay = 0; // the revision of this host's overlay applied with it, 0: none
 };
 
 // How a push is made.
@@ -49,11 +50,31 @@ struct PushOptions {
     std::optional<std::int64_t> ifRevision; // refuse when the state was written after it
     bool force = false;                     // push even what deletes every value, or most of them
     std::string message;                    // why, kept in the manifest and shown by history
+    // More of the push's transaction, made from the state it builds on and
+    // the manifest it writes, on each try; may throw FleetFailure to refuse.
+    std::function<TxnAlongside(const PushBase&, const Manifest&)> alongside;
 };
 
 class Fleet {
 public:
     Fleet(FleetStore& store, FleetHost& host) : store(store), host(host) {}
+
+    // Names the host this runs on: pulls, watches and status then take its
+    // overlay into account (none named: overlays are not read).
+    void forHost(std::string name) { hostName = std::move(name); }
+    // The etcd key of the named host's overlay of `instance`; "" when no host is named.
+    std::string overlayKeyOf(const std::wstring& instance) const;
+    // Publishes `document` as host `name`'s overlay of `instance`, checked as a
+    // push checks a document and, without `force`, guarded as a push is with
+    // the overlay on the fleet's state; returns the overlay's revision.
+    std::int64_t pushOverlay(const std::wstring& instance, const std::string& name, const std::string& document,
+                             const PushOptions& options);
+    // Removes host `name`'s overlay of `instance`; returns the revision of the
+    // removal, FleetFailure(NotFound) when it had none.
+    std::int64_t removeOverlay(const std::wstring& instance, const std::string& name);
+    // What pushing `document` as host `name`'s overlay would change on that
+    // host, as diff lines. Writes nothing.
+    std::string overlayPreview(const std::wstring& instance, const std::string& name, const std::string& document);
 
     // Checks the document as import would and publishes it; returns the new
     // revision. Without `force`, refuses (BadInput) a document with no value,
@@ -89,6 +110,22 @@ public:
     Published latest(const std::wstring& instance);
 
 private:
+    // What this host applies for a state: the state's document, or with the
+    // host's overlay on top (Overlay.cpp).
+    struct Target {
+        std::string stateDocument;
+        std::string document; // what is applied
+        AppliedRecord record;
+        std::string overlayHost; // as the overlay names it; "" when there is none
+    };
+    Target targetOf(const std::wstring& instance, const Published& state);
+    // The revision of the named host's overlay of `instance`, 0 when none.
+    std::int64_t overlayRevision(const std::wstring& instance);
+    // pull --dry-run with an overlay: the change split by the layer it comes from.
+    std::string layeredDryRun(const std::wstring& instance, const Published& state, const Target& target);
+    // The composed document `record` names, from etcd; nullopt when it is gone or differs.
+    std::optional<std::string> composedFromStore(const std::wstring& instance, const Published& state,
+                                                 const AppliedRecord& record);
     // Refuses a push that would empty the instance or delete most of it.
     void guard(const std::wstring& instance, const std::string& document, const std::optional<Published>& current);
     // A push whose manifest transaction lost its answer: its revision if it
@@ -101,6 +138,7 @@ private:
 
     FleetStore& store;
     FleetHost& host;
+    std::string hostName;
 };
 
 // The instance's name in etcd keys: the registry's fold of it, so that names

@@ -2,11 +2,17 @@
 
 #include "Failure.h"
 #include "FleetGc.h"
+#include "HostCommands.h"
+#include "HostList.h"
+#include "Overlay.h"
+#include "RingFollower.h"
+#include "Rollout.h"
 #include "StopSignal.h"
 #include "Text.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -96,12 +102,37 @@ std::string fetchedText(const FetchCount& count)
            std::to_string(count.bytes) + " bytes)";
 }
 
-int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, FleetStore& store)
+// Refuses rings a rollout cannot take: none named, an empty name, one twice.
+void checkRings(const FleetOptions& options)
+{
+    if (options.rings.empty() && options.maxFailures > 0)
+        throw vesk_tool::Failure(vesk_tool::BadInput, "--max-failures gates a rollout: give the rings with --rings");
+    for (auto ring = options.rings.begin(); ring != options.rings.end(); ++ring)
+        if (ring->empty() || std::find(options.rings.begin(), ring, *ring) != ring)
+            throw vesk_tool::Failure(vesk_tool::BadInput, "--rings names ring '" + *ring +
+                                                              "' twice, or an empty one: name each ring once");
+}
+
+int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, FleetStore& store,
+              const FleetAccess& access)
 {
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     const std::string& action = options.action;
-    const PushOptions push{options.ifRevision, options.force, options.message};
+    if (action == "push" && !options.overlayHost.empty())
+        return runOverlayPush(options, context, fleet);
+    Rollouts rollouts(store, fleet, instance);
+    checkRings(options);
+    // A plain push or rollback ends a rollout under way: every ring takes it.
+    const PushOptions push{options.ifRevision, options.force, options.message,
+                           options.rings.empty() ? rollouts.ending()
+                                                 : rollouts.starting(options.rings, options.maxFailures)};
     if (action == "push" && options.file.empty()) {
+        // What this host holds carries its overlay, which is no value for every host.
+        const auto applied = context.host.appliedRecord(instance);
+        if (applied && applied->overlay != 0 && !options.force)
+            throw vesk_tool::Failure(LocalChanges, "this host applies its overlay " + std::to_string(applied->overlay) +
+                                                 " on top of the state: pushing its instance would publish the "
+                                                 "overlay's values to every host; push a file, or use --force");
         const Drift local = fleet.drift(instance);
         if (local.drifted())
             context.err << "vesk: warning: " << local.describe() << "; this push publishes them\n";
@@ -113,6 +144,8 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         const std::int64_t revision = options.file.empty()
                                           ? fleet.pushLocal(instance, push)
                                           : fleet.push(instance, readWholeFile(options.file), push);
+        if (!options.rings.empty())
+            rollouts.noteCandidate(revision);
         context.out << revision << "\n";
     } else if (action == "pull" && options.dryRun) {
         context.out << fleet.dryRun(instance);
@@ -129,10 +162,14 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         if (!outcome.savedFile.empty())
             context.out << "instance " << options.instance << ": the local state was saved to " << outcome.savedFile
                         << "\n";
-        context.out << "instance " << options.instance << " at revision " << outcome.revision << ": "
+        context.out << "instance " << options.instance << " at revision " << outcome.revision
+                    << (outcome.overlay ? " with overlay " + std::to_string(outcome.overlay) : std::string()) << ": "
                     << outcome.written.summary() << fetchedText(store.fetched()) << "\n";
+    } else if (action == "status" && options.json) {
+        context.out << statusJson(fleet, store, instance, hostNameOf(options, context), options.diff);
     } else if (action == "status") {
-        context.out << fleet.status(instance, options.diff);
+        context.out << fleet.status(instance, options.diff) << rollouts.text()
+                    << hostStatusLine(store, instance, hostNameOf(options, context));
     } else if (action == "history") {
         context.out << historyText(fleet.history(instance, options.limit));
     } else if (action == "rollback") {
@@ -145,11 +182,21 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         }
         WatchTiming timing = context.timing;
         timing.splayMs = options.splaySeconds * 1000L;
-        Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing);
+        RingFollower follower(rollouts, store, options.ring, hostNameOf(options, context));
+        Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing, &follower);
+        const std::unique_ptr<HostReport> report = startReport(options, context, access, store, watcher);
+        watcher.reportTo(report.get());
         return watcher.run();
+    } else if (action == "promote") {
+        context.out << rollouts.promote();
+    } else if (action == "pause") {
+        context.out << rollouts.pause();
+    } else if (action == "abort") {
+        context.out << rollouts.abort(options.message.empty() ? "by the operator" : options.message);
     } else {
         throw vesk_tool::Failure(vesk_tool::BadInput, "unknown fleet command '" + action +
-                                                          "': use push, pull, status, watch, history, rollback or gc");
+                                                          "': use push, pull, status, watch, history, rollback, gc, "
+                                                          "hosts, promote, pause or abort");
     }
     return vesk_tool::Success;
 }
@@ -159,7 +206,7 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
 int runFleet(const FleetOptions& options, FleetContext& context)
 {
     try {
-        if (options.instance.empty() && options.action != "gc")
+        if (options.instance.empty() && options.action != "gc" && options.action != "hosts")
             throw vesk_tool::Failure(vesk_tool::BadInput, "name the instance with --instance");
         const FleetAccess access = resolveAccess(options.access, context.getenv);
         EtcdClient etcd(access.etcd, context.makeHttp(access.etcd.tls));
@@ -169,7 +216,10 @@ int runFleet(const FleetOptions& options, FleetContext& context)
         if (options.action == "gc")
             return collect(options, context, store);
         Fleet fleet(store, context.host);
-        return runAction(options, context, fleet, store);
+        if (options.action == "hosts")
+            return listHostReports(options, context, store, fleet);
+        fleet.forHost(options.hostName.empty() ? context.machineName() : options.hostName); // "": no overlay
+        return runAction(options, context, fleet, store, access);
     } catch (...) {
         return vesk_tool::exitStatusOf(std::current_exception(),
                                        [&context](const std::string& line) { context.err << line << "\n"; });
@@ -200,6 +250,14 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     push->add_option("--file", o.file, "A .reg file to publish instead of the local instance");
     push->add_option("--if-revision", o.ifRevision, "Refuse when the fleet's state moved past this revision");
     push->add_flag("--dry-run", o.dryRun, "Print what the push would change in the fleet's state; publish nothing");
+    push->add_option("--rings", o.rings, "Roll the revision out through these rings, in order (then 'promote')")
+        ->delimiter(',');
+    push->add_option("--max-failures", o.maxFailures, "Abort the rollout when this many hosts of the open ring fail")
+        ->check(CLI::NonNegativeNumber);
+    CLI::Option* overlayHost =
+        push->add_option("--host", o.overlayHost, "Publish the file as this host's overlay of the instance instead")
+            ->check([](const std::string& name) { return name.empty() ? std::string("name the host") : std::string(); });
+    push->add_flag("--remove-overlay", o.removeOverlay, "With --host: remove that host's overlay")->needs(overlayHost);
     CLI::App* pull = common(fleet->add_subcommand("pull", "Make the local instance equal to the fleet's state"));
     pull->add_flag("--dry-run", o.dryRun, "Print what would change and change nothing");
     pull->add_flag("--force", o.force, "Save local changes to a file in the machine folder, then overwrite them");
@@ -209,6 +267,7 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     watch->add_option("--splay", o.splaySeconds, "Wait a random time of up to this many seconds before applying, so a "
                                                  "fleet does not reach etcd at the same instant")
         ->check(CLI::NonNegativeNumber);
+    watch->add_option("--ring", o.ring, "This host's ring in staged rollouts (default: the ring 'default', last)");
     CLI::App* history = common(fleet->add_subcommand("history", "List the revisions of the instance's state"));
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);
     CLI::App* rollback = common(fleet->add_subcommand("rollback", "Publish an earlier revision's state again"));
@@ -222,6 +281,16 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
         ->required()
         ->check(CLI::PositiveNumber);
     gc->add_flag("--all", o.all, "Every instance of the fleet");
+    CLI::App* hosts = common(fleet->add_subcommand("hosts", "List the hosts whose watchers report, newest state first"));
+    hosts->add_flag("--all", o.all, "Every instance of the fleet");
+    for (CLI::App* named : {watch, pull, status})
+        named->add_option("--host-name", o.hostName, "This host's name in the fleet (default: the machine's name)");
+    for (CLI::App* scripted : {status, hosts})
+        scripted->add_flag("--json", o.json, "Print one JSON document, for scripts");
+    common(fleet->add_subcommand("promote", "Open the rollout's next ring (the last ends it), or resume it if paused"));
+    common(fleet->add_subcommand("pause", "Hold the rollout: the next promote only resumes it"));
+    common(fleet->add_subcommand("abort", "Publish the revision before the rollout again, and end it"))
+        ->add_option("-m,--message", o.message, "Why, kept with the revision and shown by history");
     return fleet;
 }
 

@@ -20,6 +20,7 @@ struct AppliedRecord {
     std::int64_t revision = 0;
     std::string clusterId; // the etcd cluster the revision is of
     std::string digest;    // SHA-256 (hex) of the document applied
+    std::int64_t overlay = 0; // the revision of the host's overlay applied on top, 0: none
 };
 
 // One side of a comparison: the local instance, a document, or nothing.

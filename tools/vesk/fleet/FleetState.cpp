@@ -32,11 +32,6 @@ std::string accountAtHost()
     wchar_t user[257];
     DWORD userSize = 257;
     std::string who = GetUserNameW(user, &userSize) ? vesk_tool::toUtf8(user) : std::string("unknown");
-    wchar_t host[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD hostSize = MAX_COMPUTERNAME_LENGTH + 1;
-    if (GetComputerNameW(host, &hostSize))
-        who += "@" + vesk_tool::toUtf8(std::wstring(host, hostSize));
-    return who;
 #else
     std::string who = "uid " + std::to_string(geteuid());
     std::vector<char> buffer(16384);
@@ -44,11 +39,9 @@ std::string accountAtHost()
     passwd* found = nullptr;
     if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
         who = found->pw_name;
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) == 0)
-        who += std::string("@") + host;
-    return who;
 #endif
+    const std::string host = machineName();
+    return host.empty() ? who : who + "@" + host;
 }
 
 // 128 random bits as hex: no two pushes share one.
@@ -65,6 +58,20 @@ std::string freshPushId()
 }
 
 } // namespace
+
+std::string machineName()
+{
+#if defined(_WIN32)
+    // The DNS name, as host reports and overlays name hosts; not the NetBIOS name's 15 capitals.
+    wchar_t host[256];
+    DWORD hostSize = 256;
+    return GetComputerNameExW(ComputerNameDnsHostname, host, &hostSize) ? vesk_tool::toUtf8(std::wstring(host, hostSize))
+                                                                         : std::string();
+#else
+    char host[256] = {};
+    return gethostname(host, sizeof host - 1) == 0 ? std::string(host) : std::string();
+#endif
+}
 
 std::string utcNow()
 {
@@ -275,7 +282,8 @@ PushBase FleetStore::base(const std::string& instance)
     return base;
 }
 
-std::optional<std::int64_t> FleetStore::commit(const Manifest& manifest, const PushBase& base)
+std::optional<std::int64_t> FleetStore::commit(const Manifest& manifest, const PushBase& base,
+                                               const TxnAlongside& alongside)
 {
     using Target = TxnCompare::Target;
     using Result = TxnCompare::Result;
@@ -293,6 +301,8 @@ std::optional<std::int64_t> FleetStore::commit(const Manifest& manifest, const P
     std::vector<TxnWrite> writes{{state, manifestToJson(manifest), ""}};
     if (replaced.found)
         writes.push_back({historyKey(manifest.instance, replaced.modRevision), replaced.value, ""});
+    compares.insert(compares.end(), alongside.compares.begin(), alongside.compares.end());
+    writes.insert(writes.end(), alongside.writes.begin(), alongside.writes.end());
     return etcd.commit(compares, writes);
 }
 

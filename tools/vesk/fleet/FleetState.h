@@ -24,6 +24,7 @@
 //   <prefix>/history/<instance>/fence      written only to stop a push whose answer was lost
 //   <prefix>/chunks/<instance>/<sha256>    a piece of a document, cut as Chunker.h says
 //   <prefix>/hosts/<instance>/             kept for the hosts' own reports
+//   <prefix>/overlays/<instance>/<host>    one host's overlay (Overlay.h)
 //
 // <instance> is instanceKey()'s form of the name. Manifests of the first
 // format named chunks at <prefix>/chunks/<sha256>, shared by every instance;
@@ -45,6 +46,9 @@ struct Manifest {
 
 // The time now, UTC, as ISO 8601 (2026-12-06T02:45:00Z).
 std::string utcNow();
+
+// The name the operating system gives this machine ("" when it gives none).
+std::string machineName();
 
 std::string manifestToJson(const Manifest& manifest);
 // Throws DamagedState when the text is no manifest of a format
@@ -70,6 +74,13 @@ struct PushBase {
     std::int64_t fence = 0;
 };
 
+// Conditions and writes that ride in a push's transaction: they land with
+// its manifest or not at all (a rollout's record).
+struct TxnAlongside {
+    std::vector<TxnCompare> compares;
+    std::vector<TxnWrite> writes;
+};
+
 // What a push writes besides the document.
 struct PushRecord {
     std::string message;
@@ -87,8 +98,12 @@ public:
     std::string chunkPrefix(const std::string& instance) const;
     std::string chunkKey(const Manifest& manifest, const std::string& digest) const;
     std::string fenceKey(const std::string& instance) const;
+    // `host` as hostKey() makes it (Overlay.cpp).
+    std::string overlayKey(const std::string& instance, const std::string& host) const;
     // Where every instance's state key lies.
     std::string statePrefix() const { return prefix + "/state/"; }
+    // Where every instance's host reports lie (hosts/<instance>/<host>).
+    std::string hostsPrefix() const { return prefix + "/hosts/"; }
 
     // The latest state; nullopt when none was pushed.
     std::optional<Published> read(const std::string& instance);
@@ -116,8 +131,10 @@ public:
     PushBase base(const std::string& instance);
     // Writes `manifest` as the new state in one transaction, keeping the
     // state it replaces in the history; nullopt when the state key or the
-    // fence moved since `base` was read, or a chunk the manifest names is gone.
-    std::optional<std::int64_t> commit(const Manifest& manifest, const PushBase& base);
+    // fence moved since `base` was read, a chunk the manifest names is gone,
+    // or a condition of `alongside` fails; its writes land in the same one.
+    std::optional<std::int64_t> commit(const Manifest& manifest, const PushBase& base,
+                                       const TxnAlongside& alongside = {});
     // After a push on `base` lost its answer: moves the fence while the state
     // is still `base`'s, so that push can never land; false when the state
     // had moved already (the push, or another, landed).

@@ -4,6 +4,7 @@
 #include "Text.h"
 
 #include "FleetState.h"
+#include "RingFollower.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,15 +13,37 @@
 namespace vesk_fleet {
 
 Watcher::Watcher(Fleet& fleet, FleetStore& store, FleetHost& host, std::wstring instance, std::ostream& log,
-                 std::function<bool()> keepGoing, WatchTiming timing)
+                 std::function<bool()> keepGoing, WatchTiming timing, RingFollower* rings)
     : fleet(fleet), store(store), host(host), instance(std::move(instance)), log(log), keepGoing(std::move(keepGoing)),
-      timing(timing)
+      timing(timing), rings(rings)
 {
 }
 
 void Watcher::logLine(const std::string& text)
 {
+    const std::lock_guard<std::mutex> lock(logMutex);
     log << utcNow() << " " << text << std::endl;
+}
+
+void Watcher::reportState(HostState state, const std::string& error)
+{
+    if (!report)
+        return;
+    std::optional<AppliedRecord> applied;
+    try {
+        applied = host.appliedRecord(instance);
+    } catch (const std::exception&) {
+        // A registry that fails here fails the next apply too, which says so.
+    }
+    report->update(state, applied ? applied->revision : 0, applied ? applied->digest : std::string(), error);
+}
+
+void Watcher::settle(bool waiting)
+{
+    if (report)
+        reportState(waiting                                ? HostState::WaitingForRing
+                    : fleet.drift(instance).drifted() ? HostState::Drifted
+                                                           : HostState::UpToDate);
 }
 
 void Watcher::pause(long ms)
@@ -30,27 +53,66 @@ void Watcher::pause(long ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-void Watcher::applyLogged(const Published& state)
+bool Watcher::applyLogged(const Published& state, std::int64_t overlay)
 {
-    const auto applied = host.appliedRevision(instance);
-    if ((applied && *applied == state.revision) || state.revision == refused)
-        return;
-    std::string saved; // local changes overwritten are saved there first
+    const auto applied = host.appliedRecord(instance);
+    const std::pair<std::int64_t, std::int64_t> wanted{state.revision, overlay};
+    if ((applied && applied->revision == state.revision && applied->overlay == overlay) || wanted == refused)
+        return wanted != refused;
+    ApplyOutcome outcome;
+    reportState(HostState::Applying);
     try {
-        saved = fleet.apply(instance, state, DriftPolicy::SaveThenOverwrite).savedFile;
+        outcome = fleet.apply(instance, state, DriftPolicy::SaveThenOverwrite);
     } catch (const vesk_tool::Failure& failure) {
         // A store that failed may work next time; a refused document will not.
         if (failure.code() != vesk_tool::BadInput)
             throw;
-        refused = state.revision;
+        refused = wanted;
+        reportState(HostState::Failing, "revision " + std::to_string(state.revision) + " refused: " + failure.what());
         logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
                 " refused, registry unchanged: " + failure.what());
-        return;
+        return false;
     }
+    const std::string& saved = outcome.savedFile;
     logLine("instance " + vesk_tool::toUtf8(instance) + ": applied revision " + std::to_string(state.revision) +
+            (outcome.overlay ? " with overlay " + std::to_string(outcome.overlay) : std::string()) +
             " (pushed " + state.manifest.pushedAt + " by " + state.manifest.pushedBy + ", " +
             std::to_string(state.manifest.bytes) + " bytes)" +
             (saved.empty() ? std::string() : "; the local state it overwrote was saved to " + saved));
+    return true;
+}
+
+void Watcher::followRing(const RingTarget& target, std::int64_t overlay)
+{
+    const std::string name = "instance " + vesk_tool::toUtf8(instance) + ": ";
+    if (target.waiting) {
+        const Rollout& rollout = *target.rollout.rollout;
+        const std::string line = name + "waiting for its ring: revision " + std::to_string(rollout.candidate) +
+                                 " rolls out to ring " + rollout.openRing() + " first; ring " + rings->ring() +
+                                 " runs revision " + std::to_string(rollout.previous) +
+                                 (target.state ? "" : ", which gc removed: the registry is left as it is");
+        if (line != waitingLine)
+            logLine(line);
+        waitingLine = line;
+    }
+    bool runs = false;
+    if (!target.state) {
+        settle(target.waiting);
+        return;
+    }
+    try {
+        runs = applyLogged(*target.state, overlay);
+    } catch (const EtcdError&) {
+        throw; // etcd's failure, not this host's: the next session tries again
+    } catch (const vesk_tool::Failure&) {
+        if (const std::string gated = rings->gate(target, true); !gated.empty())
+            logLine(name + gated);
+        throw;
+    }
+    if (const std::string gated = rings->gate(target, !runs); !gated.empty())
+        logLine(name + gated);
+    if (runs)
+        settle(target.waiting);
 }
 
 void Watcher::splay(std::int64_t seen)
@@ -66,16 +128,29 @@ void Watcher::splay(std::int64_t seen)
 void Watcher::session()
 {
     const std::string key = store.stateKey(instanceKey(instance));
+    const std::string overlayKey = fleet.overlayKeyOf(instance); // its change wakes the watcher too
     while (keepGoing()) {
         // The latest state, not the event's: what a burst of pushes wrote
         // before this read is superseded and never applied.
         const KeyValue now = store.client().get(key);
-        if (auto state = store.fromKeyValue(now))
-            applyLogged(*state);
-        const auto change = store.client().waitForChange(key, now.revision + 1, keepGoing, timing.sessionMs);
+        // The overlay is read after the state and the rollout record, so
+        // the watch below, from their revision on, misses none of its changes.
+        const std::optional<RingTarget> target = rings ? std::optional<RingTarget>(rings->target(now)) : std::nullopt;
+        const KeyValue overlay = overlayKey.empty() ? KeyValue{} : store.client().get(overlayKey);
+        const std::int64_t overlayRevision = overlay.found ? overlay.modRevision : 0;
+        std::string watched = key;
+        std::int64_t from = now.revision + 1;
+        if (target) {
+            followRing(*target, overlayRevision);
+            watched = target->watchKey;
+            from = target->watchFrom;
+        } else if (auto state = store.fromKeyValue(now); !state || applyLogged(*state, overlayRevision)) {
+            settle(false);
+        }
+        const auto change = store.client().waitForChange(watched, from, keepGoing, timing.sessionMs, overlayKey);
         if (!change)
             return;
-        if (!change->found)
+        if (!change->found && watched == key && (overlayKey.empty() || change->key != overlayKey))
             logLine("instance " + vesk_tool::toUtf8(instance) + ": the fleet's state was deleted at revision " +
                     std::to_string(change->modRevision) + "; the registry is left as it is until a push");
         splay(change->modRevision);
@@ -104,8 +179,10 @@ int Watcher::run()
             if (error.kind != EtcdError::Kind::Compacted) // else the next session starts from the latest state
                 retryLater(explain(error));
         } catch (const DamagedState& error) {
+            reportState(HostState::Failing, error.what());
             retryLater(error.what());
         } catch (const vesk_tool::Failure& error) {
+            reportState(HostState::Failing, error.what());
             retryLater(std::string("the registry refused the change: ") + error.what());
         }
     }

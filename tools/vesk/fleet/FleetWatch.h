@@ -1,10 +1,13 @@
 #pragma once
 
 #include "Fleet.h"
+#include "HostReport.h"
 
 #include <functional>
+#include <mutex>
 #include <ostream>
 #include <random>
+#include <utility>
 
 // `vesk fleet watch`: keeps one instance at the fleet's state. Each session
 // reads the latest state, applies it when the host is behind, then waits on
@@ -15,30 +18,46 @@
 // network only delay the next revision.
 namespace vesk_fleet {
 
+class RingFollower;
+struct RingTarget;
+
 struct WatchTiming {
     long sessionMs = 30000; // a watch on a member cut off from the others stays quiet; this bounds it
     long firstPauseMs = 500;
     long maxPauseMs = 10000;
     long splayMs = 0; // a random wait up to this before applying, so a fleet does not reach etcd at one instant
+    long leaseSeconds = 30; // the host report's lease: how long a killed watcher's host stays listed
 };
 
 class Watcher {
 public:
     Watcher(Fleet& fleet, FleetStore& store, FleetHost& host, std::wstring instance, std::ostream& log,
-            std::function<bool()> keepGoing, WatchTiming timing = WatchTiming());
+            std::function<bool()> keepGoing, WatchTiming timing = WatchTiming(), RingFollower* rings = nullptr);
 
     // Returns the exit status once `keepGoing` says stop (0), or when etcd
     // refuses the login (4), which waiting does not mend.
     int run();
 
+    // Reports this host's state through `hostReport` from now on (none: not reported).
+    void reportTo(HostReport* hostReport) { report = hostReport; }
+    // Sets the state this host reports, with the revision and digest applied here.
+    void reportState(HostState state, const std::string& error = std::string());
+    // One timestamped line in the log; safe from another thread (the report's).
+    void logLine(const std::string& text);
+
 private:
     // One session; returns when it ends normally.
     void session();
-    void applyLogged(const Published& state);
+    // Applies `state` (with this host's overlay at revision `overlay`, 0: none) unless applied already;
+    // false when the host refused that pair (now or before).
+    bool applyLogged(const Published& state, std::int64_t overlay);
+    // Runs what the host's ring runs (with its overlay at `overlay`), and the rollout's health gate.
+    void followRing(const RingTarget& target, std::int64_t overlay);
     // After a write was seen: waits a random part of timing.splayMs.
     void splay(std::int64_t seen);
     void pause(long ms);
-    void logLine(const std::string& text);
+    // After a session's read: waiting for its ring, else up to date, or drifted when local changes were made since the apply.
+    void settle(bool waiting);
 
     Fleet& fleet;
     FleetStore& store;
@@ -47,8 +66,12 @@ private:
     std::ostream& log;
     std::function<bool()> keepGoing;
     WatchTiming timing;
-    std::int64_t refused = 0; // a revision the host refused: not retried
+    std::pair<std::int64_t, std::int64_t> refused; // a revision and overlay the host refused: not retried
+    RingFollower* rings;      // none: the latest state, whatever rollout
+    std::string waitingLine;  // logged once per wait
     std::mt19937 random{std::random_device{}()};
+    HostReport* report = nullptr;
+    std::mutex logMutex;
 };
 
 } // namespace vesk_fleet

@@ -37,6 +37,8 @@ using vesk_tool::ImportStep;
 const wchar_t* const RevisionValue = L"AppliedRevision";
 const wchar_t* const ClusterValue = L"AppliedCluster";
 const wchar_t* const DigestValue = L"AppliedDigest";
+// The revision of the host's overlay applied on top (REG_QWORD), absent when none.
+const wchar_t* const OverlayValue = L"AppliedOverlay";
 // "<AppliedDigest> <the instance's state digest once that document was applied>":
 // it names its document, so a record written without it is never matched.
 const wchar_t* const StateValue = L"AppliedState";
@@ -155,7 +157,7 @@ std::optional<std::uint64_t> newestWrite(const std::wstring& path)
 
 bool operator==(const AppliedRecord& a, const AppliedRecord& b)
 {
-    return a.revision == b.revision && a.clusterId == b.clusterId && a.digest == b.digest;
+    return a.revision == b.revision && a.clusterId == b.clusterId && a.digest == b.digest && a.overlay == b.overlay;
 }
 
 // Saved states are named <stem>-<sequence>-<time>.reg: the sequence orders
@@ -301,6 +303,10 @@ Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::s
         steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, ClusterValue, textValue(record.clusterId)});
         steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, DigestValue, textValue(record.digest)});
         steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, StateValue, textValue(state)});
+        if (record.overlay != 0)
+            steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, key, OverlayValue, qwordValue(record.overlay)});
+        else if (before && before->overlay != 0)
+            steps.push_back(ImportStep{ImportStep::Action::DeleteValue, 0, key, OverlayValue, {}});
     }
     if (!steps.empty()) {
         vesk_tool::Progress quiet("", 0, false);
@@ -366,6 +372,9 @@ std::optional<AppliedRecord> RegistryFleetHost::appliedRecord(const std::wstring
         record.clusterId = textOf(value).value_or("");
     if (key.Query(DigestValue, value))
         record.digest = textOf(value).value_or("");
+    if (key.Query(OverlayValue, value) && value.type == REG_QWORD && value.data.size() == 8)
+        for (int i = 7; i >= 0; --i)
+            record.overlay = (record.overlay << 8) | value.data[static_cast<std::size_t>(i)];
     return record;
 }
 
