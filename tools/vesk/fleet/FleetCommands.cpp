@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "FleetGc.h"
 #include "StopSignal.h"
+#include "WindowsService.h"
 #include "Text.h"
 
 #include <CLI/CLI.hpp>
@@ -146,6 +147,7 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         WatchTiming timing = context.timing;
         timing.splayMs = options.splaySeconds * 1000L;
         Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing);
+        watcher.afterEachApply(afterApplyStep(options.after));
         return watcher.run();
     } else {
         throw vesk_tool::Failure(vesk_tool::BadInput, "unknown fleet command '" + action +
@@ -161,6 +163,8 @@ int runFleet(const FleetOptions& options, FleetContext& context)
     try {
         if (options.instance.empty() && options.action != "gc")
             throw vesk_tool::Failure(vesk_tool::BadInput, "name the instance with --instance");
+        if (options.action == "service")
+            return runServiceCommand(options, context);
         const FleetAccess access = resolveAccess(options.access, context.getenv);
         EtcdClient etcd(access.etcd, context.makeHttp(access.etcd.tls));
         FleetStore store(etcd, access.prefix);
@@ -218,9 +222,34 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     CLI::App* status = common(fleet->add_subcommand("status", "Compare the instance with the revision applied and the fleet's"));
     status->add_flag("--diff", o.diff, "List what was changed here since the revision applied");
     CLI::App* watch = common(fleet->add_subcommand("watch", "Apply every new revision as it arrives, until stopped"));
-    watch->add_option("--splay", o.splaySeconds, "Wait a random time of up to this many seconds before applying, so a "
-                                                 "fleet does not reach etcd at the same instant")
-        ->check(CLI::NonNegativeNumber);
+    auto watching = [&o](CLI::App* command) {
+        command->add_option("--splay", o.splaySeconds, "Wait a random time of up to this many seconds before applying, "
+                                                       "so a fleet does not reach etcd at the same instant")
+            ->check(CLI::NonNegativeNumber);
+        command->add_option("--on-apply", o.after.command, "Run this command through the shell after each apply");
+        command->add_option("--on-apply-timeout", o.after.timeoutSeconds,
+                            "Kill the --on-apply command after this many seconds (default 60)")
+            ->check(CLI::PositiveNumber);
+        command->add_option("--restart-service", o.after.restartService, "Restart this Windows service after each apply");
+    };
+    watching(watch);
+    CLI::App* service = fleet->add_subcommand("service", "Run the watcher as a Windows service");
+    service->require_subcommand(1);
+    service->fallthrough();
+    for (const char* name : {"install", "uninstall", "run"}) {
+        CLI::App* action = common(service->add_subcommand(
+            name, std::string(name) == "install" ? "Register and start the watcher of the instance as a service"
+                                                 : "Stop and remove the instance's service"));
+        action->callback([&o, chosen, action] {
+            o.action = "service";
+            o.serviceAction = action->get_name();
+            chosen();
+        });
+        if (std::string(name) != "uninstall")
+            watching(action);
+        if (std::string(name) == "run")
+            action->group(""); // what the installed service runs
+    }
     CLI::App* history = common(fleet->add_subcommand("history", "List the revisions of the instance's state"));
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);
     CLI::App* rollback = common(fleet->add_subcommand("rollback", "Publish an earlier revision's state again"));

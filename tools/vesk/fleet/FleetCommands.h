@@ -5,6 +5,7 @@
 #include "FleetWatch.h"
 #include "HttpClient.h"
 #include "MachineFolder.h"
+#include "OnApply.h"
 
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,8 @@ struct FleetOptions {
     std::int64_t toRevision = 0;
     int limit = 20;
     int splaySeconds = 0; // watch: a random wait of up to this before applying
+    AfterApply after;     // watch: what runs after each apply
+    std::string serviceAction; // service: install, uninstall or run
     AccessOptions access;
 };
 

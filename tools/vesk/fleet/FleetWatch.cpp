@@ -51,6 +51,12 @@ void Watcher::applyLogged(const Published& state)
             " (pushed " + state.manifest.pushedAt + " by " + state.manifest.pushedBy + ", " +
             std::to_string(state.manifest.bytes) + " bytes)" +
             (saved.empty() ? std::string() : "; the local state it overwrote was saved to " + saved));
+    if (!afterApply)
+        return;
+    lastAfterApplyFailure = afterApply({vesk_tool::toUtf8(instance), state.revision, applied ? *applied : 0});
+    if (!lastAfterApplyFailure.empty())
+        logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
+                " is applied, but " + lastAfterApplyFailure + "; the watcher goes on");
 }
 
 void Watcher::splay(std::int64_t seen)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Fleet.h"
+#include "OnApply.h"
 
 #include <functional>
 #include <ostream>
@@ -31,6 +32,13 @@ public:
     // refuses the login (4), which waiting does not mend.
     int run();
 
+    // Runs `step` after each apply (not after a revision the host refused);
+    // what it returns ("" when it succeeded) is logged and kept.
+    void afterEachApply(std::function<std::string(const AppliedStep&)> step) { afterApply = std::move(step); }
+    // The last after-apply step's failure, "" when it succeeded or none ran:
+    // the host is failing while this is set.
+    const std::string& afterApplyFailure() const { return lastAfterApplyFailure; }
+
 private:
     // One session; returns when it ends normally.
     void session();
@@ -48,6 +56,8 @@ private:
     std::function<bool()> keepGoing;
     WatchTiming timing;
     std::int64_t refused = 0; // a revision the host refused: not retried
+    std::function<std::string(const AppliedStep&)> afterApply;
+    std::string lastAfterApplyFailure;
     std::mt19937 random{std::random_device{}()};
 };
 
