@@ -5,6 +5,7 @@
 #include "FakeHosts.h"
 #include "MachineFolder.h"
 #include "VeskTool.h"
+#include "WindowsService.h"
 
 #include <windows.h>
 
@@ -184,4 +185,58 @@ TEST(FleetWine, APullKilledWhileItWritesIsPutBackByTheNextRun)
         },
         [&] { return fs::exists(journal); });
     EXPECT_GT(restored, 0) << "no kill met a pull writing";
+}
+
+// Two watchers as services: the first restarts the second after each apply
+// and runs a command that sees the revisions; sc shows them running, and
+// uninstall stops them cleanly and removes them.
+TEST(FleetWine, ServicesWatchRestartAServiceAndUninstallRemovesThem)
+{
+    auto sc = [](const std::wstring& name) {
+        const fs::path out = fs::temp_directory_path() / L"vesk-sc.out";
+        const int status = tool_test::ToolChild(L"sc.exe", {L"query", name}, out, out.wstring() + L".err").wait();
+        return status == 0 ? readBytes(out) : std::string("absent");
+    };
+    auto within30s = [](const std::function<bool()>& condition) {
+        for (int i = 0; i < 300 && !condition(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return condition();
+    };
+    auto log = [](const char* instance) { return readBytes(vesk_fleet::serviceLogFile(instance)); };
+    const fs::path seen = fs::temp_directory_path() / L"vesk-on-apply.txt";
+    fs::remove(seen);
+    const std::wstring endpoints = clusterEndpoints();
+    const ToolRun second = vesk({L"--instance", L"wine-svc-b", L"fleet", L"service", L"install", L"--endpoints", endpoints});
+    ASSERT_EQ(second.status, 0) << second.err;
+    const ToolRun first = vesk({L"--instance", L"wine-svc", L"fleet", L"service", L"install", L"--endpoints", endpoints,
+                                L"--restart-service", vesk_fleet::serviceName("wine-svc-b"), L"--on-apply",
+                                L"echo %VESK_FLEET_REVISION% %VESK_FLEET_PREVIOUS% >>" + seen.wstring()});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.err, "") << "the recovery actions are set";
+    EXPECT_NE(sc(vesk_fleet::serviceName("wine-svc")).find("RUNNING"), std::string::npos);
+
+    ASSERT_TRUE(within30s([&] { return log("wine-svc-b").find("watching") != std::string::npos; }));
+    const std::size_t started = log("wine-svc-b").size();
+    const ToolRun pushed = fleet(L"push", L"wine-svc", {L"--file", sampleFile(L"wine-svc", 3).wstring()});
+    ASSERT_EQ(pushed.status, 0) << pushed.err;
+    const std::string revision = std::to_string(std::stoll(pushed.out));
+    EXPECT_TRUE(within30s([&] { return readBytes(seen) == revision + " 0 \r\n"; })) << readBytes(seen) << log("wine-svc");
+    EXPECT_TRUE(atRevision(L"wine-svc", revision));
+    EXPECT_TRUE(within30s([&] {
+        const std::string restarted = log("wine-svc-b");
+        const std::size_t stopped = restarted.find("stopped", started);
+        return stopped != std::string::npos && restarted.find("watching", stopped) != std::string::npos;
+    })) << log("wine-svc-b");
+    EXPECT_EQ(log("wine-svc").find("the watcher goes on"), std::string::npos) << log("wine-svc");
+
+    for (const char* instance : {"wine-svc", "wine-svc-b"}) {
+        const std::wstring name = vesk_tool::fromUtf8(instance);
+        const ToolRun removed = vesk({L"--instance", name, L"fleet", L"service", L"uninstall"});
+        EXPECT_EQ(removed.status, 0) << removed.err;
+        EXPECT_EQ(sc(vesk_fleet::serviceName(instance)), "absent");
+        EXPECT_EQ(vesk({L"--instance", name, L"fleet", L"service", L"uninstall"}).status, 1);
+        const std::string text = log(instance);
+        EXPECT_TRUE(text.rfind(" stopped") != std::string::npos && text.rfind(" stopped") > text.rfind(" watching"))
+            << "stopped cleanly:\n" << text;
+    }
 }

@@ -48,9 +48,11 @@ private:
     HANDLE handle;
 };
 
+// Reads the error first: building the text may reset it.
 std::string lastError(const std::string& what)
 {
-    return what + " failed with Windows error " + std::to_string(GetLastError());
+    const DWORD error = GetLastError();
+    return what + " failed with Windows error " + std::to_string(error);
 }
 
 // Sets the step's variables in this process for the child to inherit; the

@@ -73,6 +73,7 @@ public:
         if (handle)
             CloseServiceHandle(handle);
     }
+    ServiceHandle(ServiceHandle&& other) noexcept : handle(other.handle) { other.handle = nullptr; }
     ServiceHandle(const ServiceHandle&) = delete;
     ServiceHandle& operator=(const ServiceHandle&) = delete;
     SC_HANDLE get() const { return handle; }
@@ -82,7 +83,8 @@ private:
     SC_HANDLE handle;
 };
 
-std::string windowsError(const std::string& what, DWORD error = GetLastError())
+// Callers read GetLastError() before building any text: that may reset it.
+std::string windowsError(const std::string& what, DWORD error)
 {
     return what + " failed with Windows error " + std::to_string(error);
 }
@@ -106,8 +108,11 @@ bool waitFor(SC_HANDLE service, DWORD wanted, int seconds)
 std::string stopAndWait(SC_HANDLE service, int seconds)
 {
     SERVICE_STATUS status{};
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &status) && GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
-        return windowsError("asking it to stop");
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_NOT_ACTIVE)
+            return windowsError("asking it to stop", error);
+    }
     if (!waitFor(service, SERVICE_STOPPED, seconds))
         return "it did not stop within " + std::to_string(seconds) + " s; it is still running or stopping";
     return std::string();
@@ -170,9 +175,10 @@ std::wstring serviceCommandLine(const FleetOptions& options)
 ServiceHandle openManager(DWORD access)
 {
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, access));
+    const DWORD error = GetLastError();
     if (!manager)
         throw vesk_tool::Failure(vesk_tool::StoreFailure,
-                                 windowsError("opening the Service Control Manager") + ": run as an administrator");
+                                 windowsError("opening the Service Control Manager", error) + ": run as an administrator");
     return manager;
 }
 
@@ -199,17 +205,21 @@ int install(const FleetOptions& options, FleetContext& context)
     // Restarted 5 s after each failure, 3 times; the count resets after a day.
     SC_ACTION restart[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}};
     SERVICE_FAILURE_ACTIONSW actions{24 * 60 * 60, nullptr, nullptr, 3, restart};
-    if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &actions))
-        context.err << "vesk: warning: " << windowsError("setting the service's recovery actions")
+    if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &actions)) {
+        const DWORD error = GetLastError();
+        context.err << "vesk: warning: " << windowsError("setting the service's recovery actions", error)
                     << "; it is installed, but not restarted when it fails\n";
+    }
     // A watcher that ends with an error status (etcd refused its login) counts as a failure too.
     SERVICE_FAILURE_ACTIONS_FLAG onErrors{TRUE};
     ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors);
-    if (!StartServiceW(service.get(), 0, nullptr))
+    if (!StartServiceW(service.get(), 0, nullptr)) {
+        const DWORD error = GetLastError();
         throw vesk_tool::Failure(vesk_tool::StoreFailure,
-                                 windowsError("starting the service " + vesk_tool::toUtf8(name)) +
+                                 windowsError("starting the service " + vesk_tool::toUtf8(name), error) +
                                      "; it is installed: see " + vesk_tool::toUtf8(serviceLogFile(options.instance)) +
                                      ", then 'sc start " + vesk_tool::toUtf8(name) + "'");
+    }
     context.out << "installed and started the service " << vesk_tool::toUtf8(name) << "; it logs to "
                 << vesk_tool::toUtf8(serviceLogFile(options.instance)) << "\n";
     return vesk_tool::Success;
@@ -230,8 +240,10 @@ int uninstall(const FleetOptions& options, FleetContext& context)
     if (!stopped.empty())
         throw vesk_tool::Failure(vesk_tool::StoreFailure,
                                  "stopping the service " + vesk_tool::toUtf8(name) + ": " + stopped + "; it is still installed");
-    if (!DeleteService(service.get()))
-        throw vesk_tool::Failure(vesk_tool::StoreFailure, windowsError("removing the stopped service " + vesk_tool::toUtf8(name)));
+    if (!DeleteService(service.get())) {
+        const DWORD error = GetLastError();
+        throw vesk_tool::Failure(vesk_tool::StoreFailure, windowsError("removing the stopped service " + vesk_tool::toUtf8(name), error));
+    }
     context.out << "stopped and removed the service " << vesk_tool::toUtf8(name) << "\n";
     return vesk_tool::Success;
 }
@@ -300,7 +312,8 @@ int runAsService(const FleetOptions& options, FleetContext& context)
     running.name = serviceName(options.instance);
     SERVICE_TABLE_ENTRYW table[] = {{running.name.data(), serviceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) {
-        context.err << "vesk: " << windowsError("connecting to the Service Control Manager")
+        const DWORD error = GetLastError();
+        context.err << "vesk: " << windowsError("connecting to the Service Control Manager", error)
                     << ": 'fleet service run' is what the installed service runs; to watch from a console, use "
                        "'vesk fleet watch'\n";
         return vesk_tool::BadInput;
@@ -323,16 +336,16 @@ std::string restartService(const std::string& name, int timeoutSeconds)
 {
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager)
-        return windowsError("opening the Service Control Manager");
+        return windowsError("opening the Service Control Manager", GetLastError());
     ServiceHandle service(OpenServiceW(manager.get(), vesk_tool::fromUtf8(name).c_str(),
                                        SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS));
     if (!service)
-        return windowsError("opening the service");
+        return windowsError("opening the service", GetLastError());
     const std::string stopped = stopAndWait(service.get(), timeoutSeconds);
     if (!stopped.empty())
         return stopped;
     if (!StartServiceW(service.get(), 0, nullptr))
-        return windowsError("starting it again") + "; it is stopped";
+        return windowsError("starting it again", GetLastError()) + "; it is stopped";
     if (!waitFor(service.get(), SERVICE_RUNNING, timeoutSeconds))
         return "it did not report running within " + std::to_string(timeoutSeconds) + " s of its start";
     return std::string();
