@@ -205,6 +205,10 @@ TEST(FleetWine, ServicesWatchRestartAServiceAndUninstallRemovesThem)
     auto log = [](const char* instance) { return readBytes(vesk_fleet::serviceLogFile(instance)); };
     const fs::path seen = fs::temp_directory_path() / L"vesk-on-apply.txt";
     fs::remove(seen);
+    for (const char* instance : {"wine-svc", "wine-svc-b"}) { // what an earlier run left
+        vesk({L"--instance", vesk_tool::fromUtf8(instance), L"fleet", L"service", L"uninstall"});
+        fs::remove(vesk_fleet::serviceLogFile(instance));
+    }
     const std::wstring endpoints = clusterEndpoints();
     const ToolRun second = vesk({L"--instance", L"wine-svc-b", L"fleet", L"service", L"install", L"--endpoints", endpoints});
     ASSERT_EQ(second.status, 0) << second.err;
