@@ -236,10 +236,12 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     CLI::App* service = fleet->add_subcommand("service", "Run the watcher as a Windows service");
     service->require_subcommand(1);
     service->fallthrough();
-    for (const char* name : {"install", "uninstall", "run"}) {
-        CLI::App* action = common(service->add_subcommand(
-            name, std::string(name) == "install" ? "Register and start the watcher of the instance as a service"
-                                                 : "Stop and remove the instance's service"));
+    const std::pair<const char*, const char*> serviceActions[] = {
+        {"install", "Register the instance's watcher as a service, with the watch options given, and start it"},
+        {"uninstall", "Stop and remove the instance's service"},
+        {"run", ""}}; // what the installed service runs: hidden
+    for (const auto& [name, help] : serviceActions) {
+        CLI::App* action = common(service->add_subcommand(name, help));
         action->callback([&o, chosen, action] {
             o.action = "service";
             o.serviceAction = action->get_name();
@@ -247,8 +249,8 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
         });
         if (std::string(name) != "uninstall")
             watching(action);
-        if (std::string(name) == "run")
-            action->group(""); // what the installed service runs
+        if (!*help)
+            action->group("");
     }
     CLI::App* history = common(fleet->add_subcommand("history", "List the revisions of the instance's state"));
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);

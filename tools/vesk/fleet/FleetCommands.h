@@ -23,7 +23,7 @@ class App;
 namespace vesk_fleet {
 
 struct FleetOptions {
-    std::string action; // push, pull, status, watch, history, rollback, gc
+    std::string action; // push, pull, status, watch, history, rollback, gc, service
     std::string instance; // UTF-8
     std::string file;     // push: a .reg file instead of the local instance
     std::optional<std::int64_t> ifRevision;

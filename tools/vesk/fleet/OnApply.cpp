@@ -101,10 +101,11 @@ std::string runCommand(const std::string& command, int timeoutSeconds, const App
     // /s takes the outer quotes off, leaving the operator's text as written.
     std::wstring line = L"\"" + std::wstring(shell) + L"\" /d /s /c \"" + vesk_tool::fromUtf8(command) + L"\"";
     setStepEnvironment(step);
+    // No flag for the console: the command shares the watcher's, and prints where it does.
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                         nullptr, &startup, &process))
         return "cannot be started: " + lastError("CreateProcess");
     Handle processHandle(process.hProcess);
