@@ -12,6 +12,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -118,6 +119,27 @@ std::string stopAndWait(SC_HANDLE service, int seconds)
     return std::string();
 }
 
+// Starts the service and waits until it runs; "" when it does. A manager
+// busy starting others (its database locked) or a process slow to connect
+// is tried again until `seconds` passed.
+std::string startAndWait(SC_HANDLE service, int seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!StartServiceW(service, 0, nullptr)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_SERVICE_ALREADY_RUNNING)
+            break;
+        if ((error != ERROR_SERVICE_DATABASE_LOCKED && error != ERROR_SERVICE_REQUEST_TIMEOUT) ||
+            std::chrono::steady_clock::now() >= deadline)
+            return windowsError("starting it", error);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - std::chrono::steady_clock::now());
+    if (!waitFor(service, SERVICE_RUNNING, std::max(1, static_cast<int>(left.count()))))
+        return "it did not report running within " + std::to_string(seconds) + " s of its start";
+    return std::string();
+}
+
 // One argument as the C runtime of the started program reads it back.
 std::wstring quoted(const std::wstring& argument)
 {
@@ -213,10 +235,10 @@ int install(const FleetOptions& options, FleetContext& context)
     // A watcher that ends with an error status (etcd refused its login) counts as a failure too.
     SERVICE_FAILURE_ACTIONS_FLAG onErrors{TRUE};
     ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors);
-    if (!StartServiceW(service.get(), 0, nullptr)) {
-        const DWORD error = GetLastError();
+    const std::string started = startAndWait(service.get(), 60);
+    if (!started.empty()) {
         throw vesk_tool::Failure(vesk_tool::StoreFailure,
-                                 windowsError("starting the service " + vesk_tool::toUtf8(name), error) +
+                                 "the service " + vesk_tool::toUtf8(name) + ": " + started +
                                      "; it is installed: see " + vesk_tool::toUtf8(serviceLogFile(options.instance)) +
                                      ", then 'sc start " + vesk_tool::toUtf8(name) + "'");
     }
@@ -344,11 +366,7 @@ std::string restartService(const std::string& name, int timeoutSeconds)
     const std::string stopped = stopAndWait(service.get(), timeoutSeconds);
     if (!stopped.empty())
         return stopped;
-    if (!StartServiceW(service.get(), 0, nullptr))
-        return windowsError("starting it again", GetLastError()) + "; it is stopped";
-    if (!waitFor(service.get(), SERVICE_RUNNING, timeoutSeconds))
-        return "it did not report running within " + std::to_string(timeoutSeconds) + " s of its start";
-    return std::string();
+    return startAndWait(service.get(), timeoutSeconds);
 }
 
 #endif
