@@ -649,25 +649,29 @@ TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
     EXPECT_EQ(logs[0].find("waiting"), std::string::npos) << logs[0];
 }
 
-// A canary that reports failing, or whose own apply fails, aborts the
-// rollout by itself: every host ends on the previous state, republished.
+// A canary that reports failing, or whose own apply or --on-apply command
+// fails, aborts the rollout by itself: every host ends on the previous
+// state, republished.
 TEST_F(FleetCluster, AFailingCanaryAbortsTheRolloutAndEveryHostGoesBack)
 {
-    for (const bool reported : {true, false}) {
-        const std::string instance = reported ? "gate1" : "gate2";
+    for (const std::string instance : {"gate1", "gate2", "gate3"}) {
+        const bool reported = instance == "gate1";
         const std::wstring name = vesk_tool::fromUtf8(instance);
         MemoryHost source, main;
         FailingHost canary;
         InProcessWatchers watchers;
         watchers.start(main, on("watch", instance), "main");
-        watchers.start(canary, on("watch", instance), "canary", "canary-1");
+        FleetOptions watch = on("watch", instance);
+        if (instance == "gate3")
+            watch.after.command = "test \"$VESK_FLEET_PREVIOUS\" = 0"; // fails after every apply but the first
+        watchers.start(canary, watch, "canary", "canary-1");
         source.set(name, sampleDocument(name, 3, L"good"));
         const std::int64_t previous = push(source, instance);
         ASSERT_TRUE(eventually([&] { return canary.appliedRevision(name) == previous; }, 30));
         if (reported)
             client()->put("vesk/fleet/hosts/" + instance + "/canary-2",
                           R"({"host": "canary-2", "ring": "canary", "state": "failing"})");
-        source.set(name, sampleDocument(name, 3, reported ? L"fine" : L"bad"));
+        source.set(name, sampleDocument(name, 3, instance == "gate2" ? L"bad" : L"fine"));
         FleetOptions rollout = on("push", instance);
         rollout.rings = {"canary", "main"};
         rollout.maxFailures = 1;
@@ -744,5 +748,59 @@ TEST_F(FleetCluster, AnOverlayAppliesOnItsHostOnlyAndItsChangeAloneMakesThatHost
     EXPECT_EQ(value(a, "Setting1") + value(a, "Node") + value(a, "Setting2"), "v1\nv2\n");
     const std::string atState = std::to_string(state);
     EXPECT_NE(statusOf(a, "web-a").find(atState + ", fleet at " + atState + " (up to date)"), std::string::npos);
+    std::filesystem::remove_all(work);
+}
+
+// --on-apply runs after each apply with the revision and the one before it;
+// one that fails, or outlives its timeout (killed with what it started), is
+// logged and the watcher applies the next push.
+TEST_F(FleetCluster, OnApplyRunsAfterEachApplyAndItsFailuresAreLoggedNotFatal)
+{
+    const std::string work = scratchDirectory("fleet-on-apply");
+    std::ofstream(work + "/hook.sh") << "echo \"$VESK_FLEET_INSTANCE $VESK_FLEET_REVISION $VESK_FLEET_PREVIOUS\" >>seen\n"
+                                        "[ -e fail ] && exit 7\n"
+                                        "if [ -e hang ]; then sleep 120 & echo $! >sleeper; wait; fi\n"
+                                        "exit 0\n";
+    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
+    setenv("KESTLIB_REGISTRY", (work + "/h.db").c_str(), 1);
+    tool_test::ToolChild watcher(VESK_TOOL,
+                                 {L"fleet", L"watch", L"--instance", L"hook", L"--on-apply",
+                                  vesk_tool::fromUtf8("cd " + work + " && sh hook.sh"), L"--on-apply-timeout", L"1"},
+                                 work + "/w.out", work + "/w.log");
+    const struct {
+        const char* mode;
+        const char* logged;
+    } rows[] = {{"", ""}, {"fail", "exited with status 7"}, {"hang", "did not finish within 1 s and was killed"}, {"", ""}};
+    MemoryHost source;
+    std::int64_t previous = 0;
+    int values = 0;
+    for (const auto& row : rows) {
+        const std::string mode = work + "/" + row.mode;
+        if (*row.mode)
+            std::ofstream{mode};
+        source.set(L"hook", sampleDocument(L"hook", ++values));
+        const std::int64_t revision = push(source, "hook");
+        const std::string seen = "hook " + std::to_string(revision) + " " + std::to_string(previous) + "\n";
+        EXPECT_TRUE(eventually([&] { return readText(work + "/seen").find(seen) != std::string::npos; }, 30))
+            << seen << readText(work + "/w.log");
+        const std::string failure = "revision " + std::to_string(revision) + " is applied, but the --on-apply command";
+        EXPECT_TRUE(!*row.logged || eventually([&] {
+            const std::string log = readText(work + "/w.log");
+            return log.find(failure) != std::string::npos && log.find(row.logged) != std::string::npos;
+        }, 30)) << readText(work + "/w.log");
+        if (std::string(row.mode) == "hang") {
+            const pid_t sleeper = std::stoi(readText(work + "/sleeper"));
+            EXPECT_TRUE(eventually([&] { return kill(sleeper, 0) != 0; }, 10)) << "what the command started is killed too";
+        }
+        if (*row.mode)
+            std::filesystem::remove(mode);
+        previous = revision;
+    }
+    EXPECT_EQ(watcher.terminate(), 0);
+    const std::string log = readText(work + "/w.log");
+    std::size_t failures = 0;
+    for (std::size_t at = 0; (at = log.find("the watcher goes on", at)) != std::string::npos; ++at)
+        ++failures;
+    EXPECT_EQ(failures, 2u) << "the failing runs alone are logged as failing:\n" << log;
     std::filesystem::remove_all(work);
 }
