@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <sstream>
@@ -54,6 +55,15 @@ protected:
                                     ".err";
         const int raw = std::system(command.c_str());
         return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(store + ".out"), readText(store + ".err")};
+    }
+    // `vesk fleet watch ARGUMENTS` on `store` (a KESTLIB_REGISTRY file), its output in `log`.out and `log`.log.
+    static std::unique_ptr<tool_test::ToolChild> startWatch(const std::string& store, const std::string& log,
+                                                            std::vector<std::wstring> arguments)
+    {
+        setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
+        setenv("KESTLIB_REGISTRY", store.c_str(), 1);
+        arguments.insert(arguments.begin(), {L"fleet", L"watch"});
+        return std::make_unique<tool_test::ToolChild>(VESK_TOOL, arguments, log + ".out", log + ".log");
     }
     static bool atRevision(const std::string& store, const std::string& instance, std::int64_t revision)
     {
@@ -273,12 +283,8 @@ TEST_F(FleetCluster, WatchersConvergeAndOutliveALostLeaderAndARestartedMember)
 {
     const std::string work = scratchDirectory("fleet-watch");
     std::vector<std::unique_ptr<tool_test::ToolChild>> watchers;
-    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1); // this process uses no store
-    for (const std::string store : {"/b", "/c"}) {
-        setenv("KESTLIB_REGISTRY", (work + store + ".db").c_str(), 1);
-        watchers.push_back(std::make_unique<tool_test::ToolChild>(
-            VESK_TOOL, std::vector<std::wstring>{L"fleet", L"watch", L"--instance", L"conv"}, work + store + ".out", work + store + ".log"));
-    }
+    for (const std::string store : {"/b", "/c"})
+        watchers.push_back(startWatch(work + store + ".db", work + store, {L"--instance", L"conv"}));
     MemoryHost source;
     auto converged = [&](std::int64_t revision) {
         return eventually([&] { return atRevision(work + "/b.db", "conv", revision) && atRevision(work + "/c.db", "conv", revision); });
@@ -465,13 +471,11 @@ TEST_F(FleetCluster, LocalChangesAreSeenRefusedAndSavedAndAPullWritesOnlyWhatDif
     EXPECT_EQ(vesk(b, "--instance drift get Fleet Setting2").out, "fleet\n");
 
     ASSERT_EQ(vesk(b, "--instance drift set Fleet Setting1 local --type string").status, 0);
-    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
-    setenv("KESTLIB_REGISTRY", b.c_str(), 1);
-    tool_test::ToolChild watcher(VESK_TOOL, {L"fleet", L"watch", L"--instance", L"drift"}, work + "/w.out", work + "/w.log");
+    const auto watcher = startWatch(b, work + "/w", {L"--instance", L"drift"});
     ASSERT_EQ(vesk(a, "--instance drift set Fleet Setting3 watched --type string").status, 0);
     const std::int64_t revision = revisionOf(vesk(a, "--instance drift fleet push"));
     EXPECT_TRUE(eventually([&] { return atRevision(b, "drift", revision); }));
-    EXPECT_EQ(watcher.terminate(), 0);
+    EXPECT_EQ(watcher->terminate(), 0);
     EXPECT_TRUE(savedHoldsLocal(readText(work + "/w.log"))) << readText(work + "/w.log");
     std::filesystem::remove_all(work);
 }
@@ -494,14 +498,11 @@ TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
                 names += host["host"].get<std::string>() + " ";
         return names;
     };
-    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
     setenv("VESK_FLEET_LEASE_TTL", "3", 1);
     std::vector<std::unique_ptr<tool_test::ToolChild>> watchers;
     for (const std::string name : {"web-01", "web/02"}) {
-        setenv("KESTLIB_REGISTRY", (work + "/" + name.substr(4) + ".db").c_str(), 1);
-        watchers.push_back(std::make_unique<tool_test::ToolChild>(
-            VESK_TOOL, std::vector<std::wstring>{L"fleet", L"watch", L"--instance", L"hosts", L"--host-name", vesk_tool::fromUtf8(name)},
-            work + "/" + name.substr(4) + ".out", work + "/" + name.substr(4) + ".log"));
+        const std::string store = work + "/" + name.substr(4);
+        watchers.push_back(startWatch(store + ".db", store, {L"--instance", L"hosts", L"--host-name", vesk_tool::fromUtf8(name)}));
         ASSERT_TRUE(eventually([&] { return listed().find(name) != std::string::npos; }, 30)) << listed();
         std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // the next state is a second newer
     }
@@ -597,13 +598,9 @@ TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
     watchers.start(canary, on("watch", "rings"), "canary");
     watchers.start(main, on("watch", "rings"), "main");
     watchers.start(last, on("watch", "rings"), "");
+    // A watcher woken by the record's change takes well under a second.
     auto reach = [&](std::int64_t revision, std::vector<MemoryHost*> hosts) {
-        return eventually([&] {
-            for (MemoryHost* host : hosts)
-                if (host->appliedRevision(L"rings") != revision)
-                    return false;
-            return true;
-        }, 10); // a watcher woken by the record's change takes well under a second
+        return eventually([&] { return std::all_of(hosts.begin(), hosts.end(), [&](MemoryHost* h) { return h->appliedRevision(L"rings") == revision; }); }, 10);
     };
     auto pushed = [&](const wchar_t* values, std::vector<std::string> ringNames) {
         source.set(L"rings", sampleDocument(L"rings", 3, values));
@@ -649,25 +646,28 @@ TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
     EXPECT_EQ(logs[0].find("waiting"), std::string::npos) << logs[0];
 }
 
-// A canary that reports failing, or whose own apply fails, aborts the
-// rollout by itself: every host ends on the previous state, republished.
+// A canary that reports failing, or whose own apply or --on-apply command
+// fails, aborts the rollout by itself: every host ends on the previous
+// state, republished.
 TEST_F(FleetCluster, AFailingCanaryAbortsTheRolloutAndEveryHostGoesBack)
 {
-    for (const bool reported : {true, false}) {
-        const std::string instance = reported ? "gate1" : "gate2";
+    for (const std::string instance : {"gate1", "gate2", "gate3"}) {
+        const bool reported = instance == "gate1";
         const std::wstring name = vesk_tool::fromUtf8(instance);
         MemoryHost source, main;
         FailingHost canary;
         InProcessWatchers watchers;
         watchers.start(main, on("watch", instance), "main");
-        watchers.start(canary, on("watch", instance), "canary", "canary-1");
+        FleetOptions watch = on("watch", instance);
+        watch.after.command = instance == "gate3" ? "test \"$VESK_FLEET_PREVIOUS\" = 0" : ""; // fails after every apply but the first
+        watchers.start(canary, watch, "canary", "canary-1");
         source.set(name, sampleDocument(name, 3, L"good"));
         const std::int64_t previous = push(source, instance);
         ASSERT_TRUE(eventually([&] { return canary.appliedRevision(name) == previous; }, 30));
         if (reported)
             client()->put("vesk/fleet/hosts/" + instance + "/canary-2",
                           R"({"host": "canary-2", "ring": "canary", "state": "failing"})");
-        source.set(name, sampleDocument(name, 3, reported ? L"fine" : L"bad"));
+        source.set(name, sampleDocument(name, 3, instance == "gate2" ? L"bad" : L"fine"));
         FleetOptions rollout = on("push", instance);
         rollout.rings = {"canary", "main"};
         rollout.maxFailures = 1;
@@ -733,16 +733,63 @@ TEST_F(FleetCluster, AnOverlayAppliesOnItsHostOnlyAndItsChangeAloneMakesThatHost
     ASSERT_EQ(vesk(a, "--instance ovl set Fleet Setting3 here --type string").status, 0);
     EXPECT_NE(statusOf(a, "web-a").find("drifted: 1 value"), std::string::npos) << "against the pair applied";
 
-    setenv("VESK_FLEET_ENDPOINTS", cluster->endpointList().c_str(), 1);
-    setenv("KESTLIB_REGISTRY", a.c_str(), 1);
-    tool_test::ToolChild watcher(VESK_TOOL, {L"fleet", L"watch", L"--instance", L"ovl", L"--host-name", L"web-a"},
-                                 work + "/w.out", work + "/w.log");
+    const auto watcher = startWatch(a, work + "/w", {L"--instance", L"ovl", L"--host-name", L"web-a"});
     ASSERT_EQ(vesk(a, "--instance ovl fleet push --host web-a --remove-overlay").status, 0);
     // Within the watcher's 30 s session: only a wake on the overlay's key gets there.
     EXPECT_TRUE(eventually([&] { return value(a, "Setting1") == "v1\n"; }, 20)) << readText(work + "/w.log");
-    EXPECT_EQ(watcher.terminate(), 0);
+    EXPECT_EQ(watcher->terminate(), 0);
     EXPECT_EQ(value(a, "Setting1") + value(a, "Node") + value(a, "Setting2"), "v1\nv2\n");
     const std::string atState = std::to_string(state);
     EXPECT_NE(statusOf(a, "web-a").find(atState + ", fleet at " + atState + " (up to date)"), std::string::npos);
+    std::filesystem::remove_all(work);
+}
+
+// --on-apply runs after each apply with the revision and the one before it;
+// one that fails, or outlives its timeout (killed with what it started), is
+// logged and the watcher applies the next push.
+TEST_F(FleetCluster, OnApplyRunsAfterEachApplyAndItsFailuresAreLoggedNotFatal)
+{
+    const std::string work = scratchDirectory("fleet-on-apply");
+    std::ofstream(work + "/hook.sh") << "echo \"$VESK_FLEET_INSTANCE $VESK_FLEET_REVISION $VESK_FLEET_PREVIOUS\" >>seen\n"
+                                        "[ -e fail ] && exit 7\n"
+                                        "if [ -e hang ]; then sleep 120 & echo $! >sleeper; wait; fi\n"
+                                        "exit 0\n";
+    const auto watcher = startWatch(work + "/h.db", work + "/w", {L"--instance", L"hook", L"--on-apply",
+                                    vesk_tool::fromUtf8("cd " + work + " && sh hook.sh"), L"--on-apply-timeout", L"1"});
+    const struct {
+        const char* mode;
+        const char* logged;
+    } rows[] = {{"", ""}, {"fail", "exited with status 7"}, {"hang", "did not finish within 1 s and was killed"}, {"", ""}};
+    MemoryHost source;
+    std::int64_t previous = 0;
+    int values = 0;
+    for (const auto& row : rows) {
+        const std::string mode = work + "/" + row.mode;
+        if (*row.mode)
+            std::ofstream{mode};
+        source.set(L"hook", sampleDocument(L"hook", ++values));
+        const std::int64_t revision = push(source, "hook");
+        const std::string seen = "hook " + std::to_string(revision) + " " + std::to_string(previous) + "\n";
+        EXPECT_TRUE(eventually([&] { return readText(work + "/seen").find(seen) != std::string::npos; }, 30))
+            << seen << readText(work + "/w.log");
+        const std::string failure = "revision " + std::to_string(revision) + " is applied, but the --on-apply command";
+        EXPECT_TRUE(!*row.logged || eventually([&] {
+            const std::string log = readText(work + "/w.log");
+            return log.find(failure) != std::string::npos && log.find(row.logged) != std::string::npos;
+        }, 30)) << readText(work + "/w.log");
+        if (std::string(row.mode) == "hang") {
+            const pid_t sleeper = std::stoi(readText(work + "/sleeper"));
+            EXPECT_TRUE(eventually([&] { return kill(sleeper, 0) != 0; }, 10)) << "what the command started is killed too";
+        }
+        if (*row.mode)
+            std::filesystem::remove(mode);
+        previous = revision;
+    }
+    EXPECT_EQ(watcher->terminate(), 0);
+    const std::string log = readText(work + "/w.log");
+    std::size_t failures = 0;
+    for (std::size_t at = 0; (at = log.find("the watcher goes on", at)) != std::string::npos; ++at)
+        ++failures;
+    EXPECT_EQ(failures, 2u) << "the failing runs alone are logged as failing:\n" << log;
     std::filesystem::remove_all(work);
 }

@@ -8,6 +8,7 @@
 #include "RingFollower.h"
 #include "Rollout.h"
 #include "StopSignal.h"
+#include "WindowsService.h"
 #include "Text.h"
 
 #include <CLI/CLI.hpp>
@@ -184,6 +185,7 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
         timing.splayMs = options.splaySeconds * 1000L;
         RingFollower follower(rollouts, store, options.ring, hostNameOf(options, context));
         Watcher watcher(fleet, store, context.host, instance, context.err, keepGoing, timing, &follower);
+        watcher.afterEachApply(afterApplyStep(options.after));
         const std::unique_ptr<HostReport> report = startReport(options, context, access, store, watcher);
         watcher.reportTo(report.get());
         return watcher.run();
@@ -208,6 +210,8 @@ int runFleet(const FleetOptions& options, FleetContext& context)
     try {
         if (options.instance.empty() && options.action != "gc" && options.action != "hosts")
             throw vesk_tool::Failure(vesk_tool::BadInput, "name the instance with --instance");
+        if (options.action == "service")
+            return runServiceCommand(options, context);
         const FleetAccess access = resolveAccess(options.access, context.getenv);
         EtcdClient etcd(access.etcd, context.makeHttp(access.etcd.tls));
         FleetStore store(etcd, access.prefix);
@@ -264,10 +268,38 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     CLI::App* status = common(fleet->add_subcommand("status", "Compare the instance with the revision applied and the fleet's"));
     status->add_flag("--diff", o.diff, "List what was changed here since the revision applied");
     CLI::App* watch = common(fleet->add_subcommand("watch", "Apply every new revision as it arrives, until stopped"));
-    watch->add_option("--splay", o.splaySeconds, "Wait a random time of up to this many seconds before applying, so a "
-                                                 "fleet does not reach etcd at the same instant")
-        ->check(CLI::NonNegativeNumber);
-    watch->add_option("--ring", o.ring, "This host's ring in staged rollouts (default: the ring 'default', last)");
+    auto watching = [&o](CLI::App* command) {
+        command->add_option("--splay", o.splaySeconds, "Wait a random time of up to this many seconds before applying, "
+                                                       "so a fleet does not reach etcd at the same instant")
+            ->check(CLI::NonNegativeNumber);
+        command->add_option("--ring", o.ring, "This host's ring in staged rollouts (default: the ring 'default', last)");
+        command->add_option("--on-apply", o.after.command, "Run this command through the shell after each apply");
+        command->add_option("--on-apply-timeout", o.after.timeoutSeconds,
+                            "Kill the --on-apply command after this many seconds (default 60)")
+            ->check(CLI::PositiveNumber);
+        command->add_option("--restart-service", o.after.restartService, "Restart this Windows service after each apply");
+        command->add_option("--host-name", o.hostName, "This host's name in the fleet (default: the machine's name)");
+    };
+    watching(watch);
+    CLI::App* service = fleet->add_subcommand("service", "Run the watcher as a Windows service");
+    service->require_subcommand(1);
+    service->fallthrough();
+    const std::pair<const char*, const char*> serviceActions[] = {
+        {"install", "Register the instance's watcher as a service, with the watch options given, and start it"},
+        {"uninstall", "Stop and remove the instance's service"},
+        {"run", ""}}; // what the installed service runs: hidden
+    for (const auto& [name, help] : serviceActions) {
+        CLI::App* action = common(service->add_subcommand(name, help));
+        action->callback([&o, chosen, action] {
+            o.action = "service";
+            o.serviceAction = action->get_name();
+            chosen();
+        });
+        if (std::string(name) != "uninstall")
+            watching(action);
+        if (!*help)
+            action->group("");
+    }
     CLI::App* history = common(fleet->add_subcommand("history", "List the revisions of the instance's state"));
     history->add_option("--limit", o.limit, "At most this many revisions")->check(CLI::PositiveNumber);
     CLI::App* rollback = common(fleet->add_subcommand("rollback", "Publish an earlier revision's state again"));
@@ -283,7 +315,7 @@ CLI::App* addFleetCommands(CLI::App& app, FleetOptions& o, std::function<void()>
     gc->add_flag("--all", o.all, "Every instance of the fleet");
     CLI::App* hosts = common(fleet->add_subcommand("hosts", "List the hosts whose watchers report, newest state first"));
     hosts->add_flag("--all", o.all, "Every instance of the fleet");
-    for (CLI::App* named : {watch, pull, status})
+    for (CLI::App* named : {pull, status}) // watch and the service take it with the watch options
         named->add_option("--host-name", o.hostName, "This host's name in the fleet (default: the machine's name)");
     for (CLI::App* scripted : {status, hosts})
         scripted->add_flag("--json", o.json, "Print one JSON document, for scripts");

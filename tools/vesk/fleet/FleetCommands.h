@@ -5,6 +5,7 @@
 #include "FleetWatch.h"
 #include "HttpClient.h"
 #include "MachineFolder.h"
+#include "OnApply.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,7 +24,7 @@ class App;
 namespace vesk_fleet {
 
 struct FleetOptions {
-    std::string action; // push, pull, status, watch, history, rollback, gc, hosts, promote, pause, abort
+    std::string action; // push, pull, status, watch, history, rollback, gc, hosts, promote, pause, abort, service
     std::string instance; // UTF-8
     std::string file;     // push: a .reg file instead of the local instance
     std::optional<std::int64_t> ifRevision;
@@ -43,6 +44,8 @@ struct FleetOptions {
     bool json = false;    // status, hosts: one JSON document on stdout
     std::string overlayHost; // push: publish (or remove) this host's overlay instead of the state
     bool removeOverlay = false; // push --host: remove that host's overlay
+    AfterApply after;     // watch: what runs after each apply
+    std::string serviceAction; // service: install, uninstall or run
     AccessOptions access;
 };
 

@@ -58,7 +58,7 @@ bool Watcher::applyLogged(const Published& state, std::int64_t overlay)
     const auto applied = host.appliedRecord(instance);
     const std::pair<std::int64_t, std::int64_t> wanted{state.revision, overlay};
     if ((applied && applied->revision == state.revision && applied->overlay == overlay) || wanted == refused)
-        return wanted != refused;
+        return wanted != refused && lastAfterApplyFailure.empty();
     ApplyOutcome outcome;
     reportState(HostState::Applying);
     try {
@@ -79,7 +79,15 @@ bool Watcher::applyLogged(const Published& state, std::int64_t overlay)
             " (pushed " + state.manifest.pushedAt + " by " + state.manifest.pushedBy + ", " +
             std::to_string(state.manifest.bytes) + " bytes)" +
             (saved.empty() ? std::string() : "; the local state it overwrote was saved to " + saved));
-    return true;
+    if (!afterApply)
+        return true;
+    lastAfterApplyFailure = afterApply({vesk_tool::toUtf8(instance), state.revision, applied ? applied->revision : 0});
+    if (lastAfterApplyFailure.empty())
+        return true;
+    logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
+            " is applied, but " + lastAfterApplyFailure + "; the watcher goes on");
+    reportState(HostState::Failing, lastAfterApplyFailure); // a rollout's health gate counts it
+    return false;
 }
 
 void Watcher::followRing(const RingTarget& target, std::int64_t overlay)

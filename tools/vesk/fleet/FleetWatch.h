@@ -2,6 +2,7 @@
 
 #include "Fleet.h"
 #include "HostReport.h"
+#include "OnApply.h"
 
 #include <functional>
 #include <mutex>
@@ -44,12 +45,18 @@ public:
     void reportState(HostState state, const std::string& error = std::string());
     // One timestamped line in the log; safe from another thread (the report's).
     void logLine(const std::string& text);
+    // Runs `step` after each apply (not after a revision the host refused);
+    // what it returns ("" when it succeeded) is logged and kept.
+    void afterEachApply(std::function<std::string(const AppliedStep&)> step) { afterApply = std::move(step); }
+    // The last after-apply step's failure, "" when it succeeded or none ran:
+    // the host is failing while this is set.
+    const std::string& afterApplyFailure() const { return lastAfterApplyFailure; }
 
 private:
     // One session; returns when it ends normally.
     void session();
     // Applies `state` (with this host's overlay at revision `overlay`, 0: none) unless applied already;
-    // false when the host refused that pair (now or before).
+    // false when the host refused that pair (now or before) or the step after its apply failed.
     bool applyLogged(const Published& state, std::int64_t overlay);
     // Runs what the host's ring runs (with its overlay at `overlay`), and the rollout's health gate.
     void followRing(const RingTarget& target, std::int64_t overlay);
@@ -69,6 +76,8 @@ private:
     std::pair<std::int64_t, std::int64_t> refused; // a revision and overlay the host refused: not retried
     RingFollower* rings;      // none: the latest state, whatever rollout
     std::string waitingLine;  // logged once per wait
+    std::function<std::string(const AppliedStep&)> afterApply;
+    std::string lastAfterApplyFailure;
     std::mt19937 random{std::random_device{}()};
     HostReport* report = nullptr;
     std::mutex logMutex;

@@ -45,4 +45,9 @@ bool stopRequested()
     return stopping;
 }
 
+void requestStop()
+{
+    stopping = true;
+}
+
 } // namespace vesk_fleet

@@ -6,5 +6,7 @@ namespace vesk_fleet {
 
 void installStopHandlers();
 bool stopRequested();
+// Asks the same stop from within, as a Windows service's stop control does.
+void requestStop();
 
 } // namespace vesk_fleet
