@@ -51,7 +51,7 @@ struct PushOptions {
     bool force = false;                     // push even what deletes every value, or most of them
     std::string message;                    // why, kept in the manifest and shown by history
     // More of the push's transaction, made from the state it builds on and
-    // the manifest it writes, on each try; may throw FleetFailure to refuse.
+    // the manifest it writes, on each try; may throw vesk_tool::Failure to refuse.
     std::function<TxnAlongside(const PushBase&, const Manifest&)> alongside;
 };
 
@@ -70,7 +70,7 @@ public:
     std::int64_t pushOverlay(const std::wstring& instance, const std::string& name, const std::string& document,
                              const PushOptions& options);
     // Removes host `name`'s overlay of `instance`; returns the revision of the
-    // removal, FleetFailure(NotFound) when it had none.
+    // removal, Failure(NotFound) when it had none.
     std::int64_t removeOverlay(const std::wstring& instance, const std::string& name);
     // What pushing `document` as host `name`'s overlay would change on that
     // host, as diff lines. Writes nothing.
