@@ -9,9 +9,12 @@ export WINEPREFIX=$2 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 server=/usr/lib/wine/wineserver
 
 # A session: one persistent wineserver for the prefix, booted by wineboot.
+# Only a new prefix is booted with --init: on a made one it starts a second
+# service manager beside the session's own, and services made through one
+# are then unknown to the other.
 boot() {
   "$server" -p </dev/null >>"$log" 2>&1
-  /usr/lib/wine/wine64 wineboot --init </dev/null >>"$log" 2>&1
+  /usr/lib/wine/wine64 wineboot "$@" </dev/null >>"$log" 2>&1
 }
 
 case $action in
@@ -25,7 +28,7 @@ case $action in
     # before the tests' session starts, so that every run, the first
     # included, starts its tests from a made prefix as later runs do.
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      boot
+      boot --init
       "$server" -k </dev/null >>"$log" 2>&1 || true
       "$server" -w </dev/null >>"$log" 2>&1 || true
     fi

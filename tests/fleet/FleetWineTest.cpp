@@ -179,8 +179,8 @@ TEST(FleetWine, APullKilledWhileItWritesIsPutBackByTheNextRun)
 // and uninstall stops them cleanly and removes them.
 TEST(FleetWine, ServicesWatchRestartAServiceAndUninstallRemovesThem)
 {
-    // A prefix booted by wineboot --init may run two service managers, each with its own list of
-    // services: one made through one is unknown to the other (error 1060), so nothing can be shown.
+    // A made prefix booted again with wineboot --init runs two service managers, each with its own
+    // list of services (cmake/wine-prefix.sh boots it without): with two, nothing can be shown.
     int managers = 0;
     const HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry{};
