@@ -9,29 +9,19 @@
 #include "Rollout.h"
 #include "StopSignal.h"
 #include "WindowsService.h"
+#include "Io.h"
 #include "Text.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <memory>
 #include <sstream>
 
 namespace vesk_fleet {
 namespace {
-
-std::string readWholeFile(const std::string& path)
-{
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    if (!in)
-        throw vesk_tool::Failure(vesk_tool::BadInput, "cannot read " + path + ": check the path");
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 std::string historyText(const std::vector<Published>& entries)
 {
@@ -139,12 +129,12 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
             context.err << "vesk: warning: " << local.describe() << "; this push publishes them\n";
     }
     if (action == "push" && options.dryRun) {
-        const auto document = options.file.empty() ? std::nullopt : std::optional<std::string>(readWholeFile(options.file));
+        const auto document = options.file.empty() ? std::nullopt : std::optional<std::string>(vesk_tool::readFile(vesk_tool::fromUtf8(options.file)));
         context.out << fleet.pushPreview(instance, document);
     } else if (action == "push") {
         const std::int64_t revision = options.file.empty()
                                           ? fleet.pushLocal(instance, push)
-                                          : fleet.push(instance, readWholeFile(options.file), push);
+                                          : fleet.push(instance, vesk_tool::readFile(vesk_tool::fromUtf8(options.file)), push);
         if (!options.rings.empty())
             rollouts.noteCandidate(revision);
         context.out << revision << "\n";

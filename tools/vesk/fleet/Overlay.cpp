@@ -4,14 +4,12 @@
 #include "Failure.h"
 #include "Fleet.h"
 #include "RegFile.h"
+#include "Io.h"
 #include "Text.h"
 
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 namespace vesk_fleet {
 namespace {
@@ -23,16 +21,6 @@ constexpr int Format = 1;
 std::string quoted(const std::wstring& instance)
 {
     return "instance '" + vesk_tool::toUtf8(instance) + "'";
-}
-
-std::string readWholeFile(const std::string& path)
-{
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    if (!in)
-        throw vesk_tool::Failure(vesk_tool::BadInput, "cannot read " + path + ": check the path");
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 // The overlay as kept: UTF-8 text, so that it travels as a JSON string.
@@ -230,7 +218,7 @@ int runOverlayPush(const FleetOptions& options, FleetContext& context, Fleet& fl
         context.out << fleet.removeOverlay(instance, options.overlayHost) << "\n";
         return vesk_tool::Success;
     }
-    const std::string document = readWholeFile(options.file);
+    const std::string document = vesk_tool::readFile(vesk_tool::fromUtf8(options.file));
     if (options.dryRun) {
         context.out << fleet.overlayPreview(instance, options.overlayHost, document);
         return vesk_tool::Success;
