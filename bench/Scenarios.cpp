@@ -10,8 +10,8 @@
 #if defined(_WIN32)
 #include "support/win32shim/Win32.h"
 #else
-#include "support/sqlite/SortKey.h"
 #include "support/sqlite/RegistryStore.h"
+#include "support/sqlite/SortKey.h"
 
 #include <sqlite3.h>
 #endif

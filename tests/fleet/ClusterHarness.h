@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HttpClient.h"
+#include "tools/vesk/fleet/HttpClient.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,9 +1,9 @@
 #include "FakeHosts.h"
 
-#include "Failure.h"
-#include "ImportPlan.h"
-#include "RegFile.h"
-#include "Text.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/ImportPlan.h"
+#include "tools/vesk/core/RegFile.h"
+#include "tools/vesk/core/Text.h"
 
 #include <stdexcept>
 

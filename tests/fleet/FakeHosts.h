@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FleetHost.h"
+#include "tools/vesk/fleet/FleetHost.h"
 
 #include <map>
 #include <mutex>

@@ -1,11 +1,11 @@
 // The fleet commands against a real 3-member etcd cluster on loopback ports.
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/fleet/Digest.h"
 #include "ClusterHarness.h"
-#include "Digest.h"
 #include "FakeHosts.h"
 #include "FleetRun.h"
-#include "Text.h"
 #include "ToolChild.h"
-#include "Failure.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

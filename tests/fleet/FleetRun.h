@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FleetCommands.h"
+#include "tools/vesk/fleet/FleetCommands.h"
 
 #include <map>
 #include <sstream>

@@ -1,15 +1,15 @@
 // The fleet's parts that need no etcd: encodings, the manifest, where access
 // settings come from, and how the client reads the gateway's answers.
-#include "Digest.h"
-#include "EtcdClient.h"
-#include "Failure.h"
-#include "Fleet.h"
-#include "FleetCommands.h"
-#include "FleetConfig.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/EtcdClient.h"
+#include "tools/vesk/fleet/Fleet.h"
+#include "tools/vesk/fleet/FleetCommands.h"
+#include "tools/vesk/fleet/FleetConfig.h"
+#include "tools/vesk/fleet/FleetStore.h"
+#include "tools/vesk/fleet/InstanceDiff.h"
 #include "FakeHosts.h"
-#include "FleetState.h"
-#include "InstanceDiff.h"
-#include "Text.h"
 #include "vesk/VeskSettings.h"
 
 #include <CLI/CLI.hpp>

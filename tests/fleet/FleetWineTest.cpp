@@ -1,11 +1,11 @@
 // The real vesk.exe under Wine, on the prefix's registry, through WinHTTP
 // against the cluster the test harness started natively (fixture
 // "fleet_cluster"), whose client URLs are in FLEET_ENDPOINTS_FILE.
-#include "EtcdClient.h"
+#include "tools/vesk/core/MachineFolder.h"
+#include "tools/vesk/fleet/EtcdClient.h"
+#include "tools/vesk/fleet/WindowsService.h"
 #include "FakeHosts.h"
-#include "MachineFolder.h"
 #include "VeskTool.h"
-#include "WindowsService.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
-#include "ImportPlan.h"
-#include "Text.h"
+#include "tools/vesk/core/ImportPlan.h"
+#include "tools/vesk/core/Text.h"
 
 #include <gtest/gtest.h>
 

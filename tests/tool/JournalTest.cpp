@@ -1,10 +1,10 @@
 // The recovery journal's content, in process against the registry itself:
 // whatever an import changes, applying its prior state puts the tree back.
-#include "Journal.h"
-#include "MachineFolder.h"
-#include "PlanApplier.h"
-#include "Text.h"
-#include "TreeReader.h"
+#include "tools/vesk/core/Journal.h"
+#include "tools/vesk/core/MachineFolder.h"
+#include "tools/vesk/core/PlanApplier.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/core/TreeReader.h"
 #include "common/RawRegistry.h"
 #include "support/registry/KeyPath.h"
 

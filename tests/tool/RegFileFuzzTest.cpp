@@ -3,9 +3,9 @@
 // writes and the reader reads back unchanged. Run under the sanitizers, it
 // also finds reads out of bounds. Bounded by VESK_FUZZ_SECONDS (default 2)
 // and by a count of inputs.
-#include "RegFile.h"
+#include "tools/vesk/core/RegFile.h"
+#include "tools/vesk/core/Text.h"
 #include "RegFileSummary.h"
-#include "Text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "RegFile.h"
+#include "tools/vesk/core/RegFile.h"
+#include "tools/vesk/core/Text.h"
 #include "RegFileSummary.h"
-#include "Text.h"
 
 #include <gtest/gtest.h>
 

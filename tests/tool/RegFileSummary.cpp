@@ -1,6 +1,6 @@
 #include "RegFileSummary.h"
 
-#include "Text.h"
+#include "tools/vesk/core/Text.h"
 
 #include "support/registry/ValueText.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RegFile.h"
+#include "tools/vesk/core/RegFile.h"
 
 #include <string>
 #include <vector>

@@ -3,7 +3,7 @@
 // under Wine, where reg.exe is in the prefix's system32. String data that
 // lacks its final NUL gets one on import, from reg and the reader alike, so
 // no file carries it: such values stay out of the round trips.
-#include "RegFile.h"
+#include "tools/vesk/core/RegFile.h"
 #include "RegFileSummary.h"
 #include "VeskTool.h"
 

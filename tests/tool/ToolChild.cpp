@@ -6,7 +6,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include "Text.h"
+#include "tools/vesk/core/Text.h"
 
 #include <cerrno>
 #include <csignal>

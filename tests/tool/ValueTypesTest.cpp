@@ -1,5 +1,5 @@
-#include "Text.h"
-#include "ValueTypes.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/core/ValueTypes.h"
 
 #include <gtest/gtest.h>
 

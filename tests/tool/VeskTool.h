@@ -4,7 +4,7 @@
 // own exit status, standard output and standard error. Every test works in
 // instances of its own, removed afterwards; natively the whole store is
 // TestMain's scratch file.
-#include "Text.h"
+#include "tools/vesk/core/Text.h"
 #include "ToolChild.h"
 #include "common/RawRegistry.h"
 

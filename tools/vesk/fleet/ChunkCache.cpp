@@ -1,6 +1,6 @@
-#include "ChunkCache.h"
+#include "tools/vesk/fleet/ChunkCache.h"
 
-#include "Digest.h"
+#include "tools/vesk/fleet/Digest.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "Chunker.h"
+#include "tools/vesk/fleet/Chunker.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "HttpClient.h"
+#include "tools/vesk/fleet/HttpClient.h"
 
 #include <curl/curl.h>
 

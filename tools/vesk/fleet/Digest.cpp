@@ -1,4 +1,4 @@
-#include "Digest.h"
+#include "tools/vesk/fleet/Digest.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Failure.h"
+#include "tools/vesk/core/Failure.h"
 
 #include <string>
 #include <string_view>

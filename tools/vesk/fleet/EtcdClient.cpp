@@ -1,6 +1,6 @@
-#include "EtcdClient.h"
+#include "tools/vesk/fleet/EtcdClient.h"
 
-#include "Digest.h"
+#include "tools/vesk/fleet/Digest.h"
 
 #include <nlohmann/json.hpp>
 

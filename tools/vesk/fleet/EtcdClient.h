@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Failure.h"
-#include "HttpClient.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/fleet/HttpClient.h"
 
 #include <cstdint>
 #include <functional>

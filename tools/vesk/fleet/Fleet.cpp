@@ -1,8 +1,8 @@
-#include "Fleet.h"
+#include "tools/vesk/fleet/Fleet.h"
 
-#include "Failure.h"
-#include "RegFile.h"
-#include "Text.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/RegFile.h"
+#include "tools/vesk/core/Text.h"
 #include "support/registry/NameFold.h"
 
 #include <set>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Failure.h"
-#include "FleetHost.h"
-#include "FleetState.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/fleet/FleetHost.h"
+#include "tools/vesk/fleet/FleetStore.h"
 
 #include <functional>
 #include <optional>

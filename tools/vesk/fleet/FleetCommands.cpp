@@ -1,16 +1,16 @@
-#include "FleetCommands.h"
+#include "tools/vesk/fleet/FleetCommands.h"
 
-#include "Failure.h"
-#include "FleetGc.h"
-#include "HostCommands.h"
-#include "HostList.h"
-#include "Overlay.h"
-#include "RingFollower.h"
-#include "Rollout.h"
-#include "StopSignal.h"
-#include "WindowsService.h"
-#include "Io.h"
-#include "Text.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Io.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/fleet/FleetGc.h"
+#include "tools/vesk/fleet/HostCommands.h"
+#include "tools/vesk/fleet/HostList.h"
+#include "tools/vesk/fleet/Overlay.h"
+#include "tools/vesk/fleet/RingFollower.h"
+#include "tools/vesk/fleet/Rollout.h"
+#include "tools/vesk/fleet/StopSignal.h"
+#include "tools/vesk/fleet/WindowsService.h"
 
 #include <CLI/CLI.hpp>
 

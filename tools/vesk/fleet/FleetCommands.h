@@ -1,11 +1,11 @@
 #pragma once
 
-#include "FleetConfig.h"
-#include "FleetHost.h"
-#include "FleetWatch.h"
-#include "HttpClient.h"
-#include "MachineFolder.h"
-#include "OnApply.h"
+#include "tools/vesk/core/MachineFolder.h"
+#include "tools/vesk/fleet/FleetConfig.h"
+#include "tools/vesk/fleet/FleetHost.h"
+#include "tools/vesk/fleet/FleetWatch.h"
+#include "tools/vesk/fleet/HttpClient.h"
+#include "tools/vesk/fleet/OnApply.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "FleetConfig.h"
+#include "tools/vesk/fleet/FleetConfig.h"
 
-#include "Failure.h"
+#include "tools/vesk/core/Failure.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -9,7 +9,7 @@
 #include <sstream>
 
 #if defined(_WIN32)
-#include "Text.h"
+#include "tools/vesk/core/Text.h"
 
 #include <windows.h>
 #include <aclapi.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EtcdClient.h"
+#include "tools/vesk/fleet/EtcdClient.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,7 @@
-#include "FleetGc.h"
+#include "tools/vesk/fleet/FleetGc.h"
 
-#include "Failure.h"
-#include "Fleet.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/fleet/Fleet.h"
 
 #include <algorithm>
 #include <set>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FleetState.h"
+#include "tools/vesk/fleet/FleetStore.h"
 
 #include <string>
 #include <vector>

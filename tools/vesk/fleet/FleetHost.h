@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InstanceDiff.h"
+#include "tools/vesk/fleet/InstanceDiff.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,10 +1,10 @@
-#include "FleetWatch.h"
+#include "tools/vesk/fleet/FleetWatch.h"
 
-#include "Failure.h"
-#include "Text.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Text.h"
 
-#include "FleetState.h"
-#include "RingFollower.h"
+#include "tools/vesk/fleet/FleetStore.h"
+#include "tools/vesk/fleet/RingFollower.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Fleet.h"
-#include "HostReport.h"
-#include "OnApply.h"
+#include "tools/vesk/fleet/Fleet.h"
+#include "tools/vesk/fleet/HostReport.h"
+#include "tools/vesk/fleet/OnApply.h"
 
 #include <functional>
 #include <mutex>

@@ -1,9 +1,9 @@
-#include "HostCommands.h"
+#include "tools/vesk/fleet/HostCommands.h"
 
-#include "Failure.h"
-#include "HostList.h"
-#include "Rollout.h"
-#include "Text.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/fleet/HostList.h"
+#include "tools/vesk/fleet/Rollout.h"
 
 namespace vesk_fleet {
 

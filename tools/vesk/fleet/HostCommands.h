@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FleetCommands.h"
-#include "HostReport.h"
+#include "tools/vesk/fleet/FleetCommands.h"
+#include "tools/vesk/fleet/HostReport.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
-#include "HostList.h"
+#include "tools/vesk/fleet/HostList.h"
 
-#include "Digest.h"
-#include "Rollout.h"
-#include "Text.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/Rollout.h"
 
 #include <nlohmann/json.hpp>
 

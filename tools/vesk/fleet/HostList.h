@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Fleet.h"
-#include "HostReport.h"
+#include "tools/vesk/fleet/Fleet.h"
+#include "tools/vesk/fleet/HostReport.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
-#include "HostReport.h"
+#include "tools/vesk/fleet/HostReport.h"
 
-#include "Digest.h"
+#include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/FleetStore.h"
 #include "vesk/Version.h"
-#include "FleetState.h"
 
 #include <nlohmann/json.hpp>
 

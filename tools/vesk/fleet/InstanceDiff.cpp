@@ -1,9 +1,9 @@
-#include "InstanceDiff.h"
+#include "tools/vesk/fleet/InstanceDiff.h"
 
-#include "RegFile.h"
-#include "Text.h"
-#include "support/registry/NameFold.h"
+#include "tools/vesk/core/RegFile.h"
+#include "tools/vesk/core/Text.h"
 #include "support/registry/KeyPath.h"
+#include "support/registry/NameFold.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ImportPlan.h"
+#include "tools/vesk/core/ImportPlan.h"
 
 #include <map>
 #include <string>

@@ -1,8 +1,8 @@
-#include "OnApply.h"
+#include "tools/vesk/fleet/OnApply.h"
 
-#include "Failure.h"
-#include "Text.h"
-#include "WindowsService.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/fleet/WindowsService.h"
 
 #include <chrono>
 #include <thread>

@@ -1,11 +1,11 @@
-#include "Overlay.h"
+#include "tools/vesk/fleet/Overlay.h"
 
-#include "Digest.h"
-#include "Failure.h"
-#include "Fleet.h"
-#include "RegFile.h"
-#include "Io.h"
-#include "Text.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Io.h"
+#include "tools/vesk/core/RegFile.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/Fleet.h"
 
 #include <nlohmann/json.hpp>
 

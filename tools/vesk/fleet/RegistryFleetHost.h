@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FleetHost.h"
-#include "ImportPlan.h"
+#include "tools/vesk/core/ImportPlan.h"
+#include "tools/vesk/fleet/FleetHost.h"
 
 #include <filesystem>
 #include <list>

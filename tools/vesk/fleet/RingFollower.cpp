@@ -1,6 +1,6 @@
-#include "RingFollower.h"
+#include "tools/vesk/fleet/RingFollower.h"
 
-#include "Text.h"
+#include "tools/vesk/core/Text.h"
 
 namespace vesk_fleet {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Rollout.h"
+#include "tools/vesk/fleet/Rollout.h"
 
 #include <optional>
 #include <string>

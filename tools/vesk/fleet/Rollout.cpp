@@ -1,8 +1,8 @@
-#include "Rollout.h"
+#include "tools/vesk/fleet/Rollout.h"
 
-#include "Digest.h"
-#include "Failure.h"
-#include "Text.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/fleet/Digest.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Fleet.h"
-#include "FleetState.h"
+#include "tools/vesk/fleet/Fleet.h"
+#include "tools/vesk/fleet/FleetStore.h"
 
 #include <cstdint>
 #include <functional>

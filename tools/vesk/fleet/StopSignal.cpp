@@ -1,4 +1,4 @@
-#include "StopSignal.h"
+#include "tools/vesk/fleet/StopSignal.h"
 
 #include <atomic>
 #include <csignal>

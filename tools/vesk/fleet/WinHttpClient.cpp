@@ -1,7 +1,7 @@
-#include "HttpClient.h"
+#include "tools/vesk/fleet/HttpClient.h"
 
-#include "Failure.h"
-#include "Text.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Text.h"
 
 #include <winsock2.h>
 #include <windows.h>

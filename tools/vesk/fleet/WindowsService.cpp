@@ -1,11 +1,11 @@
-#include "WindowsService.h"
+#include "tools/vesk/fleet/WindowsService.h"
 
-#include "Failure.h"
-#include "Fleet.h"
-#include "FleetCommands.h"
-#include "MachineFolder.h"
-#include "StopSignal.h"
-#include "Text.h"
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/MachineFolder.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/fleet/Fleet.h"
+#include "tools/vesk/fleet/FleetCommands.h"
+#include "tools/vesk/fleet/StopSignal.h"
 
 #include <filesystem>
 

@@ -1,0 +1,81 @@
+#include "tools/vesk/core/ImportPlan.h"
+
+#include "tools/vesk/core/Text.h"
+#include "support/registry/KeyPath.h"
+#include "support/registry/NameFold.h"
+
+#include <algorithm>
+
+namespace vesk_tool {
+namespace {
+
+// The key below the hive that the file's [path] writes.
+std::wstring keyOf(const RegKey& key, const std::wstring& from, const std::wstring& fromPath, const std::wstring& to)
+{
+    std::wstring below;
+    if (!Kestlib500::BelowHive(key.path, below) || !Kestlib500::IsAtOrBelow(below, from))
+        throw RegFileError(key.line, "the key " + toUtf8(key.path) + " is outside " + toUtf8(fromPath) +
+                                         ": import only keys of this instance (see --instance and --from-instance)");
+    const std::wstring rest = below.substr(std::min(below.size(), from.size() + (from.empty() ? 0 : 1)));
+    const std::wstring written = Kestlib500::JoinKeyPath(to, rest);
+    const Kestlib500::KeyPathProblem problem = Kestlib500::CheckKeyPath(written);
+    if (problem != Kestlib500::KeyPathProblem::None)
+        throw RegFileError(key.line, Kestlib500::DescribeKeyPathProblem(problem) + ": " +
+                                         toUtf8(key.path.substr(0, 200)) + (key.path.size() > 200 ? "..." : ""));
+    return written;
+}
+
+ImportStep valueStep(RegValue&& value, const std::wstring& key)
+{
+    if (!Kestlib500::ValueNameFits(value.name.c_str()))
+        throw RegFileError(value.line, Kestlib500::DescribeLongValueName(value.name));
+    ImportStep step;
+    step.action = value.remove ? ImportStep::Action::DeleteValue : ImportStep::Action::SetValue;
+    step.line = value.line;
+    step.key = key;
+    step.name = std::move(value.name);
+    step.value = std::move(value.value);
+    return step;
+}
+
+} // namespace
+
+std::wstring belowHive(const std::wstring& fullPath)
+{
+    std::wstring below;
+    return Kestlib500::BelowHive(fullPath, below) ? below : fullPath;
+}
+
+std::vector<ImportStep> planImport(const RegDocument& document, const std::wstring& fromPath, const std::wstring& toKey,
+                                   bool mayDeleteRoot)
+{
+    return planImport(RegDocument(document), fromPath, toKey, mayDeleteRoot);
+}
+
+std::vector<ImportStep> planImport(RegDocument&& document, const std::wstring& fromPath, const std::wstring& toKey,
+                                   bool mayDeleteRoot)
+{
+    const std::wstring from = belowHive(fromPath);
+    std::vector<ImportStep> steps;
+    std::size_t count = 0;
+    for (const RegKey& key : document.keys)
+        count += 1 + key.values.size();
+    steps.reserve(count);
+    for (RegKey& key : document.keys) {
+        ImportStep step;
+        step.line = key.line;
+        step.key = keyOf(key, from, fromPath, toKey);
+        if (key.remove && !mayDeleteRoot && Kestlib500::FoldedPath(step.key) == Kestlib500::FoldedPath(toKey))
+            throw RegFileError(key.line, "this line would delete the settings of every instance: import into one "
+                                         "instance with --instance NAME");
+        step.action = key.remove ? ImportStep::Action::DeleteKey : ImportStep::Action::CreateKey;
+        steps.push_back(step);
+        for (RegValue& value : key.values)
+            steps.push_back(valueStep(std::move(value), step.key));
+        // Moved out: the document shrinks as the plan grows.
+        key.values = {};
+    }
+    return steps;
+}
+
+} // namespace vesk_tool

@@ -1,0 +1,215 @@
+#include "tools/vesk/core/Journal.h"
+
+#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/core/Io.h"
+#include "tools/vesk/core/MachineFolder.h"
+#include "tools/vesk/core/PlanApplier.h"
+#include "tools/vesk/core/Text.h"
+#include "tools/vesk/core/TreeReader.h"
+#include "support/registry/KeyPath.h"
+#include "support/registry/NameFold.h"
+#include "support/registry/RegistryKey.h"
+#include "support/registry/RegistryTransaction.h"
+
+#include <map>
+#include <optional>
+#include <set>
+
+namespace vesk_tool {
+namespace {
+
+using Kestlib500::FoldedName;
+using Kestlib500::FoldedPath;
+using Kestlib500::FullKeyPath;
+using Kestlib500::ParentKeyPath;
+using Kestlib500::RawValue;
+using Kestlib500::RegistryKey;
+
+// Reads what the steps will change, before any of it is changed. Every
+// record describes that one moment, so records that overlap agree and the
+// restore may apply them in any order.
+class PriorState {
+public:
+    explicit PriorState(std::wstring root) : root(FoldedPath(root)) {}
+
+    void add(const ImportStep& step)
+    {
+        if (covered(step.key))
+            return;
+        if (!exists(step.key)) {
+            remember(highestMissing(step.key), removedKeys, removed);
+            return;
+        }
+        switch (step.action) {
+        case ImportStep::Action::DeleteKey:
+            remember(step.key, savedKeys, saved);
+            return;
+        case ImportStep::Action::CreateKey:
+            return;
+        case ImportStep::Action::SetValue:
+        case ImportStep::Action::DeleteValue:
+            addValue(step);
+            return;
+        }
+    }
+
+    RegDocument document()
+    {
+        RegDocument undo;
+        Progress quiet("", 0, false);
+        TreeReader reader(quiet);
+        for (const std::wstring& key : saved) {
+            undo.keys.push_back(RegKey{0, FullKeyPath(key), true, {}});
+            reader.read(key, undo);
+        }
+        if (!reader.leftOut().empty())
+            throw Failure(StoreFailure, "cannot save the state before the import for recovery: " + reader.leftOut().front() +
+                                            "; nothing was changed");
+        for (const std::wstring& key : valueKeys)
+            undo.keys.push_back(RegKey{0, FullKeyPath(key), false, values[FoldedPath(key)].prior});
+        for (const std::wstring& key : removed)
+            undo.keys.push_back(RegKey{0, FullKeyPath(key), true, {}});
+        return undo;
+    }
+
+private:
+    struct Values {
+        std::map<std::wstring, RegValue> stored; // by folded name, as they are now
+        std::set<std::wstring> touched;          // folded names the steps change
+        std::vector<RegValue> prior;
+    };
+
+    bool exists(const std::wstring& key)
+    {
+        const auto [at, added] = existing.emplace(FoldedPath(key), false);
+        if (added)
+            at->second = RegistryKey::Open(key).IsOpen();
+        return at->second;
+    }
+
+    // Whether the key or a key above it is saved or removed whole.
+    bool covered(const std::wstring& key) const
+    {
+        for (std::wstring at = FoldedPath(key); !at.empty(); at = ParentKeyPath(at))
+            if (savedKeys.count(at) || removedKeys.count(at))
+                return true;
+        return false;
+    }
+
+    std::wstring highestMissing(std::wstring key)
+    {
+        while (FoldedPath(key) != root && !ParentKeyPath(key).empty() && !exists(ParentKeyPath(key)))
+            key = ParentKeyPath(key);
+        return key;
+    }
+
+    static void remember(const std::wstring& key, std::set<std::wstring>& set, std::vector<std::wstring>& list)
+    {
+        if (set.insert(FoldedPath(key)).second)
+            list.push_back(key);
+    }
+
+    // The key's values are read once, in one pass, and kept with the
+    // spelling the registry has for their names.
+    void addValue(const ImportStep& step)
+    {
+        auto [at, added] = values.try_emplace(FoldedPath(step.key));
+        Values& key = at->second;
+        if (added) {
+            valueKeys.push_back(step.key);
+            readValues(step.key, key);
+        }
+        const std::wstring name = FoldedName(step.name);
+        if (!key.touched.insert(name).second)
+            return;
+        const auto stored = key.stored.find(name);
+        if (stored == key.stored.end())
+            key.prior.push_back(RegValue{0, step.name, true, {}});
+        else
+            key.prior.push_back(stored->second);
+    }
+
+    static void readValues(const std::wstring& path, Values& into)
+    {
+        const RegistryKey key = RegistryKey::Open(path);
+        std::wstring name;
+        RawValue data;
+        for (DWORD i = 0; key.ValueAt(i, name, data); ++i)
+            into.stored[FoldedName(name)] = RegValue{0, name, false, data};
+    }
+
+    const std::wstring root;
+    std::map<std::wstring, bool> existing;
+    std::set<std::wstring> savedKeys, removedKeys;
+    std::vector<std::wstring> saved, removed, valueKeys;
+    std::map<std::wstring, Values> values;
+};
+
+// `bound` (HKEY_LOCAL_MACHINE\...): the journal writes nothing outside it.
+void applyUndo(const RegDocument& undo, const std::wstring& bound)
+{
+    Progress quiet("", 0, false);
+    applyPlan(planImport(undo, bound, belowHive(bound)), quiet);
+}
+
+} // namespace
+
+RegDocument priorState(const std::vector<ImportStep>& steps, const std::wstring& root)
+{
+    PriorState state(root);
+    for (const ImportStep& step : steps)
+        state.add(step);
+    return state.document();
+}
+
+Journal::Journal(const RegDocument& document) : undo(document)
+{
+    machineFolder();
+    file.emplace(JournalFile::create(path(), writeRegFile(undo, RegEncoding::Utf16)));
+}
+
+Journal::~Journal() = default;
+
+bool Journal::restore()
+{
+    try {
+        applyUndo(undo, std::wstring(Kestlib500::HiveName));
+    } catch (const std::exception&) {
+        return false;
+    }
+    remove();
+    return true;
+}
+
+void Journal::remove()
+{
+    if (file)
+        file->remove();
+    file.reset();
+}
+
+std::wstring Journal::path()
+{
+    return machineFile(L"vesk-journal.reg");
+}
+
+void recoverInterruptedImport(const std::wstring& serverPath)
+{
+    if (Kestlib500::RegistryTransaction::IsAtomic())
+        return;
+    const std::wstring file = Journal::path();
+    std::optional<JournalFile> found = JournalFile::claim(file);
+    if (!found)
+        return;
+    try {
+        applyUndo(readRegFile(found->contents()), serverPath);
+    } catch (const std::exception& error) {
+        throw Failure(StoreFailure, "an interrupted import left the journal " + toUtf8(file) +
+                                        ", which could not be restored (" + error.what() +
+                                        "): it is kept; fix the cause and run vesk again");
+    }
+    found->remove();
+    writeErrLine("vesk: an import was interrupted: its keys were restored to their state before it, from " + toUtf8(file));
+}
+
+} // namespace vesk_tool
