@@ -3,13 +3,18 @@
 #include "support/registry/NameFold.h"
 #include "support/text/Unicode.h"
 
+#include <cstdint>
+
 namespace Kestlib500 {
 namespace {
 
 // Windows counts names in UTF-16 units: a character outside the Basic
-// Multilingual Plane (one wchar_t on Linux) takes two.
+// Multilingual Plane (one wchar_t on Linux) takes two. Inside it, as
+// nearly every character is, a character is one unit, counted in line.
 std::size_t UnitsOf(wchar_t c)
 {
+    if (static_cast<std::uint32_t>(c) < 0x10000)
+        return 1;
     char16_t units[2];
     return static_cast<std::size_t>(vesk_text::utf16Units(c, units));
 }

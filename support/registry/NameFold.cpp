@@ -47,10 +47,8 @@ char16_t Upper(char16_t unit) { return Within(towupper_l(unit, UnicodeLocale()),
 
 } // namespace
 
-char16_t FoldUnit(char16_t unit)
+char16_t FoldBeyondAscii(char16_t unit)
 {
-    if (unit < 0x80)
-        return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 0x20) : unit;
     if (unit >= 0xD800 && unit <= 0xDFFF)
         return unit;
     const char16_t lower = Lower(unit);

@@ -4,6 +4,9 @@
 
 namespace Kestlib500 {
 
+// FoldUnit for the units past ASCII (the locale's tables).
+char16_t FoldBeyondAscii(char16_t unit);
+
 // Folds the case of one UTF-16 unit exactly as the registry does when it
 // compares and orders names (Wine's registry, measured on every unit of the
 // Basic Multilingual Plane): a unit becomes its simple lower-case mapping
@@ -12,8 +15,13 @@ namespace Kestlib500 {
 // "ǅ", the Kelvin sign and "ẞ" match nothing else; surrogates are never
 // folded, so characters outside the Basic Multilingual Plane match only
 // themselves. Names then order by their folded units as unsigned numbers,
-// "_" before the letters.
-char16_t FoldUnit(char16_t unit);
+// "_" before the letters. ASCII, nearly every name, is folded in line.
+inline char16_t FoldUnit(char16_t unit)
+{
+    if (unit < 0x80)
+        return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 0x20) : unit;
+    return FoldBeyondAscii(unit);
+}
 
 // A name with each unit folded by FoldUnit: two names are one registry name
 // exactly when their folded names are equal (characters beyond the Basic

@@ -28,17 +28,19 @@ RegistryKey& Registry::OpenedKey()
     return key;
 }
 
-bool Registry::ReadStored(const wchar_t* name, RawValue& value)
+const RawValue* Registry::ReadStored(const wchar_t* name)
 {
     const wchar_t* spelling = name ? name : L"";
     if (!lastRead || lastRead->name != spelling) {
+        BeginReading();
         StoredValue read{spelling, false, RawValue()};
-        read.found = OpenedKey().Query(spelling, read.value);
+        // Most objects read one value: that read goes by the key's path and
+        // the value's name at once. Only a later one opens the key, once.
+        read.found = lastRead || key.IsOpen() ? OpenedKey().Query(spelling, read.value)
+                                              : RegistryKey::QueryAt(path, spelling, read.value);
         lastRead = std::move(read);
     }
-    if (lastRead->found)
-        value = lastRead->value;
-    return lastRead->found;
+    return lastRead->found ? &lastRead->value : nullptr;
 }
 
 bool Registry::Write(const SWCharString& name, const RawValue& value)
@@ -62,10 +64,10 @@ bool Registry::WriteValue(const SWCharString& name, const SWCharString& value)
 
 bool Registry::GetType(const SWCharString& name, DWORD& type)
 {
-    RawValue value;
-    if (!ReadStored(name.c_str(), value))
+    const RawValue* value = ReadStored(name.c_str());
+    if (!value)
         return false;
-    type = value.type;
+    type = value->type;
     return true;
 }
 

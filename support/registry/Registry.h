@@ -11,8 +11,9 @@
 namespace Kestlib500 {
 
 // A key of HKEY_LOCAL_MACHINE named by its path, whether or not it exists.
-// The key is opened for reading on first use and kept until the object goes,
-// so a read that asks for the type and then the value opens it once. Reads
+// The first value read goes by the path and the value's name at once; the
+// key is opened for reading by any later use and kept until the object goes,
+// so reading several values opens it once. Reads
 // through one object (and its iterators, while it lives) see one state of
 // the registry: the first read takes a snapshot, kept until the object goes
 // or it writes. So one object serves one operation and is then dropped.
@@ -55,10 +56,10 @@ protected:
     // Every read calls this first: the object's snapshot, taken once.
     void BeginReading();
     // The stored value `name` (exactly that spelling) in the object's
-    // snapshot; false, and `value` untouched, when it is missing. The value
-    // last read is kept, so a typed read's type check and its read that
-    // follows ask the registry once.
-    bool ReadStored(const wchar_t* name, RawValue& value);
+    // snapshot, valid until the next read or write through the object; null
+    // when it is missing. The value last read is kept, so a typed read's type
+    // check and its read that follows ask the registry once.
+    const RawValue* ReadStored(const wchar_t* name);
 
 private:
     struct StoredValue {

@@ -51,6 +51,9 @@ public:
 
     bool QueryType(const wchar_t* name, DWORD& type) const;
     bool Query(const wchar_t* name, RawValue& value) const;
+    // Open(path).Query(name, value), in one step where the back end can (the
+    // store finds the value by the key's path and its name at once).
+    static bool QueryAt(const std::wstring& path, const wchar_t* name, RawValue& value);
     bool Set(const wchar_t* name, const RawValue& value);
     bool DeleteValue(const wchar_t* name);
 

@@ -17,10 +17,10 @@ void ServerRegistry::appendKey(const SWCharString& subKey) { AppendToPath(subKey
 
 bool ServerRegistry::ReadText(const SWCharString& name, std::wstring& text)
 {
-    RawValue value;
-    if (!ReadStored(name.c_str(), value))
+    const RawValue* value = ReadStored(name.c_str());
+    if (!value)
         return false;
-    text = ValueAsText(value);
+    text = ValueAsText(*value);
     return true;
 }
 

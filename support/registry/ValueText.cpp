@@ -3,8 +3,9 @@
 #include "support/text/LittleEndian.h"
 #include "support/text/Unicode.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 
 namespace Kestlib500 {
 namespace {
@@ -49,6 +50,16 @@ std::wstring HexText(const std::vector<unsigned char>& data)
     return text;
 }
 
+// The decimal of a number (to_wstring formats through the C library's
+// wide printf, many times slower).
+template <typename Number>
+std::wstring Decimal(Number number)
+{
+    char digits[24];
+    char* const end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    return std::wstring(digits, end);
+}
+
 template <typename Number>
 Number LittleEndian(const std::vector<unsigned char>& data)
 {
@@ -70,11 +81,11 @@ std::wstring ValueAsText(const RawValue& value)
         return MultiText(UnitsOf(value.data));
     case REG_DWORD:
         if (value.data.size() == 4)
-            return std::to_wstring(LittleEndian<std::int32_t>(value.data));
+            return Decimal(LittleEndian<std::int32_t>(value.data));
         break;
     case REG_QWORD:
         if (value.data.size() == 8)
-            return std::to_wstring(LittleEndian<std::uint64_t>(value.data));
+            return Decimal(LittleEndian<std::uint64_t>(value.data));
         break;
     }
     return HexText(value.data);

@@ -70,6 +70,14 @@ bool RegistryKey::Query(const wchar_t* name, RawValue& value) const
     return IsOpen() && store->Query(handle->id, name, value);
 }
 
+bool RegistryKey::QueryAt(const std::wstring& path, const wchar_t* name, RawValue& value)
+{
+    if (!NamesAKey(path))
+        return false;
+    RegistryStore::Session store;
+    return store->QueryAt(path, name, value);
+}
+
 bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
 {
     RegistryStore::Session store;

@@ -40,6 +40,17 @@ std::vector<std::wstring> PathElements(const std::wstring& path)
     return elements;
 }
 
+// The value (type, data) of the row `run` finds into `value`, which a
+// failure leaves untouched; false when there is no row.
+bool TakeValue(Statement::Run& run, RawValue& value)
+{
+    if (!run.Step())
+        return false;
+    RawValue found{static_cast<DWORD>(run.Number(0)), run.Bytes(1)};
+    value = std::move(found);
+    return true;
+}
+
 } // namespace
 
 // One write scope of the store's own (a savepoint inside a transaction),
@@ -133,6 +144,9 @@ RegistryStore::RegistryStore(const std::string& file) : file(file)
         handle, ("DELETE FROM registry_keys WHERE path = ?1 AND id <> " + std::to_string(HiveKey)).c_str()));
     queryType.reset(new Statement(handle, "SELECT type FROM registry_values WHERE key = ?1 AND fold = ?2"));
     queryValue.reset(new Statement(handle, "SELECT type, data FROM registry_values WHERE key = ?1 AND fold = ?2"));
+    queryValueAt.reset(new Statement(handle,
+        "SELECT v.type, v.data FROM registry_keys k JOIN registry_values v ON v.key = k.id "
+        "WHERE k.path = ?1 AND v.fold = ?2"));
     setValue.reset(new Statement(handle,
         "INSERT INTO registry_values(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
         "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data"));
@@ -246,14 +260,17 @@ bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
     transactions->BeforeRead();
     Statement::Run run(*queryValue);
     run.Bind(1, key).BindBlob(2, NameSortKey(name));
-    if (!run.Step())
+    return TakeValue(run, value);
+}
+
+bool RegistryStore::QueryAt(const std::wstring& path, const wchar_t* name, RawValue& value)
+{
+    if (!ValueNameFits(name))
         return false;
-    RawValue found;
-    found.type = static_cast<DWORD>(run.Number(0));
-    const std::string bytes = run.Blob(1);
-    found.data.assign(bytes.begin(), bytes.end());
-    value = std::move(found);
-    return true;
+    transactions->BeforeRead();
+    Statement::Run run(*queryValueAt);
+    run.BindBlob(1, PathSortKey(path)).BindBlob(2, NameSortKey(name));
+    return TakeValue(run, value);
 }
 
 bool RegistryStore::Set(long long key, const wchar_t* name, const RawValue& value)

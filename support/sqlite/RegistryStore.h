@@ -56,6 +56,9 @@ public:
 
     bool QueryType(long long key, const wchar_t* name, DWORD& type);
     bool Query(long long key, const wchar_t* name, RawValue& value);
+    // Query() of the key at `path` (one CheckKeyPath passes) without opening
+    // it: one statement finds the value by the key's path and its name.
+    bool QueryAt(const std::wstring& path, const wchar_t* name, RawValue& value);
     bool Set(long long key, const wchar_t* name, const RawValue& value);
     bool DeleteValue(long long key, const wchar_t* name);
 
@@ -82,7 +85,7 @@ private:
     bool readOnly = false;
     StoreConnection db;
     std::unique_ptr<Statement> findKey, insertKey, deleteKey;
-    std::unique_ptr<Statement> queryType, queryValue, setValue, deleteValue;
+    std::unique_ptr<Statement> queryType, queryValue, queryValueAt, setValue, deleteValue;
     std::vector<std::unique_ptr<Statement>> idleValueCursors, idleKeyCursors;
     std::unique_ptr<TransactionStack> transactions;
 };

@@ -13,7 +13,4 @@ std::string NameSortKey(const wchar_t* name);
 // a big-endian backslash, empty elements skipped.
 std::string PathSortKey(const std::wstring& path);
 
-// Appends the folded units of one character to a comparison key.
-void AppendSortKey(std::string& key, wchar_t c);
-
 } // namespace Kestlib500

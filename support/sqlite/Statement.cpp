@@ -133,4 +133,12 @@ std::string Statement::Run::Blob(int column) const
     return bytes ? std::string(bytes, static_cast<std::size_t>(size)) : std::string();
 }
 
+std::vector<unsigned char> Statement::Run::Bytes(int column) const
+{
+    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(handle, column));
+    CheckColumn(bytes);
+    const int size = sqlite3_column_bytes(handle, column);
+    return bytes ? std::vector<unsigned char>(bytes, bytes + size) : std::vector<unsigned char>();
+}
+
 } // namespace Kestlib500

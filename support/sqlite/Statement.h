@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <vector>
 
 namespace Kestlib500 {
 
@@ -41,6 +42,8 @@ public:
         long long Number(int column) const;
         std::u16string Text(int column) const;
         std::string Blob(int column) const;
+        // A blob column as a value's bytes, copied once.
+        std::vector<unsigned char> Bytes(int column) const;
 
     private:
         Run& Check(int code);

@@ -77,8 +77,7 @@ bool StoreCursor::StepRow()
             name = vesk_text::fromUtf16(text);
             if (kind == Kind::Values) {
                 value.type = static_cast<DWORD>(run->Number(1));
-                const std::string bytes = run->Blob(2);
-                value.data.assign(bytes.begin(), bytes.end());
+                value.data = run->Bytes(2);
             }
         }
     } catch (...) {

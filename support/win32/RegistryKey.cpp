@@ -106,6 +106,11 @@ bool RegistryKey::Query(const wchar_t* name, RawValue& value) const
     }
 }
 
+bool RegistryKey::QueryAt(const std::wstring& path, const wchar_t* name, RawValue& value)
+{
+    return Open(path).Query(name, value);
+}
+
 bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
 {
     if (!IsOpen() || !ValueNameFits(name))
