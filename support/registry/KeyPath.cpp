@@ -70,22 +70,27 @@ bool HasEmptyElement(std::wstring_view path)
 
 KeyPathProblem CheckKeyPath(std::wstring_view path)
 {
-    if (HasEmptyElement(path))
-        return KeyPathProblem::EmptyElement;
-    std::size_t depth = path.empty() ? 0 : 1;
+    if (path.empty())
+        return KeyPathProblem::None;
+    // One pass: an empty element outranks a limit broken, so the first limit
+    // broken is kept while the scan goes on.
+    KeyPathProblem limit = KeyPathProblem::None;
+    std::size_t depth = 1;
     std::size_t length = 0;
     for (wchar_t c : path) {
         if (c != L'\\') {
             length += UnitsOf(c);
-            if (length > MaxKeyNameLength)
-                return KeyPathProblem::ElementTooLong;
+            if (length > MaxKeyNameLength && limit == KeyPathProblem::None)
+                limit = KeyPathProblem::ElementTooLong;
             continue;
         }
+        if (length == 0)
+            return KeyPathProblem::EmptyElement;
         length = 0;
-        if (++depth > MaxKeyDepth)
-            return KeyPathProblem::TooDeep;
+        if (++depth > MaxKeyDepth && limit == KeyPathProblem::None)
+            limit = KeyPathProblem::TooDeep;
     }
-    return KeyPathProblem::None;
+    return length == 0 ? KeyPathProblem::EmptyElement : limit;
 }
 
 std::string DescribeKeyPathProblem(KeyPathProblem problem)

@@ -3,7 +3,9 @@
 
 namespace Kestlib500 {
 
-Registry::Registry(const wchar_t* path) : path(path) {}
+// Room for the elements objects append to their company's path (server,
+// instance, sub-key), made at once rather than by each append.
+Registry::Registry(const wchar_t* path) : path(path) { this->path.reserve(this->path.size() + 64); }
 
 Registry::~Registry() = default;
 

@@ -197,8 +197,9 @@ void RegistryStore::EnterWrite()
 long long RegistryStore::FindKey(const std::wstring& path)
 {
     transactions->BeforeRead();
+    PathSortKey(path, pathKey);
     Statement::Run run(*findKey);
-    run.BindBlob(1, PathSortKey(path));
+    run.BindBlobInPlace(1, pathKey);
     return run.Step() ? run.Number(0) : 0;
 }
 
@@ -215,7 +216,8 @@ long long RegistryStore::CreateKey(const std::wstring& path)
     for (const std::wstring& name : PathElements(path)) {
         if (!folded.empty())
             folded.append("\0\\", 2);
-        folded += NameSortKey(name.c_str());
+        const std::string nameFold = NameSortKey(name.c_str());
+        folded += nameFold;
         Statement::Run find(*findKey);
         find.BindBlob(1, folded);
         if (find.Step()) {
@@ -224,7 +226,7 @@ long long RegistryStore::CreateKey(const std::wstring& path)
         }
         Statement::Run insert(*insertKey);
         insert.Bind(1, key).Bind(2, vesk_text::toUtf16(name.c_str()));
-        insert.BindBlob(3, NameSortKey(name.c_str())).BindBlob(4, folded);
+        insert.BindBlob(3, nameFold).BindBlob(4, folded);
         insert.Execute();
         key = sqlite3_last_insert_rowid(db.get());
     }
@@ -235,8 +237,9 @@ long long RegistryStore::CreateKey(const std::wstring& path)
 bool RegistryStore::DeleteTree(const std::wstring& path)
 {
     BeforeWrite();
+    PathSortKey(path, pathKey);
     Statement::Run run(*deleteKey);
-    run.BindBlob(1, PathSortKey(path));
+    run.BindBlobInPlace(1, pathKey);
     return run.Execute() > 0;
 }
 
@@ -245,8 +248,9 @@ bool RegistryStore::QueryType(long long key, const wchar_t* name, DWORD& type)
     if (!ValueNameFits(name))
         return false;
     transactions->BeforeRead();
+    NameSortKey(name, nameKey);
     Statement::Run run(*queryType);
-    run.Bind(1, key).BindBlob(2, NameSortKey(name));
+    run.Bind(1, key).BindBlobInPlace(2, nameKey);
     if (!run.Step())
         return false;
     type = static_cast<DWORD>(run.Number(0));
@@ -258,8 +262,9 @@ bool RegistryStore::Query(long long key, const wchar_t* name, RawValue& value)
     if (!ValueNameFits(name))
         return false;
     transactions->BeforeRead();
+    NameSortKey(name, nameKey);
     Statement::Run run(*queryValue);
-    run.Bind(1, key).BindBlob(2, NameSortKey(name));
+    run.Bind(1, key).BindBlobInPlace(2, nameKey);
     return TakeValue(run, value);
 }
 
@@ -268,8 +273,10 @@ bool RegistryStore::QueryAt(const std::wstring& path, const wchar_t* name, RawVa
     if (!ValueNameFits(name))
         return false;
     transactions->BeforeRead();
+    PathSortKey(path, pathKey);
+    NameSortKey(name, nameKey);
     Statement::Run run(*queryValueAt);
-    run.BindBlob(1, PathSortKey(path)).BindBlob(2, NameSortKey(name));
+    run.BindBlobInPlace(1, pathKey).BindBlobInPlace(2, nameKey);
     return TakeValue(run, value);
 }
 
@@ -298,8 +305,9 @@ bool RegistryStore::DeleteValue(long long key, const wchar_t* name)
     if (!ValueNameFits(name))
         return false;
     BeforeWrite();
+    NameSortKey(name, nameKey);
     Statement::Run run(*deleteValue);
-    run.Bind(1, key).BindBlob(2, NameSortKey(name));
+    run.Bind(1, key).BindBlobInPlace(2, nameKey);
     return run.Execute() > 0;
 }
 

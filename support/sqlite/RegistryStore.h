@@ -87,6 +87,9 @@ private:
     std::unique_ptr<Statement> findKey, insertKey, deleteKey;
     std::unique_ptr<Statement> queryType, queryValue, queryValueAt, setValue, deleteValue;
     std::vector<std::unique_ptr<Statement>> idleValueCursors, idleKeyCursors;
+    // The folded path and name of the operation in progress, bound in place;
+    // their room is reused from one operation to the next.
+    std::string pathKey, nameKey;
     std::unique_ptr<TransactionStack> transactions;
 };
 

@@ -9,64 +9,82 @@
 namespace Kestlib500 {
 namespace {
 
-// One character is at most two units of two bytes; a separator is two bytes
-// in place of its one backslash. Keys are written into room for the worst
-// case and cut to size, with no check per byte.
-constexpr std::size_t MostBytesPerChar = 4;
+// Writes a key into room made beforehand, two bytes a character: exact for
+// the Basic Multilingual Plane (nearly every name) and for a separator in
+// place of its backslash. A character of two units makes room for its second.
+class KeyWriter {
+public:
+    KeyWriter(std::string& key, std::size_t characters) : key(key) { key.resize(2 * characters); }
+    ~KeyWriter() { key.resize(at); }
+    KeyWriter(const KeyWriter&) = delete;
+    KeyWriter& operator=(const KeyWriter&) = delete;
 
-char* PutUnit(char* out, char16_t unit)
-{
-    out[0] = static_cast<char>(unit >> 8);
-    out[1] = static_cast<char>(unit & 0xFF);
-    return out + 2;
-}
+    bool Empty() const { return at == 0; }
 
-// Writes the folded units of `c` at `out`; returns the end.
-char* PutFolded(char* out, wchar_t c)
-{
-    // A unit of the Basic Multilingual Plane short of the surrogates is
-    // itself (nearly every name's every character); the rest is converted.
-    const auto code = static_cast<std::uint32_t>(c);
-    if (code < 0xD800)
-        return PutUnit(out, FoldUnit(static_cast<char16_t>(code)));
-    char16_t units[2];
-    const int count = vesk_text::utf16Units(c, units);
-    for (int i = 0; i < count; ++i)
-        out = PutUnit(out, FoldUnit(units[i]));
-    return out;
-}
+    void Put(char16_t unit)
+    {
+        key[at] = static_cast<char>(unit >> 8);
+        key[at + 1] = static_cast<char>(unit & 0xFF);
+        at += 2;
+    }
+
+    void PutFolded(wchar_t c)
+    {
+        // Short of the surrogates, a character of the plane is its one unit.
+        const auto code = static_cast<std::uint32_t>(c);
+        if (code < 0xD800) {
+            Put(FoldUnit(static_cast<char16_t>(code)));
+            return;
+        }
+        char16_t units[2];
+        const int count = vesk_text::utf16Units(c, units);
+        key.resize(key.size() + 2 * static_cast<std::size_t>(count - 1));
+        for (int i = 0; i < count; ++i)
+            Put(FoldUnit(units[i]));
+    }
+
+private:
+    std::string& key;
+    std::size_t at = 0;
+};
 
 } // namespace
 
-std::string NameSortKey(const wchar_t* name)
+void NameSortKey(const wchar_t* name, std::string& key)
 {
     const std::size_t length = name ? std::wcslen(name) : 0;
-    std::string key(length * MostBytesPerChar, '\0');
-    char* const start = &key[0];
-    char* end = start;
+    KeyWriter writer(key, length);
     for (std::size_t i = 0; i < length; ++i)
-        end = PutFolded(end, name[i]);
-    key.resize(static_cast<std::size_t>(end - start));
+        writer.PutFolded(name[i]);
+}
+
+std::string NameSortKey(const wchar_t* name)
+{
+    std::string key;
+    NameSortKey(name, key);
     return key;
+}
+
+void PathSortKey(const std::wstring& path, std::string& key)
+{
+    KeyWriter writer(key, path.size());
+    bool separate = false;
+    for (wchar_t c : path) {
+        if (c == L'\\') {
+            separate = !writer.Empty();
+            continue;
+        }
+        if (separate)
+            writer.Put(u'\\');
+        separate = false;
+        writer.PutFolded(c);
+    }
 }
 
 std::string PathSortKey(const std::wstring& path)
 {
-    std::string key(path.size() * MostBytesPerChar, '\0');
-    char* const start = &key[0];
-    char* end = start;
-    bool separate = false;
-    for (wchar_t c : path) {
-        if (c == L'\\') {
-            separate = end != start;
-            continue;
-        }
-        if (separate)
-            end = PutUnit(end, u'\\');
-        separate = false;
-        end = PutFolded(end, c);
-    }
-    key.resize(static_cast<std::size_t>(end - start));
+    std::string key;
+    PathSortKey(path, key);
     return key;
 }
 

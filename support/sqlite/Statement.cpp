@@ -69,10 +69,20 @@ Statement::Run& Statement::Run::BindBlob(int index, const std::string& bytes)
 
 Statement::Run& Statement::Run::BindBlob(int index, const void* bytes, std::size_t size)
 {
+    return BindBytes(index, bytes, size, SQLITE_TRANSIENT);
+}
+
+Statement::Run& Statement::Run::BindBlobInPlace(int index, const std::string& bytes)
+{
+    return BindBytes(index, bytes.data(), bytes.size(), SQLITE_STATIC);
+}
+
+Statement::Run& Statement::Run::BindBytes(int index, const void* bytes, std::size_t size, sqlite3_destructor_type keep)
+{
     // An empty blob is still a blob, not NULL. The 64-bit call takes any
     // size; one past the store's limit is refused as SQLITE_TOOBIG.
     static const char nothing = 0;
-    const int code = sqlite3_bind_blob64(handle, index, size ? bytes : &nothing, size, SQLITE_TRANSIENT);
+    const int code = sqlite3_bind_blob64(handle, index, size ? bytes : &nothing, size, keep);
     if (code == SQLITE_TOOBIG) {
         sqlite3* db = sqlite3_db_handle(handle);
         throw StoreError(std::string("registry store '") + sqlite3_db_filename(db, "main") + "': a value of "

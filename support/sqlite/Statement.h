@@ -33,6 +33,8 @@ public:
         Run& Bind(int index, const std::u16string& text);
         Run& BindBlob(int index, const std::string& bytes);
         Run& BindBlob(int index, const void* bytes, std::size_t size);
+        // Binds bytes without copying them: they must outlive the run.
+        Run& BindBlobInPlace(int index, const std::string& bytes);
 
         // True while there is a row; false when done. Other results throw.
         bool Step();
@@ -46,6 +48,7 @@ public:
         std::vector<unsigned char> Bytes(int column) const;
 
     private:
+        Run& BindBytes(int index, const void* bytes, std::size_t size, sqlite3_destructor_type keep);
         Run& Check(int code);
         void CheckColumn(const void* data) const;
 

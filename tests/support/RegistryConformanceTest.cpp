@@ -76,6 +76,8 @@ TEST_F(RegistryConformance, WritesReadBackAsTextAndMissingValuesGiveTheDefault)
     EXPECT_STREQ(key.ReadValue(SWCharString(L"missing"), SWCharString(L"fallback")).c_str(), L"fallback");
     EXPECT_STREQ(key.ReadValue(SWCharString(L"missing")).c_str(), L"");
 
+    EXPECT_STREQ(ScratchKey(instance, L"Net").ReadValue(SWCharString(L"port"), DWORD(7)).c_str(), L"7")
+        << "a value of another key is not this key's";
     ScratchKey absent(instance, L"no\\such\\key");
     EXPECT_STREQ(absent.ReadValue(SWCharString(L"port"), DWORD(7)).c_str(), L"7");
     EXPECT_FALSE(absent.KeyExists());
@@ -285,6 +287,8 @@ TEST_F(RegistryConformance, NamesMatchExactlyAsTheRegistryMatchesThem)
         const std::wstring lookedUpKey = rowKey + L"\\" + lookedUp;
         ASSERT_TRUE(ScratchKey(instance, storedKey.c_str()).WriteValue(SWCharString(L"v"), DWORD(1))) << row.what;
         EXPECT_EQ(ScratchKey(instance, lookedUpKey.c_str()).KeyExists(), row.matches) << row.what << ": key";
+        EXPECT_STREQ(ScratchKey(instance, lookedUpKey.c_str()).ReadValue(SWCharString(L"v"), DWORD(0)).c_str(),
+            row.matches ? L"1" : L"0") << row.what << ": a value by its key's path";
         EXPECT_EQ(SubKeysOf(ScratchKey(instance, rowKey.c_str())), std::vector<std::wstring>{stored})
             << row.what << ": the name keeps its spelling";
     }

@@ -2,6 +2,7 @@
 // second connection to the same file (as another process would see it).
 #include "support/registry/RegistryKey.h"
 #include "support/registry/RegistryTransaction.h"
+#include "support/registry/ServerRegistry.h"
 #include "support/sqlite/RegistryStore.h"
 #include "support/sqlite/StoreError.h"
 
@@ -168,6 +169,19 @@ TEST_F(StoreTransaction, ASnapshotDoesNotSeeCommitsMadeWhileItLives)
     EXPECT_EQ(Read(Root + L"\\seen", L"v"), 2);
 }
 
+// A registry object reads one state from its first read, made by the key's
+// path before the key is open, to the later ones through the key it opens.
+TEST_F(StoreTransaction, ARegistryObjectReadsOneStateFromItsFirstRead)
+{
+    struct ObjectKey : ServerRegistry {
+        ObjectKey() : ServerRegistry(SWCharString(L"StoreTests"), SWCharString(L"object")) {}
+    } key;
+    ASSERT_TRUE(Write(key.GetPath(), L"a", 1) && Write(key.GetPath(), L"b", 1));
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"a"), DWORD(0)).c_str(), L"1");
+    ASSERT_EQ(other.Exec("UPDATE registry_values SET data = x'02000000' WHERE name = 'b'"), SQLITE_OK);
+    EXPECT_STREQ(key.ReadValue(SWCharString(L"b"), DWORD(0)).c_str(), L"1");
+}
+
 // Each call opens its own key: one left half-way through a walk keeps no
 // state that hides a later write.
 TEST_F(StoreTransaction, TwoCallsWithAWriteBetweenSeeTheNewState)
@@ -240,27 +254,25 @@ TEST_F(StoreTransaction, ExhaustedMemoryIsBadAllocNotAnAnswer)
     const std::wstring path = Root + L"\\memory";
     ASSERT_TRUE(Write(path, L"v", 1));
     RegistryKey key = RegistryKey::Open(path);
-    // Binding these copies 15 kB or more: more than the limit below leaves,
-    // which still lets the statements run, so that only the binding fails.
-    const std::wstring longName(7500, L'n');
-    std::wstring longPath = path;
-    for (int level = 0; level < 30; ++level)
-        longPath += L"\\" + std::wstring(250, L'k');
+    // No room is left below: what SQLite allocates first fails, a copy it
+    // binds or what running a statement takes (reads bind in place).
+    const std::wstring newPath = path + L"\\new";
     RawValue value;
     DWORD type = 0;
     const struct {
         const char* row;
         std::function<void()> operation;
     } rows[] = {
-        {"open", [&] { RegistryKey::Open(longPath); }},
-        {"create", [&] { RegistryKey::Create(longPath); }},
-        {"set", [&] { key.Set(longName.c_str(), Dword(1)); }},
-        {"query", [&] { key.Query(longName.c_str(), value); }},
-        {"query type", [&] { key.QueryType(longName.c_str(), type); }},
-        {"delete value", [&] { key.DeleteValue(longName.c_str()); }},
+        {"open", [&] { RegistryKey::Open(newPath); }},
+        {"create", [&] { RegistryKey::Create(newPath); }},
+        {"set", [&] { key.Set(L"n", Dword(1)); }},
+        {"query", [&] { key.Query(L"v", value); }},
+        {"query by path", [&] { RegistryKey::QueryAt(path, L"v", value); }},
+        {"query type", [&] { key.QueryType(L"v", type); }},
+        {"delete value", [&] { key.DeleteValue(L"v"); }},
     };
     for (const auto& row : rows) {
-        sqlite3_hard_heap_limit64(sqlite3_memory_used() + 8192);
+        sqlite3_hard_heap_limit64(sqlite3_memory_used());
         EXPECT_THROW(row.operation(), std::bad_alloc) << row.row;
         sqlite3_hard_heap_limit64(0);
     }
