@@ -12,20 +12,25 @@ namespace {
 // Writes a key into room made beforehand, two bytes a character: exact for
 // the Basic Multilingual Plane (nearly every name) and for a separator in
 // place of its backslash. A character of two units makes room for its second.
+// Bytes go through a pointer of its own, so that no write reloads the string.
 class KeyWriter {
 public:
-    KeyWriter(std::string& key, std::size_t characters) : key(key) { key.resize(2 * characters); }
-    ~KeyWriter() { key.resize(at); }
+    KeyWriter(std::string& key, std::size_t characters) : key(key)
+    {
+        key.resize(2 * characters);
+        start = out = &key[0];
+    }
+    ~KeyWriter() { key.resize(static_cast<std::size_t>(out - start)); }
     KeyWriter(const KeyWriter&) = delete;
     KeyWriter& operator=(const KeyWriter&) = delete;
 
-    bool Empty() const { return at == 0; }
+    bool Empty() const { return out == start; }
 
     void Put(char16_t unit)
     {
-        key[at] = static_cast<char>(unit >> 8);
-        key[at + 1] = static_cast<char>(unit & 0xFF);
-        at += 2;
+        out[0] = static_cast<char>(unit >> 8);
+        out[1] = static_cast<char>(unit & 0xFF);
+        out += 2;
     }
 
     void PutFolded(wchar_t c)
@@ -38,14 +43,20 @@ public:
         }
         char16_t units[2];
         const int count = vesk_text::utf16Units(c, units);
-        key.resize(key.size() + 2 * static_cast<std::size_t>(count - 1));
+        if (count > 1) {
+            const std::size_t at = static_cast<std::size_t>(out - start);
+            key.resize(key.size() + 2);
+            start = &key[0];
+            out = start + at;
+        }
         for (int i = 0; i < count; ++i)
             Put(FoldUnit(units[i]));
     }
 
 private:
     std::string& key;
-    std::size_t at = 0;
+    char* start;
+    char* out;
 };
 
 } // namespace
