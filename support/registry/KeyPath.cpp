@@ -13,7 +13,7 @@ namespace {
 // nearly every character is, a character is one unit, counted in line.
 std::size_t UnitsOf(wchar_t c)
 {
-    if (static_cast<std::uint32_t>(c) < 0x10000)
+    if (static_cast<std::uint32_t>(c) >> 16 == 0) // always, where wchar_t is a unit
         return 1;
     char16_t units[2];
     return static_cast<std::size_t>(vesk_text::utf16Units(c, units));
