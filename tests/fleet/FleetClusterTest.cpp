@@ -500,7 +500,7 @@ TEST_F(FleetCluster, APullOfAFewChangedLinesLeavesWhatTheWholeDocumentSays)
         {"a new line of a name set further down", L"\"a\"=\"1\"\r\n\"D\"=\"5\"\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
         {"a line of a document setting a name twice", L"\"a\"=\"1\"\r\n\"D\"=\"6\"\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
         {"plain again", L"\"a\"=\"1\"\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
-        {"a key line among the values", L"\"a\"=\"1\"\r\n" + key + L"New]\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
+        {"a key line among the values", L"\"a\"=\"1\"\r\n" + key + L"Added]\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
     };
     for (const auto& [what, body] : revisions) {
         const std::string file = work + "/r.reg";
@@ -512,7 +512,7 @@ TEST_F(FleetCluster, APullOfAFewChangedLinesLeavesWhatTheWholeDocumentSays)
         EXPECT_EQ(vesk(b, "--instance lines fleet pull --dry-run").out, "") << what;
         EXPECT_NE(vesk(b, "--instance lines fleet status").out.find("(up to date)"), std::string::npos) << what;
     }
-    ASSERT_EQ(vesk(b, "--instance lines set New d 5 --type string").status, 0);
+    ASSERT_EQ(vesk(b, "--instance lines set Added d 5 --type string").status, 0);
     EXPECT_NE(vesk(b, "--instance lines fleet status").out.find("drifted: 1 value changed"), std::string::npos);
     std::filesystem::remove_all(work);
 }
