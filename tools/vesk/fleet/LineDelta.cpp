@@ -99,7 +99,8 @@ std::optional<LineDelta> lineDelta(std::string_view before, std::string_view aft
         return std::nullopt;
     const std::string lead = std::string(before.substr(0, firstEnd)) + std::string("\r\0\n\0", 4) +
                              std::string(before.substr(key, a.lineEnd(key) - key)) + std::string("\r\0\n\0", 4);
-    return LineDelta{lead + std::string(before.substr(cut, end - cut)), lead + std::string(after.substr(cut, endAfter - cut))};
+    return LineDelta{lead + std::string(before.substr(cut, end - cut)), lead + std::string(after.substr(cut, endAfter - cut)),
+                     end - cut + endAfter - cut};
 }
 
 } // namespace vesk_fleet

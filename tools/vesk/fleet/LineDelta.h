@@ -14,6 +14,7 @@ namespace vesk_fleet {
 struct LineDelta {
     std::string before; // from the first document
     std::string after;  // from the second
+    std::size_t differing = 0; // bytes of both sides' own lines, the lines led by left out
 };
 
 // nullopt when either is not UTF-16LE with a byte-order mark, or no [key]
