@@ -76,6 +76,7 @@ private:
     struct Values {
         std::set<std::wstring> touched; // folded names the steps change
         std::vector<std::wstring> names; // each as first written
+        bool deletes = false;            // a step deletes one of them
     };
 
     bool exists(const std::wstring& key)
@@ -110,8 +111,9 @@ private:
 
     // A key's values are read once, in one pass, and kept with the
     // spelling the registry has for their names, unless only a few are
-    // touched: then each is asked for by name (a pull that changes one value
-    // of 100,000 would else read them all), under the name as written.
+    // written and none deleted: then each is asked for by name (a pull that
+    // changes one value of 100,000 would else read them all). A value written
+    // over keeps the name it has, so the name as written restores it alike.
     void addValue(const ImportStep& step)
     {
         auto [at, added] = values.try_emplace(FoldedPath(step.key));
@@ -120,6 +122,7 @@ private:
             valueKeys.push_back(step.key);
         if (key.touched.insert(FoldedName(step.name)).second)
             key.names.push_back(step.name);
+        key.deletes = key.deletes || step.action == ImportStep::Action::DeleteValue;
     }
 
     static constexpr std::size_t AskedByName = 64;
@@ -128,7 +131,7 @@ private:
     {
         const RegistryKey key = RegistryKey::Open(path);
         std::vector<RegValue> prior;
-        if (touched.names.size() <= AskedByName) {
+        if (touched.names.size() <= AskedByName && !touched.deletes) {
             for (const std::wstring& name : touched.names) {
                 RawValue data;
                 const bool there = key.Query(name.c_str(), data);
