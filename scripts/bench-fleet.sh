@@ -111,6 +111,46 @@ diff_pull() {
   f=$(printf '%s\n' "${full[@]}" | median)
   o=$(printf '%s\n' "${one[@]}" | median)
   echo "median: full $f ms, 1-value $o ms, ratio $(awk -v a="$o" -v b="$f" 'BEGIN { printf "%.2f", a / b }') (target at most 0.30)"
+  diff_pull_wine
+}
+# The same pulls by vesk.exe under Wine, into the prefix's registry (the
+# source is still the native store): wall time only.
+diff_pull_wine() {
+  if ! { cmake --preset windows >/dev/null 2>&1 && cmake --build --preset windows --parallel "$(nproc)" --target vesk_tool >/dev/null; }; then
+    echo "vesk.exe under Wine: not measured (the windows preset does not build here)"
+    return
+  fi
+  local prefix=$PWD/build/windows/wineprefix
+  wine_vesk() {
+    WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64 build/windows/bin/vesk.exe "$@" --endpoints "$VESK_FLEET_ENDPOINTS"
+  }
+  sh cmake/wine-prefix.sh start "$prefix"
+  echo "under Wine (vesk.exe):"
+  printf '%-4s %9s %11s %6s\n' run "full ms" "1-value ms" ratio
+  full=() one=()
+  for run in $(seq "$runs"); do
+    sample source winebench 100000 "wf$run-"
+    KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance winebench >/dev/null
+    wine_vesk fleet pull --instance winebench --force >/dev/null
+    sample source winebench 100000 "wg$run-"
+    KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance winebench >/dev/null
+    start=$(now)
+    wine_vesk fleet pull --instance winebench >/dev/null
+    full+=("$(ms "$start" "$(now)")")
+    KESTLIB_REGISTRY=$work/source.db "$tool" --instance winebench set Fleet Setting50000 "one$run" --type string
+    KESTLIB_REGISTRY=$work/source.db "$tool" fleet push --instance winebench >/dev/null
+    start=$(now)
+    wine_vesk fleet pull --instance winebench >/dev/null
+    one+=("$(ms "$start" "$(now)")")
+    printf '%-4s %9s %11s %6s\n' "$run" "${full[-1]}" "${one[-1]}" \
+      "$(awk -v a="${one[-1]}" -v b="${full[-1]}" 'BEGIN { printf "%.2f", a / b }')"
+  done
+  # 100,000 values left in the prefix's registry would slow every later Wine run.
+  WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64 build/windows/bin/vesk.exe --instance winebench delete "" >/dev/null || true
+  sh cmake/wine-prefix.sh stop "$prefix"
+  f=$(printf '%s\n' "${full[@]}" | median)
+  o=$(printf '%s\n' "${one[@]}" | median)
+  echo "median under Wine: full $f ms, 1-value $o ms, ratio $(awk -v a="$o" -v b="$f" 'BEGIN { printf "%.2f", a / b }') (target at most 0.30)"
 }
 # From `promote` to every host of a 20-watcher ring having applied the
 # candidate (alone: `bench-fleet.sh promote`): 20 watcher processes in ring

@@ -480,6 +480,43 @@ TEST_F(FleetCluster, LocalChangesAreSeenRefusedAndSavedAndAPullWritesOnlyWhatDif
     std::filesystem::remove_all(work);
 }
 
+// A pull that finds the instance as applied reads only the lines a revision
+// changed when it can: each revision below, pulled onto the one before,
+// must leave what the whole document says, record a state a local change
+// is still told from, and take the whole document when a few lines cannot
+// tell (a name set twice, a key line among the values).
+TEST_F(FleetCluster, APullOfAFewChangedLinesLeavesWhatTheWholeDocumentSays)
+{
+    const std::string work = scratchDirectory("fleet-lines");
+    const std::string a = work + "/a.db", b = work + "/b.db";
+    const std::wstring key = L"[HKEY_LOCAL_MACHINE\\Software\\Halvorn\\Tessaly\\Orvane\\lines\\";
+    const std::wstring other = L"\r\n" + key + L"Other]\r\n\"o\"=\"1\"\r\n";
+    const std::wstring hex = L"\"c\"=hex:01,02,\\\r\n  03\r\n";
+    const std::vector<std::pair<std::string, std::wstring>> revisions{
+        {"first", L"\"a\"=\"1\"\r\n\"b\"=\"2\"\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
+        {"a value changed", L"\"a\"=\"1\"\r\n\"b\"=\"X\"\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
+        {"a value deleted", L"\"a\"=\"1\"\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
+        {"a continued line changed", L"\"a\"=\"1\"\r\n\"c\"=hex:01,02,\\\r\n  04\r\n\"d\"=\"4\"\r\n" + other},
+        {"a new line of a name set further down", L"\"a\"=\"1\"\r\n\"D\"=\"5\"\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
+        {"a line of a document setting a name twice", L"\"a\"=\"1\"\r\n\"D\"=\"6\"\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
+        {"plain again", L"\"a\"=\"1\"\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
+        {"a key line among the values", L"\"a\"=\"1\"\r\n" + key + L"Added]\r\n" + hex + L"\"d\"=\"4\"\r\n" + other},
+    };
+    for (const auto& [what, body] : revisions) {
+        const std::string file = work + "/r.reg";
+        std::ofstream(file, std::ios::binary)
+            << "\xFF\xFE" + vesk_tool::toUtf16le(L"Windows Registry Editor Version 5.00\r\n\r\n" + key + L"Fleet]\r\n" + body);
+        ASSERT_EQ(vesk(a, "--instance lines fleet push --force --file " + file).status, 0) << what;
+        const Outcome pulled = vesk(b, "--instance lines fleet pull");
+        ASSERT_EQ(pulled.status, 0) << what << ": " << pulled.err;
+        EXPECT_EQ(vesk(b, "--instance lines fleet pull --dry-run").out, "") << what;
+        EXPECT_NE(vesk(b, "--instance lines fleet status").out.find("(up to date)"), std::string::npos) << what;
+    }
+    ASSERT_EQ(vesk(b, "--instance lines set Added d 5 --type string").status, 0);
+    EXPECT_NE(vesk(b, "--instance lines fleet status").out.find("drifted: 1 value changed"), std::string::npos);
+    std::filesystem::remove_all(work);
+}
+
 // Each watcher reports its host under a lease, renewed while it waits:
 // `hosts` lists both, newest first, and again after etcd lost their leases;
 // a watcher stopped leaves the list at once, a killed one when its lease

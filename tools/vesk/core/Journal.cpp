@@ -66,7 +66,7 @@ public:
             throw Failure(StoreFailure, "cannot save the state before the import for recovery: " + reader.leftOut().front() +
                                             "; nothing was changed");
         for (const std::wstring& key : valueKeys)
-            undo.keys.push_back(RegKey{0, FullKeyPath(key), false, values[FoldedPath(key)].prior});
+            undo.keys.push_back(RegKey{0, FullKeyPath(key), false, prior(key, values[FoldedPath(key)])});
         for (const std::wstring& key : removed)
             undo.keys.push_back(RegKey{0, FullKeyPath(key), true, {}});
         return undo;
@@ -74,9 +74,9 @@ public:
 
 private:
     struct Values {
-        std::map<std::wstring, RegValue> stored; // by folded name, as they are now
-        std::set<std::wstring> touched;          // folded names the steps change
-        std::vector<RegValue> prior;
+        std::set<std::wstring> touched; // folded names the steps change
+        std::vector<std::wstring> names; // each as first written
+        bool deletes = false;            // a step deletes one of them
     };
 
     bool exists(const std::wstring& key)
@@ -109,33 +109,46 @@ private:
             list.push_back(key);
     }
 
-    // The key's values are read once, in one pass, and kept with the
-    // spelling the registry has for their names.
+    // A key's values are read once, in one pass, and kept with the
+    // spelling the registry has for their names, unless only a few are
+    // written and none deleted: then each is asked for by name (a pull that
+    // changes one value of 100,000 would else read them all). A value written
+    // over keeps the name it has, so the name as written restores it alike.
     void addValue(const ImportStep& step)
     {
         auto [at, added] = values.try_emplace(FoldedPath(step.key));
         Values& key = at->second;
-        if (added) {
+        if (added)
             valueKeys.push_back(step.key);
-            readValues(step.key, key);
-        }
-        const std::wstring name = FoldedName(step.name);
-        if (!key.touched.insert(name).second)
-            return;
-        const auto stored = key.stored.find(name);
-        if (stored == key.stored.end())
-            key.prior.push_back(RegValue{0, step.name, true, {}});
-        else
-            key.prior.push_back(stored->second);
+        if (key.touched.insert(FoldedName(step.name)).second)
+            key.names.push_back(step.name);
+        key.deletes = key.deletes || step.action == ImportStep::Action::DeleteValue;
     }
 
-    static void readValues(const std::wstring& path, Values& into)
+    static constexpr std::size_t AskedByName = 64;
+
+    static std::vector<RegValue> prior(const std::wstring& path, const Values& touched)
     {
         const RegistryKey key = RegistryKey::Open(path);
+        std::vector<RegValue> prior;
+        if (touched.names.size() <= AskedByName && !touched.deletes) {
+            for (const std::wstring& name : touched.names) {
+                RawValue data;
+                const bool there = key.Query(name.c_str(), data);
+                prior.push_back(RegValue{0, name, !there, there ? data : RawValue{}});
+            }
+            return prior;
+        }
+        std::map<std::wstring, RegValue> stored; // by folded name, as they are now
         std::wstring name;
         RawValue data;
         for (DWORD i = 0; key.ValueAt(i, name, data); ++i)
-            into.stored[FoldedName(name)] = RegValue{0, name, false, data};
+            stored[FoldedName(name)] = RegValue{0, name, false, data};
+        for (const std::wstring& wanted : touched.names) {
+            const auto found = stored.find(FoldedName(wanted));
+            prior.push_back(found == stored.end() ? RegValue{0, wanted, true, {}} : found->second);
+        }
+        return prior;
     }
 
     const std::wstring root;

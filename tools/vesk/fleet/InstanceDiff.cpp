@@ -139,6 +139,7 @@ InstanceTree::InstanceTree(std::vector<ImportStep> steps, const std::wstring& ro
             break;
         }
         case ImportStep::Action::DeleteKey:
+            plainSteps = false;
             removeTree(planned.key);
             current = nullptr;
             break;
@@ -146,10 +147,10 @@ InstanceTree::InstanceTree(std::vector<ImportStep> steps, const std::wstring& ro
     }
     ensure(root); // a document that deletes the instance leaves it empty, never gone
     for (auto& [folded, key] : byFoldedPath)
-        settle(key);
+        plainSteps = settle(key) && plainSteps;
 }
 
-void InstanceTree::settle(Key& key)
+bool InstanceTree::settle(Key& key)
 {
     std::vector<Value>& values = key.values;
     // Equal names meet when sorted by hash, each run in the order written.
@@ -165,7 +166,7 @@ void InstanceTree::settle(Key& key)
     for (std::size_t i = 1; i < byHash.size() && !repeated; ++i)
         repeated = byHash[i].first == byHash[i - 1].first;
     if (!repeated)
-        return;
+        return true;
     std::vector<bool> kept(values.size(), false);
     std::vector<bool> done(values.size(), false);
     for (std::size_t run = 0; run < byHash.size(); ++run) {
@@ -201,6 +202,7 @@ void InstanceTree::settle(Key& key)
             ++out;
         }
     values.erase(values.begin() + static_cast<std::ptrdiff_t>(out), values.end());
+    return false;
 }
 
 namespace {
@@ -211,6 +213,24 @@ std::uint64_t mixed(std::uint64_t x)
     x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
     x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
     return x ^ (x >> 31);
+}
+
+// What one value adds to each of stateDigest's two sums.
+std::pair<std::uint64_t, std::uint64_t> valueTerms(std::uint64_t path, const InstanceTree::Value& value)
+{
+    const std::vector<unsigned char>& data = value.value.value.data;
+    const std::uint64_t bytes =
+        std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    const std::uint64_t one = mixed(path ^ mixed(value.hash ^ mixed(bytes + value.value.value.type)));
+    return {one, mixed(one ^ 0x5bd1e9955bd1e995ULL)};
+}
+
+std::string digestText(const std::uint64_t (&sums)[2])
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(sums[0]),
+                  static_cast<unsigned long long>(sums[1]));
+    return text;
 }
 
 } // namespace
@@ -225,18 +245,35 @@ std::string InstanceTree::stateDigest() const
         for (std::uint64_t seed = 0; seed < 2; ++seed)
             sums[seed] += mixed(mixed(path + seed));
         for (const Value& value : key.values) {
-            const std::vector<unsigned char>& data = value.value.value.data;
-            const std::uint64_t bytes = std::hash<std::string_view>{}(
-                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-            const std::uint64_t one = mixed(path ^ mixed(value.hash ^ mixed(bytes + value.value.value.type)));
-            sums[0] += one;
-            sums[1] += mixed(one ^ 0x5bd1e9955bd1e995ULL);
+            const auto [first, second] = valueTerms(path, value);
+            sums[0] += first;
+            sums[1] += second;
         }
     }
-    char text[40];
-    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(sums[0]),
-                  static_cast<unsigned long long>(sums[1]));
-    return text;
+    return digestText(sums);
+}
+
+std::string InstanceTree::shiftedDigest(const std::string& digest, const std::wstring& folded,
+                                        const std::vector<Value>& removed, const std::vector<Value>& added)
+{
+    // The sums are order-free, so a value's terms come out as simply as they went in.
+    std::uint64_t sums[2] = {0, 0};
+    if (digest.size() != 32 || digest.find_first_not_of("0123456789abcdef") != std::string::npos)
+        return std::string();
+    sums[0] = std::stoull(digest.substr(0, 16), nullptr, 16);
+    sums[1] = std::stoull(digest.substr(16), nullptr, 16);
+    const std::uint64_t path = std::hash<std::wstring>{}(folded);
+    for (const Value& value : removed) {
+        const auto [first, second] = valueTerms(path, value);
+        sums[0] -= first;
+        sums[1] -= second;
+    }
+    for (const Value& value : added) {
+        const auto [first, second] = valueTerms(path, value);
+        sums[0] += first;
+        sums[1] += second;
+    }
+    return digestText(sums);
 }
 
 InstanceTree::Key& InstanceTree::ensure(const std::wstring& path)

@@ -41,18 +41,26 @@ public:
     // trees give equal digests, so one taken at apply time tells later
     // whether the instance was changed since.
     std::string stateDigest() const;
+    // `digest` (a stateDigest) of a tree once the values `removed` of the
+    // key `folded` (its folded path) are taken out of it and `added` put in.
+    static std::string shiftedDigest(const std::string& digest, const std::wstring& folded,
+                                     const std::vector<Value>& removed, const std::vector<Value>& added);
+    // No value or key deleted and no name set twice: each value the tree
+    // holds is on one line of the document, and nowhere else.
+    bool plain() const { return plainSteps; }
 
 private:
     Key& ensure(const std::wstring& path);
     // Leaves one entry per name in `key`, as setting and deleting its
     // values in the order listed leaves them (a deletion is listed as a
-    // value whose `remove` is set).
-    static void settle(Key& key);
+    // value whose `remove` is set). False when a name was set twice or deleted.
+    static bool settle(Key& key);
     void removeTree(const std::wstring& path);
 
     std::wstring root;
     std::map<std::wstring, Key> byFoldedPath;
     std::vector<std::wstring> order;
+    bool plainSteps = true;
 };
 
 // What turns `from` into `to`, with counts for people and steps for the applier.

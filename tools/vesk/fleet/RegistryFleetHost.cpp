@@ -16,12 +16,15 @@
 #include "tools/vesk/fleet/ChunkCache.h"
 #include "tools/vesk/fleet/Digest.h"
 #include "tools/vesk/fleet/FleetStore.h"
+#include "tools/vesk/fleet/LineDelta.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <sstream>
+#include <unordered_map>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -39,8 +42,9 @@ const wchar_t* const ClusterValue = L"AppliedCluster";
 const wchar_t* const DigestValue = L"AppliedDigest";
 // The revision of the host's overlay applied on top (REG_QWORD), absent when none.
 const wchar_t* const OverlayValue = L"AppliedOverlay";
-// "<AppliedDigest> <the instance's state digest once that document was applied>":
-// it names its document, so a record written without it is never matched.
+// "<AppliedDigest> <the instance's state digest once that document was applied>",
+// then " plain" when that document is (InstanceTree::plain): it names its
+// document, so a record written without it is never matched.
 const wchar_t* const StateValue = L"AppliedState";
 // Windows: the newest last-write time (FILETIME) of the instance's keys just
 // after the apply. Only a hint, written after the apply's own change: when no
@@ -241,7 +245,10 @@ std::vector<ImportStep> RegistryFleetHost::plan(const std::wstring& instance, st
 
 void RegistryFleetHost::checkDocument(const std::wstring& instance, std::string_view regBytes)
 {
-    documentTree(instance, regBytes);
+    // Lines that differ from a document already applied, and parse, leave
+    // it as readable as that one was.
+    if (!fewLinesOf(instance, regBytes))
+        documentTree(instance, regBytes);
 }
 
 InstanceTree RegistryFleetHost::localTree(const std::wstring& instance) const
@@ -268,6 +275,7 @@ const InstanceTree& RegistryFleetHost::documentTree(const std::wstring& instance
 
 Difference RegistryFleetHost::compare(const std::wstring& instance, Side from, Side to)
 {
+    unchanged.reset();
     if (!from.isLocal && !to.isLocal)
         return difference(documentTree(instance, from.regBytes), documentTree(instance, to.regBytes));
     lastLocal.reset();
@@ -282,20 +290,33 @@ Difference RegistryFleetHost::applyInstance(const std::wstring& instance, std::s
 {
     // Only what differs is written: a value kept across the pull is never
     // missing for a reader, and the instance key keeps its security.
-    // The local tree as the compare just before read it (an apply compares
-    // first, for local changes): reading 100,000 values twice costs more
-    // than the rest of the pull on Windows.
-    std::optional<LocalRead> seen = std::move(lastLocal);
-    lastLocal.reset();
-    if (!seen || seen->instance != instance)
-        seen.emplace(LocalRead{instance, localTree(instance)});
-    const InstanceTree& wanted = documentTree(instance, regBytes);
-    Difference written = difference(seen->tree, wanted, false);
-    seen.reset();
-    std::vector<ImportStep> steps = written.steps;
+    // The instance as applied and a document differing in a few lines:
+    // those lines say it all. Else the local tree as the compare just
+    // before read it (an apply compares first, for local changes): reading
+    // 100,000 values twice costs more than the rest of the pull on Windows.
+    std::string state;
+    std::optional<Difference> delta = fewLines(instance, regBytes, record, state);
     const std::optional<AppliedRecord> before = appliedRecord(instance);
-    // What the instance holds once this is applied: the document's tree.
-    const std::string state = record.digest + " " + wanted.stateDigest();
+    if (!delta) {
+        std::optional<LocalRead> seen = std::move(lastLocal);
+        lastLocal.reset();
+        if (seen && seen->instance != instance)
+            seen.reset();
+        if (!seen && localIsApplied && unchanged == instance)
+            if (const auto applied = appliedDocument(instance))
+                seen.emplace(LocalRead{instance, documentTree(instance, *applied)});
+        if (!seen)
+            seen.emplace(LocalRead{instance, localTree(instance)});
+        const InstanceTree& wanted = documentTree(instance, regBytes);
+        delta = difference(seen->tree, wanted, false);
+        // What the instance holds once this is applied: the document's tree.
+        state = record.digest + " " + wanted.stateDigest() + (wanted.plain() ? " plain" : "");
+    }
+    unchanged.reset();
+    lastLocal.reset();
+    few.reset();
+    const Difference written = std::move(*delta);
+    std::vector<ImportStep> steps = written.steps;
     if (!before || !(*before == record) || appliedState(instance) != state) {
         const std::wstring key = revisionKey(instance);
         steps.push_back(ImportStep{ImportStep::Action::CreateKey, 0, key, L"", {}});
@@ -337,26 +358,123 @@ std::string RegistryFleetHost::appliedState(const std::wstring& instance) const
 
 bool RegistryFleetHost::unchangedSinceApply(const std::wstring& instance)
 {
-    const auto record = appliedRecord(instance);
-    const std::string state = appliedState(instance);
-    if (!record || record->digest.empty() || state.rfind(record->digest + " ", 0) != 0)
-        return false;
+    unchanged.reset();
     lastLocal.reset();
+    localIsApplied = false;
+    const auto record = appliedRecord(instance);
+    std::istringstream fields(appliedState(instance));
+    std::string digest, stateDigest;
+    fields >> digest >> stateDigest;
+    if (!record || record->digest.empty() || digest != record->digest || stateDigest.empty())
+        return false;
 #if defined(_WIN32)
     // No key of the instance written since the apply: it holds the applied
     // document, whose tree stands in for reading every value.
     const Kestlib500::RegistryKey revision = Kestlib500::RegistryKey::Open(revisionKey(instance));
     Kestlib500::RawValue written;
     const auto newest = newestWrite(instanceKey(instance));
-    if (newest && revision.Query(WrittenValue, written) && written.data == qwordValue(static_cast<std::int64_t>(*newest)).data) {
-        if (const auto applied = appliedDocument(instance)) {
-            lastLocal.emplace(LocalRead{instance, documentTree(instance, *applied)});
-            return true;
-        }
+    if (newest && revision.Query(WrittenValue, written) && written.data == qwordValue(static_cast<std::int64_t>(*newest)).data &&
+        appliedDocument(instance)) {
+        localIsApplied = true;
+        unchanged = instance;
+        return true;
     }
 #endif
     lastLocal.emplace(LocalRead{instance, localTree(instance)});
-    return lastLocal->tree.stateDigest() == state.substr(record->digest.size() + 1);
+    if (lastLocal->tree.stateDigest() != stateDigest)
+        return false;
+    unchanged = instance;
+    return true;
+}
+
+const RegistryFleetHost::FewLines* RegistryFleetHost::fewLinesOf(const std::wstring& instance, std::string_view regBytes)
+{
+    if (few && few->instance == instance && few->bytes == regBytes)
+        return &*few;
+    few.reset();
+    const auto record = appliedRecord(instance);
+    std::istringstream fields(appliedState(instance));
+    std::string digest, stateDigest, plain;
+    fields >> digest >> stateDigest >> plain;
+    if (!record || record->digest.empty() || digest != record->digest || plain != "plain")
+        return nullptr;
+    const auto applied = appliedDocument(instance);
+    if (!applied)
+        return nullptr;
+    const auto lines = lineDelta(*applied, regBytes);
+    if (!lines)
+        return nullptr;
+    const std::wstring root = instanceKey(instance);
+    try {
+        FewLines found{instance, std::string(regBytes), digest, stateDigest, {},
+                       InstanceTree(plan(instance, lines->before), root), InstanceTree(plan(instance, lines->after), root)};
+        // Both sides under the one [key] line they start with: the values
+        // of that key, the keys above it holding none.
+        for (const InstanceTree* tree : {&found.before, &found.after}) {
+            if (!tree->plain())
+                return nullptr;
+            const std::wstring& deepest = tree->keys().rbegin()->first;
+            if (!found.key.empty() && found.key != deepest)
+                return nullptr;
+            found.key = deepest;
+            for (const auto& [folded, key] : tree->keys())
+                if (folded != deepest && (!key.values.empty() || deepest.compare(0, folded.size() + 1, folded + L'\\') != 0))
+                    return nullptr;
+        }
+        few.emplace(std::move(found));
+    } catch (const Failure&) {
+        return nullptr; // the whole document is read, and its fault named
+    }
+    return &*few;
+}
+
+std::optional<Difference> RegistryFleetHost::fewLines(const std::wstring& instance, std::string_view regBytes,
+                                                      const AppliedRecord& record, std::string& state)
+{
+    // The instance holds the applied document (unchangedSinceApply said so just now).
+    const auto applied = appliedRecord(instance);
+    if (unchanged != instance || !applied)
+        return std::nullopt;
+    const FewLines* lines = fewLinesOf(instance, regBytes);
+    if (!lines || lines->base != applied->digest)
+        return std::nullopt;
+    const std::string shifted = InstanceTree::shiftedDigest(lines->baseState, lines->key, lines->before.keys().at(lines->key).values,
+                                                            lines->after.keys().at(lines->key).values);
+    if (shifted.empty())
+        return std::nullopt;
+    const InstanceTree::Key& was = lines->before.keys().at(lines->key);
+    const InstanceTree::Key& now = lines->after.keys().at(lines->key);
+    std::unordered_map<std::wstring_view, const InstanceTree::Value*> old;
+    for (const InstanceTree::Value& value : was.values)
+        old.emplace(value.folded, &value);
+    const Kestlib500::RegistryKey key = Kestlib500::RegistryKey::Open(now.path);
+    if (!key.IsOpen())
+        return std::nullopt;
+    Difference written;
+    for (const InstanceTree::Value& value : now.values) {
+        const auto found = old.find(value.folded);
+        if (found != old.end()) {
+            const auto& had = found->second->value.value;
+            old.erase(found);
+            if (had.type == value.value.value.type && had.data == value.value.value.data)
+                continue;
+        } else {
+            // A new line of a name the applied document holds elsewhere: the
+            // document sets it twice, and only the whole of it says which wins.
+            Kestlib500::RawValue there;
+            if (key.Query(value.value.name.c_str(), there))
+                return std::nullopt;
+        }
+        written.steps.push_back(ImportStep{ImportStep::Action::SetValue, 0, now.path, value.value.name, value.value.value});
+        ++written.valuesSet;
+    }
+    for (const InstanceTree::Value& value : was.values)
+        if (old.count(value.folded)) {
+            written.steps.push_back(ImportStep{ImportStep::Action::DeleteValue, 0, now.path, value.value.name, {}});
+            ++written.valuesDeleted;
+        }
+    state = record.digest + " " + shifted + " plain";
+    return written;
 }
 
 std::optional<AppliedRecord> RegistryFleetHost::appliedRecord(const std::wstring& instance)

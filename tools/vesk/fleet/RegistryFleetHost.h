@@ -51,6 +51,17 @@ private:
     const InstanceTree& documentTree(const std::wstring& instance, std::string_view regBytes);
     // Where the applied document of `instance` is kept.
     std::filesystem::path appliedCopyPath(const std::wstring& instance) const;
+    // What applying `regBytes` writes when the instance holds the applied
+    // document and the two differ in a few lines of one key: found from
+    // those lines alone. nullopt when that does not hold; then the whole
+    // document is read. Sets `state` to the AppliedState it leaves.
+    std::optional<Difference> fewLines(const std::wstring& instance, std::string_view regBytes,
+                                       const AppliedRecord& record, std::string& state);
+    // The lines `regBytes` differs from the applied document in, parsed, when
+    // both are plain (InstanceTree::plain) and those lines are values of one
+    // key; the last one found is kept. Failure(BadInput) never: nullptr then.
+    struct FewLines;
+    const FewLines* fewLinesOf(const std::wstring& instance, std::string_view regBytes);
     // Keeps `regBytes` as the applied document, unless `sameDocument` and a copy is there.
     void keepAppliedCopy(const std::wstring& instance, std::string_view regBytes, bool sameDocument) const;
 
@@ -68,6 +79,21 @@ private:
         InstanceTree tree;
     };
     std::optional<LocalRead> lastLocal;
+    struct FewLines {
+        std::wstring instance;
+        std::string bytes;     // the document
+        std::string base;      // the applied document's digest
+        std::string baseState; // its state digest
+        std::wstring key;      // the folded path of the key the lines are values of
+        InstanceTree before;   // the applied document's lines
+        InstanceTree after;    // the document's
+    };
+    std::optional<FewLines> few;
+    // The instance unchangedSinceApply found as applied, for the apply that follows.
+    std::optional<std::wstring> unchanged;
+    // Windows: the tree of unchanged's applied document stands in for the
+    // local one, but is only read when the whole document has to be.
+    bool localIsApplied = false;
 };
 
 } // namespace vesk_fleet
