@@ -515,8 +515,8 @@ TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
     const std::string row = table.substr(at + 1, table.find('\n', at + 1) - at - 1); // the newest: web/02
     for (const std::string& cell : {std::string("web/02 "), std::string(" default "), " " + std::to_string(revision) + " ", std::string(" up to date ")})
         EXPECT_NE(row.find(cell), std::string::npos) << cell << " in\n" << table;
-    const Outcome status = vesk(work + "/01.db", "fleet status --instance hosts --host-name web-01");
-    EXPECT_NE(status.out.find("host web-01 reports: up to date at revision " + std::to_string(revision)), std::string::npos) << status.out;
+    const Outcome status = vesk(work + "/01.db", "fleet status --instance hosts --host-name WEB-01");
+    EXPECT_NE(status.out.find("host WEB-01 reports: up to date at revision " + std::to_string(revision)), std::string::npos) << status.out;
     const auto json = nlohmann::json::parse(vesk(work + "/01.db", "fleet status --instance hosts --host-name web-01 --json").out);
     EXPECT_EQ(json["state"], "up to date");
     EXPECT_EQ(json["applied"]["revision"], revision);

@@ -67,7 +67,7 @@ std::optional<HostRecord> readRecord(FleetStore& store, const std::string& key)
 
 std::string hostReportKey(const FleetStore& store, const std::string& instance, const std::string& host)
 {
-    return store.hostsPrefix() + instance + "/" + hostKeyPart(host);
+    return store.hostsPrefix() + instance + "/" + hostKey(host);
 }
 
 std::vector<ListedHost> listHosts(FleetStore& store, const std::string& instance)

@@ -3,6 +3,7 @@
 #include "tools/vesk/core/Failure.h"
 #include "tools/vesk/core/Text.h"
 #include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/HostReport.h"
 
 #include <nlohmann/json.hpp>
 
@@ -256,7 +257,8 @@ RingReports countReports(EtcdClient& etcd, const std::string& hostsPrefix, const
             return found != report.end() && found->is_string() ? found->get<std::string>() : std::string();
         };
         const std::string reported = field("ring");
-        if ((reported.empty() ? std::string(DefaultRing) : reported) != ring || field("host") == except)
+        if ((reported.empty() ? std::string(DefaultRing) : reported) != ring ||
+            (!except.empty() && hostKey(field("host")) == hostKey(except)))
             continue;
         ++counted.reporting;
         const auto revision = report.find("revision");
