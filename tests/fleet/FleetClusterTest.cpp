@@ -8,6 +8,7 @@
 #include "ToolChild.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -552,8 +553,8 @@ TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
     const std::string row = table.substr(at + 1, table.find('\n', at + 1) - at - 1); // the newest: web/02
     for (const std::string& cell : {std::string("web/02 "), std::string(" default "), " " + std::to_string(revision) + " ", std::string(" up to date ")})
         EXPECT_NE(row.find(cell), std::string::npos) << cell << " in\n" << table;
-    const Outcome status = vesk(work + "/01.db", "fleet status --instance hosts --host-name web-01");
-    EXPECT_NE(status.out.find("host web-01 reports: up to date at revision " + std::to_string(revision)), std::string::npos) << status.out;
+    const Outcome status = vesk(work + "/01.db", "fleet status --instance hosts --host-name WEB-01");
+    EXPECT_NE(status.out.find("host WEB-01 reports: up to date at revision " + std::to_string(revision)), std::string::npos) << status.out;
     const auto json = nlohmann::json::parse(vesk(work + "/01.db", "fleet status --instance hosts --host-name web-01 --json").out);
     EXPECT_EQ(json["state"], "up to date");
     EXPECT_EQ(json["applied"]["revision"], revision);
@@ -570,6 +571,20 @@ TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
     client()->put("vesk/fleet/state/hosts", R"({"format":1,"bytes":)" + std::to_string(bad.size()) + R"(,"sha256":")" +
                                                 digest + R"(","chunks":[")" + digest + R"("]})");
     EXPECT_TRUE(eventually([&] { return listed("failing") == "web-01 "; }, 15)) << "a revision the registry refuses";
+    // A store that takes no write: failing, with the store's own words.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((work + "/01.db").c_str(), &db), SQLITE_OK);
+    for (const char* write : {"INSERT", "UPDATE", "DELETE"})
+        sqlite3_exec(db, (std::string("CREATE TRIGGER no_") + write + " BEFORE " + write + " ON registry_values BEGIN " +
+                          "SELECT RAISE(ABORT, 'this store takes no writes'); END").c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    source.set(L"hosts", sampleDocument(L"hosts", 2, L"new"));
+    FleetOptions over = on("push", "hosts");
+    over.force = true; // the state it replaces does not read
+    ASSERT_EQ(runIn(source, over).status, 0);
+    EXPECT_TRUE(eventually([&] { return listed("failing") == "web-01 " &&
+                                        vesk(work + "/x.db", "fleet hosts --all").out.find("takes no writes") != std::string::npos; }, 15))
+        << vesk(work + "/x.db", "fleet hosts --all").out;
     watchers[0]->kill();
     EXPECT_TRUE(eventually([&] { return listed().empty(); }, 15)) << listed();
     std::filesystem::remove_all(work);
@@ -657,6 +672,21 @@ TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
     EXPECT_NE(run("status").out.find("rollout of revision " + std::to_string(second) + " (previous " +
                                      std::to_string(first) + "): ring canary open (1 of 2"),
               std::string::npos) << run("status").out;
+    FleetOptions all = on("hosts", "");
+    all.all = true;
+    EXPECT_NE(runIn(source, all).out.find("instance rings: rollout of revision " + std::to_string(second)),
+              std::string::npos) << runIn(source, all).out;
+    all.json = true;
+    EXPECT_EQ(nlohmann::json::parse(runIn(source, all).out)["rollouts"]["rings"]["previous"], first);
+    // gc keeps what the rings not open run, however few it is told to keep.
+    FleetOptions gc = on("gc", "rings");
+    gc.keep = 1;
+    ASSERT_EQ(runIn(source, gc).status, 0);
+    auto etcd = client();
+    vesk_fleet::FleetStore store(*etcd, "vesk/fleet");
+    const auto previous = store.atRevision("rings", first);
+    ASSERT_TRUE(previous.has_value());
+    EXPECT_NO_THROW(store.content(previous->manifest)) << "its chunks stay too";
 
     Outcome paused; // first, so the abort is refused
     EXPECT_EQ(runIn(source, on("abort", "rings"), {}, hooked({"/kv/txn", 1, [&] { paused = run("pause"); }, {}})).status,

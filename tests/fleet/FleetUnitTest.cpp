@@ -8,6 +8,7 @@
 #include "tools/vesk/fleet/FleetCommands.h"
 #include "tools/vesk/fleet/FleetConfig.h"
 #include "tools/vesk/fleet/FleetStore.h"
+#include "tools/vesk/fleet/HostReport.h"
 #include "tools/vesk/fleet/InstanceDiff.h"
 #include "FakeHosts.h"
 #include "vesk/VeskSettings.h"
@@ -58,12 +59,14 @@ TEST(FleetManifest, RoundTripsAndRefusesOtherFormats)
         EXPECT_THROW(manifestFromJson(bad), DamagedState) << bad;
 }
 
-// One etcd key per registry name: the registry's fold, not the C library's.
+// One etcd key per registry name, of an instance or a host: the registry's
+// fold, not the C library's.
 TEST(FleetManifest, InstanceKeysFoldAsTheRegistryDoes)
 {
     EXPECT_EQ(instanceKey(L"\u00c4rzte"), instanceKey(L"\u00e4RZTE"));
     EXPECT_NE(instanceKey(L"\u212a"), instanceKey(L"k")) << "the Kelvin sign is no K to the registry";
     EXPECT_EQ(instanceKey(L"a/b%"), "a%2Fb%25") << "no instance's keys under another's";
+    EXPECT_EQ(hostKey("\xc3\x84rzte/1"), instanceKey(L"\u00e4RZTE/1")) << "a host's name, for its report and overlay";
 }
 
 namespace {

@@ -1,10 +1,8 @@
 #include "tools/vesk/fleet/EtcdClient.h"
 
 #include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/EtcdGateway.h"
 
-#include <nlohmann/json.hpp>
-
-#include <algorithm>
 #include <chrono>
 
 namespace vesk_fleet {
@@ -22,75 +20,11 @@ constexpr int OutOfRange = 11;
 constexpr int Unavailable = 14;
 constexpr int Unauthenticated = 16;
 
-std::int64_t number(const json& object, const char* name)
-{
-    // The gateway writes 64-bit integers as strings and leaves out zeros.
-    auto found = object.find(name);
-    if (found == object.end())
-        return 0;
-    if (found->is_string())
-        return std::stoll(found->get<std::string>());
-    return found->get<std::int64_t>();
-}
-
-KeyValue keyValueOf(const json& kv, std::int64_t revision)
-{
-    KeyValue out;
-    out.found = true;
-    out.key = fromBase64(kv.value("key", std::string()));
-    out.value = fromBase64(kv.value("value", std::string()));
-    out.modRevision = number(kv, "mod_revision");
-    out.version = number(kv, "version");
-    out.revision = revision;
-    return out;
-}
-
 std::string withScheme(const std::string& endpoint, bool tls)
 {
     if (endpoint.find("://") != std::string::npos)
         return endpoint;
     return (tls ? "https://" : "http://") + endpoint;
-}
-
-// A key or range of a request, in words, for a refusal to name it.
-std::string rangeOf(const json& request)
-{
-    const std::string key = fromBase64(request.value("key", std::string()));
-    const std::string end = fromBase64(request.value("range_end", std::string()));
-    if (end.empty())
-        return "'" + key + "'";
-    if (end == prefixEnd(key))
-        return "the keys under '" + key + "'";
-    return "the keys from '" + key + "' up to '" + end + "'";
-}
-
-// What a refused request asked for, and the grant that would allow its
-// first key or range (a transaction names at most three).
-std::string askedFor(const std::string& path, const json& body)
-{
-    std::vector<const json*> requests;
-    if (path != "kv/txn")
-        requests.push_back(&body);
-    for (const json& compare : body.value("compare", json::array()))
-        requests.push_back(&compare);
-    for (const json& op : body.value("success", json::array()))
-        for (const auto& item : op.items())
-            requests.push_back(&item.value());
-    if (requests.empty())
-        return path;
-    std::vector<std::string> named;
-    for (const json* request : requests)
-        if (std::find(named.begin(), named.end(), rangeOf(*request)) == named.end())
-            named.push_back(rangeOf(*request));
-    std::string text = path == "kv/range" ? "read " : path == "kv/txn" ? "read and write " : "write ";
-    for (std::size_t i = 0; i < named.size() && i < 3; ++i)
-        text += (i == 0 ? "" : ", ") + named[i];
-    if (named.size() > 3)
-        text += " and " + std::to_string(named.size() - 3) + " more";
-    const std::string key = fromBase64(requests.front()->value("key", std::string()));
-    const bool prefixed = !requests.front()->value("range_end", std::string()).empty();
-    return text + "; grant it to one of the user's roles: etcdctl role grant-permission ROLE " +
-           (path == "kv/range" ? "read " : "readwrite ") + (prefixed ? "--prefix " : "") + key;
 }
 
 // The member could not serve the call: another one may. `mayHaveApplied`
@@ -277,7 +211,7 @@ KeyValue EtcdClient::get(const std::string& key, std::int64_t atRevision)
         body["revision"] = std::to_string(atRevision);
     const json answer = call("kv/range", body);
     const json& header = answer.at("header");
-    const std::int64_t revision = number(header, "revision");
+    const std::int64_t revision = gatewayNumber(header, "revision");
     const auto kvs = answer.find("kvs");
     KeyValue out;
     out.key = key;
@@ -298,15 +232,15 @@ std::int64_t EtcdClient::put(const std::string& key, const std::string& value, s
     if (lease != 0)
         body["lease"] = std::to_string(lease);
     const json answer = call("kv/put", body);
-    return number(answer.at("header"), "revision");
+    return gatewayNumber(answer.at("header"), "revision");
 }
 
 std::int64_t EtcdClient::grantLease(long ttlSeconds)
 {
     const json answer = call("lease/grant", json{{"TTL", std::to_string(ttlSeconds)}});
-    if (!answer.value("error", std::string()).empty() || number(answer, "ID") == 0)
+    if (!answer.value("error", std::string()).empty() || gatewayNumber(answer, "ID") == 0)
         throw EtcdError(EtcdError::Kind::Refused, "etcd granted no lease: " + answer.dump());
-    return number(answer, "ID");
+    return gatewayNumber(answer, "ID");
 }
 
 long EtcdClient::keepAlive(std::int64_t lease)
@@ -314,7 +248,7 @@ long EtcdClient::keepAlive(std::int64_t lease)
     try {
         // A stream of renewals: this one request gets one answer, then the stream ends.
         const json answer = call("lease/keepalive", json{{"ID", std::to_string(lease)}});
-        return static_cast<long>(number(answer.value("result", json::object()), "TTL"));
+        return static_cast<long>(gatewayNumber(answer.value("result", json::object()), "TTL"));
     } catch (const EtcdError& error) {
         if (leaseGone(error))
             return 0;
@@ -335,24 +269,13 @@ void EtcdClient::revokeLease(std::int64_t lease)
 bool EtcdClient::exists(const std::string& key)
 {
     const json answer = call("kv/range", json{{"key", toBase64(key)}, {"count_only", true}});
-    return number(answer, "count") > 0;
+    return gatewayNumber(answer, "count") > 0;
 }
 
 std::vector<KeyValue> EtcdClient::range(const RangeRequest& request)
 {
-    json body{{"key", toBase64(request.key)}};
-    if (!request.end.empty())
-        body["range_end"] = toBase64(request.end);
-    if (request.keysOnly)
-        body["keys_only"] = true;
-    if (request.descending) {
-        body["sort_order"] = "DESCEND";
-        body["sort_target"] = "KEY";
-    }
-    if (request.limit > 0)
-        body["limit"] = std::to_string(request.limit);
-    const json answer = call("kv/range", body);
-    const std::int64_t revision = number(answer.at("header"), "revision");
+    const json answer = call("kv/range", rangeBody(request));
+    const std::int64_t revision = gatewayNumber(answer.at("header"), "revision");
     std::vector<KeyValue> out;
     for (const json& kv : answer.value("kvs", json::array()))
         out.push_back(keyValueOf(kv, revision));
@@ -362,49 +285,18 @@ std::vector<KeyValue> EtcdClient::range(const RangeRequest& request)
 std::optional<std::int64_t> EtcdClient::commit(const std::vector<TxnCompare>& compares,
                                                const std::vector<TxnWrite>& writes)
 {
-    json body{{"compare", json::array()}, {"success", json::array()}};
-    for (const TxnCompare& compare : compares) {
-        const bool version = compare.target == TxnCompare::Target::Version;
-        body["compare"].push_back(
-            json{{"key", toBase64(compare.key)},
-                 {"target", version ? "VERSION" : "MOD"},
-                 {"result", compare.result == TxnCompare::Result::Equal     ? "EQUAL"
-                            : compare.result == TxnCompare::Result::Greater ? "GREATER"
-                                                                            : "LESS"},
-                 {version ? "version" : "mod_revision", std::to_string(compare.value)}});
-    }
-    for (const TxnWrite& write : writes) {
-        if (write.value) {
-            body["success"].push_back(
-                json{{"request_put", {{"key", toBase64(write.key)}, {"value", toBase64(*write.value)}}}});
-            continue;
-        }
-        json remove{{"key", toBase64(write.key)}};
-        if (!write.end.empty())
-            remove["range_end"] = toBase64(write.end);
-        body["success"].push_back(json{{"request_delete_range", remove}});
-    }
-    const json answer = call("kv/txn", body);
+    const json answer = call("kv/txn", txnBody(compares, writes));
     if (!answer.value("succeeded", false))
         return std::nullopt;
-    return number(answer.at("header"), "revision");
+    return gatewayNumber(answer.at("header"), "revision");
 }
 
 std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::int64_t fromRevision,
                                                   const std::function<bool()>& keepGoing, long sessionMs,
                                                   const std::string& alsoKey)
 {
-    // Progress notifications: etcd tells a quiet stream now and then that
-    // it is still there, rather than leave it silent.
-    auto create = [&](const std::string& watched) {
-        return json{{"create_request", {{"key", toBase64(watched)},
-                                        {"start_revision", std::to_string(fromRevision)},
-                                        {"progress_notify", true}}}}.dump();
-    };
-    // The gateway reads one request after another from the body: one stream, two watches.
-    const std::string body = alsoKey.empty() ? create(key) : create(key) + "\n" + create(alsoKey);
     const std::string endpoint = settings.endpoints[current];
-    HttpRequest request = requestTo(endpoint, "watch", body);
+    HttpRequest request = requestTo(endpoint, "watch", watchBody(key, alsoKey, fromRevision));
     request.timeoutMs = sessionMs;
 
     std::string pending;
@@ -414,30 +306,12 @@ std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::i
     // Runs inside the HTTP library's callback, so it reports by return
     // value and state, never by exception.
     auto onLine = [&](const std::string& text) {
-        const json line = json::parse(text, nullptr, false);
-        if (!line.is_object() || !line.contains("result"))
-            return true;
-        const json& result = line["result"];
-        compactRevision = number(result, "compact_revision");
-        if (compactRevision > 0)
-            return false;
-        if (result.value("canceled", false)) {
-            canceled = result.value("cancel_reason", std::string("no reason given"));
-            return false;
-        }
-        const std::int64_t revision = result.contains("header") ? number(result["header"], "revision") : 0;
-        for (const json& event : result.value("events", json::array())) {
-            if (event.value("type", std::string("PUT")) == "PUT") {
-                change = keyValueOf(event.at("kv"), revision);
-            } else {
-                change = KeyValue{};
-                change->key = fromBase64(event.value("kv", json::object()).value("key", std::string()));
-                change->modRevision = number(event.value("kv", json::object()), "mod_revision");
-                change->revision = revision;
-            }
-            return false;
-        }
-        return true;
+        WatchLine line = readWatchLine(text);
+        compactRevision = line.compactRevision;
+        canceled = line.canceled;
+        if (line.change)
+            change = std::move(line.change);
+        return !line.ends;
     };
     auto onData = [&](std::string_view bytes) {
         pending.append(bytes);

@@ -145,11 +145,6 @@ std::int64_t Fleet::settle(const std::wstring& instance, const Manifest& manifes
                        what + ", and another push landed first; this one did not land: pull, look, and push again");
 }
 
-std::int64_t Fleet::pushLocal(const std::wstring& instance, const PushOptions& options)
-{
-    return push(instance, host.exportInstance(instance), options);
-}
-
 Published Fleet::latest(const std::wstring& instance)
 {
     auto state = store.read(instanceKey(instance));
@@ -191,7 +186,7 @@ std::optional<std::string> Fleet::appliedFromStore(const std::wstring& instance,
     }
 }
 
-Drift Fleet::drift(const std::wstring& instance)
+Drift Fleet::drift(const std::wstring& instance, Side local)
 {
     // The host's copy first: it is there offline and after etcd compacted
     // the revision away; etcd is asked only when the copy is gone.
@@ -201,7 +196,7 @@ Drift Fleet::drift(const std::wstring& instance)
         return drift;
     // Most runs find the instance as it was left: then the applied document
     // need not be read and compared at all.
-    if (host.unchangedSinceApply(instance)) {
+    if (local.isLocal && host.unchangedSinceApply(instance)) {
         drift.known = true;
         return drift;
     }
@@ -211,7 +206,7 @@ Drift Fleet::drift(const std::wstring& instance)
     if (!applied)
         return drift;
     drift.known = true;
-    drift.changes = host.compare(instance, Side::document(*applied), Side::local());
+    drift.changes = host.compare(instance, Side::document(*applied), local);
     return drift;
 }
 

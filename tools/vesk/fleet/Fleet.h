@@ -81,7 +81,6 @@ public:
     // or one that deletes more than half of the values of the fleet's state.
     std::int64_t push(const std::wstring& instance, const std::string& document, const PushOptions& options,
                       const std::string& note = std::string());
-    std::int64_t pushLocal(const std::wstring& instance, const PushOptions& options);
 
     // Makes the instance equal to the fleet's latest state, writing only
     // what differs; local changes are refused or saved first, by `policy`.
@@ -90,8 +89,9 @@ public:
     std::string dryRun(const std::wstring& instance);
     // Applies one published state, as pull does.
     ApplyOutcome apply(const std::wstring& instance, const Published& state, DriftPolicy policy);
-    // The local instance against what was applied to it last.
-    Drift drift(const std::wstring& instance);
+    // The local instance (or `local`, a document read from it) against what
+    // was applied to it last.
+    Drift drift(const std::wstring& instance, Side local = Side::local());
     // What pushing `document` (the local instance when nullopt) would change
     // in the fleet's latest state, as diff lines. Writes nothing.
     std::string pushPreview(const std::wstring& instance, const std::optional<std::string>& document);

@@ -117,6 +117,7 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
     const PushOptions push{options.ifRevision, options.force, options.message,
                            options.rings.empty() ? rollouts.ending()
                                                  : rollouts.starting(options.rings, options.maxFailures)};
+    std::optional<std::string> document; // what a push publishes: the file, or the local instance read once
     if (action == "push" && options.file.empty()) {
         // What this host holds carries its overlay, which is no value for every host.
         const auto applied = context.host.appliedRecord(instance);
@@ -124,17 +125,17 @@ int runAction(const FleetOptions& options, FleetContext& context, Fleet& fleet, 
             throw vesk_tool::Failure(LocalChanges, "this host applies its overlay " + std::to_string(applied->overlay) +
                                                  " on top of the state: pushing its instance would publish the "
                                                  "overlay's values to every host; push a file, or use --force");
-        const Drift local = fleet.drift(instance);
+        document = context.host.exportInstance(instance);
+        const Drift local = fleet.drift(instance, Side::document(*document));
         if (local.drifted())
             context.err << "vesk: warning: " << local.describe() << "; this push publishes them\n";
+    } else if (action == "push") {
+        document = vesk_tool::readFile(vesk_tool::fromUtf8(options.file));
     }
     if (action == "push" && options.dryRun) {
-        const auto document = options.file.empty() ? std::nullopt : std::optional<std::string>(vesk_tool::readFile(vesk_tool::fromUtf8(options.file)));
         context.out << fleet.pushPreview(instance, document);
     } else if (action == "push") {
-        const std::int64_t revision = options.file.empty()
-                                          ? fleet.pushLocal(instance, push)
-                                          : fleet.push(instance, vesk_tool::readFile(vesk_tool::fromUtf8(options.file)), push);
+        const std::int64_t revision = fleet.push(instance, *document, push);
         if (!options.rings.empty())
             rollouts.noteCandidate(revision);
         context.out << revision << "\n";

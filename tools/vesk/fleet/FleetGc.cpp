@@ -2,6 +2,7 @@
 
 #include "tools/vesk/core/Failure.h"
 #include "tools/vesk/fleet/Fleet.h"
+#include "tools/vesk/fleet/Rollout.h"
 
 #include <algorithm>
 #include <set>
@@ -51,6 +52,17 @@ bool Collector::collectOnce(const std::string& instance, int keep, Collected& re
         name(current->manifest);
         ++report.revisionsKept;
     }
+    // The rings a rollout has not opened yet run its previous revision: it
+    // stays, whatever its age. The record moves only with the state, or by
+    // promote, pause or abort, none of which makes that revision needed anew.
+    std::string rolloutKeeps;
+    if (const auto rollout = readRollout(store, instance, state).rollout) {
+        const KeyValue previous = etcd.get(store.historyKey(instance, rollout->previous));
+        if (previous.found) {
+            name(manifestFromJson(previous.value));
+            rolloutKeeps = previous.key;
+        }
+    }
 
     // Entries newest first; everything below the oldest one kept goes.
     const std::string from = store.historyPrefix(instance);
@@ -66,8 +78,15 @@ bool Collector::collectOnce(const std::string& instance, int keep, Collected& re
     report.revisionsRemoved = removeBelow == from ? 0 : etcd.range({from, removeBelow, true, false, 0}).size();
 
     std::vector<TxnWrite> writes;
-    if (report.revisionsRemoved > 0)
+    if (!rolloutKeeps.empty() && rolloutKeeps < removeBelow) {
+        // Removed around it: below, and from just after it.
+        ++report.revisionsKept;
+        --report.revisionsRemoved;
+        writes.push_back({from, std::nullopt, rolloutKeeps});
+        writes.push_back({rolloutKeeps + '\0', std::nullopt, removeBelow});
+    } else if (report.revisionsRemoved > 0) {
         writes.push_back({from, std::nullopt, removeBelow});
+    }
     const std::string chunks = store.chunkPrefix(instance);
     for (const KeyValue& kv : etcd.range({chunks, prefixEnd(chunks), true, false, 0})) {
         if (named.count(kv.key)) {

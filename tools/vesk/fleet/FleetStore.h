@@ -98,7 +98,7 @@ public:
     std::string chunkPrefix(const std::string& instance) const;
     std::string chunkKey(const Manifest& manifest, const std::string& digest) const;
     std::string fenceKey(const std::string& instance) const;
-    // `host` as hostKey() makes it (Overlay.cpp).
+    // `host` as hostKey() makes it (HostReport.h).
     std::string overlayKey(const std::string& instance, const std::string& host) const;
     // Where every instance's state key lies.
     std::string statePrefix() const { return prefix + "/state/"; }

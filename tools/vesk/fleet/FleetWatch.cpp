@@ -29,13 +29,15 @@ void Watcher::reportState(HostState state, const std::string& error)
 {
     if (!report)
         return;
-    std::optional<AppliedRecord> applied;
     try {
-        applied = host.appliedRecord(instance);
+        const auto applied = host.appliedRecord(instance);
+        reported = applied ? std::make_pair(applied->revision, applied->digest)
+                           : std::make_pair(std::int64_t(0), std::string());
     } catch (const std::exception&) {
-        // A registry that fails here fails the next apply too, which says so.
+        // A store that fails here fails the apply too, which says so; what
+        // was applied is still what it read last.
     }
-    report->update(state, applied ? applied->revision : 0, applied ? applied->digest : std::string(), error);
+    report->update(state, reported.first, reported.second, error);
 }
 
 void Watcher::settle(bool waiting)
@@ -60,19 +62,27 @@ bool Watcher::applyLogged(const Published& state, std::int64_t overlay)
     if ((applied && applied->revision == state.revision && applied->overlay == overlay) || wanted == refused)
         return wanted != refused && lastAfterApplyFailure.empty();
     ApplyOutcome outcome;
-    reportState(HostState::Applying);
+    // Retrying what the store failed, the host is still failing: the
+    // report keeps saying so, and since when.
+    if (wanted != storeFailed)
+        reportState(HostState::Applying);
     try {
         outcome = fleet.apply(instance, state, DriftPolicy::SaveThenOverwrite);
+    } catch (const EtcdError&) {
+        throw;
     } catch (const vesk_tool::Failure& failure) {
         // A store that failed may work next time; a refused document will not.
-        if (failure.code() != vesk_tool::BadInput)
+        if (failure.code() != vesk_tool::BadInput) {
+            storeFailed = wanted;
             throw;
+        }
         refused = wanted;
         reportState(HostState::Failing, "revision " + std::to_string(state.revision) + " refused: " + failure.what());
         logLine("instance " + vesk_tool::toUtf8(instance) + ": revision " + std::to_string(state.revision) +
                 " refused, registry unchanged: " + failure.what());
         return false;
     }
+    storeFailed = {};
     const std::string& saved = outcome.savedFile;
     logLine("instance " + vesk_tool::toUtf8(instance) + ": applied revision " + std::to_string(state.revision) +
             (outcome.overlay ? " with overlay " + std::to_string(outcome.overlay) : std::string()) +

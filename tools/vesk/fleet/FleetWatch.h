@@ -74,6 +74,8 @@ private:
     std::function<bool()> keepGoing;
     WatchTiming timing;
     std::pair<std::int64_t, std::int64_t> refused; // a revision and overlay the host refused: not retried
+    std::pair<std::int64_t, std::int64_t> storeFailed; // a revision and overlay whose apply the store failed
+    std::pair<std::int64_t, std::string> reported;     // the revision and digest applied, as last read
     RingFollower* rings;      // none: the latest state, whatever rollout
     std::string waitingLine;  // logged once per wait
     std::function<std::string(const AppliedStep&)> afterApply;

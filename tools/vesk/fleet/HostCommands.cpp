@@ -14,9 +14,11 @@ int listHostReports(const FleetOptions& options, FleetContext& context, FleetSto
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     const auto hosts = listHosts(store, options.all ? "" : instanceKey(instance));
     if (options.json)
-        context.out << hostsJson(hosts, options.all ? "null" : rolloutJson(store, fleet, instance));
+        context.out << (options.all ? hostsJson(hosts, allRolloutsJson(store), "rollouts")
+                                    : hostsJson(hosts, rolloutJson(store, fleet, instance)));
     else
-        context.out << (options.all ? "" : rolloutText(store, fleet, instance)) << hostsText(hosts, options.all);
+        context.out << (options.all ? allRolloutsText(store) : rolloutText(store, fleet, instance))
+                    << hostsText(hosts, options.all);
     return vesk_tool::Success;
 }
 

@@ -11,8 +11,8 @@
 namespace vesk_fleet {
 
 // `hosts`: the reports of --instance, or of every instance with --all, as a
-// table or (--json) one JSON document on context.out; with --instance, the
-// rollout under way first (in JSON, its "rollout").
+// table or (--json) one JSON document on context.out, the rollout under way
+// first (in JSON, its "rollout"; with --all, every instance's, "rollouts").
 int listHostReports(const FleetOptions& options, FleetContext& context, FleetStore& store, Fleet& fleet);
 
 // This host's name in the fleet: --host-name, else context.machineName();

@@ -67,7 +67,7 @@ std::optional<HostRecord> readRecord(FleetStore& store, const std::string& key)
 
 std::string hostReportKey(const FleetStore& store, const std::string& instance, const std::string& host)
 {
-    return store.hostsPrefix() + instance + "/" + hostKeyPart(host);
+    return store.hostsPrefix() + instance + "/" + hostKey(host);
 }
 
 std::vector<ListedHost> listHosts(FleetStore& store, const std::string& instance)
@@ -106,15 +106,14 @@ std::string hostsText(const std::vector<ListedHost>& hosts, bool withInstance)
 
 namespace {
 
-json rolloutDocument(FleetStore& store, Fleet& fleet, const std::wstring& instance)
+json rolloutDocument(FleetStore& store, const std::string& key)
 {
-    Rollouts rollouts(store, fleet, instance);
-    const RolloutRead read = rollouts.read();
+    const RolloutRead read = readRollout(store, key, store.client().get(store.stateKey(key)));
     if (!read.rollout)
         return nullptr;
     const Rollout& rollout = *read.rollout;
     const RingReports hosts =
-        countReports(store.client(), rollouts.hostsPrefix(), rollout.openRing(), rollout.candidate);
+        countReports(store.client(), store.hostsPrefix() + key + "/", rollout.openRing(), rollout.candidate);
     return json{{"candidate", rollout.candidate}, {"previous", rollout.previous},
                 {"rings", rollout.rings},         {"open_ring", rollout.openRing()},
                 {"paused", rollout.paused},       {"max_failures", rollout.maxFailures},
@@ -122,14 +121,42 @@ json rolloutDocument(FleetStore& store, Fleet& fleet, const std::wstring& instan
                 {"reporting", hosts.reporting}};
 }
 
-} // namespace
-
-std::string rolloutJson(FleetStore& store, Fleet& fleet, const std::wstring& instance)
+// The instance keys that have a rollout record, under way or not.
+std::vector<std::string> recordedRollouts(FleetStore& store)
 {
-    return rolloutDocument(store, fleet, instance).dump();
+    const std::string from = rolloutsPrefix(store);
+    std::vector<std::string> keys;
+    for (const KeyValue& kv : store.client().range({from, prefixEnd(from), true, false, 0}))
+        keys.push_back(kv.key.substr(from.size()));
+    return keys;
 }
 
-std::string hostsJson(const std::vector<ListedHost>& hosts, const std::string& rollout)
+} // namespace
+
+std::string rolloutJson(FleetStore& store, Fleet&, const std::wstring& instance)
+{
+    return rolloutDocument(store, instanceKey(instance)).dump();
+}
+
+std::string allRolloutsJson(FleetStore& store)
+{
+    json all = json::object();
+    for (const std::string& key : recordedRollouts(store))
+        if (json rollout = rolloutDocument(store, key); !rollout.is_null())
+            all[key] = rollout;
+    return all.dump();
+}
+
+std::string allRolloutsText(FleetStore& store)
+{
+    std::string text;
+    for (const std::string& key : recordedRollouts(store))
+        if (const std::string line = rolloutLine(store, key); !line.empty())
+            text += "instance " + key + ": " + line;
+    return text;
+}
+
+std::string hostsJson(const std::vector<ListedHost>& hosts, const std::string& rollout, const char* field)
 {
     json list = json::array();
     for (const ListedHost& listed : hosts) {
@@ -137,7 +164,7 @@ std::string hostsJson(const std::vector<ListedHost>& hosts, const std::string& r
         row["instance"] = listed.instance;
         list.push_back(row);
     }
-    return dumped(json{{"hosts", list}, {"rollout", json::parse(rollout)}});
+    return dumped(json{{"hosts", list}, {field, json::parse(rollout)}});
 }
 
 std::string hostStatusLine(FleetStore& store, const std::wstring& instance, const std::string& host)
@@ -193,7 +220,7 @@ std::string statusJson(Fleet& fleet, FleetStore& store, const std::wstring& inst
         document["drift"]["lines"] = local.changes.lines();
     const auto record = readRecord(store, hostReportKey(store, instanceKey(instance), host));
     document["report"] = record ? recordJson(*record) : json(nullptr);
-    document["rollout"] = rolloutDocument(store, fleet, instance);
+    document["rollout"] = rolloutDocument(store, instanceKey(instance));
     return dumped(document);
 }
 

@@ -26,14 +26,20 @@ std::vector<ListedHost> listHosts(FleetStore& store, const std::string& instance
 // One row per host: host, ring, revision, state, time, version, and the
 // error of a failing host; `withInstance` puts the instance first.
 std::string hostsText(const std::vector<ListedHost>& hosts, bool withInstance);
-// {"hosts": [{"instance": ..., and the record's fields}, ...], "rollout": ...},
-// hosts newest first; `rollout` is rolloutJson()'s text.
-std::string hostsJson(const std::vector<ListedHost>& hosts, const std::string& rollout = "null");
+// {"hosts": [{"instance": ..., and the record's fields}, ...], `field`: ...},
+// hosts newest first; `rollout` is rolloutJson()'s or allRolloutsJson()'s text.
+std::string hostsJson(const std::vector<ListedHost>& hosts, const std::string& rollout = "null",
+                      const char* field = "rollout");
 
 // The instance's rollout under way as JSON (candidate, previous, rings, the
 // open ring, paused, max_failures, and its hosts done, failing, reporting);
 // "null" when none.
 std::string rolloutJson(FleetStore& store, Fleet& fleet, const std::wstring& instance);
+// Every instance's rollout under way, by instance key: {"a": {...}} as
+// rolloutJson() writes each; {} when none.
+std::string allRolloutsJson(FleetStore& store);
+// Every instance's rollout under way, one "instance a: rollout of ..." line each.
+std::string allRolloutsText(FleetStore& store);
 
 // "host web-01 reports: up to date at revision 42 since ... (vesk 1.2.3)",
 // or that no watcher reports under that name.

@@ -1,6 +1,8 @@
 #include "tools/vesk/fleet/HostReport.h"
 
+#include "tools/vesk/core/Text.h"
 #include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/Fleet.h"
 #include "tools/vesk/fleet/FleetStore.h"
 #include "vesk/Version.h"
 
@@ -58,12 +60,9 @@ HostRecord hostRecordFromJson(const std::string& text)
     }
 }
 
-std::string hostKeyPart(const std::string& host)
+std::string hostKey(const std::string& host)
 {
-    std::string part;
-    for (const char c : host)
-        part += c == '/' ? std::string("%2F") : c == '%' ? std::string("%25") : std::string(1, c);
-    return part;
+    return instanceKey(vesk_tool::fromUtf8(host));
 }
 
 std::string reportedVersion() { return VESK_VERSION; }

@@ -38,8 +38,10 @@ std::string hostRecordToJson(const HostRecord& record);
 // Throws DamagedState when the text is no host record.
 HostRecord hostRecordFromJson(const std::string& text);
 
-// A host's name as one etcd key part: '/' and '%' escaped as instance keys are.
-std::string hostKeyPart(const std::string& host);
+// A host's name (UTF-8) as one etcd key part, for its report and its
+// overlay alike: folded and escaped as instanceKey() makes an instance's, so
+// that the names the registry takes for one ("Web1", "web1") are one host.
+std::string hostKey(const std::string& host);
 
 // The vesk version a report names ("1.2.3").
 std::string reportedVersion();

@@ -39,18 +39,6 @@ std::wstring changeId(const Difference::Change& change)
 
 } // namespace
 
-std::string hostKey(const std::string& host)
-{
-    std::string key;
-    for (const char c : host) {
-        if (c == '/' || c == '%')
-            key += c == '/' ? "%2F" : "%25";
-        else
-            key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return key;
-}
-
 std::string overlayToJson(const Overlay& overlay)
 {
     json out{{"format", Format}, {"host", overlay.host}, {"document", overlay.document}, {"pushedAt", overlay.pushedAt}};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/vesk/fleet/FleetCommands.h"
+#include "tools/vesk/fleet/HostReport.h"
 
 #include <cstdint>
 #include <optional>
@@ -26,11 +27,6 @@ struct Overlay {
 
 // An overlay is a few values: well within one etcd request.
 constexpr std::size_t MaxOverlayBytes = 512 * 1024;
-
-// The host's name in etcd keys: ASCII letters in lower case (systems spell
-// one machine's name in different cases), '/' and '%' escaped as
-// instanceKey() escapes them.
-std::string hostKey(const std::string& host);
 
 // The overlay as the value of its key (its revision is the key's).
 std::string overlayToJson(const Overlay& overlay);

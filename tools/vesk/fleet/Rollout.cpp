@@ -3,6 +3,7 @@
 #include "tools/vesk/core/Failure.h"
 #include "tools/vesk/core/Text.h"
 #include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/HostReport.h"
 
 #include <nlohmann/json.hpp>
 
@@ -79,22 +80,16 @@ Rollouts::Rollouts(FleetStore& store, Fleet& fleet, std::wstring instance)
 {
 }
 
-std::string Rollouts::recordKey() const
+std::string rolloutsPrefix(const FleetStore& store)
 {
-    // Beside state/: the fleet's prefix is statePrefix() without its "state/".
+    // The fleet's prefix is statePrefix() without its "state/".
     const std::string root = store.statePrefix();
-    return root.substr(0, root.size() - 6) + "rollouts/" + key;
+    return root.substr(0, root.size() - 6) + "rollouts/";
 }
 
-std::string Rollouts::hostsPrefix() const
+RolloutRead readRollout(FleetStore& store, const std::string& key, const KeyValue& state)
 {
-    const std::string root = store.statePrefix();
-    return root.substr(0, root.size() - 6) + "hosts/" + key + "/";
-}
-
-RolloutRead Rollouts::read(const KeyValue& state)
-{
-    RolloutRead read{store.client().get(recordKey()), std::nullopt};
+    RolloutRead read{store.client().get(rolloutsPrefix(store) + key), std::nullopt};
     if (!read.record.found || !state.found)
         return read;
     Rollout rollout = rolloutFromJson(read.record.value);
@@ -103,6 +98,16 @@ RolloutRead Rollouts::read(const KeyValue& state)
     rollout.candidate = state.modRevision;
     read.rollout = rollout;
     return read;
+}
+
+std::string Rollouts::recordKey() const
+{
+    return rolloutsPrefix(store) + key;
+}
+
+std::string Rollouts::hostsPrefix() const
+{
+    return store.hostsPrefix() + key + "/";
 }
 
 RolloutRead Rollouts::read()
@@ -256,7 +261,8 @@ RingReports countReports(EtcdClient& etcd, const std::string& hostsPrefix, const
             return found != report.end() && found->is_string() ? found->get<std::string>() : std::string();
         };
         const std::string reported = field("ring");
-        if ((reported.empty() ? std::string(DefaultRing) : reported) != ring || field("host") == except)
+        if ((reported.empty() ? std::string(DefaultRing) : reported) != ring ||
+            (!except.empty() && hostKey(field("host")) == hostKey(except)))
             continue;
         ++counted.reporting;
         const auto revision = report.find("revision");
@@ -268,16 +274,17 @@ RingReports countReports(EtcdClient& etcd, const std::string& hostsPrefix, const
     return counted;
 }
 
-std::string Rollouts::text()
+std::string rolloutLine(FleetStore& store, const std::string& key)
 {
-    const RolloutRead read = this->read();
+    const RolloutRead read = readRollout(store, key, store.client().get(store.stateKey(key)));
     if (!read.rollout)
         return std::string();
     const Rollout& rollout = *read.rollout;
     std::string rings;
     for (const std::string& ring : rollout.rings)
         rings += (rings.empty() ? "" : ", ") + ring;
-    const RingReports hosts = countReports(store.client(), hostsPrefix(), rollout.openRing(), rollout.candidate);
+    const RingReports hosts =
+        countReports(store.client(), store.hostsPrefix() + key + "/", rollout.openRing(), rollout.candidate);
     return "rollout of " + revisionText(rollout.candidate) + " (previous " + std::to_string(rollout.previous) +
            "): ring " + rollout.openRing() + " open (" + std::to_string(rollout.open + 1) + " of " +
            std::to_string(rollout.rings.size()) + ": " + rings + ")" + (rollout.paused ? ", paused" : "") +

@@ -50,6 +50,18 @@ struct RolloutRead {
     std::optional<Rollout> rollout;
 };
 
+// Where rollout records lie: <prefix>/rollouts/, beside state/.
+std::string rolloutsPrefix(const FleetStore& store);
+// The record of instance key `key` (as instanceKey() makes it), and its
+// rollout when the state (`state`, the state key as read) is still its
+// candidate: a push of a vesk that knows no rollouts leaves a record that no
+// longer holds, read as none.
+RolloutRead readRollout(FleetStore& store, const std::string& key, const KeyValue& state);
+// "rollout of revision 42 (previous 40): ring canary open (1 of 2), ..."
+// with how many hosts of the open ring are done and failing, for instance
+// key `key`; "" when none is under way.
+std::string rolloutLine(FleetStore& store, const std::string& key);
+
 // The rollout of one instance, and the operators' commands on it.
 class Rollouts {
 public:
@@ -62,10 +74,8 @@ public:
     // Where the hosts of the instance report (one JSON object per host).
     std::string hostsPrefix() const;
 
-    // The record, and its rollout when the state is still its candidate
-    // (a push of a vesk that knows no rollouts leaves a record that no longer
-    // holds: it is read as none). `state` is the state key as read.
-    RolloutRead read(const KeyValue& state);
+    // readRollout() of this instance.
+    RolloutRead read(const KeyValue& state) { return readRollout(store, key, state); }
     RolloutRead read();
 
     // For push --rings: a push that starts a rollout of what it writes over
@@ -90,9 +100,8 @@ public:
     // nullopt). Returns what it did.
     std::string abort(const std::string& why, std::optional<std::int64_t> expected = std::nullopt);
 
-    // "rollout of revision 42 (from 40): ring canary open (1 of 2), ..." with
-    // how many hosts of the open ring are done and failing; "" when none.
-    std::string text();
+    // rolloutLine() of this instance.
+    std::string text() { return rolloutLine(store, key); }
 
 private:
     // The record read now, or Failure(NotFound) when no rollout is under way.
