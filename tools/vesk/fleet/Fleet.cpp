@@ -14,11 +14,6 @@ namespace {
 // keeps moving gives up.
 constexpr int Attempts = 5;
 
-std::string quoted(const std::wstring& instance)
-{
-    return "instance '" + vesk_tool::toUtf8(instance) + "'";
-}
-
 // Each value a document sets, as its key and name folded as the registry
 // compares them.
 std::set<std::wstring> valuesOf(const std::string& document)
@@ -33,6 +28,11 @@ std::set<std::wstring> valuesOf(const std::string& document)
 }
 
 } // namespace
+
+std::string quotedInstance(const std::wstring& instance)
+{
+    return "instance '" + vesk_tool::toUtf8(instance) + "'";
+}
 
 std::string instanceKey(const std::wstring& instance)
 {
@@ -57,7 +57,7 @@ void Fleet::guard(const std::wstring& instance, const std::string& document, con
             before = valuesOf(store.content(current->manifest));
         } catch (const DamagedState& error) {
             throw vesk_tool::Failure(vesk_tool::StoreFailure,
-                               "the fleet's present state of " + quoted(instance) + " cannot be read (" + error.what() +
+                               "the fleet's present state of " + quotedInstance(instance) + " cannot be read (" + error.what() +
                                    "), so what this push deletes cannot be counted: push with --force to replace it");
         }
     }
@@ -65,7 +65,7 @@ void Fleet::guard(const std::wstring& instance, const std::string& document, con
     for (const std::wstring& value : before)
         deleted += after.count(value) == 0 ? 1 : 0;
     const std::string counts = std::to_string(deleted) + " of the " + std::to_string(before.size()) +
-                               " values the fleet holds for " + quoted(instance);
+                               " values the fleet holds for " + quotedInstance(instance);
     if (after.empty())
         throw vesk_tool::Failure(vesk_tool::BadInput,
                            "the document holds no values (it would delete " + counts +
@@ -89,7 +89,7 @@ std::int64_t Fleet::push(const std::wstring& instance, const std::string& docume
         const PushBase base = store.base(key);
         const auto current = store.fromKeyValue(base.state);
         if (options.ifRevision && current && current->revision > *options.ifRevision)
-            throw vesk_tool::Failure(StaleRevision, "the fleet's state of " + quoted(instance) + " moved past revision " +
+            throw vesk_tool::Failure(StaleRevision, "the fleet's state of " + quotedInstance(instance) + " moved past revision " +
                                                   std::to_string(*options.ifRevision) + " (it is at " +
                                                   std::to_string(current->revision) +
                                                   "): pull, look again, and push with --if-revision set to that");
@@ -120,7 +120,7 @@ std::int64_t Fleet::push(const std::wstring& instance, const std::string& docume
         if (const auto landed = store.landed(key, manifest->pushId, base.state.modRevision))
             return *landed;
     }
-    throw vesk_tool::Failure(vesk_tool::StoreFailure, "the fleet's state of " + quoted(instance) + " kept changing during " +
+    throw vesk_tool::Failure(vesk_tool::StoreFailure, "the fleet's state of " + quotedInstance(instance) + " kept changing during " +
                                                     std::to_string(Attempts) +
                                                     " tries of this push: it did not land; push again");
 }
@@ -129,7 +129,7 @@ std::int64_t Fleet::settle(const std::wstring& instance, const Manifest& manifes
                            const EtcdError& lost)
 {
     const std::string key = instanceKey(instance);
-    const std::string what = "the answer to the push of " + quoted(instance) + " was lost (" + lost.what() + ")";
+    const std::string what = "the answer to the push of " + quotedInstance(instance) + " was lost (" + lost.what() + ")";
     try {
         if (store.fence(key, base))
             throw vesk_tool::Failure(vesk_tool::StoreFailure, what + ", and the push did not land; nothing was changed: push again");
@@ -149,7 +149,7 @@ Published Fleet::latest(const std::wstring& instance)
 {
     auto state = store.read(instanceKey(instance));
     if (!state)
-        throw vesk_tool::Failure(vesk_tool::NotFound, "the fleet holds no state for " + quoted(instance) +
+        throw vesk_tool::Failure(vesk_tool::NotFound, "the fleet holds no state for " + quotedInstance(instance) +
                                                     ": push it first with 'vesk fleet push --instance " +
                                                     vesk_tool::toUtf8(instance) + "'");
     return *state;
@@ -274,7 +274,7 @@ std::string Fleet::status(const std::wstring& instance, bool withDiff)
     auto withOverlay = [](std::int64_t revision) {
         return revision != 0 ? " with overlay " + std::to_string(revision) : std::string();
     };
-    std::string line = quoted(instance) +
+    std::string line = quotedInstance(instance) +
                        (applied ? " at revision " + std::to_string(applied->revision) + withOverlay(applied->overlay)
                                 : " never pulled") +
                        ", fleet at " + (state ? std::to_string(state->revision) + withOverlay(overlay) : std::string("nothing pushed"));
@@ -309,7 +309,7 @@ std::int64_t Fleet::rollback(const std::wstring& instance, std::int64_t revision
     const auto state = store.atRevision(instanceKey(instance), revision);
     if (!state)
         throw vesk_tool::Failure(vesk_tool::NotFound, "revision " + std::to_string(revision) + " is no push of " +
-                                                    quoted(instance) +
+                                                    quotedInstance(instance) +
                                                     " the fleet keeps: see 'vesk fleet history'");
     PushOptions again = options;
     again.ifRevision.reset();

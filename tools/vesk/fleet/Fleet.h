@@ -146,4 +146,7 @@ private:
 // no instance's keys lie under another's.
 std::string instanceKey(const std::wstring& instance);
 
+// "instance 'A'", as messages name it.
+std::string quotedInstance(const std::wstring& instance);
+
 } // namespace vesk_fleet

@@ -16,19 +16,9 @@ using nlohmann::json;
 
 std::string stateName(HostState state)
 {
-    switch (state) {
-    case HostState::UpToDate:
-        return "up to date";
-    case HostState::Applying:
-        return "applying";
-    case HostState::Drifted:
-        return "drifted";
-    case HostState::Failing:
-        return "failing";
-    case HostState::WaitingForRing:
-        break;
-    }
-    return "waiting for its ring";
+    // In HostState's order.
+    static const char* const Names[] = {"up to date", "applying", "drifted", "failing", "waiting for its ring"};
+    return Names[static_cast<int>(state)];
 }
 
 std::string hostRecordToJson(const HostRecord& record)

@@ -18,11 +18,6 @@ using nlohmann::json;
 
 constexpr int Format = 1;
 
-std::string quoted(const std::wstring& instance)
-{
-    return "instance '" + vesk_tool::toUtf8(instance) + "'";
-}
-
 // The overlay as kept: UTF-8 text, so that it travels as a JSON string.
 std::string normalized(const std::string& document)
 {
@@ -176,7 +171,7 @@ std::int64_t Fleet::removeOverlay(const std::wstring& instance, const std::strin
     const auto revision = store.client().commit({TxnCompare{key, TxnCompare::Target::Version, TxnCompare::Result::Greater, 0}},
                                                 {TxnWrite{key, std::nullopt, ""}});
     if (!revision)
-        throw vesk_tool::Failure(vesk_tool::NotFound, "host " + name + " has no overlay of " + quoted(instance) +
+        throw vesk_tool::Failure(vesk_tool::NotFound, "host " + name + " has no overlay of " + quotedInstance(instance) +
                                                     ": nothing was removed");
     return *revision;
 }

@@ -3,6 +3,7 @@
 #include "tools/vesk/core/Failure.h"
 #include "tools/vesk/core/Text.h"
 #include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/Fleet.h"
 #include "tools/vesk/fleet/HostReport.h"
 
 #include <nlohmann/json.hpp>
@@ -13,11 +14,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int Format = 1;
-
-std::string named(const std::wstring& instance)
-{
-    return "instance '" + vesk_tool::toUtf8(instance) + "'";
-}
 
 std::string revisionText(std::int64_t revision)
 {
@@ -122,7 +118,7 @@ std::function<TxnAlongside(const PushBase&, const Manifest&)> Rollouts::starting
         if (!base.state.found)
             throw vesk_tool::Failure(vesk_tool::BadInput,
                                "a rollout needs a revision for the rings not yet open to run, and the fleet holds "
-                               "none for " + named(instance) + ": nothing was pushed; push the first state plainly");
+                               "none for " + quotedInstance(instance) + ": nothing was pushed; push the first state plainly");
         const RolloutRead under = read(base.state);
         Rollout rollout;
         rollout.candidatePushId = manifest.pushId;
@@ -166,7 +162,7 @@ RolloutRead Rollouts::underWay()
 {
     RolloutRead read = this->read();
     if (!read.rollout)
-        throw vesk_tool::Failure(vesk_tool::NotFound, "no rollout of " + named(instance) +
+        throw vesk_tool::Failure(vesk_tool::NotFound, "no rollout of " + quotedInstance(instance) +
                                                     " is under way: start one with 'vesk fleet push --rings A,B'");
     return read;
 }
@@ -183,7 +179,7 @@ void Rollouts::replace(const RolloutRead& read, const std::optional<Rollout>& ch
                                     {{recordKey(), value, ""}})
                             .has_value();
     if (!landed)
-        throw vesk_tool::Failure(StaleRevision, "the rollout of " + named(instance) + " changed while this " + what +
+        throw vesk_tool::Failure(StaleRevision, "the rollout of " + quotedInstance(instance) + " changed while this " + what +
                                               " read it (another operator or the health gate acted): nothing was "
                                               "changed; look with 'vesk fleet status' and decide again");
 }
@@ -226,7 +222,7 @@ std::string Rollouts::pause()
 
 std::string Rollouts::abort(const std::string& why, std::optional<std::int64_t> expected)
 {
-    const std::string moved = "the rollout of " + named(instance) +
+    const std::string moved = "the rollout of " + quotedInstance(instance) +
                               " changed before the abort landed (another operator or the health gate acted): "
                               "nothing was published; look with 'vesk fleet status'";
     const RolloutRead read = expected ? this->read() : underWay();
