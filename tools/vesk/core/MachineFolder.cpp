@@ -9,7 +9,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #include <sddl.h>
-#include <shlobj.h>
+#include <userenv.h>
 #else
 #include "support/registry/RegistryKey.h"
 #endif
@@ -20,14 +20,16 @@ namespace {
 std::filesystem::path machineRoot()
 {
 #if defined(_WIN32)
-    // Asked of the shell, not the environment: a service has no user profile
-    // and may run with an environment of its own.
-    PWSTR programData = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData)))
-        throw Failure(StoreFailure, "Windows does not name the ProgramData folder; nothing was changed");
-    std::filesystem::path root = std::filesystem::path(programData) / L"halvorn" / L"vesk";
-    CoTaskMemFree(programData);
-    return root;
+    // Asked of the system, not the environment: a service has no user
+    // profile and may run with an environment of its own. Not of the shell:
+    // every run looks here for a journal, and loading the shell (with the
+    // window and COM libraries it brings) was most of a short run's cost.
+    wchar_t programData[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (!GetAllUsersProfileDirectoryW(programData, &length))
+        throw Failure(StoreFailure, "Windows does not name the ProgramData folder (error " +
+                                        std::to_string(GetLastError()) + "); nothing was changed");
+    return std::filesystem::path(programData) / L"halvorn" / L"vesk";
 #else
     return std::filesystem::u8path(Kestlib500::RegistryKey::StoreFile()).parent_path() / "vesk";
 #endif
