@@ -175,17 +175,22 @@ int importFile(const ImportCall& call, Session& session)
     const std::wstring file = fromUtf8(call.file);
     const std::wstring source = call.fromOther ? fromUtf8(call.fromInstance) : session.instance();
     const std::wstring root = session.keyPath(L"");
-    std::vector<ImportStep> steps;
+    std::optional<RegText> text;
+    StepWalk steps;
+    std::size_t count = 0;
     try {
-        // The file's bytes go before the plan is made, the document's values as it is made.
-        RegDocument document = readRegFile(readFile(file));
+        // Decoded once and walked for each pass, never held as a document
+        // or a plan besides the text.
+        text.emplace(readFile(file));
         // The key of every instance together is never deleted whole.
-        steps = planImport(std::move(document), session.rootOf(source), root, !session.instance().empty());
+        steps = planWalk(*text, session.rootOf(source), root, !session.instance().empty());
+        // The whole file is checked before anything is written.
+        steps([&](const ImportStep&) { ++count; });
     } catch (const RegFileError& error) {
         throw Failure(BadInput, call.file + ":" + std::to_string(error.line) + ": " + error.what() + "; nothing was imported");
     }
 
-    Progress progress("importing", steps.size(), errIsTerminal());
+    Progress progress("importing", count, errIsTerminal());
     applyWhole(file, steps, root, progress);
     return Success;
 }

@@ -24,7 +24,7 @@ std::string lineOf(const std::wstring& file, int line)
 #if !defined(_WIN32)
 
 // The store's transaction makes the whole plan one change.
-void applyAtomically(const std::wstring& file, const std::vector<ImportStep>& steps, Progress& progress)
+void applyAtomically(const std::wstring& file, const StepWalk& steps, Progress& progress)
 {
     const std::string unchanged = ": nothing was changed (an import lands whole or not at all)";
     std::optional<RegistryTransaction> transaction;
@@ -48,7 +48,7 @@ void applyAtomically(const std::wstring& file, const std::vector<ImportStep>& st
 
 // Without transactions the journal stands in: the prior state is on the
 // disk before the first write, and put back when a write fails.
-void applyJournaled(const std::wstring& file, const std::vector<ImportStep>& steps, const std::wstring& root,
+void applyJournaled(const std::wstring& file, const StepWalk& steps, const std::wstring& root,
                     Progress& progress)
 {
     Journal journal(priorState(steps, root));
@@ -71,6 +71,11 @@ void applyJournaled(const std::wstring& file, const std::vector<ImportStep>& ste
 
 void applyWhole(const std::wstring& source, const std::vector<ImportStep>& steps, const std::wstring& bound,
                 Progress& progress)
+{
+    applyWhole(source, walkOf(steps), bound, progress);
+}
+
+void applyWhole(const std::wstring& source, const StepWalk& steps, const std::wstring& bound, Progress& progress)
 {
 #if defined(_WIN32)
     applyJournaled(source, steps, bound, progress);

@@ -16,5 +16,8 @@ namespace vesk_tool {
 // the step's source line when a write fails; nothing is then changed.
 void applyWhole(const std::wstring& source, const std::vector<ImportStep>& steps, const std::wstring& bound,
                 Progress& progress);
+// The same for the steps of a walk, which the caller has walked whole once
+// already, so that it cannot throw midway.
+void applyWhole(const std::wstring& source, const StepWalk& steps, const std::wstring& bound, Progress& progress);
 
 } // namespace vesk_tool
