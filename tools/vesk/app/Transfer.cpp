@@ -175,23 +175,17 @@ int importFile(const ImportCall& call, Session& session)
     const std::wstring file = fromUtf8(call.file);
     const std::wstring source = call.fromOther ? fromUtf8(call.fromInstance) : session.instance();
     const std::wstring root = session.keyPath(L"");
-    std::optional<RegText> text;
-    StepWalk steps;
-    std::size_t count = 0;
     try {
         // Decoded once and walked for each pass, never held as a document
-        // or a plan besides the text.
-        text.emplace(readFile(file));
+        // or a plan besides the text; the first pass checks the whole file.
+        const RegText text(readFile(file));
         // The key of every instance together is never deleted whole.
-        steps = planWalk(*text, session.rootOf(source), root, !session.instance().empty());
-        // The whole file is checked before anything is written.
-        steps([&](const ImportStep&) { ++count; });
+        const StepWalk steps = planWalk(text, session.rootOf(source), root, !session.instance().empty());
+        Progress progress("importing", 0, errIsTerminal());
+        applyWhole(file, steps, root, progress);
     } catch (const RegFileError& error) {
         throw Failure(BadInput, call.file + ":" + std::to_string(error.line) + ": " + error.what() + "; nothing was imported");
     }
-
-    Progress progress("importing", count, errIsTerminal());
-    applyWhole(file, steps, root, progress);
     return Success;
 }
 
