@@ -54,24 +54,24 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 # raises the peak named $2 to its peak resident memory; $SETUP (a command)
 # runs untimed first. False (with "timeout" or "failed" in $1) when it did not end well.
 run_once() {
-  local -n into=$1 top=$2; shift 2
+  local -n run_ms=$1 run_peak=$2; shift 2
   local start code=0 kb
   [ -n "${SETUP:-}" ] && eval "$SETUP" >/dev/null 2>&1
   start=$(now_ms)
   timeout "$LIMIT" /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>"$work/err" || code=$?
-  if [ "$code" = 124 ]; then into=(timeout); return 1; fi
-  if [ "$code" != 0 ]; then echo "failed($code): $(head -c 200 "$work/err")" >&2; into=(failed); return 1; fi
-  into+=($(( $(now_ms) - start )))
+  if [ "$code" = 124 ]; then run_ms=(timeout); return 1; fi
+  if [ "$code" != 0 ]; then echo "failed($code): $(head -c 200 "$work/err")" >&2; run_ms=(failed); return 1; fi
+  run_ms+=($(( $(now_ms) - start )))
   kb=$(tail -n 1 "$work/peak")
-  [ "$kb" -gt "$top" ] && top=$kb
+  [ "$kb" -gt "$run_peak" ] && run_peak=$kb
   return 0
 }
 
 # "MS KB" of the array named $1 of times and the peak $2: the median, or the word a failed run left.
 summary() {
-  local -n times=$1
-  case ${times[0]:-failed} in timeout|failed) echo "${times[0]:-failed} -"; return ;; esac
-  echo "$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (${#times[@]} + 1) / 2 ))p") $2"
+  local -n summary_ms=$1
+  case ${summary_ms[0]:-failed} in timeout|failed) echo "${summary_ms[0]:-failed} -"; return ;; esac
+  echo "$(printf '%s\n' "${summary_ms[@]}" | sort -n | sed -n "$(( (${#summary_ms[@]} + 1) / 2 ))p") $2"
 }
 
 # "MS KB": the median milliseconds of "$@" over the runs and the largest
