@@ -5,8 +5,10 @@
 # same prefix, both tools served by the one persistent wineserver the prefix
 # script starts (`wineserver -p`), so neither pays for starting it. Trees:
 # one key of N dword values, and N/10 keys of 10 string values each. Every
-# time is the median of REPS runs (one run at 100,000), whole processes as an
-# operator starts them; "decade" is the time at N over the time at N/10
+# time is the median of REPS runs (3 at 100,000), whole processes as an
+# operator starts them, vesk's runs alternating with its peer's so that the
+# machine's drift touches both alike; an import runs after the tree is
+# deleted, an export on the tree the last import left, both sides alike; "decade" is the time at N over the time at N/10
 # (target at most 12). Beside each time is the process's peak resident memory
 # (GNU time's %M, the largest of the runs): under Wine that of the program's
 # own process (the loader becomes it), not the shared wineserver's. The vesk
@@ -48,23 +50,55 @@ utf16() { printf '\xff\xfe'; sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE; }
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
+# One timed run of "$@": appends its milliseconds to the array named $1 and
+# raises the peak named $2 to its peak resident memory; $SETUP (a command)
+# runs untimed first. False (with "timeout" or "failed" in $1) when it did not end well.
+run_once() {
+  local -n run_ms=$1 run_peak=$2; shift 2
+  local start code=0 kb
+  [ -n "${SETUP:-}" ] && eval "$SETUP" >/dev/null 2>&1
+  start=$(now_ms)
+  timeout "$LIMIT" /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>"$work/err" || code=$?
+  if [ "$code" = 124 ]; then run_ms=(timeout); return 1; fi
+  if [ "$code" != 0 ]; then echo "failed($code): $(head -c 200 "$work/err")" >&2; run_ms=(failed); return 1; fi
+  run_ms+=($(( $(now_ms) - start )))
+  kb=$(tail -n 1 "$work/peak")
+  [ "$kb" -gt "$run_peak" ] && run_peak=$kb
+  return 0
+}
+
+# "MS KB" of the array named $1 of times and the peak $2: the median, or the word a failed run left.
+summary() {
+  local -n summary_ms=$1
+  case ${summary_ms[0]:-failed} in timeout|failed) echo "${summary_ms[0]:-failed} -"; return ;; esac
+  echo "$(printf '%s\n' "${summary_ms[@]}" | sort -n | sed -n "$(( (${#summary_ms[@]} + 1) / 2 ))p") $2"
+}
+
 # "MS KB": the median milliseconds of "$@" over the runs and the largest
 # peak resident memory of them; $SETUP (a command) runs untimed first each time.
 measure() {
   local runs=$1; shift
-  local times=() start code peak=0 kb
+  local times=() peak=0
   for ((r = 0; r < runs; r++)); do
-    [ -n "${SETUP:-}" ] && eval "$SETUP" >/dev/null 2>&1
-    start=$(now_ms)
-    code=0
-    timeout "$LIMIT" /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>"$work/err" || code=$?
-    if [ "$code" = 124 ]; then echo "timeout -"; return; fi
-    if [ "$code" != 0 ]; then echo "failed($code): $(head -c 200 "$work/err")" >&2; echo "failed -"; return; fi
-    times+=($(( $(now_ms) - start )))
-    kb=$(tail -n 1 "$work/peak")
-    [ "$kb" -gt "$peak" ] && peak=$kb
+    run_once times peak "$@" || break
   done
-  echo "$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p") $peak"
+  summary times "$peak"
+}
+
+# measure of the vesk command and of its peer (after --) in alternating
+# runs, so that the machine's drift touches both alike; sets PAIR_VESK and PAIR_PEER.
+measure_pair() {
+  local runs=$1; shift
+  local vesk=() peer=() split vesk_times=() peer_times=() vesk_peak=0 peer_peak=0 vesk_ok=1 peer_ok=1
+  for ((split = 1; split <= $#; split++)); do [ "${!split}" = -- ] && break; done
+  vesk=("${@:1:split-1}")
+  peer=("${@:split+1}")
+  for ((r = 0; r < runs; r++)); do
+    [ $peer_ok = 1 ] && { run_once peer_times peer_peak "${peer[@]}" || peer_ok=0; }
+    [ $vesk_ok = 1 ] && { run_once vesk_times vesk_peak "${vesk[@]}" || vesk_ok=0; }
+  done
+  PAIR_VESK=$(summary vesk_times "$vesk_peak")
+  PAIR_PEER=$(summary peer_times "$peer_peak")
 }
 
 ROWS=()
@@ -95,7 +129,7 @@ print_table() {
   done
 }
 
-runs_for() { [ "$1" -ge 100000 ] && echo 1 || echo "$REPS"; }
+runs_for() { [ "$1" -ge 100000 ] && echo $(( REPS < 3 ? REPS : 3 )) || echo "$REPS"; }
 
 native() {
   echo "== native: vesk export beside sqlite3 STORE .dump (linux preset)"
@@ -118,8 +152,8 @@ native() {
       rm -f "$KESTLIB_REGISTRY"*
       "$vesk" --instance bench import "$file" >/dev/null
       row "native import, $shape" "$n" "$import_ms" - -
-      row "native export, $shape" "$n" "$(measure "$runs" "$vesk" --instance bench export K)" \
-        "$(measure "$runs" sqlite3 "$KESTLIB_REGISTRY" .dump)" "<= 3"
+      measure_pair "$runs" "$vesk" --instance bench export K -- sqlite3 "$KESTLIB_REGISTRY" .dump
+      row "native export, $shape" "$n" "$PAIR_VESK" "$PAIR_PEER" "<= 3"
       if [ "$shape" = dwords ]; then
         row "native get of the last value" "$n" "$(measure "$runs" "$vesk" --instance bench get K "v$((n - 1))" --type int)" - -
       fi
@@ -145,7 +179,8 @@ wine_part() {
   local reg="$wine $prefix/drive_c/windows/system32/reg.exe"
   local dos="Z:${work//\//\\}"
   echo "peers: reg.exe (system32 of the prefix, started directly) export $ROOT\\K FILE /y; reg query $ROOT\\K /v vN-1; reg import FILE (each after reg delete $ROOT /f)"
-  echo "both:  one wineserver -p for the prefix; memory is the tool's own process, the server not counted"
+  echo "both:  one wineserver -p for the prefix; memory is the tool's own process, the server not counted;"
+  echo "       median of $REPS alternating runs (at most 3 at 100,000), wall time of the whole process"
   echo "vesk:  vesk --instance bench export K --output FILE; vesk --instance bench get K vN-1 --type int; vesk --instance bench import FILE"
   local shape n runs file sizes
   for shape in dwords strings; do
@@ -156,15 +191,14 @@ wine_part() {
       file=$work/$shape-$n.reg
       tree "$ROOT" "$n" "$shape" | utf16 >"$file"
       SETUP="$reg delete '$ROOT' /f"
-      local peer_import; peer_import=$(measure "$runs" $reg import "$dos\\$shape-$n.reg")
-      local vesk_import; vesk_import=$(measure "$runs" $vesk import "$dos\\$shape-$n.reg")
+      measure_pair "$runs" $vesk import "$dos\\$shape-$n.reg" -- $reg import "$dos\\$shape-$n.reg"
       SETUP=""
-      row "Wine import, $shape" "$n" "$vesk_import" "$peer_import" "<= 1"
-      row "Wine export, $shape" "$n" "$(measure "$runs" $vesk export K --output "$dos\\vesk.reg")" \
-        "$(measure "$runs" $reg export "$ROOT\\K" "$dos\\reg.reg" /y)" "<= 1"
+      row "Wine import, $shape" "$n" "$PAIR_VESK" "$PAIR_PEER" "<= 1"
+      measure_pair "$runs" $vesk export K --output "$dos\\vesk.reg" -- $reg export "$ROOT\\K" "$dos\\reg.reg" /y
+      row "Wine export, $shape" "$n" "$PAIR_VESK" "$PAIR_PEER" "<= 1"
       if [ "$shape" = dwords ]; then
-        row "Wine get of the last value" "$n" "$(measure "$runs" $vesk get K "v$((n - 1))" --type int)" \
-          "$(measure "$runs" $reg query "$ROOT\\K" /v "v$((n - 1))")" "<= 2"
+        measure_pair "$runs" $vesk get K "v$((n - 1))" --type int -- $reg query "$ROOT\\K" /v "v$((n - 1))"
+        row "Wine get of the last value" "$n" "$PAIR_VESK" "$PAIR_PEER" "<= 2"
       fi
       $reg delete "$ROOT" /f >/dev/null 2>&1 || true
     done

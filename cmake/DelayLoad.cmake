@@ -1,6 +1,6 @@
 # vesk_delay_load(TARGET DLL...): links TARGET to each DLL so that it loads
 # on the first call into it, not at the start. Wine loads a DLL with all it
-# depends on (shell32 and winhttp bring user32, gdi32 and more): about 10 MB
+# depends on (winhttp brings user32, gdi32 and more): about 10 MB
 # and 0.1 s on every start of a program, which most runs never use. The
 # delay-import library is made at configure time from MinGW-w64's own import
 # library, so it lists every function the DLL exports.

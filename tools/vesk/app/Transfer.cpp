@@ -175,18 +175,17 @@ int importFile(const ImportCall& call, Session& session)
     const std::wstring file = fromUtf8(call.file);
     const std::wstring source = call.fromOther ? fromUtf8(call.fromInstance) : session.instance();
     const std::wstring root = session.keyPath(L"");
-    std::vector<ImportStep> steps;
     try {
-        // The file's bytes go before the plan is made, the document's values as it is made.
-        RegDocument document = readRegFile(readFile(file));
+        // Decoded once and walked for each pass, never held as a document
+        // or a plan besides the text; the first pass checks the whole file.
+        const RegText text(readFile(file));
         // The key of every instance together is never deleted whole.
-        steps = planImport(std::move(document), session.rootOf(source), root, !session.instance().empty());
+        const StepWalk steps = planWalk(text, session.rootOf(source), root, !session.instance().empty());
+        Progress progress("importing", 0, errIsTerminal());
+        applyWhole(file, steps, root, progress);
     } catch (const RegFileError& error) {
         throw Failure(BadInput, call.file + ":" + std::to_string(error.line) + ": " + error.what() + "; nothing was imported");
     }
-
-    Progress progress("importing", steps.size(), errIsTerminal());
-    applyWhole(file, steps, root, progress);
     return Success;
 }
 

@@ -25,18 +25,48 @@ std::wstring keyOf(const RegKey& key, const std::wstring& from, const std::wstri
     return written;
 }
 
-ImportStep valueStep(RegValue&& value, const std::wstring& key)
-{
-    if (!Kestlib500::ValueNameFits(value.name.c_str()))
-        throw RegFileError(value.line, Kestlib500::DescribeLongValueName(value.name));
+// Each key and value of a document as the step it makes, through one step
+// whose key path is written once per key, not copied into every value's.
+class Planner : public RegVisitor {
+public:
+    Planner(const std::wstring& fromPath, const std::wstring& toKey, bool mayDeleteRoot,
+            const std::function<void(const ImportStep&)>& visit)
+        : from(belowHive(fromPath)), fromPath(fromPath), toKey(toKey), mayDeleteRoot(mayDeleteRoot), visit(visit)
+    {
+    }
+
+    void key(RegKey& key) override
+    {
+        step.line = key.line;
+        step.key = keyOf(key, from, fromPath, toKey);
+        if (key.remove && !mayDeleteRoot && Kestlib500::FoldedPath(step.key) == Kestlib500::FoldedPath(toKey))
+            throw RegFileError(key.line, "this line would delete the settings of every instance: import into one "
+                                         "instance with --instance NAME");
+        step.action = key.remove ? ImportStep::Action::DeleteKey : ImportStep::Action::CreateKey;
+        step.name.clear();
+        step.value = {};
+        visit(step);
+    }
+
+    void value(RegValue& value) override
+    {
+        if (!Kestlib500::ValueNameFits(value.name.c_str()))
+            throw RegFileError(value.line, Kestlib500::DescribeLongValueName(value.name));
+        step.action = value.remove ? ImportStep::Action::DeleteValue : ImportStep::Action::SetValue;
+        step.line = value.line;
+        step.name.swap(value.name);
+        step.value = std::move(value.value);
+        visit(step);
+    }
+
+private:
+    const std::wstring from;
+    const std::wstring& fromPath;
+    const std::wstring& toKey;
+    const bool mayDeleteRoot;
+    const std::function<void(const ImportStep&)>& visit;
     ImportStep step;
-    step.action = value.remove ? ImportStep::Action::DeleteValue : ImportStep::Action::SetValue;
-    step.line = value.line;
-    step.key = key;
-    step.name = std::move(value.name);
-    step.value = std::move(value.value);
-    return step;
-}
+};
 
 } // namespace
 
@@ -55,27 +85,37 @@ std::vector<ImportStep> planImport(const RegDocument& document, const std::wstri
 std::vector<ImportStep> planImport(RegDocument&& document, const std::wstring& fromPath, const std::wstring& toKey,
                                    bool mayDeleteRoot)
 {
-    const std::wstring from = belowHive(fromPath);
     std::vector<ImportStep> steps;
     std::size_t count = 0;
     for (const RegKey& key : document.keys)
         count += 1 + key.values.size();
     steps.reserve(count);
+    const std::function<void(const ImportStep&)> keep = [&](const ImportStep& step) { steps.push_back(step); };
+    Planner planner(fromPath, toKey, mayDeleteRoot, keep);
     for (RegKey& key : document.keys) {
-        ImportStep step;
-        step.line = key.line;
-        step.key = keyOf(key, from, fromPath, toKey);
-        if (key.remove && !mayDeleteRoot && Kestlib500::FoldedPath(step.key) == Kestlib500::FoldedPath(toKey))
-            throw RegFileError(key.line, "this line would delete the settings of every instance: import into one "
-                                         "instance with --instance NAME");
-        step.action = key.remove ? ImportStep::Action::DeleteKey : ImportStep::Action::CreateKey;
-        steps.push_back(step);
+        planner.key(key);
         for (RegValue& value : key.values)
-            steps.push_back(valueStep(std::move(value), step.key));
+            planner.value(value);
         // Moved out: the document shrinks as the plan grows.
         key.values = {};
     }
     return steps;
+}
+
+StepWalk walkOf(const std::vector<ImportStep>& steps)
+{
+    return [&steps](const std::function<void(const ImportStep&)>& visit) {
+        for (const ImportStep& step : steps)
+            visit(step);
+    };
+}
+
+StepWalk planWalk(const RegText& text, const std::wstring& fromPath, const std::wstring& toKey, bool mayDeleteRoot)
+{
+    return [&text, fromPath, toKey, mayDeleteRoot](const std::function<void(const ImportStep&)>& visit) {
+        Planner planner(fromPath, toKey, mayDeleteRoot, visit);
+        text.read(planner);
+    };
 }
 
 } // namespace vesk_tool

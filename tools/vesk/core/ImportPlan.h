@@ -2,6 +2,7 @@
 
 #include "tools/vesk/core/RegFile.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,20 @@ std::vector<ImportStep> planImport(const RegDocument& document, const std::wstri
 // The same, moving the document's names and data into the steps.
 std::vector<ImportStep> planImport(RegDocument&& document, const std::wstring& fromPath, const std::wstring& toKey,
                                    bool mayDeleteRoot = true);
+
+// A plan handed out step by step, in order, to the function it is given;
+// walked again, it hands out the same steps. A step handed out is valid only
+// during the call.
+using StepWalk = std::function<void(const std::function<void(const ImportStep&)>& visit)>;
+
+// A walk over steps held whole; `steps` must outlive it.
+StepWalk walkOf(const std::vector<ImportStep>& steps);
+
+// planImport's steps and checks, made from `text` as they are walked, so
+// that no more than one step is held at a time; `text` must outlive the
+// walk. A walk throws RegFileError where planImport would, after handing out
+// the steps before it: walk it once whole before acting on any step.
+StepWalk planWalk(const RegText& text, const std::wstring& fromPath, const std::wstring& toKey,
+                  bool mayDeleteRoot = true);
 
 } // namespace vesk_tool

@@ -34,8 +34,14 @@ public:
 
     void add(const ImportStep& step)
     {
-        if (covered(step.key))
+        // A key's steps come in a run, and a key once covered stays so (the
+        // sets only grow): a run's later steps skip the walk up its path.
+        if (step.key == coveredKey)
             return;
+        if (covered(step.key)) {
+            coveredKey = step.key;
+            return;
+        }
         if (!exists(step.key)) {
             remember(highestMissing(step.key), removedKeys, removed);
             return;
@@ -152,6 +158,7 @@ private:
     }
 
     const std::wstring root;
+    std::wstring coveredKey; // the last key found covered, as the steps spell it
     std::map<std::wstring, bool> existing;
     std::set<std::wstring> savedKeys, removedKeys;
     std::vector<std::wstring> saved, removed, valueKeys;
@@ -169,9 +176,13 @@ void applyUndo(const RegDocument& undo, const std::wstring& bound)
 
 RegDocument priorState(const std::vector<ImportStep>& steps, const std::wstring& root)
 {
+    return priorState(walkOf(steps), root);
+}
+
+RegDocument priorState(const StepWalk& steps, const std::wstring& root)
+{
     PriorState state(root);
-    for (const ImportStep& step : steps)
-        state.add(step);
+    steps([&](const ImportStep& step) { state.add(step); });
     return state.document();
 }
 

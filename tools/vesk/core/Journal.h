@@ -22,6 +22,8 @@ namespace vesk_tool {
 // goes; a key they create that is missing now, or the highest missing key
 // above it (up to `root`), goes.
 RegDocument priorState(const std::vector<ImportStep>& steps, const std::wstring& root);
+// The same for the steps of a walk.
+RegDocument priorState(const StepWalk& steps, const std::wstring& root);
 
 class Journal {
 public:

@@ -9,7 +9,6 @@
 #if defined(_WIN32)
 #include <windows.h>
 #include <sddl.h>
-#include <shlobj.h>
 #else
 #include "support/registry/RegistryKey.h"
 #endif
@@ -20,14 +19,19 @@ namespace {
 std::filesystem::path machineRoot()
 {
 #if defined(_WIN32)
-    // Asked of the shell, not the environment: a service has no user profile
-    // and may run with an environment of its own.
-    PWSTR programData = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData)))
-        throw Failure(StoreFailure, "Windows does not name the ProgramData folder; nothing was changed");
-    std::filesystem::path root = std::filesystem::path(programData) / L"halvorn" / L"vesk";
-    CoTaskMemFree(programData);
-    return root;
+    // Where the system keeps the folder's location, not the environment's
+    // %ProgramData%: a service has no user profile and may run with an
+    // environment of its own. Not asked of the shell: every run looks here
+    // for a journal, and loading the shell (with the window and COM
+    // libraries it brings) was most of a short run's cost.
+    wchar_t programData[MAX_PATH];
+    DWORD bytes = sizeof programData;
+    const LONG status = RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+                                     L"ProgramData", RRF_RT_REG_SZ, nullptr, programData, &bytes);
+    if (status != ERROR_SUCCESS)
+        throw Failure(StoreFailure, "Windows does not name the ProgramData folder (error " + std::to_string(status) +
+                                        "); nothing was changed");
+    return std::filesystem::path(programData) / L"halvorn" / L"vesk";
 #else
     return std::filesystem::u8path(Kestlib500::RegistryKey::StoreFile()).parent_path() / "vesk";
 #endif

@@ -42,7 +42,12 @@ public:
     }
 
 private:
-    bool isCurrent(const std::wstring& key) const { return current.IsOpen() && equalsIgnoreCase(currentPath, key); }
+    // Folding keeps the length; a run of one key's steps spells it alike.
+    bool isCurrent(const std::wstring& key) const
+    {
+        return current.IsOpen() && currentPath.size() == key.size() &&
+               (currentPath == key || equalsIgnoreCase(currentPath, key));
+    }
 
     void openForWriting(const ImportStep& step)
     {
@@ -81,8 +86,13 @@ private:
 
 void applyPlan(const std::vector<ImportStep>& steps, Progress& progress)
 {
+    applyPlan(walkOf(steps), progress);
+}
+
+void applyPlan(const StepWalk& steps, Progress& progress)
+{
     Applier applier;
-    for (const ImportStep& step : steps) {
+    steps([&](const ImportStep& step) {
         try {
             applier.apply(step);
         } catch (const ApplyError&) {
@@ -91,7 +101,7 @@ void applyPlan(const std::vector<ImportStep>& steps, Progress& progress)
             throw ApplyError(step.line, error.what());
         }
         progress.advance();
-    }
+    });
 }
 
 } // namespace vesk_tool

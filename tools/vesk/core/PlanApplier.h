@@ -22,5 +22,7 @@ public:
 // Throws ApplyError at the first step that fails; the steps before it stay
 // applied (a caller that wants all or nothing holds a transaction or a journal).
 void applyPlan(const std::vector<ImportStep>& steps, Progress& progress);
+// The same, step by step as `steps` hands them out.
+void applyPlan(const StepWalk& steps, Progress& progress);
 
 } // namespace vesk_tool

@@ -18,6 +18,8 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
+    // The total once it is known (counted by a pass before the work).
+    void setTotal(std::size_t count) { total = count; }
     void advance(std::size_t entries = 1);
     void finish();
 

@@ -45,6 +45,34 @@ enum class RegEncoding { Utf16, Utf8 };
 // so a caller that gets a document back knows every line of it is sound.
 RegDocument readRegFile(std::string_view bytes);
 
+// Takes a read file entry by entry, in the file's order.
+class RegVisitor {
+public:
+    virtual ~RegVisitor() = default;
+    // A [key] or [-key] line; the values that follow are its own (`key.values` stays empty).
+    virtual void key(RegKey& key) = 0;
+    // A value line of the key last begun; the visitor may move from it.
+    virtual void value(RegValue& value) = 0;
+};
+
+// A .reg file decoded once and read as often as asked, entry by entry, so a
+// caller can check a whole file and then act on it without ever holding its
+// document: a value at a time besides the text.
+class RegText {
+public:
+    // Throws RegFileError when the bytes are no .reg text (encoding, header, a NUL).
+    explicit RegText(std::string_view bytes);
+
+    // readRegFile's reading, handing each entry on as it is read; throws
+    // RegFileError on the same lines, after the entries before it.
+    void read(RegVisitor& visitor) const;
+
+private:
+    std::wstring text;
+    bool eightBit = false;
+    bool windows1252 = false;
+};
+
 // Where a written .reg file's bytes go, piece by piece in order.
 class ByteSink {
 public:

@@ -61,42 +61,65 @@ bool RegLines::next(std::wstring_view& line)
     return true;
 }
 
-RegDocument readRegFile(std::string_view bytes)
+RegText::RegText(std::string_view bytes)
 {
-    const DecodedFile file = decodeRegFile(bytes);
+    DecodedFile file = decodeRegFile(bytes);
     RegLines lines(file.text);
     std::wstring_view line;
     lines.next(line);
-    LegacyStrings legacy;
     checkHeader(line, file);
-    legacy.enabled = file.eightBit;
-    legacy.windows1252 = file.windows1252;
     if (const std::size_t nul = file.text.find(L'\0'); nul != std::wstring::npos) {
         RegLines counter(std::wstring_view(file.text).substr(0, nul + 1));
         while (counter.next(line)) {
         }
         throw RegFileError(counter.number(), "NUL character in the text: is this a binary file?");
     }
+    text = std::move(file.text);
+    eightBit = file.eightBit;
+    windows1252 = file.windows1252;
+}
 
-    RegDocument document;
+void RegText::read(RegVisitor& visitor) const
+{
+    RegLines lines(text);
+    std::wstring_view line;
+    lines.next(line); // the header, checked when the text was made
+    LegacyStrings legacy;
+    legacy.enabled = eightBit;
+    legacy.windows1252 = windows1252;
+    bool inKey = false, inRemovedKey = false;
     while (lines.next(line)) {
         line = withoutLeadingBlanks(line);
         const int number = lines.number();
         if (line.empty() || line.front() == L';' || line.front() == L'#')
             continue;
         if (line.front() == L'[') {
-            document.keys.push_back(parseKeyLine(line, number));
+            RegKey key = parseKeyLine(line, number);
+            inKey = true;
+            inRemovedKey = key.remove;
+            visitor.key(key);
             continue;
         }
         if (line.front() != L'"' && line.front() != L'@')
             throw RegFileError(number, "expected [key], \"name\"=data, @=data or a comment (; or #)");
-        if (document.keys.empty())
+        if (!inKey)
             throw RegFileError(number, "a value before the first [key]: values belong under a key");
-        if (document.keys.back().remove)
+        if (inRemovedKey)
             throw RegFileError(number, "a value under a [-key] that is being deleted: remove the - or the value");
-        document.keys.back().values.push_back(parseValue(line, lines, legacy));
+        RegValue value = parseValue(line, lines, legacy);
+        visitor.value(value);
     }
-    return document;
+}
+
+RegDocument readRegFile(std::string_view bytes)
+{
+    struct Collector : RegVisitor {
+        RegDocument document;
+        void key(RegKey& key) override { document.keys.push_back(std::move(key)); }
+        void value(RegValue& value) override { document.keys.back().values.push_back(std::move(value)); }
+    } collector;
+    RegText(bytes).read(collector);
+    return std::move(collector.document);
 }
 
 } // namespace vesk_tool

@@ -24,7 +24,7 @@ std::string lineOf(const std::wstring& file, int line)
 #if !defined(_WIN32)
 
 // The store's transaction makes the whole plan one change.
-void applyAtomically(const std::wstring& file, const std::vector<ImportStep>& steps, Progress& progress)
+void applyAtomically(const std::wstring& file, const StepWalk& steps, Progress& progress)
 {
     const std::string unchanged = ": nothing was changed (an import lands whole or not at all)";
     std::optional<RegistryTransaction> transaction;
@@ -48,10 +48,10 @@ void applyAtomically(const std::wstring& file, const std::vector<ImportStep>& st
 
 // Without transactions the journal stands in: the prior state is on the
 // disk before the first write, and put back when a write fails.
-void applyJournaled(const std::wstring& file, const std::vector<ImportStep>& steps, const std::wstring& root,
+void applyJournaled(const std::wstring& file, const StepWalk& firstWalk, const StepWalk& steps, const std::wstring& root,
                     Progress& progress)
 {
-    Journal journal(priorState(steps, root));
+    Journal journal(priorState(firstWalk, root));
     try {
         applyPlan(steps, progress);
     } catch (const ApplyError& error) {
@@ -73,9 +73,30 @@ void applyWhole(const std::wstring& source, const std::vector<ImportStep>& steps
                 Progress& progress)
 {
 #if defined(_WIN32)
-    applyJournaled(source, steps, bound, progress);
+    applyJournaled(source, walkOf(steps), walkOf(steps), bound, progress);
 #else
     (void)bound;
+    applyAtomically(source, walkOf(steps), progress);
+#endif
+}
+
+void applyWhole(const std::wstring& source, const StepWalk& steps, const std::wstring& bound, Progress& progress)
+{
+    // The first walk counts as it goes: on Windows it is the prior state's
+    // reading, so the file is read twice, not three times.
+    std::size_t count = 0;
+    const StepWalk counted = [&](const std::function<void(const ImportStep&)>& visit) {
+        steps([&](const ImportStep& step) {
+            ++count;
+            visit(step);
+        });
+        progress.setTotal(count);
+    };
+#if defined(_WIN32)
+    applyJournaled(source, counted, steps, bound, progress);
+#else
+    (void)bound;
+    counted([](const ImportStep&) {});
     applyAtomically(source, steps, progress);
 #endif
 }

@@ -16,5 +16,9 @@ namespace vesk_tool {
 // the step's source line when a write fails; nothing is then changed.
 void applyWhole(const std::wstring& source, const std::vector<ImportStep>& steps, const std::wstring& bound,
                 Progress& progress);
+// The same for the steps of a walk: walked whole once before any write,
+// counted into `progress`, so what the walk throws (RegFileError) leaves
+// everything unchanged; then walked again to apply.
+void applyWhole(const std::wstring& source, const StepWalk& steps, const std::wstring& bound, Progress& progress);
 
 } // namespace vesk_tool
