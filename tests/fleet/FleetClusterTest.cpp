@@ -48,7 +48,8 @@ protected:
         return revisionOf(outcome);
     }
 
-    // The real tool on a store of its own (a KESTLIB_REGISTRY file).
+    // The real tool on a store of its own (a KESTLIB_REGISTRY file), keeping
+    // chunks, which the runs in process do not.
     static Outcome vesk(const std::string& store, const std::string& arguments, const std::string& environment = "")
     {
         const std::string command = "KESTLIB_REGISTRY=" + store + " VESK_FLEET_CACHE= VESK_FLEET_ENDPOINTS=" + cluster->endpointList() +
