@@ -67,7 +67,7 @@ private:
     Hook hook;
 };
 
-// A FleetContext::makeHttp that hooks the command's one client.
+// A FleetContext::connect that hooks the command's one client.
 inline std::function<std::unique_ptr<vesk_fleet::HttpClient>(const vesk_fleet::TlsFiles&)> hooked(Hook hook)
 {
     return [hook](const vesk_fleet::TlsFiles& tls) {

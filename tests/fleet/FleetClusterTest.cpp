@@ -2,6 +2,7 @@
 #include "tools/vesk/core/Failure.h"
 #include "tools/vesk/core/Text.h"
 #include "tools/vesk/fleet/Digest.h"
+#include "tools/vesk/fleet/StopSignal.h"
 #include "ClusterHarness.h"
 #include "FakeHosts.h"
 #include "FleetRun.h"
@@ -28,7 +29,7 @@
 #include <unistd.h>
 
 using namespace vesk_fleet_test;
-using vesk_fleet::FleetOptions;
+using Words = std::vector<std::string>;
 
 namespace {
 
@@ -37,9 +38,9 @@ protected:
     static void SetUpTestSuite() { cluster = std::make_unique<EtcdCluster>(3); }
     static void TearDownTestSuite() { cluster.reset(); }
 
-    FleetOptions on(const std::string& action, const std::string& instance)
+    Words on(const std::string& action, const std::string& instance, const Words& more = {})
     {
-        return command(action, instance, cluster->endpoints());
+        return command(action, instance, cluster->endpoints(), more);
     }
     std::int64_t push(MemoryHost& host, const std::string& instance)
     {
@@ -48,10 +49,11 @@ protected:
         return revisionOf(outcome);
     }
 
-    // The real tool on a store of its own (a KESTLIB_REGISTRY file).
+    // The real tool on a store of its own (a KESTLIB_REGISTRY file), keeping
+    // chunks, which the runs in process do not.
     static Outcome vesk(const std::string& store, const std::string& arguments, const std::string& environment = "")
     {
-        const std::string command = "KESTLIB_REGISTRY=" + store + " VESK_FLEET_ENDPOINTS=" + cluster->endpointList() +
+        const std::string command = "KESTLIB_REGISTRY=" + store + " VESK_FLEET_CACHE= VESK_FLEET_ENDPOINTS=" + cluster->endpointList() +
                                     " " + environment + " " VESK_TOOL " " + arguments + " >" + store + ".out 2>" + store +
                                     ".err";
         const int raw = std::system(command.c_str());
@@ -94,8 +96,7 @@ TEST_F(FleetCluster, IfRevisionRefusesAStalePush)
     second.set(L"race", sampleDocument(L"race", 6));
     const std::int64_t base = push(first, "race");
 
-    FleetOptions guarded = on("push", "race");
-    guarded.ifRevision = base;
+    const Words guarded = on("push", "race", {"--if-revision", std::to_string(base)});
     const Outcome winner = runIn(first, guarded);
     ASSERT_EQ(winner.status, 0) << winner.err;
     const Outcome loser = runIn(second, guarded);
@@ -113,9 +114,7 @@ TEST_F(FleetCluster, HistoryAndRollbackOutliveCompaction)
     std::vector<std::int64_t> revisions;
     for (int i = 1; i <= 3; ++i) {
         host.set(L"hist", sampleDocument(L"hist", 3, L"s" + std::to_wstring(i)));
-        FleetOptions push = on("push", "hist");
-        push.message = "step " + std::to_string(i);
-        revisions.push_back(revisionOf(runIn(host, push)));
+        revisions.push_back(revisionOf(runIn(host, on("push", "hist", {"-m", "step " + std::to_string(i)}))));
     }
     cluster->control("compact");
     const Outcome history = runIn(host, on("history", "hist"));
@@ -124,18 +123,14 @@ TEST_F(FleetCluster, HistoryAndRollbackOutliveCompaction)
         << "newest first:\n" << history.out;
     EXPECT_NE(history.out.find(": step 1\n"), std::string::npos) << history.out;
 
-    FleetOptions rollback = on("rollback", "hist");
-    rollback.toRevision = revisions[0];
-    const Outcome rolled = runIn(host, rollback);
+    const Outcome rolled = runIn(host, on("rollback", "hist", {"--to", std::to_string(revisions[0])}));
     ASSERT_EQ(rolled.status, 0) << rolled.err;
     MemoryHost reader;
     runIn(reader, on("pull", "hist"));
     EXPECT_EQ(reader.exportInstance(L"hist"), sampleDocument(L"hist", 3, L"s1"));
     EXPECT_EQ(reader.appliedRevision(L"hist"), revisionOf(rolled));
 
-    FleetOptions notAPush = on("rollback", "hist");
-    notAPush.toRevision = revisions[0] + 1;
-    EXPECT_EQ(runIn(host, notAPush).status, 1) << "a revision that wrote some other key";
+    EXPECT_EQ(runIn(host, on("rollback", "hist", {"--to", std::to_string(revisions[0] + 1)})).status, 1) << "a revision that wrote some other key";
 }
 
 // Pushes that would empty or halve the instance need --force; a document that
@@ -156,17 +151,13 @@ TEST_F(FleetCluster, PushesThatEmptyOrHalveTheInstanceNeedForceAndBadDocumentsAr
                 {0, false, 2, "holds no values"}};
     for (const auto& row : rows) {
         host.set(L"guard", sampleDocument(L"guard", row.values));
-        FleetOptions push = on("push", "guard");
-        push.force = row.force;
-        const Outcome outcome = runIn(host, push);
+        const Outcome outcome = runIn(host, on("push", "guard", row.force ? Words{"--force"} : Words{}));
         EXPECT_EQ(outcome.status, row.status) << row.values << ": " << outcome.err;
         EXPECT_NE(outcome.err.find(row.says), std::string::npos) << outcome.err;
     }
     const std::string file = scratchDirectory("fleet-bad") + "/bad.reg";
     std::ofstream(file) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n\"a\"=dword:zz\n";
-    FleetOptions fromFile = on("push", "guard");
-    fromFile.file = file;
-    const Outcome refused = runIn(host, fromFile);
+    const Outcome refused = runIn(host, on("push", "guard", {"--file", file}));
     EXPECT_EQ(refused.status, 2);
     EXPECT_NE(refused.err.find("fleet document:4:"), std::string::npos) << refused.err;
     MemoryHost reader;
@@ -181,8 +172,7 @@ TEST_F(FleetCluster, GcBesideAPushLeavesEveryKeptRevisionWhole)
     for (const bool gcInsidePush : {true, false}) {
         const std::string instance = gcInsidePush ? "gc1" : "gc2";
         MemoryHost host;
-        FleetOptions gc = on("gc", instance);
-        gc.keep = 1;
+        const Words gc = on("gc", instance, {"--keep", "1"});
         // Two states of several chunks each; the push sends the older one again.
         host.set(vesk_tool::fromUtf8(instance), sampleDocument(vesk_tool::fromUtf8(instance), 30000, L"b"));
         push(host, instance);
@@ -398,9 +388,7 @@ TEST_F(FleetCluster, ADamagedChunkIsRefusedBeforeTheHostIsTouched)
     EXPECT_EQ(target.replacements, 0);
 
     etcd->commit({}, {{chunk, std::nullopt, ""}});
-    FleetOptions again = on("push", "damaged");
-    again.force = true; // what it replaces cannot be read to count
-    ASSERT_EQ(runIn(source, again).status, 0);
+    ASSERT_EQ(runIn(source, on("push", "damaged", {"--force"})).status, 0); // what it replaces cannot be read to count
     EXPECT_EQ(runIn(target, on("pull", "damaged")).status, 0) << "removing the chunk and pushing again mends it";
     EXPECT_EQ(target.exportInstance(L"damaged"), source.exportInstance(L"damaged"));
 }
@@ -420,9 +408,7 @@ TEST_F(FleetCluster, AStateOfTheFirstFormatIsStillRead)
     EXPECT_EQ(host.exportInstance(L"old"), document);
     host.set(L"old", sampleDocument(L"old", 3));
     push(host, "old");
-    FleetOptions rollback = on("rollback", "old");
-    rollback.toRevision = first;
-    const Outcome rolled = runIn(host, rollback);
+    const Outcome rolled = runIn(host, on("rollback", "old", {"--to", std::to_string(first)}));
     ASSERT_EQ(rolled.status, 0) << rolled.err;
     MemoryHost reader;
     runIn(reader, on("pull", "old"));
@@ -579,9 +565,7 @@ TEST_F(FleetCluster, HostsListsEachWatcherUntilItStopsOrItsLeaseExpires)
                           "SELECT RAISE(ABORT, 'this store takes no writes'); END").c_str(), nullptr, nullptr, nullptr);
     sqlite3_close(db);
     source.set(L"hosts", sampleDocument(L"hosts", 2, L"new"));
-    FleetOptions over = on("push", "hosts");
-    over.force = true; // the state it replaces does not read
-    ASSERT_EQ(runIn(source, over).status, 0);
+    ASSERT_EQ(runIn(source, on("push", "hosts", {"--force"})).status, 0); // the state it replaces does not read
     EXPECT_TRUE(eventually([&] { return listed("failing") == "web-01 " &&
                                         vesk(work + "/x.db", "fleet hosts --all").out.find("takes no writes") != std::string::npos; }, 15))
         << vesk(work + "/x.db", "fleet hosts --all").out;
@@ -595,23 +579,22 @@ namespace {
 // Watchers run in process, each on a host of its own; stop() ends them and
 // returns what each logged, in start order.
 struct InProcessWatchers {
-    void start(vesk_fleet::FleetHost& host, FleetOptions options, const char* ring, const char* hostName = "")
+    void start(vesk_fleet::FleetHost& host, Words words, const char* ring, const char* hostName = "")
     {
-        options.ring = ring;
-        options.hostName = hostName;
+        for (const auto& [option, value] : {std::pair{"--ring", ring}, {"--host-name", hostName}})
+            if (*value)
+                words.insert(words.end(), {option, value});
         logs.push_back(std::make_unique<std::ostringstream>());
-        threads.emplace_back([this, &host, options, log = logs.back().get()] {
+        threads.emplace_back([&host, watch = parsed(words), log = logs.back().get()] {
             std::ostringstream out;
             vesk_fleet::FleetContext context(host, out, *log);
-            context.getenv = [](const char*) -> const char* { return nullptr; };
-            context.cacheFolder = nullptr;
-            context.keepGoing = [this] { return !stopping; };
-            vesk_fleet::runFleet(options, context);
+            watch.first(watch.second, context);
         });
     }
+    // As Ctrl+C stops a watch: every watcher of this process stops.
     std::vector<std::string> stop()
     {
-        stopping = true;
+        vesk_fleet::requestStop();
         std::vector<std::string> texts;
         for (std::size_t i = 0; i < threads.size(); ++i) {
             if (threads[i].joinable())
@@ -621,7 +604,6 @@ struct InProcessWatchers {
         return texts;
     }
     ~InProcessWatchers() { stop(); }
-    std::atomic<bool> stopping{false};
     std::vector<std::unique_ptr<std::ostringstream>> logs;
     std::vector<std::thread> threads;
 };
@@ -654,34 +636,29 @@ TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
     auto reach = [&](std::int64_t revision, std::vector<MemoryHost*> hosts) {
         return eventually([&] { return std::all_of(hosts.begin(), hosts.end(), [&](MemoryHost* h) { return h->appliedRevision(L"rings") == revision; }); }, 10);
     };
-    auto pushed = [&](const wchar_t* values, std::vector<std::string> ringNames) {
+    auto pushed = [&](const wchar_t* values, const std::string& rings) {
         source.set(L"rings", sampleDocument(L"rings", 3, values));
-        FleetOptions push = on("push", "rings");
-        push.rings = ringNames;
-        push.maxFailures = ringNames.empty() ? 0 : 1; // a failing host of a ring not rolled out to is no failure
-        return revisionOf(runIn(source, push));
+        // A failing host of a ring not rolled out to is no failure.
+        return revisionOf(runIn(source, on("push", "rings", rings.empty() ? Words{} : Words{"--rings", rings, "--max-failures", "1"})));
     };
     auto run = [&](const char* action) { return runIn(source, on(action, "rings")); };
     client()->put("vesk/fleet/hosts/rings/x", R"({"host": "x", "ring": "elsewhere", "state": "failing"})");
-    const std::int64_t first = pushed(L"a", {});
+    const std::int64_t first = pushed(L"a", "");
     ASSERT_TRUE(reach(first, {&canary, &main, &last}));
-    ASSERT_TRUE(reach(pushed(L"b", {"canary", "main"}), {&canary}));
+    ASSERT_TRUE(reach(pushed(L"b", "canary,main"), {&canary}));
     // A new rollout over one under way keeps what its later rings run.
-    const std::int64_t second = pushed(L"c", {"canary", "main"});
+    const std::int64_t second = pushed(L"c", "canary,main");
     ASSERT_TRUE(reach(second, {&canary}));
     EXPECT_NE(run("status").out.find("rollout of revision " + std::to_string(second) + " (previous " +
                                      std::to_string(first) + "): ring canary open (1 of 2"),
               std::string::npos) << run("status").out;
-    FleetOptions all = on("hosts", "");
-    all.all = true;
-    EXPECT_NE(runIn(source, all).out.find("instance rings: rollout of revision " + std::to_string(second)),
-              std::string::npos) << runIn(source, all).out;
-    all.json = true;
-    EXPECT_EQ(nlohmann::json::parse(runIn(source, all).out)["rollouts"]["rings"]["previous"], first);
+    const Outcome all = runIn(source, on("hosts", "", {"--all"}));
+    EXPECT_NE(all.out.find("instance rings: rollout of revision " + std::to_string(second)), std::string::npos)
+        << all.out;
+    EXPECT_EQ(nlohmann::json::parse(runIn(source, on("hosts", "", {"--all", "--json"})).out)["rollouts"]["rings"]["previous"],
+              first);
     // gc keeps what the rings not open run, however few it is told to keep.
-    FleetOptions gc = on("gc", "rings");
-    gc.keep = 1;
-    ASSERT_EQ(runIn(source, gc).status, 0);
+    ASSERT_EQ(runIn(source, on("gc", "rings", {"--keep", "1"})).status, 0);
     auto etcd = client();
     vesk_fleet::FleetStore store(*etcd, "vesk/fleet");
     const auto previous = store.atRevision("rings", first);
@@ -704,8 +681,8 @@ TEST_F(FleetCluster, ARolloutOpensRingByRingUnderGuardedPromotes)
     ASSERT_TRUE(reach(second, {&canary, &main, &last}));
     EXPECT_EQ(run("status").out.find("rollout"), std::string::npos);
 
-    pushed(L"d", {"canary"});
-    const std::int64_t plain = pushed(L"e", {});
+    pushed(L"d", "canary");
+    const std::int64_t plain = pushed(L"e", "");
     EXPECT_TRUE(reach(plain, {&canary, &main, &last})) << "a plain push ends the rollout";
     EXPECT_EQ(run("abort").status, 1);
     const std::vector<std::string> logs = watchers.stop();
@@ -725,9 +702,9 @@ TEST_F(FleetCluster, AFailingCanaryAbortsTheRolloutAndEveryHostGoesBack)
         FailingHost canary;
         InProcessWatchers watchers;
         watchers.start(main, on("watch", instance), "main");
-        FleetOptions watch = on("watch", instance);
-        watch.after.command = instance == "gate3" ? "test \"$VESK_FLEET_PREVIOUS\" = 0" : ""; // fails after every apply but the first
-        watchers.start(canary, watch, "canary", "canary-1");
+        // gate3's --on-apply fails after every apply but the first.
+        watchers.start(canary, on("watch", instance, instance == "gate3" ? Words{"--on-apply", "test \"$VESK_FLEET_PREVIOUS\" = 0"} : Words{}),
+                       "canary", "canary-1");
         source.set(name, sampleDocument(name, 3, L"good"));
         const std::int64_t previous = push(source, instance);
         ASSERT_TRUE(eventually([&] { return canary.appliedRevision(name) == previous; }, 30));
@@ -735,10 +712,7 @@ TEST_F(FleetCluster, AFailingCanaryAbortsTheRolloutAndEveryHostGoesBack)
             client()->put("vesk/fleet/hosts/" + instance + "/canary-2",
                           R"({"host": "canary-2", "ring": "canary", "state": "failing"})");
         source.set(name, sampleDocument(name, 3, instance == "gate2" ? L"bad" : L"fine"));
-        FleetOptions rollout = on("push", instance);
-        rollout.rings = {"canary", "main"};
-        rollout.maxFailures = 1;
-        const std::int64_t candidate = revisionOf(runIn(source, rollout));
+        const std::int64_t candidate = revisionOf(runIn(source, on("push", instance, {"--rings", "canary,main", "--max-failures", "1"})));
 
         ASSERT_TRUE(eventually([&] {
             const auto at = main.appliedRevision(name);

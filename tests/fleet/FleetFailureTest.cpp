@@ -12,7 +12,6 @@
 #include <filesystem>
 
 using namespace vesk_fleet_test;
-using vesk_fleet::FleetOptions;
 
 TEST(FleetFailure, APullIsRefusedWholeWhenEtcdGoesAwayPartWay)
 {
@@ -44,25 +43,25 @@ TEST(FleetFailure, TlsWithClientCertificatesLoginsAndARoleOfOneInstance)
     cluster.control("auth", "s3cret-pw");
     MemoryHost host;
     host.set(L"locked", sampleDocument(L"locked", 4));
-    FleetOptions push = command("push", "locked", cluster.endpoints());
-    push.access.caFile = cluster.certificate("ca");
-    push.access.user = "root";
-
+    // TLS with a client certificate; "root" unless the environment names the user.
+    auto tls = [&](const char* action, const std::string& instance, bool root, std::vector<std::string> more = {}) {
+        more.insert(more.end(), {"--cacert", cluster.certificate("ca"), "--cert", cluster.certificate("client"), "--key",
+                                 cluster.certificate("client-key")});
+        if (root)
+            more.insert(more.end(), {"--user", "root"});
+        return command(action, instance, cluster.endpoints(), more);
+    };
     const std::map<std::string, std::string> rightPassword{{"VESK_FLEET_PASSWORD", "s3cret-pw"}};
     const std::map<std::string, std::string> wrongPassword{{"VESK_FLEET_PASSWORD", "wrong-pw"}};
-    push.access.certFile = cluster.certificate("client");
-    push.access.keyFile = cluster.certificate("client-key");
-    const Outcome refused = runIn(host, push, wrongPassword);
+    const Outcome refused = runIn(host, tls("push", "locked", true), wrongPassword);
     EXPECT_EQ(refused.status, 4);
     EXPECT_NE(refused.err.find("refused the login"), std::string::npos) << refused.err;
     EXPECT_EQ(refused.err.find("wrong-pw"), std::string::npos) << "a password never goes into a message";
 
-    const Outcome pushed = runIn(host, push, rightPassword);
+    const Outcome pushed = runIn(host, tls("push", "locked", true), rightPassword);
     ASSERT_EQ(pushed.status, 0) << pushed.err;
-    FleetOptions pull = push;
-    pull.action = "pull";
     MemoryHost target;
-    const Outcome pulled = runIn(target, pull, rightPassword);
+    const Outcome pulled = runIn(target, tls("pull", "locked", true), rightPassword);
     ASSERT_EQ(pulled.status, 0) << pulled.err;
     EXPECT_EQ(target.exportInstance(L"locked"), host.exportInstance(L"locked"));
 
@@ -70,21 +69,13 @@ TEST(FleetFailure, TlsWithClientCertificatesLoginsAndARoleOfOneInstance)
     // is told which range to grant for another.
     const std::map<std::string, std::string> instanceUser{{"VESK_FLEET_USER", "vesk-locked"},
                                                           {"VESK_FLEET_PASSWORD", "locked-pw"}};
-    push.access.user.clear();
-    pull.access.user.clear();
     host.set(L"other", sampleDocument(L"other", 1));
-    push.message = "by role";
-    ASSERT_EQ(runIn(host, push, instanceUser).status, 0);
-    ASSERT_EQ(runIn(target, pull, instanceUser).status, 0);
-    FleetOptions history = push;
-    history.action = "history";
-    EXPECT_NE(runIn(host, history, instanceUser).out.find("vesk-locked: by role"), std::string::npos)
+    ASSERT_EQ(runIn(host, tls("push", "locked", false, {"-m", "by role"}), instanceUser).status, 0);
+    ASSERT_EQ(runIn(target, tls("pull", "locked", false), instanceUser).status, 0);
+    EXPECT_NE(runIn(host, tls("history", "locked", false), instanceUser).out.find("vesk-locked: by role"), std::string::npos)
         << "the etcd user is the pusher";
     for (const char* action : {"push", "pull"}) {
-        FleetOptions other = push;
-        other.action = action;
-        other.instance = "other";
-        const Outcome denied = runIn(host, other, instanceUser);
+        const Outcome denied = runIn(host, tls(action, "other", false), instanceUser);
         EXPECT_EQ(denied.status, 4) << action;
         EXPECT_NE(denied.err.find("may not read 'vesk/fleet/state/other'"), std::string::npos) << denied.err;
         EXPECT_NE(denied.err.find("grant-permission ROLE read vesk/fleet/state/other"), std::string::npos) << denied.err;

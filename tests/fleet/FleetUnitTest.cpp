@@ -10,7 +10,9 @@
 #include "tools/vesk/fleet/FleetStore.h"
 #include "tools/vesk/fleet/HostReport.h"
 #include "tools/vesk/fleet/InstanceDiff.h"
+#include "tools/vesk/fleet/StopSignal.h"
 #include "FakeHosts.h"
+#include "FleetRun.h"
 #include "vesk/VeskSettings.h"
 
 #include <CLI/CLI.hpp>
@@ -415,29 +417,25 @@ TEST(FleetExitStatus, EachFailureExitsWithItsStatusAndAdvice)
     }
 }
 
-TEST(FleetCommandLine, OptionsReachTheCommandAndAPasswordNeverDoes)
+// What the options cannot mean together is refused before etcd is asked anything.
+TEST(FleetCommandLine, RefusesWhatTheOptionsCannotMeanTogether)
 {
-    vesk_fleet::FleetOptions options;
-    CLI::App app;
-    addFleetCommands(app, options, [] {});
-    const char* argv[] = {"vesk", "fleet", "push", "--endpoints", "http://127.0.0.1:9,127.0.0.1:1", "--if-revision", "7"};
-    app.parse(static_cast<int>(std::size(argv)), argv);
-    EXPECT_EQ(options.ifRevision, 7);
-    EXPECT_EQ(options.access.endpoints.size(), 2u);
-    // A ring named twice is refused before etcd is asked anything.
-    const char* rings[] = {"vesk", "fleet", "push", "--rings", "canary,main,canary", "--max-failures", "2"};
-    app.parse(static_cast<int>(std::size(rings)), rings);
+    const struct {
+        std::vector<std::string> words;
+        const char* says;
+    } rows[] = {{{"push", "--rings", "canary,main,canary", "--max-failures", "2"}, "ring 'canary' twice"},
+                {{"push", "--max-failures", "1"}, "give the rings with --rings"},
+                {{"push", "--rings", "canary", "--host", "web-1", "--file", "o.reg"}, "an overlay (--host) is one host's"},
+                {{"push", "--remove-overlay"}, "requires --host"},
+                {{"pull", "--password", "x"}, "not expected"}, // a password never goes on a command line
+                {{"gc", "--keep", "1", "--all", "--instance", "a"}, "or every one with --all"},
+                {{"promote"}, "name the instance with --instance"}};
     vesk_fleet_test::MemoryHost host;
-    std::ostringstream out, err;
-    FleetContext context(host, out, err);
-    options.instance = "a";
-    EXPECT_EQ(runFleet(options, context), vesk_tool::BadInput);
-    EXPECT_NE(err.str().find("ring 'canary' twice"), std::string::npos) << err.str();
-
-    CLI::App strict;
-    addFleetCommands(strict, options, [] {});
-    const char* password[] = {"vesk", "fleet", "pull", "--password", "x"};
-    EXPECT_THROW(strict.parse(static_cast<int>(std::size(password)), password), CLI::ParseError);
+    for (const auto& row : rows) {
+        const vesk_fleet_test::Outcome outcome = vesk_fleet_test::runIn(host, row.words);
+        EXPECT_EQ(outcome.status, vesk_tool::BadInput) << row.says;
+        EXPECT_NE(outcome.err.find(row.says), std::string::npos) << outcome.err;
+    }
 }
 
 TEST(FleetInstanceDiff, ComparesAsTheRegistryDoesAndWritesOnlyWhatDiffers)
@@ -512,19 +510,22 @@ std::string keyValue(std::int64_t revision, const std::string& value)
            (value.empty() ? "" : R"(,"kvs":[{"key":"aw==","mod_revision":)" + at + R"(,"value":")" + toBase64(value) + "\"}]") + "}";
 }
 
-// Lends the command a client whose script and record outlive it.
+// Lends the command a client whose script and record outlive it, and asks
+// the command to stop, as Ctrl+C does, once it sent `last` requests.
 class Lent : public HttpClient {
 public:
-    explicit Lent(HttpClient& to) : to(to) {}
-    HttpResponse post(const HttpRequest& request) override { return to.post(request); }
+    Lent(ScriptedHttp& to, std::size_t last) : to(to), last(last) {}
+    HttpResponse post(const HttpRequest& request) override { return stopAt(to.asked.size() + 1), to.post(request); }
     long postStream(const HttpRequest& request, const std::function<bool(std::string_view)>& onData,
                     const std::function<bool()>& keepGoing) override
     {
-        return to.postStream(request, onData, keepGoing);
+        return stopAt(to.asked.size() + 1), to.postStream(request, onData, keepGoing);
     }
 
 private:
-    HttpClient& to;
+    void stopAt(std::size_t request) { request >= last ? requestStop() : void(); }
+    ScriptedHttp& to;
+    std::size_t last;
 };
 
 } // namespace
@@ -545,22 +546,17 @@ TEST(FleetWatcher, LogsADeleteAppliesTheNewestOfABurstAndPausesOnAClosedStream)
     vesk_fleet_test::MemoryHost host;
     std::ostringstream out, log;
     FleetContext context(host, out, log);
-    context.makeHttp = [&](const TlsFiles&) { return std::make_unique<Lent>(http); };
-    context.getenv = [](const char*) -> const char* { return nullptr; };
-    context.cacheFolder = nullptr; // a chunk kept by an earlier run (a kept Wine prefix) would spare a request
-    context.keepGoing = [&] { return http.asked.size() < 13; }; // the next session's first read ends it
-    context.machineName = [] { return std::string("unit"); };
-    context.timing.firstPauseMs = 10;
-    FleetOptions options;
-    options.action = "watch";
-    options.instance = "w";
-    options.access.endpoints = {"127.0.0.1:1"};
-    EXPECT_EQ(runFleet(options, context), 0) << log.str();
+    bool first = true; // the watch's connection; its host report's goes nowhere
+    context.connect = [&](const TlsFiles& tls) -> std::unique_ptr<HttpClient> {
+        return std::exchange(first, false) ? std::make_unique<Lent>(http, 13) : makeHttpClient(tls); // the next session's first read ends it
+    };
+    const auto [watch, instance] = vesk_fleet_test::parsed(vesk_fleet_test::command("watch", "w", {"127.0.0.1:1"}, {"--host-name", "unit"}));
+    EXPECT_EQ(watch(instance, context), 0) << log.str();
 
     EXPECT_EQ(host.appliedRevision(L"w"), 7);
     EXPECT_EQ(host.replacements, 1);
     const std::string text = log.str();
-    for (const char* line : {"state was deleted at revision 5", "applied revision 7 ", "closed the watch after", "trying again in 10 ms"})
+    for (const char* line : {"state was deleted at revision 5", "applied revision 7 ", "closed the watch after", "trying again in 500 ms"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     ASSERT_EQ(http.asked.size(), 13u) << text;
     for (const auto& [index, from] : std::vector<std::pair<int, const char*>>{{2, "\"5\""}, {5, "\"6\""}, {11, "\"8\""}}) {

@@ -45,20 +45,16 @@ std::wstring companyKey(const Session& session)
     return Kestlib500::ParentKeyPath(serverKey(session));
 }
 
-// `vesk fleet ...` on the instance of the session, over its registry.
-int fleetCommand(vesk_fleet::FleetOptions options, Session& session)
-{
-    options.instance = toUtf8(session.instance());
-    vesk_fleet::RegistryFleetHost host(serverKey(session), companyKey(session));
-    vesk_fleet::FleetContext context(host, std::cout, std::cerr);
-    return vesk_fleet::runFleet(options, context);
-}
-
+// `vesk fleet ...`: the fleet command given, on the instance of the
+// session, over its registry.
 void defineFleet(CLI::App& app, CommandAction& action)
 {
-    auto options = std::make_shared<vesk_fleet::FleetOptions>();
-    vesk_fleet::addFleetCommands(app, *options, [options, &action] {
-        action = [options](Session& session) { return fleetCommand(*options, session); };
+    vesk_fleet::addFleetCommands(app, [&action](vesk_fleet::FleetAction fleetAction) {
+        action = [fleetAction](Session& session) {
+            vesk_fleet::RegistryFleetHost host(serverKey(session), companyKey(session));
+            vesk_fleet::FleetContext context(host, std::cout, std::cerr);
+            return fleetAction(toUtf8(session.instance()), context);
+        };
     });
 }
 

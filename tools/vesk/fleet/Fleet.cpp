@@ -256,9 +256,8 @@ std::string Fleet::dryRun(const std::wstring& instance)
     return host.compare(instance, Side::local(), Side::document(target.document)).lines();
 }
 
-std::string Fleet::pushPreview(const std::wstring& instance, const std::optional<std::string>& document)
+std::string Fleet::pushPreview(const std::wstring& instance, const std::string& pushed)
 {
-    const std::string pushed = document ? *document : host.exportInstance(instance);
     host.checkDocument(instance, pushed);
     const auto state = store.read(instanceKey(instance));
     const std::string fleetHas = state ? store.content(state->manifest) : std::string();

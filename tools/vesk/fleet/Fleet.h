@@ -92,9 +92,9 @@ public:
     // The local instance (or `local`, a document read from it) against what
     // was applied to it last.
     Drift drift(const std::wstring& instance, Side local = Side::local());
-    // What pushing `document` (the local instance when nullopt) would change
-    // in the fleet's latest state, as diff lines. Writes nothing.
-    std::string pushPreview(const std::wstring& instance, const std::optional<std::string>& document);
+    // What pushing `document` would change in the fleet's latest state, as
+    // diff lines. Writes nothing.
+    std::string pushPreview(const std::wstring& instance, const std::string& document);
 
     // "instance A at revision N, fleet at M", up to date, behind or drifted,
     // with what to do about it; `withDiff` adds the local changes' lines.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "tools/vesk/core/MachineFolder.h"
 #include "tools/vesk/fleet/FleetConfig.h"
 #include "tools/vesk/fleet/FleetHost.h"
 #include "tools/vesk/fleet/FleetWatch.h"
@@ -19,63 +18,60 @@ namespace CLI {
 class App;
 }
 
-// `vesk fleet ...`: the command group, as a CLI11 definition for the tool's
-// parser and as a plain function over parsed options.
+// `vesk fleet ...`: each sub-command defined once, as a CLI11 definition of
+// its typed options, checks and help, whose callback hands the tool what to run.
 namespace vesk_fleet {
 
-struct FleetOptions {
-    std::string action; // push, pull, status, watch, history, rollback, gc, hosts, promote, pause, abort, service
-    std::string instance; // UTF-8
-    std::string file;     // push: a .reg file instead of the local instance
-    std::optional<std::int64_t> ifRevision;
-    bool force = false;  // push, rollback: past the guards against mass deletion; pull: save local changes, then overwrite them
-    std::string message; // push, rollback: why
-    bool dryRun = false; // pull, push: show the change, write nothing
-    bool diff = false;   // status: list the local changes
-    int keep = 0;        // gc: revisions kept per instance
-    bool all = false;    // gc, hosts: every instance
-    std::int64_t toRevision = 0;
-    int limit = 20;
-    int splaySeconds = 0; // watch: a random wait of up to this before applying
-    std::vector<std::string> rings; // push: roll out through these rings, in order
-    int maxFailures = 0;  // push --rings: failing hosts of the open ring that abort the rollout; 0: none
-    std::string ring;     // watch: this host's ring ("": the default ring)
-    std::string hostName; // watch, pull, status: this host's name in the fleet ("": the machine's)
-    bool json = false;    // status, hosts: one JSON document on stdout
-    std::string overlayHost; // push: publish (or remove) this host's overlay instead of the state
-    bool removeOverlay = false; // push --host: remove that host's overlay
-    AfterApply after;     // watch: what runs after each apply
-    std::string serviceAction; // service: install, uninstall or run
+// What every fleet command takes: the instance (the tool's --instance,
+// UTF-8, filled in when the command runs) and the way to etcd.
+struct CommandArguments {
+    std::string instance;
     AccessOptions access;
 };
 
-// What the commands run against; tests replace the parts they need.
+// push: the local instance or a file, as the state or as one host's overlay.
+struct PushArguments : CommandArguments {
+    std::string file; // a .reg file instead of the local instance
+    std::optional<std::int64_t> ifRevision;
+    bool force = false;  // past the guards against mass deletion
+    std::string message; // why
+    bool dryRun = false; // show the change, publish nothing
+    std::vector<std::string> rings; // roll out through these rings, in order
+    int maxFailures = 0;  // failing hosts of the open ring that abort the rollout; 0: none
+    std::string overlayHost; // publish (or remove) this host's overlay instead of the state
+    bool removeOverlay = false;
+};
+
+// watch, and the Windows service that runs it.
+struct WatchArguments : CommandArguments {
+    int splaySeconds = 0; // a random wait of up to this before applying
+    std::string ring;     // this host's ring ("": the default ring)
+    std::string hostName; // this host's name in the fleet ("": the machine's)
+    AfterApply after;     // what runs after each apply
+};
+
+// What a fleet command runs against: this host, and where it prints.
 struct FleetContext {
     FleetContext(FleetHost& host, std::ostream& out, std::ostream& err) : host(host), out(out), err(err) {}
 
     FleetHost& host;
     std::ostream& out;
     std::ostream& err; // messages, and watch's log
-    std::function<std::unique_ptr<HttpClient>(const TlsFiles&)> makeHttp = makeHttpClient;
-    GetEnv getenv = [](const char* name) -> const char* { return std::getenv(name); };
-    std::function<bool()> keepGoing; // watch stops when it says so; default: Ctrl+C / SIGTERM
-    WatchTiming timing; // VESK_FLEET_LEASE_TTL (seconds) overrides its leaseSeconds
-    // The host report's own connection, used on its own thread beside the watch.
-    std::function<std::unique_ptr<HttpClient>(const TlsFiles&)> makeReportHttp = makeHttpClient;
-    // Where pull and watch keep the chunks they fetched (none, or "": no
-    // cache); VESK_FLEET_CACHE=off turns it off too.
-    std::function<std::wstring()> cacheFolder = [] { return vesk_tool::machineFolder(L"chunks"); };
-    // This host's name when --host-name gives none ("": no overlay is read).
-    std::function<std::string()> machineName = vesk_fleet::machineName;
+    // Each etcd connection a command opens (its own, and a watcher's host
+    // report's): the platform's client; the failure tests put a hook between.
+    std::function<std::unique_ptr<HttpClient>(const TlsFiles&)> connect = makeHttpClient;
 };
 
-// Runs one fleet command and returns its exit status; failures are printed
-// to context.err as "vesk: ..." with what to do.
-int runFleet(const FleetOptions& options, FleetContext& context);
+// A parsed fleet command: runs it on `instance` and returns its exit status;
+// failures are printed to context.err as "vesk: ..." with what to do.
+using FleetAction = std::function<int(const std::string& instance, FleetContext& context)>;
 
-// Adds "fleet" and its sub-commands to the tool's parser: a parsed fleet
-// command fills `options` (but the instance, which is the tool's --instance)
-// and calls `chosen`.
-CLI::App* addFleetCommands(CLI::App& app, FleetOptions& options, std::function<void()> chosen);
+// Adds "fleet" and its sub-commands to the tool's parser; the callback of
+// the one given hands `chosen` what runs it.
+CLI::App* addFleetCommands(CLI::App& app, std::function<void(FleetAction)> chosen);
+
+// Applies every new revision until a stop is asked (stopRequested()), as
+// `watch` and the Windows service do; returns the exit status.
+int runWatch(const WatchArguments& arguments, FleetContext& context);
 
 } // namespace vesk_fleet

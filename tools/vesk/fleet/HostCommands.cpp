@@ -5,36 +5,33 @@
 #include "tools/vesk/fleet/HostList.h"
 #include "tools/vesk/fleet/Rollout.h"
 
+#include <cstdlib>
+
 namespace vesk_fleet {
 
-int listHostReports(const FleetOptions& options, FleetContext& context, FleetStore& store, Fleet& fleet)
+std::string hostReports(FleetStore& store, Fleet& fleet, const std::string& instance, bool json)
 {
-    if (options.all != options.instance.empty())
-        throw vesk_tool::Failure(vesk_tool::BadInput, "name one instance with --instance, or every one with --all");
-    const std::wstring instance = vesk_tool::fromUtf8(options.instance);
-    const auto hosts = listHosts(store, options.all ? "" : instanceKey(instance));
-    if (options.json)
-        context.out << (options.all ? hostsJson(hosts, allRolloutsJson(store), "rollouts")
-                                    : hostsJson(hosts, rolloutJson(store, fleet, instance)));
-    else
-        context.out << (options.all ? allRolloutsText(store) : rolloutText(store, fleet, instance))
-                    << hostsText(hosts, options.all);
-    return vesk_tool::Success;
+    const bool all = instance.empty();
+    const std::wstring name = vesk_tool::fromUtf8(instance);
+    const auto hosts = listHosts(store, all ? "" : instanceKey(name));
+    if (json)
+        return all ? hostsJson(hosts, allRolloutsJson(store), "rollouts") : hostsJson(hosts, rolloutJson(store, fleet, name));
+    return (all ? allRolloutsText(store) : rolloutText(store, fleet, name)) + hostsText(hosts, all);
 }
 
-std::string hostNameOf(const FleetOptions& options, FleetContext& context)
+std::string hostNameOf(const std::string& given)
 {
-    const std::string name = options.hostName.empty() ? context.machineName() : options.hostName;
+    const std::string name = given.empty() ? machineName() : given;
     if (name.empty())
         throw vesk_tool::Failure(vesk_tool::BadInput, "this machine gives no name of its own: name the host with --host-name");
     return name;
 }
 
-std::unique_ptr<HostReport> startReport(const FleetOptions& options, FleetContext& context, const FleetAccess& access,
+std::unique_ptr<HostReport> startReport(const WatchArguments& watch, FleetContext& context, const FleetAccess& access,
                                         FleetStore& store, Watcher& watcher)
 {
-    long ttl = context.timing.leaseSeconds;
-    if (const char* setting = context.getenv("VESK_FLEET_LEASE_TTL")) {
+    long ttl = WatchTiming().leaseSeconds;
+    if (const char* setting = std::getenv("VESK_FLEET_LEASE_TTL")) {
         try {
             ttl = std::stol(setting);
         } catch (const std::exception&) {
@@ -45,12 +42,12 @@ std::unique_ptr<HostReport> startReport(const FleetOptions& options, FleetContex
                                                               "': give the host report's lease in seconds, 3 or more");
     }
     HostRecord first;
-    first.host = hostNameOf(options, context);
-    first.ring = options.ring;
+    first.host = hostNameOf(watch.hostName);
+    first.ring = watch.ring;
     first.version = reportedVersion();
-    const std::string key = hostReportKey(store, instanceKey(vesk_tool::fromUtf8(options.instance)), first.host);
-    return std::make_unique<HostReport>(std::make_unique<EtcdClient>(access.etcd, context.makeReportHttp(access.etcd.tls)),
-                                        key, first, ttl, [&watcher](const std::string& line) { watcher.logLine(line); });
+    const std::string key = hostReportKey(store, instanceKey(vesk_tool::fromUtf8(watch.instance)), first.host);
+    return std::make_unique<HostReport>(std::make_unique<EtcdClient>(access.etcd, context.connect(access.etcd.tls)), key,
+                                        first, ttl, [&watcher](const std::string& line) { watcher.logLine(line); });
 }
 
 } // namespace vesk_fleet

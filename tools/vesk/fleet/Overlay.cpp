@@ -188,7 +188,7 @@ std::string Fleet::overlayPreview(const std::wstring& instance, const std::strin
         .lines();
 }
 
-int runOverlayPush(const FleetOptions& options, FleetContext& context, Fleet& fleet)
+int runOverlayPush(const PushArguments& options, FleetContext& context, Fleet& fleet)
 {
     const std::wstring instance = vesk_tool::fromUtf8(options.instance);
     if (options.removeOverlay != options.file.empty() || options.ifRevision)

@@ -45,6 +45,6 @@ std::optional<Overlay> readOverlay(FleetStore& store, const std::string& instanc
 
 // `vesk fleet push --host NAME (--file F | --remove-overlay)`: prints the
 // revision of the write; returns the exit status.
-int runOverlayPush(const FleetOptions& options, FleetContext& context, Fleet& fleet);
+int runOverlayPush(const PushArguments& options, FleetContext& context, Fleet& fleet);
 
 } // namespace vesk_fleet

@@ -29,6 +29,7 @@ extern "C" void onSignal(int)
 
 void installStopHandlers()
 {
+    stopping = false; // a stop asked of an earlier command in this process is not this one's
 #if defined(_WIN32)
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else

@@ -48,11 +48,30 @@ std::wstring serviceLogFile(const std::string& instance)
 
 #if !defined(_WIN32)
 
-int runServiceCommand(const FleetOptions&, FleetContext& context)
+namespace {
+
+int onWindowsOnly(FleetContext& context)
 {
     context.err << "vesk: 'vesk fleet service' installs a Windows service; here, run the watcher with the systemd unit "
                    "vesk-fleet@.service ('systemctl enable --now vesk-fleet@INSTANCE')\n";
     return vesk_tool::BadInput;
+}
+
+} // namespace
+
+int installService(const WatchArguments&, FleetContext& context)
+{
+    return onWindowsOnly(context);
+}
+
+int uninstallService(const CommandArguments&, FleetContext& context)
+{
+    return onWindowsOnly(context);
+}
+
+int runService(const WatchArguments&, FleetContext& context)
+{
+    return onWindowsOnly(context);
 }
 
 std::string restartService(const std::string&, int)
@@ -163,7 +182,7 @@ std::wstring quoted(const std::wstring& argument)
 // The service's command line: this vesk.exe running the watcher with the
 // options of the install; files by absolute path, since a service starts in
 // the system folder.
-std::wstring serviceCommandLine(const FleetOptions& options)
+std::wstring serviceCommandLine(const WatchArguments& options)
 {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -206,7 +225,7 @@ ServiceHandle openManager(DWORD access)
     return manager;
 }
 
-int install(const FleetOptions& options, FleetContext& context)
+int install(const WatchArguments& options, FleetContext& context)
 {
     const std::wstring name = serviceName(options.instance);
     const std::wstring display = L"vesk fleet watcher for instance " + vesk_tool::fromUtf8(options.instance);
@@ -249,7 +268,7 @@ int install(const FleetOptions& options, FleetContext& context)
     return vesk_tool::Success;
 }
 
-int uninstall(const FleetOptions& options, FleetContext& context)
+int uninstall(const CommandArguments& options, FleetContext& context)
 {
     const std::wstring name = serviceName(options.instance);
     ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
@@ -275,7 +294,7 @@ int uninstall(const FleetOptions& options, FleetContext& context)
 // What the service process hands its service's main function: the
 // dispatcher calls it on a thread of its own, with no argument of ours.
 struct ServiceRun {
-    const FleetOptions* options = nullptr;
+    const WatchArguments* options = nullptr;
     FleetContext* context = nullptr;
     std::wstring name;
     SERVICE_STATUS_HANDLE handle = nullptr;
@@ -317,21 +336,14 @@ void WINAPI serviceMain(DWORD, LPWSTR*)
         // No machine folder: the watcher still runs, unlogged, rather than not at all.
     }
     report(SERVICE_RUNNING);
-    FleetOptions watch = *running.options;
-    watch.action = "watch";
     FleetContext context(running.context->host, log, log);
-    context.makeHttp = running.context->makeHttp;
-    context.getenv = running.context->getenv;
-    context.cacheFolder = running.context->cacheFolder;
-    context.makeReportHttp = running.context->makeReportHttp;
-    context.machineName = running.context->machineName;
-    context.keepGoing = [] { return !stopRequested(); };
-    running.status = runFleet(watch, context);
+    context.connect = running.context->connect;
+    running.status = runWatch(*running.options, context); // until the stop control asks a stop
     log.flush();
     report(SERVICE_STOPPED, running.status);
 }
 
-int runAsService(const FleetOptions& options, FleetContext& context)
+int runAsService(const WatchArguments& options, FleetContext& context)
 {
     running.options = &options;
     running.context = &context;
@@ -349,13 +361,19 @@ int runAsService(const FleetOptions& options, FleetContext& context)
 
 } // namespace
 
-int runServiceCommand(const FleetOptions& options, FleetContext& context)
+int installService(const WatchArguments& watch, FleetContext& context)
 {
-    if (options.serviceAction == "install")
-        return install(options, context);
-    if (options.serviceAction == "uninstall")
-        return uninstall(options, context);
-    return runAsService(options, context);
+    return install(watch, context);
+}
+
+int uninstallService(const CommandArguments& service, FleetContext& context)
+{
+    return uninstall(service, context);
+}
+
+int runService(const WatchArguments& watch, FleetContext& context)
+{
+    return runAsService(watch, context);
 }
 
 std::string restartService(const std::string& name, int timeoutSeconds)

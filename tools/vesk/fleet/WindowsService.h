@@ -8,15 +8,21 @@
 // and point at the systemd unit.
 namespace vesk_fleet {
 
-struct FleetOptions;
+struct CommandArguments;
+struct WatchArguments;
 struct FleetContext;
 
-// Runs `vesk fleet service install|uninstall|run` (options.serviceAction):
-// install registers "vesk-fleet-<instance>" to run the watcher with the
-// options given, as LocalSystem, restarted on failure, and starts it;
-// uninstall stops and removes it; run is what the service itself runs.
-// Returns the exit status; failures are printed to context.err.
-int runServiceCommand(const FleetOptions& options, FleetContext& context);
+// `vesk fleet service install`: registers "vesk-fleet-<instance>" to run the
+// watcher with the options given, as LocalSystem, restarted on failure, and
+// starts it. Returns the exit status; failures throw.
+int installService(const WatchArguments& watch, FleetContext& context);
+
+// `vesk fleet service uninstall`: stops and removes the instance's service.
+int uninstallService(const CommandArguments& service, FleetContext& context);
+
+// `vesk fleet service run`: what the installed service itself runs, the
+// watch until the service's stop control.
+int runService(const WatchArguments& watch, FleetContext& context);
 
 // Stops the service `name`, waits until it stopped, starts it and waits
 // until it runs, each wait at most `timeoutSeconds`; "" when done, else
