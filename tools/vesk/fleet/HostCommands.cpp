@@ -1,5 +1,6 @@
 #include "tools/vesk/fleet/HostCommands.h"
 
+#include "tools/vesk/fleet/FleetCommandKit.h"
 #include "tools/vesk/core/Failure.h"
 #include "tools/vesk/core/Text.h"
 #include "tools/vesk/fleet/HostList.h"
@@ -48,6 +49,30 @@ std::unique_ptr<HostReport> startReport(const WatchArguments& watch, FleetContex
     const std::string key = hostReportKey(store, instanceKey(vesk_tool::fromUtf8(watch.instance)), first.host);
     return std::make_unique<HostReport>(std::make_unique<EtcdClient>(access.etcd, context.connect(access.etcd.tls)), key,
                                         first, ttl, [&watcher](const std::string& line) { watcher.logLine(line); });
+}
+
+namespace {
+
+// Prints the hosts' reports of the instance (or of every one).
+int runHosts(const EveryInstanceArguments& o, FleetContext& context)
+{
+    checkOneOrAll(o);
+    Connection connection(o, context);
+    context.out << hostReports(connection.store, connection.fleet, o.instance, o.json);
+    return vesk_tool::Success;
+}
+
+} // namespace
+
+// `hosts`.
+void defineHosts(CLI::App& fleet, const std::function<void(FleetAction)>& chosen)
+{
+    auto o = std::make_shared<EveryInstanceArguments>();
+    CLI::App* hosts =
+        addSubcommand(fleet, "hosts", "List the hosts whose watchers report, newest state first", o->access);
+    hosts->add_flag("--all", o->all, "Every instance of the fleet");
+    hosts->add_flag("--json", o->json, "Print one JSON document, for scripts");
+    runs(hosts, chosen, o, runHosts, nullptr, false);
 }
 
 } // namespace vesk_fleet
