@@ -3,7 +3,6 @@
 #include "tools/vesk/core/Text.h"
 #include "tools/vesk/fleet/Digest.h"
 
-
 #include <ctime>
 #include <random>
 #include <set>

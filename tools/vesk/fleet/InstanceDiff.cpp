@@ -3,12 +3,8 @@
 #include "tools/vesk/core/RegFile.h"
 #include "tools/vesk/core/Text.h"
 #include "support/registry/KeyPath.h"
-#include "support/registry/NameFold.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
-#include <optional>
 #include <unordered_map>
 #include <set>
 #include <sstream>
