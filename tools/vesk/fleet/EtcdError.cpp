@@ -27,31 +27,32 @@ bool leaseGone(const EtcdError& error)
 
 std::string explain(const EtcdError& error)
 {
-    switch (error.kind) {
-    case EtcdError::Kind::Unavailable:
-        return std::string("etcd cannot be reached (") + error.what() +
-               "): check that the cluster is up and that --endpoints or VESK_FLEET_ENDPOINTS names its client URLs";
-    case EtcdError::Kind::LoginRefused:
-        return std::string("etcd refused the login (") + error.what() +
-               "): check the user and password in the fleet configuration file or VESK_FLEET_USER/VESK_FLEET_PASSWORD, "
-               "and the user's role";
-    case EtcdError::Kind::Compacted:
-        return std::string("that revision was compacted away by etcd (") + error.what() +
-               "): see 'vesk fleet history' for the revisions still kept, or push an exported .reg file";
-    case EtcdError::Kind::PermissionDenied:
-        return std::string("etcd refused the request: ") + error.what();
-    case EtcdError::Kind::NoSpace:
-        return std::string("the etcd cluster is out of space (") + error.what() +
-               "), so nothing was changed there: compact its history and defragment its members (etcdctl compact, "
-               "etcdctl defrag), then clear its alarm with 'etcdctl alarm disarm', or restart the members with a "
-               "larger --quota-backend-bytes";
-    case EtcdError::Kind::AnswerLost:
-        return std::string("the outcome of the write is unknown: ") + error.what() +
-               ", so it may or may not have landed; see 'vesk fleet status' or 'vesk fleet history' before pushing "
-               "again";
-    case EtcdError::Kind::Refused:
-        break;
-    }
+    // What is said before etcd's own account of the failure, and after it.
+    struct Advice {
+        EtcdError::Kind kind;
+        const char* before;
+        const char* after;
+    };
+    static const Advice advice[] = {
+        {EtcdError::Kind::Unavailable, "etcd cannot be reached (",
+         "): check that the cluster is up and that --endpoints or VESK_FLEET_ENDPOINTS names its client URLs"},
+        {EtcdError::Kind::LoginRefused, "etcd refused the login (",
+         "): check the user and password in the fleet configuration file or VESK_FLEET_USER/VESK_FLEET_PASSWORD, "
+         "and the user's role"},
+        {EtcdError::Kind::Compacted, "that revision was compacted away by etcd (",
+         "): see 'vesk fleet history' for the revisions still kept, or push an exported .reg file"},
+        {EtcdError::Kind::NoSpace, "the etcd cluster is out of space (",
+         "), so nothing was changed there: compact its history and defragment its members (etcdctl compact, "
+         "etcdctl defrag), then clear its alarm with 'etcdctl alarm disarm', or restart the members with a "
+         "larger --quota-backend-bytes"},
+        {EtcdError::Kind::AnswerLost, "the outcome of the write is unknown: ",
+         ", so it may or may not have landed; see 'vesk fleet status' or 'vesk fleet history' before pushing "
+         "again"},
+    };
+    for (const Advice& known : advice)
+        if (known.kind == error.kind)
+            return known.before + std::string(error.what()) + known.after;
+    // PermissionDenied and Refused: etcd's account says it all.
     return std::string("etcd refused the request: ") + error.what();
 }
 
