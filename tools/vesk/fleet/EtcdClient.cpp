@@ -3,8 +3,6 @@
 #include "tools/vesk/fleet/Digest.h"
 #include "tools/vesk/fleet/EtcdGateway.h"
 
-#include <chrono>
-
 namespace vesk_fleet {
 namespace {
 
@@ -55,13 +53,6 @@ bool isRead(const std::string& path)
 bool mentions(const std::string& message, const char* text)
 {
     return message.find(text) != std::string::npos;
-}
-
-// Answers etcd gives when the token it was handed is no good (any longer).
-bool isTokenProblem(int code, const std::string& message)
-{
-    return code == Unauthenticated || mentions(message, "invalid auth token") ||
-           mentions(message, "user name is empty") || mentions(message, "revision of auth store is old");
 }
 
 // Unavailable answers etcd gives before it proposes a write, so nothing
@@ -291,70 +282,6 @@ std::optional<std::int64_t> EtcdClient::commit(const std::vector<TxnCompare>& co
     return gatewayNumber(answer.at("header"), "revision");
 }
 
-std::optional<KeyValue> EtcdClient::waitForChange(const std::string& key, std::int64_t fromRevision,
-                                                  const std::function<bool()>& keepGoing, long sessionMs,
-                                                  const std::string& alsoKey)
-{
-    const std::string endpoint = settings.endpoints[current];
-    HttpRequest request = requestTo(endpoint, "watch", watchBody(key, alsoKey, fromRevision));
-    request.timeoutMs = sessionMs;
-
-    std::string pending;
-    std::optional<KeyValue> change;
-    std::int64_t compactRevision = 0;
-    std::string canceled;
-    // Runs inside the HTTP library's callback, so it reports by return
-    // value and state, never by exception.
-    auto onLine = [&](const std::string& text) {
-        WatchLine line = readWatchLine(text);
-        compactRevision = line.compactRevision;
-        canceled = line.canceled;
-        if (line.change)
-            change = std::move(line.change);
-        return !line.ends;
-    };
-    auto onData = [&](std::string_view bytes) {
-        pending.append(bytes);
-        try {
-            for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
-                if (!onLine(pending.substr(0, end)))
-                    return false;
-        } catch (const std::exception&) {
-            return false;
-        }
-        return keepGoing();
-    };
-    const auto started = std::chrono::steady_clock::now();
-    long status = 0;
-    try {
-        status = http->postStream(request, onData, keepGoing);
-    } catch (const HttpError& error) {
-        current = (current + 1) % settings.endpoints.size();
-        throw EtcdError(EtcdError::Kind::Unavailable, error.what());
-    }
-    if (compactRevision > 0)
-        throw EtcdError(EtcdError::Kind::Compacted, "the watch's start revision was compacted away", compactRevision);
-    if (!canceled.empty()) {
-        // Most often a token the member no longer knows: the next session logs in again.
-        tokenEndpoint.clear();
-        throw EtcdError(isTokenProblem(0, canceled) ? EtcdError::Kind::Unavailable : EtcdError::Kind::Refused,
-                        endpoint + " ended the watch: " + canceled);
-    }
-    if (status != 200 && status != 0)
-        throw EtcdError(EtcdError::Kind::Refused, endpoint + " refused the watch with HTTP " + std::to_string(status));
-    // A stream that ends long before its time (a member answering and
-    // closing) is no quiet session: the caller pauses, and the next session
-    // tries another member.
-    const auto tookMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-    if (!change && tookMs < sessionMs / 2 && keepGoing()) {
-        current = (current + 1) % settings.endpoints.size();
-        throw EtcdError(EtcdError::Kind::Unavailable,
-                        endpoint + " closed the watch after " + std::to_string(tookMs) + " ms");
-    }
-    return change;
-}
-
 std::string prefixEnd(std::string prefix)
 {
     // The next key after every key that starts with `prefix`: its last byte
@@ -365,46 +292,6 @@ std::string prefixEnd(std::string prefix)
         return std::string(1, '\0');
     prefix.back() = static_cast<char>(static_cast<unsigned char>(prefix.back()) + 1);
     return prefix;
-}
-
-bool leaseGone(const EtcdError& error)
-{
-    return error.kind == EtcdError::Kind::Refused && mentions(error.what(), "requested lease not found");
-}
-
-std::string explain(const EtcdError& error)
-{
-    switch (error.kind) {
-    case EtcdError::Kind::Unavailable:
-        return std::string("etcd cannot be reached (") + error.what() +
-               "): check that the cluster is up and that --endpoints or VESK_FLEET_ENDPOINTS names its client URLs";
-    case EtcdError::Kind::LoginRefused:
-        return std::string("etcd refused the login (") + error.what() +
-               "): check the user and password in the fleet configuration file or VESK_FLEET_USER/VESK_FLEET_PASSWORD, "
-               "and the user's role";
-    case EtcdError::Kind::Compacted:
-        return std::string("that revision was compacted away by etcd (") + error.what() +
-               "): see 'vesk fleet history' for the revisions still kept, or push an exported .reg file";
-    case EtcdError::Kind::PermissionDenied:
-        return std::string("etcd refused the request: ") + error.what();
-    case EtcdError::Kind::NoSpace:
-        return std::string("the etcd cluster is out of space (") + error.what() +
-               "), so nothing was changed there: compact its history and defragment its members (etcdctl compact, "
-               "etcdctl defrag), then clear its alarm with 'etcdctl alarm disarm', or restart the members with a "
-               "larger --quota-backend-bytes";
-    case EtcdError::Kind::AnswerLost:
-        return std::string("the outcome of the write is unknown: ") + error.what() +
-               ", so it may or may not have landed; see 'vesk fleet status' or 'vesk fleet history' before pushing "
-               "again";
-    case EtcdError::Kind::Refused:
-        break;
-    }
-    return std::string("etcd refused the request: ") + error.what();
-}
-
-std::string EtcdError::explanation() const
-{
-    return explain(*this) + "; the local registry is unchanged";
 }
 
 } // namespace vesk_fleet

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/vesk/core/Failure.h"
+#include "tools/vesk/fleet/EtcdError.h"
 #include "tools/vesk/fleet/HttpClient.h"
 
 #include <cstdint>
@@ -64,28 +64,6 @@ struct TxnWrite {
     std::string end;
 };
 
-// etcd failed or refused: exit 4 with explain()'s advice; what() is etcd's
-// own account.
-class EtcdError : public vesk_tool::Failure {
-public:
-    enum class Kind {
-        Unavailable,  // no member answered in time
-        LoginRefused, // wrong user or password, or no permission
-        Compacted,    // the revision asked for is gone
-        NoSpace,      // the cluster's database is full (its NOSPACE alarm): writes are refused
-        PermissionDenied, // the user's roles do not grant the key or range asked for
-        AnswerLost,   // a write was sent but no answer came: it may or may not have landed
-        Refused,      // any other answer that is no success
-    };
-    EtcdError(Kind kind, const std::string& message, std::int64_t compacted = 0)
-        : Failure(vesk_tool::StoreFailure, message), kind(kind), compactRevision(compacted)
-    {
-    }
-    std::string explanation() const override;
-    Kind kind;
-    std::int64_t compactRevision; // Compacted: the oldest revision still kept, when etcd says
-};
-
 class EtcdClient {
 public:
     EtcdClient(EtcdSettings settings, std::unique_ptr<HttpClient> http);
@@ -144,11 +122,5 @@ private:
 
 // The end of the range of every key that starts with `prefix`.
 std::string prefixEnd(std::string prefix);
-
-// Whether etcd refused a request because the lease it named is gone.
-bool leaseGone(const EtcdError& error);
-
-// How a fleet command should say what went wrong.
-std::string explain(const EtcdError& error);
 
 } // namespace vesk_fleet

@@ -4,6 +4,7 @@
 #include "tools/vesk/fleet/Chunker.h"
 #include "tools/vesk/fleet/Digest.h"
 #include "tools/vesk/fleet/EtcdClient.h"
+#include "tools/vesk/fleet/Manifest.h"
 
 #include <cstdint>
 #include <optional>
@@ -31,29 +32,11 @@
 // they are still read there.
 namespace vesk_fleet {
 
-struct Manifest {
-    int format = 2;       // 1: chunks shared by every instance
-    std::string instance; // the instance key it belongs to (format 2)
-    std::uint64_t bytes = 0;
-    std::string sha256;
-    std::vector<std::string> chunks;
-    std::string pushedAt; // UTC, ISO 8601
-    std::string pushedBy;
-    std::string pushId;  // random, so a push whose answer was lost can be found
-    std::string message; // the operator's reason (push -m)
-    std::string note;    // e.g. "rollback to 42"
-};
-
 // The time now, UTC, as ISO 8601 (2026-12-06T02:45:00Z).
 std::string utcNow();
 
 // The name the operating system gives this machine ("" when it gives none).
 std::string machineName();
-
-std::string manifestToJson(const Manifest& manifest);
-// Throws DamagedState when the text is no manifest of a format
-// this vesk reads.
-Manifest manifestFromJson(const std::string& text);
 
 // What reading documents cost: chunks named, and those fetched from etcd.
 struct FetchCount {

@@ -3,7 +3,6 @@
 #include "tools/vesk/core/ImportPlan.h"
 #include "tools/vesk/fleet/FleetHost.h"
 
-#include <filesystem>
 #include <list>
 #include <optional>
 #include <string>
@@ -13,7 +12,9 @@
 // registry, exported and imported by the same code as `vesk export` and
 // `vesk import`; what was applied to an instance is recorded beside the
 // server key (Software\...\VeskFleet\<instance>), and the document applied
-// is kept in the machine folder, `fleet`, to tell local changes from it.
+// is kept in the machine folder, `fleet`, to tell local changes from it
+// (AppliedRecordKey.h, InstanceFiles.h; the few-lines fast path of an apply
+// is in RegistryFleetHostFewLines.cpp).
 namespace vesk_fleet {
 
 class RegistryFleetHost : public FleetHost {
@@ -36,21 +37,22 @@ public:
     static constexpr std::size_t KeptSaves = 10;
 
 private:
+    // The instance's key, below the hive.
     std::wstring instanceKey(const std::wstring& instance) const;
+    // The key of its applied record (AppliedRecordKey), below the hive.
     std::wstring revisionKey(const std::wstring& instance) const;
     // The import's plan of the document into the instance; Failure(BadInput)
     // names the line at fault.
     std::vector<vesk_tool::ImportStep> plan(const std::wstring& instance, std::string_view regBytes) const;
     // The instance's tree, empty when the key is missing; false then.
     bool read(const std::wstring& instance, vesk_tool::RegDocument& into) const;
+    // The instance's tree as the registry holds it now.
     InstanceTree localTree(const std::wstring& instance) const;
     // The state the last apply recorded ("<document digest> <state digest>"), "" if none.
     std::string appliedState(const std::wstring& instance) const;
     // The document's tree; the last two are kept for the next calls to reuse
     // (a reference stays good until two other documents were asked for).
     const InstanceTree& documentTree(const std::wstring& instance, std::string_view regBytes);
-    // Where the applied document of `instance` is kept.
-    std::filesystem::path appliedCopyPath(const std::wstring& instance) const;
     // What applying `regBytes` writes when the instance holds the applied
     // document and the two differ in a few lines of one key: found from
     // those lines alone. nullopt when that does not hold; then the whole
@@ -62,8 +64,6 @@ private:
     // key; the last one found is kept. Failure(BadInput) never: nullptr then.
     struct FewLines;
     const FewLines* fewLinesOf(const std::wstring& instance, std::string_view regBytes);
-    // Keeps `regBytes` as the applied document, unless `sameDocument` and a copy is there.
-    void keepAppliedCopy(const std::wstring& instance, std::string_view regBytes, bool sameDocument) const;
 
     const std::wstring serverKey;
     const std::wstring companyKey;
