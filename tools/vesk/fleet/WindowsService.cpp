@@ -10,12 +10,11 @@
 #include <filesystem>
 
 #if defined(_WIN32)
+#include "tools/vesk/fleet/ServiceControl.h"
+
 #include <windows.h>
 
-#include <algorithm>
-#include <chrono>
 #include <fstream>
-#include <thread>
 #include <vector>
 #endif
 
@@ -84,81 +83,6 @@ std::string restartService(const std::string&, int)
 
 namespace {
 
-// A service handle closed when it goes out of scope.
-class ServiceHandle {
-public:
-    explicit ServiceHandle(SC_HANDLE handle = nullptr) : handle(handle) {}
-    ~ServiceHandle()
-    {
-        if (handle)
-            CloseServiceHandle(handle);
-    }
-    ServiceHandle(ServiceHandle&& other) noexcept : handle(other.handle) { other.handle = nullptr; }
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    SC_HANDLE get() const { return handle; }
-    explicit operator bool() const { return handle != nullptr; }
-
-private:
-    SC_HANDLE handle;
-};
-
-// Callers read GetLastError() before building any text: that may reset it.
-std::string windowsError(const std::string& what, DWORD error)
-{
-    return what + " failed with Windows error " + std::to_string(error);
-}
-
-// Waits until the service is in `wanted` or `seconds` passed; false on timeout or error.
-bool waitFor(SC_HANDLE service, DWORD wanted, int seconds)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    SERVICE_STATUS status{};
-    while (QueryServiceStatus(service, &status)) {
-        if (status.dwCurrentState == wanted)
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
-// Stops the service and waits; "" when it is stopped.
-std::string stopAndWait(SC_HANDLE service, int seconds)
-{
-    SERVICE_STATUS status{};
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_SERVICE_NOT_ACTIVE)
-            return windowsError("asking it to stop", error);
-    }
-    if (!waitFor(service, SERVICE_STOPPED, seconds))
-        return "it did not stop within " + std::to_string(seconds) + " s; it is still running or stopping";
-    return std::string();
-}
-
-// Starts the service and waits until it runs; "" when it does. A manager
-// busy starting others (its database locked) or a process slow to connect
-// is tried again until `seconds` passed.
-std::string startAndWait(SC_HANDLE service, int seconds)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!StartServiceW(service, 0, nullptr)) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_SERVICE_ALREADY_RUNNING)
-            break;
-        if ((error != ERROR_SERVICE_DATABASE_LOCKED && error != ERROR_SERVICE_REQUEST_TIMEOUT) ||
-            std::chrono::steady_clock::now() >= deadline)
-            return windowsError("starting it", error);
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - std::chrono::steady_clock::now());
-    if (!waitFor(service, SERVICE_RUNNING, std::max(1, static_cast<int>(left.count()))))
-        return "it did not report running within " + std::to_string(seconds) + " s of its start";
-    return std::string();
-}
-
 // One argument as the C runtime of the started program reads it back.
 std::wstring quoted(const std::wstring& argument)
 {
@@ -213,16 +137,6 @@ std::wstring serviceCommandLine(const WatchArguments& options)
     for (const std::string& arg : args)
         line += L" " + quoted(vesk_tool::fromUtf8(arg));
     return line;
-}
-
-ServiceHandle openManager(DWORD access)
-{
-    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, access));
-    const DWORD error = GetLastError();
-    if (!manager)
-        throw vesk_tool::Failure(vesk_tool::StoreFailure,
-                                 windowsError("opening the Service Control Manager", error) + ": run as an administrator");
-    return manager;
 }
 
 int install(const WatchArguments& options, FleetContext& context)
