@@ -73,11 +73,23 @@ ToolChild::ToolChild(const fs::path& program, const std::vector<std::wstring>& a
     start.hStdOutput = output;
     start.hStdError = error;
     PROCESS_INFORMATION info{};
-    const BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info);
+    // Wine now and then fails a start under load with ERROR_INTERNAL_ERROR,
+    // the child gone before its loader ran: that start is tried again.
+    DWORD failure = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &info)) {
+            failure = 0;
+            break;
+        }
+        failure = GetLastError();
+        if (failure != ERROR_INTERNAL_ERROR)
+            break;
+        Sleep(200);
+    }
     CloseHandle(output);
     CloseHandle(error);
-    if (!started)
-        throw std::runtime_error("cannot start " + program.string() + ": error " + std::to_string(GetLastError()));
+    if (failure != 0)
+        throw std::runtime_error("cannot start " + program.string() + ": error " + std::to_string(failure));
     CloseHandle(info.hThread);
     process = info.hProcess;
 }
