@@ -2,8 +2,7 @@
 
 #include <string>
 
-// Owners of the operating system's file handles, closed when they go, for
-// the tool's file reading and writing.
+// Owners of the operating system's handles, closed when they go.
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -14,19 +13,20 @@ namespace vesk_tool {
 
 #if defined(_WIN32)
 
-// A Win32 handle, closed when it goes; INVALID_HANDLE_VALUE holds none.
+// A Win32 handle, closed when it goes. Files fail as INVALID_HANDLE_VALUE,
+// most other objects as null: neither holds one.
 class Handle {
 public:
     explicit Handle(HANDLE handle) : value(handle) {}
     ~Handle()
     {
-        if (value != INVALID_HANDLE_VALUE)
+        if (valid())
             CloseHandle(value);
     }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     HANDLE get() const { return value; }
-    bool valid() const { return value != INVALID_HANDLE_VALUE; }
+    bool valid() const { return value != nullptr && value != INVALID_HANDLE_VALUE; }
 
 private:
     HANDLE value;

@@ -9,6 +9,8 @@
 #include <vector>
 
 #if defined(_WIN32)
+#include "tools/vesk/core/OsHandle.h"
+
 #include <windows.h>
 #else
 #include <cerrno>
@@ -31,22 +33,7 @@ std::string timedOut(int timeoutSeconds)
 
 #if defined(_WIN32)
 
-// A handle closed when it goes out of scope.
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle(handle) {}
-    ~Handle()
-    {
-        if (handle)
-            CloseHandle(handle);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle; }
-
-private:
-    HANDLE handle;
-};
+using vesk_tool::Handle;
 
 // Reads the error first: building the text may reset it.
 std::string lastError(const std::string& what)
@@ -90,7 +77,7 @@ std::string runCommand(const std::string& command, int timeoutSeconds, const App
 {
     // The job holds the command and whatever it starts, so a timeout ends them all.
     Handle job(CreateJobObjectW(nullptr, nullptr));
-    if (!job.get())
+    if (!job.valid())
         return lastError("CreateJobObject");
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
