@@ -3,12 +3,18 @@
 # run on the same tree: natively `vesk export` against `sqlite3 STORE .dump`;
 # under Wine `vesk export`, `get` and `import` against Wine's own `reg` in the
 # same prefix, both tools served by the one persistent wineserver the prefix
-# script starts (`wineserver -p`), so neither pays for starting it. Trees:
-# one key of N dword values, and N/10 keys of 10 string values each. Every
-# time is the median of REPS runs (3 at 100,000), whole processes as an
+# script starts (`wineserver -p`), so neither pays for starting it. Under
+# Wine the server and both tools run on one CPU (PIN=0 lets the scheduler
+# place them): every registry call is a round trip to the server, and on a
+# virtual machine a wake-up on the other CPU costs more than the call and
+# varies threefold from run to run, which would drown what the tools
+# themselves cost. Trees: one key of N dword values, and N/10 keys of 10
+# string values each. Every time is the median of its runs (3*REPS below
+# 10,000, REPS below 100,000, at most 3 from there), whole processes as an
 # operator starts them, vesk's runs alternating with its peer's so that the
 # machine's drift touches both alike; an import runs after the tree is
-# deleted, an export on the tree the last import left, both sides alike; "decade" is the time at N over the time at N/10
+# deleted, an export on the tree the last import left, both sides alike;
+# "decade" is the time at N over the time at N/10
 # (target at most 12). Beside each time is the process's peak resident memory
 # (GNU time's %M, the largest of the runs): under Wine that of the program's
 # own process (the loader becomes it), not the shared wineserver's. The vesk
@@ -21,7 +27,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-REPS=${REPS:-3}
+REPS=${REPS:-5}
+PIN=${PIN:-1}
 LIMIT=${LIMIT:-300}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -129,7 +136,11 @@ print_table() {
   done
 }
 
-runs_for() { [ "$1" -ge 100000 ] && echo $(( REPS < 3 ? REPS : 3 )) || echo "$REPS"; }
+runs_for() {
+  if [ "$1" -ge 100000 ]; then echo $(( REPS < 3 ? REPS : 3 ))
+  elif [ "$1" -ge 10000 ]; then echo "$REPS"
+  else echo $(( 3 * REPS )); fi
+}
 
 native() {
   echo "== native: vesk export beside sqlite3 STORE .dump (linux preset)"
@@ -169,7 +180,18 @@ wine_part() {
   prefix=$PWD/build/windows/wineprefix
   sh cmake/wine-prefix.sh start "$prefix"
   trap 'sh cmake/wine-prefix.sh stop "$prefix"; rm -rf "$work"' EXIT
-  local wine="env WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64"
+  local wine="env WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64" where="scheduler's choice"
+  if [ "$PIN" = 1 ]; then
+    # The server of this prefix only: it works in a folder named after the
+    # prefix's device and inode.
+    local server folder
+    folder=$(printf 'server-%x-%x' $(stat -c '%d %i' "$prefix"))
+    server=$(for pid in $(pgrep -x wineserver64); do
+      case $(readlink "/proc/$pid/cwd") in */"$folder") echo "$pid" ;; esac; done | head -1)
+    if [ -n "$server" ] && taskset -p 1 "$server" >/dev/null; then
+      wine="taskset 1 $wine" where="CPU 0 (server and tool)"
+    fi
+  fi
   # As the package installs it (cmake/package/SplitDebug.cmake strips it).
   x86_64-w64-mingw32-objcopy --strip-all "${VESK_EXE:-build/windows/bin/vesk.exe}" "$work/vesk.exe"
   local vesk="$wine $work/vesk.exe --instance bench"
@@ -179,8 +201,9 @@ wine_part() {
   local reg="$wine $prefix/drive_c/windows/system32/reg.exe"
   local dos="Z:${work//\//\\}"
   echo "peers: reg.exe (system32 of the prefix, started directly) export $ROOT\\K FILE /y; reg query $ROOT\\K /v vN-1; reg import FILE (each after reg delete $ROOT /f)"
-  echo "both:  one wineserver -p for the prefix; memory is the tool's own process, the server not counted;"
-  echo "       median of $REPS alternating runs (at most 3 at 100,000), wall time of the whole process"
+  echo "both:  one wineserver -p for the prefix, on $where; memory is the tool's own process, the server"
+  echo "       not counted; median of alternating runs ($((3 * REPS)) below 10,000, $REPS below 100,000, at most 3"
+  echo "       from there), wall time of the whole process"
   echo "vesk:  vesk --instance bench export K --output FILE; vesk --instance bench get K vN-1 --type int; vesk --instance bench import FILE"
   local shape n runs file sizes
   for shape in dwords strings; do

@@ -13,7 +13,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # One deployable file: the C++ runtime, libgcc and winpthread go in statically.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+# Sections on page boundaries in the file too, so a loader can map the image
+# as it lies instead of reading it into fresh pages (Wine copies a 512-byte
+# aligned image whole at every start: 1.5 ms for vesk.exe).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--file-alignment,4096")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--file-alignment,4096")
 
 set(VESK_WINE /usr/lib/wine/wine64 CACHE FILEPATH "Wine loader that runs the test programs")

@@ -1,5 +1,6 @@
 // The recovery journal's content, in process against the registry itself:
 // whatever an import changes, applying its prior state puts the tree back.
+#include "tools/vesk/core/Failure.h"
 #include "tools/vesk/core/Journal.h"
 #include "tools/vesk/core/MachineFolder.h"
 #include "tools/vesk/core/PlanApplier.h"
@@ -96,6 +97,11 @@ TEST_F(PriorState, RestoringPutsTheTreeBackAndRemovesTheJournal)
     for (const bool killed : {false, true}) {
         {
             Journal journal(priorState(steps, root));
+            EXPECT_TRUE(std::filesystem::exists(file));
+            // One import at a time: a second journal is refused, and a held
+            // one is no interrupted import's.
+            EXPECT_THROW(Journal second(priorState(steps, root)), Failure);
+            recoverInterruptedImport(Kestlib500::FullKeyPath(Server));
             EXPECT_TRUE(std::filesystem::exists(file));
             applyPlan(steps, quiet);
             ASSERT_NE(dump(), before);

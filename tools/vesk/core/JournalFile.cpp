@@ -2,9 +2,13 @@
 
 #include "tools/vesk/core/Failure.h"
 #include "tools/vesk/core/Io.h"
+#include "tools/vesk/core/OsHandle.h"
 #include "tools/vesk/core/Text.h"
 
 #include <windows.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace vesk_tool {
 namespace {
@@ -26,24 +30,52 @@ void JournalFile::Closer::operator()(void* handle) const { CloseHandle(handle); 
 
 JournalFile JournalFile::create(const std::wstring& path, const std::string& bytes)
 {
+    // Written whole under a name of this process's own, then renamed through
+    // the same handle, which holds the journal from then on.
     const std::wstring fresh = path + L".new-" + std::to_wstring(GetCurrentProcessId());
-    try {
-        replaceFile(fresh, bytes);
-    } catch (const Failure& failure) {
-        throw Failure(StoreFailure, nothingChanged(path, failure.what()));
+    const HANDLE created = CreateFileW(fresh.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created == INVALID_HANDLE_VALUE)
+        throw Failure(StoreFailure, nothingChanged(path, lastError()));
+    JournalFile journal(fresh, created);
+    for (std::size_t done = 0; done < bytes.size();) {
+        DWORD wrote = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!WriteFile(created, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0)
+            journal.fail(path, lastError());
+        done += wrote;
     }
-    if (!MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!FlushFileBuffers(created))
+        journal.fail(path, lastError());
+    if (!journal.renameTo(path)) {
         const DWORD error = GetLastError();
-        DeleteFileW(fresh.c_str());
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
-            throw Failure(StoreFailure, "another import is running (its journal " + toUtf8(path) +
-                                            " is there): wait for it to end and try again; nothing was changed");
-        throw Failure(StoreFailure, nothingChanged(path, "error " + std::to_string(error)));
+            journal.fail(path, "", "another import is running (its journal " + toUtf8(path) +
+                                       " is there): wait for it to end and try again; nothing was changed");
+        journal.fail(path, "error " + std::to_string(error));
     }
-    const HANDLE held = openHeld(path);
-    if (held == INVALID_HANDLE_VALUE) // another run restored it already: nothing was written yet
-        throw Failure(StoreFailure, nothingChanged(path, "error " + std::to_string(GetLastError())));
-    return JournalFile(path, held);
+    return journal;
+}
+
+bool JournalFile::renameTo(const std::wstring& target)
+{
+    // FILE_RENAME_INFO ends in the name's first character; the rest follows it.
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    if (!SetFileInformationByHandle(handle.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())))
+        return false;
+    path = target;
+    return true;
+}
+
+void JournalFile::fail(const std::wstring& target, const std::string& why, const std::string& message)
+{
+    remove();
+    throw Failure(StoreFailure, message.empty() ? nothingChanged(target, why) : message);
 }
 
 std::optional<JournalFile> JournalFile::claim(const std::wstring& path)

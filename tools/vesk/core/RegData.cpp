@@ -48,10 +48,10 @@ public:
             ++pos;
         else
             value.name = quotedText("value name");
-        label = value.name.empty() ? "@" : "\"" + toUtf8(value.name) + "\"";
+        name = value.name;
         skipBlanks();
         if (peek() != L'=')
-            fail("expected = after the value name " + label);
+            fail("expected = after the value name " + label());
         ++pos;
         skipBlanks();
         parseData(value);
@@ -89,7 +89,7 @@ private:
             if (isTextType(value.value.type))
                 terminateString(value.value);
         } else {
-            fail("unknown data for " + label +
+            fail("unknown data for " + label() +
                  ": write \"text\", dword:0000002a, hex:01,02, hex(N):.. or - to delete the value (dword and hex in lower case)");
         }
     }
@@ -99,25 +99,26 @@ private:
     {
         skipBlanks();
         if (pos < text.size() && text[pos] != L';')
-            fail("unexpected text after the data of " + label + ": one value per line, and a comment starts with ;");
+            fail("unexpected text after the data of " + label() + ": one value per line, and a comment starts with ;");
     }
 
     // dword:2a: up to two hex digits a byte, the number's bytes little-endian.
     std::vector<unsigned char> numberBytes(const ValueType& type)
     {
-        const std::string prefix = toUtf8(type.regPrefix);
-        const std::string name = prefix.substr(0, prefix.size() - 1);
         const std::size_t most = 2 * type.width;
         skipBlanks();
         std::uint64_t bits = 0;
         std::size_t digits = 0;
         for (; pos < text.size() && hexDigit(text[pos]) >= 0; ++pos, ++digits)
             bits = (bits << 4) | static_cast<std::uint64_t>(hexDigit(text[pos]));
-        if (digits == 0)
-            fail(name + " " + label + " needs hex digits, e.g. " + prefix + std::string(most - 2, '0') + "2a");
-        if (digits > most)
-            fail(name + " " + label + " is out of range: at most " + std::to_string(most) + " hex digits (" +
+        if (digits == 0 || digits > most) {
+            const std::string prefix = toUtf8(type.regPrefix);
+            const std::string typeName = prefix.substr(0, prefix.size() - 1);
+            if (digits == 0)
+                fail(typeName + " " + label() + " needs hex digits, e.g. " + prefix + std::string(most - 2, '0') + "2a");
+            fail(typeName + " " + label() + " is out of range: at most " + std::to_string(most) + " hex digits (" +
                  std::string(most, '0') + " to " + std::string(most, 'f') + ")");
+        }
         std::vector<unsigned char> bytes;
         vesk_text::appendLittleEndian(bytes, bits, type.width);
         return bytes;
@@ -132,7 +133,7 @@ private:
         for (; pos < text.size() && hexDigit(text[pos]) >= 0 && type <= 0xFFFFFFFFull; ++pos, ++digits)
             type = (type << 4) | static_cast<unsigned>(hexDigit(text[pos]));
         if (digits == 0 || type > 0xFFFFFFFFull || text.substr(pos, 2) != L"):")
-            fail("the type of " + label + " must be hex(N): with N a type code in hex, at most ffffffff");
+            fail("the type of " + label() + " must be hex(N): with N a type code in hex, at most ffffffff");
         pos += 2;
         return static_cast<DWORD>(type);
     }
@@ -151,13 +152,13 @@ private:
                 ++pos;
                 skipBlanks();
                 if (pos < text.size() && text[pos] != L';')
-                    fail("unexpected text after the \\ that continues the data of " + label);
+                    fail("unexpected text after the \\ that continues the data of " + label());
                 if (!continueOnNextLine())
                     return bytes;
                 continue;
             }
             if (!afterComma)
-                fail("the bytes of " + label + " must be separated by commas with no blank before one, e.g. hex:01,02,ff");
+                fail("the bytes of " + label() + " must be separated by commas with no blank before one, e.g. hex:01,02,ff");
             bytes.push_back(hexByte());
             // The tools take blanks before a byte and after the last one,
             // not between a byte and its comma.
@@ -174,9 +175,9 @@ private:
         for (; pos < text.size() && hexDigit(text[pos]) >= 0; ++pos, ++digits)
             value = value * 16 + hexDigit(text[pos]);
         if (digits == 0)
-            fail("expected a hex byte in the data of " + label + ", e.g. hex:01,02,ff");
+            fail("expected a hex byte in the data of " + label() + ", e.g. hex:01,02,ff");
         if (digits > 2)
-            fail("a byte of " + label + " has more than two hex digits");
+            fail("a byte of " + label() + " has more than two hex digits");
         return static_cast<unsigned char>(value);
     }
 
@@ -191,7 +192,7 @@ private:
                 continue;
             if (line.front() == L'#' || line.front() == L'\\')
                 fail(std::string("a line starting with ") + (line.front() == L'#' ? "#" : "\\") + " within the continued data of " +
-                     label + ": the registry tools drop the value there; remove the line, or start a comment with ;");
+                     label() + ": the registry tools drop the value there; remove the line, or start a comment with ;");
             text = line;
             pos = 0;
             return true;
@@ -214,7 +215,7 @@ private:
             return;
         }
         if (data.size() == 1)
-            fail("the string data of " + label + " is a single byte, which the registry tools cannot import: "
+            fail("the string data of " + label() + " is a single byte, which the registry tools cannot import: "
                  "give whole UTF-16 units, two bytes each");
         const std::size_t whole = data.size() / 2 * 2;
         if (data.empty() || (data[whole - 2] == 0 && data[whole - 1] == 0))
@@ -273,12 +274,15 @@ private:
 
     [[noreturn]] void fail(const std::string& message) const { throw RegFileError(lines.number(), message); }
 
+    // The value as messages name it, made only for a message.
+    std::string label() const { return name.empty() ? "@" : "\"" + toUtf8(name) + "\""; }
+
     std::wstring_view text;
     RegLines& lines;
     const LegacyStrings& legacy;
     int lineNumber;
     std::size_t pos = 0;
-    std::string label;
+    std::wstring_view name; // of the value being parsed, for messages
 };
 
 } // namespace

@@ -52,7 +52,9 @@ bool RegLines::next(std::wstring_view& line)
 {
     if (pos > text.size() || (pos == text.size() && lineNumber > 0))
         return false;
-    const std::size_t end = std::min(text.find_first_of(L"\r\n", pos), text.size());
+    std::size_t end = pos;
+    while (end < text.size() && text[end] != L'\n' && text[end] != L'\r')
+        ++end;
     line = text.substr(pos, end - pos);
     pos = end + 1;
     if (end < text.size() && text[end] == L'\r' && pos < text.size() && text[pos] == L'\n')
