@@ -33,8 +33,12 @@ CLI::App* addFleetCommands(CLI::App& app, std::function<void(FleetAction)> chose
     CLI::App* fleet = app.add_subcommand("fleet", "Keep instances in step with the fleet's state in etcd");
     fleet->require_subcommand(1);
     fleet->fallthrough(); // --instance is the tool's
-    for (const FleetCommandDefinition define : FleetCommandList)
-        define(*fleet, chosen);
+    // Defined when the command line reaches `fleet`: they are most of what
+    // every other command would spend on its command line.
+    fleet->preparse_callback([fleet, chosen](std::size_t) {
+        for (const FleetCommandDefinition define : FleetCommandList)
+            define(*fleet, chosen);
+    });
     return fleet;
 }
 

@@ -66,8 +66,8 @@ struct FleetContext {
 // failures are printed to context.err as "vesk: ..." with what to do.
 using FleetAction = std::function<int(const std::string& instance, FleetContext& context)>;
 
-// Adds "fleet" and its sub-commands to the tool's parser; the callback of
-// the one given hands `chosen` what runs it.
+// Adds "fleet" to the tool's parser, and its sub-commands once the command
+// line reaches it; the callback of the one given hands `chosen` what runs it.
 CLI::App* addFleetCommands(CLI::App& app, std::function<void(FleetAction)> chosen);
 
 // Applies every new revision until a stop is asked (stopRequested()), as
