@@ -233,19 +233,22 @@ private:
         if (peek() != L'"')
             fail("expected a quoted " + what + " or @");
         std::wstring out;
-        for (++pos; pos < text.size(); ++pos) {
-            wchar_t c = text[pos];
-            if (c == L'"') {
+        for (++pos;;) {
+            // The text between escapes is taken whole.
+            std::size_t end = pos;
+            while (end < text.size() && text[end] != L'"' && text[end] != L'\\')
+                ++end;
+            out.append(text.substr(pos, end - pos));
+            pos = end;
+            if (pos == text.size())
+                fail("the " + what + " has no closing quote (is the file truncated?)");
+            if (text[pos] == L'"') {
                 ++pos;
                 return out;
             }
-            if (c == L'\\') {
-                c = escaped(pos + 1 < text.size() ? text[pos + 1] : L'\0', what);
-                ++pos;
-            }
-            out += c;
+            out += escaped(pos + 1 < text.size() ? text[pos + 1] : L'\0', what);
+            pos += 2;
         }
-        fail("the " + what + " has no closing quote (is the file truncated?)");
     }
 
     wchar_t escaped(wchar_t c, const std::string& what) const
