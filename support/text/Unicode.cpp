@@ -138,8 +138,8 @@ std::string toUtf16le(std::wstring_view text)
 {
     std::string out;
     out.reserve(text.size() * 2);
-    for (char16_t unit : toUtf16(text))
-        appendLittleEndian(out, unit, 2);
+    for (std::size_t i = 0; i < text.size();)
+        encodeUtf16(nextCodePoint(text, i), [&out](char16_t unit) { appendLittleEndian(out, unit, 2); });
     return out;
 }
 

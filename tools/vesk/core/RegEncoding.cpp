@@ -33,8 +33,11 @@ int lineOf(std::string_view body, std::size_t offset, std::size_t unit)
 
 std::vector<unsigned char> utf16Bytes(std::wstring_view text)
 {
-    const std::string bytes = vesk_text::toUtf16le(text);
-    return std::vector<unsigned char>(bytes.begin(), bytes.end());
+    std::vector<unsigned char> bytes;
+    bytes.reserve(text.size() * 2 + 2); // and the terminator string data gets next
+    for (const char16_t unit : vesk_text::toUtf16(text))
+        vesk_text::appendLittleEndian(bytes, unit, 2);
+    return bytes;
 }
 
 std::optional<std::wstring> terminatedText(const std::vector<unsigned char>& bytes)
