@@ -134,14 +134,26 @@ std::string toUtf8(std::wstring_view text)
     return out;
 }
 
+namespace {
+
+template <typename Bytes>
+void putUtf16le(Bytes& out, std::wstring_view text)
+{
+    for (std::size_t i = 0; i < text.size();)
+        encodeUtf16(nextCodePoint(text, i), [&out](char16_t unit) { appendLittleEndian(out, unit, 2); });
+}
+
+} // namespace
+
 std::string toUtf16le(std::wstring_view text)
 {
     std::string out;
     out.reserve(text.size() * 2);
-    for (std::size_t i = 0; i < text.size();)
-        encodeUtf16(nextCodePoint(text, i), [&out](char16_t unit) { appendLittleEndian(out, unit, 2); });
+    putUtf16le(out, text);
     return out;
 }
+
+void appendUtf16le(std::vector<unsigned char>& out, std::wstring_view text) { putUtf16le(out, text); }
 
 std::wstring fromUtf8(std::string_view bytes)
 {

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The one codec between wide strings (UTF-16 units on Windows, code points
 // on Linux) and the encodings the registry and files use. Hand-written, not
@@ -40,6 +41,8 @@ bool hasUnpairedSurrogate(std::wstring_view text);
 // File encodings. toUtf16le carries unpaired surrogates; toUtf8 cannot.
 std::string toUtf8(std::wstring_view text);
 std::string toUtf16le(std::wstring_view text);
+// Appends the UTF-16LE bytes of `text` to `out`, unpaired surrogates as they are.
+void appendUtf16le(std::vector<unsigned char>& out, std::wstring_view text);
 
 // Strict: overlong forms, surrogates (any in UTF-8, unpaired ones in
 // UTF-16) and truncated sequences throw DecodeError.

@@ -5,6 +5,7 @@
 #include "support/registry/NameFold.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vesk_tool {
 namespace {
@@ -54,8 +55,9 @@ public:
             throw RegFileError(value.line, Kestlib500::DescribeLongValueName(value.name));
         step.action = value.remove ? ImportStep::Action::DeleteValue : ImportStep::Action::SetValue;
         step.line = value.line;
+        // Swapped, not moved: both sides keep a buffer for the next value.
         step.name.swap(value.name);
-        step.value = std::move(value.value);
+        std::swap(step.value, value.value);
         visit(step);
     }
 

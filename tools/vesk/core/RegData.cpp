@@ -40,14 +40,18 @@ public:
     {
     }
 
-    RegValue parse()
+    // Fills `value` in place, so that the buffers of the values before it serve again.
+    void parse(RegValue& value)
     {
-        RegValue value;
         value.line = lineNumber;
+        value.name.clear();
+        value.remove = false;
+        value.value.type = REG_NONE;
+        value.value.data.clear();
         if (peek() == L'@')
             ++pos;
         else
-            value.name = quotedText("value name");
+            quotedText("value name", [&value](std::wstring_view piece) { value.name += piece; });
         name = value.name;
         skipBlanks();
         if (peek() != L'=')
@@ -56,7 +60,6 @@ public:
         skipBlanks();
         parseData(value);
         endOfData();
-        return value;
     }
 
 private:
@@ -73,19 +76,23 @@ private:
             if (prefix.empty() || rest.substr(0, prefix.size()) != prefix)
                 continue;
             value.value.type = type.code;
+            std::vector<unsigned char>& data = value.value.data;
             if (prefix == L"\"") {
-                value.value.data = utf16Bytes(quotedText("string"));
-                value.value.data.insert(value.value.data.end(), {0, 0});
+                quotedText("string", [&data](std::wstring_view piece) { vesk_text::appendUtf16le(data, piece); });
+                data.insert(data.end(), {0, 0});
                 return;
             }
             pos += prefix.size();
-            value.value.data = type.width ? numberBytes(type) : hexBytes();
+            if (type.width)
+                numberBytes(type, data);
+            else
+                hexBytes(data);
             return;
         }
         if (rest.substr(0, 4) == L"hex(") {
             pos += 4;
             value.value.type = hexType();
-            value.value.data = hexBytes();
+            hexBytes(value.value.data);
             if (isTextType(value.value.type))
                 terminateString(value.value);
         } else {
@@ -103,7 +110,7 @@ private:
     }
 
     // dword:2a: up to two hex digits a byte, the number's bytes little-endian.
-    std::vector<unsigned char> numberBytes(const ValueType& type)
+    void numberBytes(const ValueType& type, std::vector<unsigned char>& bytes)
     {
         const std::size_t most = 2 * type.width;
         skipBlanks();
@@ -119,9 +126,7 @@ private:
             fail(typeName + " " + label() + " is out of range: at most " + std::to_string(most) + " hex digits (" +
                  std::string(most, '0') + " to " + std::string(most, 'f') + ")");
         }
-        std::vector<unsigned char> bytes;
         vesk_text::appendLittleEndian(bytes, bits, type.width);
-        return bytes;
     }
 
     // The N of hex(N):, a type code in hex.
@@ -140,21 +145,20 @@ private:
 
     // Comma-separated byte pairs; a backslash after a comma continues them on
     // the next line that is not blank or a comment.
-    std::vector<unsigned char> hexBytes()
+    void hexBytes(std::vector<unsigned char>& bytes)
     {
-        std::vector<unsigned char> bytes;
         bool afterComma = true;
         for (;;) {
             skipBlanks();
             if (pos == text.size() || text[pos] == L';')
-                return bytes;
+                return;
             if (text[pos] == L'\\' && afterComma && !bytes.empty()) {
                 ++pos;
                 skipBlanks();
                 if (pos < text.size() && text[pos] != L';')
                     fail("unexpected text after the \\ that continues the data of " + label());
                 if (!continueOnNextLine())
-                    return bytes;
+                    return;
                 continue;
             }
             if (!afterComma)
@@ -227,26 +231,28 @@ private:
             data.push_back(0);
     }
 
-    // A "..." text: \\ \" \n \r stand for a backslash, a quote, LF and CR.
-    std::wstring quotedText(const std::string& what)
+    // A "..." text, handed to `take` a piece at a time: the runs between
+    // escapes whole, and each escape's character. \\ \" \n \r stand for a
+    // backslash, a quote, LF and CR.
+    template <typename Take>
+    void quotedText(const std::string& what, Take take)
     {
         if (peek() != L'"')
             fail("expected a quoted " + what + " or @");
-        std::wstring out;
         for (++pos;;) {
-            // The text between escapes is taken whole.
             std::size_t end = pos;
             while (end < text.size() && text[end] != L'"' && text[end] != L'\\')
                 ++end;
-            out.append(text.substr(pos, end - pos));
+            take(text.substr(pos, end - pos));
             pos = end;
             if (pos == text.size())
                 fail("the " + what + " has no closing quote (is the file truncated?)");
             if (text[pos] == L'"') {
                 ++pos;
-                return out;
+                return;
             }
-            out += escaped(pos + 1 < text.size() ? text[pos + 1] : L'\0', what);
+            const wchar_t c = escaped(pos + 1 < text.size() ? text[pos + 1] : L'\0', what);
+            take(std::wstring_view(&c, 1));
             pos += 2;
         }
     }
@@ -290,9 +296,9 @@ private:
 
 } // namespace
 
-RegValue parseValue(std::wstring_view line, RegLines& lines, const LegacyStrings& legacy)
+void parseValue(std::wstring_view line, RegLines& lines, const LegacyStrings& legacy, RegValue& value)
 {
-    return ValueParser(line, lines, legacy).parse();
+    ValueParser(line, lines, legacy).parse(value);
 }
 
 } // namespace vesk_tool

@@ -35,8 +35,7 @@ std::vector<unsigned char> utf16Bytes(std::wstring_view text)
 {
     std::vector<unsigned char> bytes;
     bytes.reserve(text.size() * 2 + 2); // and the terminator string data gets next
-    for (const char16_t unit : vesk_text::toUtf16(text))
-        vesk_text::appendLittleEndian(bytes, unit, 2);
+    vesk_text::appendUtf16le(bytes, text);
     return bytes;
 }
 

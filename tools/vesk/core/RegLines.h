@@ -31,9 +31,10 @@ struct LegacyStrings {
     bool windows1252 = false; // else UTF-8, falling back to Windows-1252 per value
 };
 
-// One "name"=data or @=data line, `line` starting at the name; hex data
-// continued with a trailing backslash takes the following lines from `lines`.
-RegValue parseValue(std::wstring_view line, RegLines& lines, const LegacyStrings& legacy);
+// One "name"=data or @=data line, `line` starting at the name, into `value`
+// (whatever it held before is replaced, its buffers kept for reuse); hex
+// data continued with a trailing backslash takes the following lines from `lines`.
+void parseValue(std::wstring_view line, RegLines& lines, const LegacyStrings& legacy, RegValue& value);
 
 inline bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 

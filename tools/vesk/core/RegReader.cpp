@@ -90,6 +90,7 @@ void RegText::read(RegVisitor& visitor) const
     legacy.enabled = eightBit;
     legacy.windows1252 = windows1252;
     bool inKey = false, inRemovedKey = false;
+    RegValue value; // one for every line, its buffers reused
     while (lines.next(line)) {
         line = withoutLeadingBlanks(line);
         const int number = lines.number();
@@ -108,7 +109,7 @@ void RegText::read(RegVisitor& visitor) const
             throw RegFileError(number, "a value before the first [key]: values belong under a key");
         if (inRemovedKey)
             throw RegFileError(number, "a value under a [-key] that is being deleted: remove the - or the value");
-        RegValue value = parseValue(line, lines, legacy);
+        parseValue(line, lines, legacy, value);
         visitor.value(value);
     }
 }
