@@ -2,6 +2,7 @@
 
 #include "support/text/LittleEndian.h"
 
+#include <cstdint>
 #include <type_traits>
 
 namespace vesk_text {
@@ -139,8 +140,19 @@ namespace {
 template <typename Bytes>
 void putUtf16le(Bytes& out, std::wstring_view text)
 {
-    for (std::size_t i = 0; i < text.size();)
-        encodeUtf16(nextCodePoint(text, i), [&out](char16_t unit) { appendLittleEndian(out, unit, 2); });
+    if constexpr (sizeof(wchar_t) == 2) {
+        // The text is UTF-16 already, unpaired surrogates included: its units as they are.
+        const std::size_t at = out.size();
+        out.resize(at + text.size() * 2);
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto unit = static_cast<std::uint16_t>(text[i]);
+            out[at + 2 * i] = static_cast<typename Bytes::value_type>(unit & 0xFF);
+            out[at + 2 * i + 1] = static_cast<typename Bytes::value_type>(unit >> 8);
+        }
+    } else {
+        for (std::size_t i = 0; i < text.size();)
+            encodeUtf16(nextCodePoint(text, i), [&out](char16_t unit) { appendLittleEndian(out, unit, 2); });
+    }
 }
 
 } // namespace
