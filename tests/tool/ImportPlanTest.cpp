@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace vesk_tool;
 
 namespace {
@@ -63,4 +65,24 @@ TEST(PlanImport, RefusesAnOverlongValueName)
     EXPECT_THROW(planImport(RegDocument{{key}}, From, To), RegFileError);
     key.values[0].name.pop_back();
     EXPECT_NO_THROW(planImport(RegDocument{{key}}, From, To));
+}
+
+// The text is read on the first walk; later walks hand out what it kept.
+TEST(PlanImport, EveryWalkHandsOutTheStepsOfTheDocument)
+{
+    const std::string from = toUtf8(From);
+    const std::string file = "Windows Registry Editor Version 5.00\n\n[" + from + "]\n\"s\"=\"text\"\n@=dword:2a\n\n[-" +
+                             from + "\\Gone]\n\n[" + from + "\\A]\n\"b\"=hex:01,\\\n  02\n\"s\"=-\n";
+    const auto fields = [](const ImportStep& s) {
+        return std::make_tuple(s.action, s.line, s.key, s.name, s.value.type, s.value.data);
+    };
+    std::vector<decltype(fields(ImportStep{}))> expected;
+    for (const ImportStep& step : planImport(readRegFile(file), From, To))
+        expected.push_back(fields(step));
+    const StepWalk walk = planWalk(RegText(file), From, To);
+    for (int pass = 1; pass <= 2; ++pass) {
+        std::vector<decltype(fields(ImportStep{}))> walked;
+        walk([&](const ImportStep& step) { walked.push_back(fields(step)); });
+        EXPECT_EQ(walked, expected) << "walk " << pass;
+    }
 }

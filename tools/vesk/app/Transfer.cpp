@@ -176,11 +176,11 @@ int importFile(const ImportCall& call, Session& session)
     const std::wstring source = call.fromOther ? fromUtf8(call.fromInstance) : session.instance();
     const std::wstring root = session.keyPath(L"");
     try {
-        // Decoded once and walked for each pass, never held as a document
-        // or a plan besides the text; the first pass checks the whole file.
-        const RegText text(readFile(file));
+        // Read once, on the first pass, which checks the whole file; the
+        // steps are kept packed for the second, never as a document.
         // The key of every instance together is never deleted whole.
-        const StepWalk steps = planWalk(text, session.rootOf(source), root, !session.instance().empty());
+        const StepWalk steps =
+            planWalk(RegText(readFile(file)), session.rootOf(source), root, !session.instance().empty());
         Progress progress("importing", 0, errIsTerminal());
         applyWhole(file, steps, root, progress);
     } catch (const RegFileError& error) {

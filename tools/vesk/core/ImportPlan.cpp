@@ -1,10 +1,13 @@
 #include "tools/vesk/core/ImportPlan.h"
 
+#include "tools/vesk/core/StepStore.h"
 #include "tools/vesk/core/Text.h"
 #include "support/registry/KeyPath.h"
 #include "support/registry/NameFold.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <utility>
 
 namespace vesk_tool {
@@ -112,11 +115,27 @@ StepWalk walkOf(const std::vector<ImportStep>& steps)
     };
 }
 
-StepWalk planWalk(const RegText& text, const std::wstring& fromPath, const std::wstring& toKey, bool mayDeleteRoot)
+StepWalk planWalk(RegText text, const std::wstring& fromPath, const std::wstring& toKey, bool mayDeleteRoot)
 {
-    return [&text, fromPath, toKey, mayDeleteRoot](const std::function<void(const ImportStep&)>& visit) {
-        Planner planner(fromPath, toKey, mayDeleteRoot, visit);
-        text.read(planner);
+    struct Kept {
+        std::optional<RegText> text; // until a walk has read it to its end
+        StepStore steps;
+    };
+    const auto kept = std::make_shared<Kept>();
+    kept->text.emplace(std::move(text));
+    return [fromPath, toKey, mayDeleteRoot, kept](const std::function<void(const ImportStep&)>& visit) {
+        if (!kept->text) {
+            kept->steps.walk(visit);
+            return;
+        }
+        kept->steps.clear();
+        const std::function<void(const ImportStep&)> keep = [&](const ImportStep& step) {
+            kept->steps.add(step);
+            visit(step);
+        };
+        Planner planner(fromPath, toKey, mayDeleteRoot, keep);
+        kept->text->read(planner);
+        kept->text.reset(); // the kept steps stand for it from here
     };
 }
 

@@ -45,11 +45,11 @@ using StepWalk = std::function<void(const std::function<void(const ImportStep&)>
 // A walk over steps held whole; `steps` must outlive it.
 StepWalk walkOf(const std::vector<ImportStep>& steps);
 
-// planImport's steps and checks, made from `text` as they are walked, so
-// that no more than one step is held at a time; `text` must outlive the
-// walk. A walk throws RegFileError where planImport would, after handing out
-// the steps before it: walk it once whole before acting on any step.
-StepWalk planWalk(const RegText& text, const std::wstring& fromPath, const std::wstring& toKey,
-                  bool mayDeleteRoot = true);
+// planImport's steps and checks, made from `text` as they are walked and
+// kept packed (a StepStore, a few bytes a value besides its name and data),
+// so that the text is read once and let go: later walks hand out the kept
+// steps. A walk throws RegFileError where planImport would, after handing
+// out the steps before it: walk it once whole before acting on any step.
+StepWalk planWalk(RegText text, const std::wstring& fromPath, const std::wstring& toKey, bool mayDeleteRoot = true);
 
 } // namespace vesk_tool

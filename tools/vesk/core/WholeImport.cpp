@@ -83,7 +83,7 @@ void applyWhole(const std::wstring& source, const std::vector<ImportStep>& steps
 void applyWhole(const std::wstring& source, const StepWalk& steps, const std::wstring& bound, Progress& progress)
 {
     // The first walk counts as it goes: on Windows it is the prior state's
-    // reading, so the file is read twice, not three times.
+    // reading, so no walk is made only to count.
     std::size_t count = 0;
     const StepWalk counted = [&](const std::function<void(const ImportStep&)>& visit) {
         steps([&](const ImportStep& step) {
