@@ -142,13 +142,8 @@ void putUtf16le(Bytes& out, std::wstring_view text)
 {
     if constexpr (sizeof(wchar_t) == 2) {
         // The text is UTF-16 already, unpaired surrogates included: its units as they are.
-        const std::size_t at = out.size();
-        out.resize(at + text.size() * 2);
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const auto unit = static_cast<std::uint16_t>(text[i]);
-            out[at + 2 * i] = static_cast<typename Bytes::value_type>(unit & 0xFF);
-            out[at + 2 * i + 1] = static_cast<typename Bytes::value_type>(unit >> 8);
-        }
+        for (const wchar_t unit : text)
+            appendLittleEndian(out, static_cast<std::uint16_t>(unit), 2);
     } else {
         for (std::size_t i = 0; i < text.size();)
             encodeUtf16(nextCodePoint(text, i), [&out](char16_t unit) { appendLittleEndian(out, unit, 2); });

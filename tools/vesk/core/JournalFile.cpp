@@ -42,17 +42,17 @@ JournalFile JournalFile::create(const std::wstring& path, const std::string& byt
         DWORD wrote = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
         if (!WriteFile(created, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0)
-            journal.fail(path, lastError());
+            journal.fail(nothingChanged(path, lastError()));
         done += wrote;
     }
     if (!FlushFileBuffers(created))
-        journal.fail(path, lastError());
+        journal.fail(nothingChanged(path, lastError()));
     if (!journal.renameTo(path)) {
         const DWORD error = GetLastError();
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
-            journal.fail(path, "", "another import is running (its journal " + toUtf8(path) +
-                                       " is there): wait for it to end and try again; nothing was changed");
-        journal.fail(path, "error " + std::to_string(error));
+            journal.fail("another import is running (its journal " + toUtf8(path) +
+                         " is there): wait for it to end and try again; nothing was changed");
+        journal.fail(nothingChanged(path, "error " + std::to_string(error)));
     }
     return journal;
 }
@@ -72,10 +72,10 @@ bool JournalFile::renameTo(const std::wstring& target)
     return true;
 }
 
-void JournalFile::fail(const std::wstring& target, const std::string& why, const std::string& message)
+void JournalFile::fail(const std::string& message)
 {
     remove();
-    throw Failure(StoreFailure, message.empty() ? nothingChanged(target, why) : message);
+    throw Failure(StoreFailure, message);
 }
 
 std::optional<JournalFile> JournalFile::claim(const std::wstring& path)

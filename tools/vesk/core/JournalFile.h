@@ -36,8 +36,8 @@ private:
     JournalFile(std::wstring path, void* held) : path(std::move(path)), handle(held) {}
     // Moves the file, held, to `target` unless a file is there; false with the error in GetLastError.
     bool renameTo(const std::wstring& target);
-    // Deletes the half-made journal and throws, saying nothing was changed.
-    [[noreturn]] void fail(const std::wstring& target, const std::string& why, const std::string& message = "");
+    // Deletes the half-made journal and throws Failure(StoreFailure) with `message`.
+    [[noreturn]] void fail(const std::string& message);
 
     std::wstring path;
     std::unique_ptr<void, Closer> handle; // the HANDLE; null once removed

@@ -34,7 +34,7 @@ int lineOf(std::string_view body, std::size_t offset, std::size_t unit)
 std::vector<unsigned char> utf16Bytes(std::wstring_view text)
 {
     std::vector<unsigned char> bytes;
-    bytes.reserve(text.size() * 2 + 2); // and the terminator string data gets next
+    bytes.reserve(text.size() * 2);
     vesk_text::appendUtf16le(bytes, text);
     return bytes;
 }

@@ -5,12 +5,8 @@
 namespace vesk_tool {
 namespace {
 
-// Each step: its action, its line, and then
-//   key steps:   the key's path;
-//   value steps: the key's path when it differs from the step before's
-//                (a flag says which), the name, the type and the data.
-enum Flag : unsigned char { NewKey = 0x10 };
-
+// Each step: its action and its line, then a key step's path, or a value
+// step's name, type and data (its key is the key step's before it).
 class Reader {
 public:
     explicit Reader(const std::vector<unsigned char>& bytes) : bytes(bytes) {}
@@ -72,25 +68,16 @@ void StepStore::putText(const std::wstring& text)
 
 void StepStore::add(const ImportStep& step)
 {
-    const bool newKey = isKeyStep(step.action) || step.key != lastKey;
-    bytes.push_back(static_cast<unsigned char>(static_cast<unsigned char>(step.action) | (newKey ? NewKey : 0)));
+    bytes.push_back(static_cast<unsigned char>(step.action));
     putNumber(static_cast<std::uint32_t>(step.line));
-    if (newKey) {
+    if (isKeyStep(step.action)) {
         putText(step.key);
-        lastKey = step.key;
-    }
-    if (isKeyStep(step.action))
         return;
+    }
     putText(step.name);
     putNumber(step.value.type);
     putNumber(static_cast<std::uint32_t>(step.value.data.size()));
     bytes.insert(bytes.end(), step.value.data.begin(), step.value.data.end());
-}
-
-void StepStore::clear()
-{
-    bytes.clear();
-    lastKey.clear();
 }
 
 void StepStore::walk(const std::function<void(const ImportStep&)>& visit) const
@@ -98,12 +85,10 @@ void StepStore::walk(const std::function<void(const ImportStep&)>& visit) const
     ImportStep step;
     Reader reader(bytes);
     while (!reader.done()) {
-        const unsigned char head = reader.byte();
-        step.action = static_cast<ImportStep::Action>(head & ~NewKey);
+        step.action = static_cast<ImportStep::Action>(reader.byte());
         step.line = static_cast<int>(reader.number());
-        if (head & NewKey)
-            reader.text(step.key);
         if (isKeyStep(step.action)) {
+            reader.text(step.key);
             step.name.clear();
             step.value.type = REG_NONE;
             step.value.data.clear();

@@ -12,8 +12,9 @@ namespace vesk_tool {
 
 class StepStore {
 public:
+    // Value steps belong to the key step before them, as a plan makes them.
     void add(const ImportStep& step);
-    void clear();
+    void clear() { bytes.clear(); }
     // Hands out the steps in the order added, through one step reused for
     // each; a step handed out is valid only during the call.
     void walk(const std::function<void(const ImportStep&)>& visit) const;
@@ -23,7 +24,6 @@ private:
     void putText(const std::wstring& text);
 
     std::vector<unsigned char> bytes;
-    std::wstring lastKey; // the key path the value steps added last belong to
 };
 
 } // namespace vesk_tool
