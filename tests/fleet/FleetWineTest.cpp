@@ -1,7 +1,8 @@
 // The real vesk.exe under Wine, on the prefix's registry, through WinHTTP
 // against the cluster the test harness started natively (fixture
 // "fleet_cluster"), whose client URLs are in FLEET_ENDPOINTS_FILE.
-#include "tools/vesk/core/MachineFolder.h"
+#include "tools/vesk/core/Journal.h"
+#include "support/registry/KeyPath.h"
 #include "tools/vesk/fleet/EtcdClient.h"
 #include "tools/vesk/fleet/WindowsService.h"
 #include "FakeHosts.h"
@@ -155,7 +156,7 @@ TEST(FleetWine, APullKilledWhileItWritesIsPutBackByTheNextRun)
 
     wchar_t localAppData[MAX_PATH] = {};
     GetEnvironmentVariableW(L"LOCALAPPDATA", localAppData, MAX_PATH);
-    const fs::path journal = vesk_tool::machineFile(L"vesk-journal.reg");
+    const std::wstring journalKey = vesk_tool::Journal::path().substr(Kestlib500::HiveName.size() + 1);
     int restored = 0;
     // Counted from the journal's appearance: the writes after it take about a third of a pull.
     // Forced: each round's reset is a local change, which a plain pull refuses before writing.
@@ -170,7 +171,10 @@ TEST(FleetWine, APullKilledWhileItWritesIsPutBackByTheNextRun)
             restored += next.err.find("restored to their state before it") != std::string::npos;
             EXPECT_TRUE(next.out == exported || next.out == pulled) << where << ": " << next.err;
         },
-        [&] { return fs::exists(journal); });
+        [&] {
+            Kestlib500::RawValue journal;
+            return Kestlib500::RegistryKey::QueryAt(journalKey, L"import", journal);
+        });
     EXPECT_GT(restored, 0) << "no kill met a pull writing";
 }
 

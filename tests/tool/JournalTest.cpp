@@ -2,7 +2,6 @@
 // whatever an import changes, applying its prior state puts the tree back.
 #include "tools/vesk/core/Failure.h"
 #include "tools/vesk/core/Journal.h"
-#include "tools/vesk/core/MachineFolder.h"
 #include "tools/vesk/core/PlanApplier.h"
 #include "tools/vesk/core/Text.h"
 #include "tools/vesk/core/TreeReader.h"
@@ -11,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <thread>
 
 using namespace vesk_tool;
 
@@ -83,26 +82,29 @@ TEST_F(PriorState, UndoesEveryKindOfChange)
 
 // A restored journal goes: left behind, the next run would put this state
 // back again over whatever was written since. One left by a killed run is
-// found by the next in the machine folder, whoever runs it: a service has
-// no LOCALAPPDATA.
+// found by the next.
 TEST_F(PriorState, RestoringPutsTheTreeBackAndRemovesTheJournal)
 {
-    ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr));
     RawRegistry::Set(root + L"\\Keep", L"v", REG_DWORD, RawRegistry::Dword(1));
     const std::string before = dump();
     const std::vector<ImportStep> steps = plan("[" + path + toUtf8(root.substr(Server.size() + 1)) + "\\Keep]\n\"v\"=dword:2\n");
-    const std::filesystem::path file(Journal::path());
-    EXPECT_EQ(file.parent_path(), std::filesystem::path(machineFolder()));
+    const std::wstring journalKey = Journal::path().substr(Kestlib500::HiveName.size() + 1);
+    const auto journaled = [&] {
+        Kestlib500::RawValue journal;
+        return RawRegistry::Get(journalKey, L"import", journal);
+    };
     Progress quiet("", 0, false);
     for (const bool killed : {false, true}) {
         {
-            Journal journal(priorState(steps, root));
-            EXPECT_TRUE(std::filesystem::exists(file));
-            // One import at a time: a second journal is refused, and a held
-            // one is no interrupted import's.
-            EXPECT_THROW(Journal second(priorState(steps, root)), Failure);
-            recoverInterruptedImport(Kestlib500::FullKeyPath(Server));
-            EXPECT_TRUE(std::filesystem::exists(file));
+            Journal journal(walkOf(steps), root);
+            EXPECT_TRUE(journaled());
+            // One import at a time: another run's (the lock is a thread's)
+            // journal is refused, and this held one is no interrupted import's.
+            std::thread([&] {
+                EXPECT_THROW(Journal second(walkOf(steps), root), Failure);
+                recoverInterruptedImport(Kestlib500::FullKeyPath(Server));
+            }).join();
+            EXPECT_TRUE(journaled());
             applyPlan(steps, quiet);
             ASSERT_NE(dump(), before);
             if (!killed) {
@@ -112,6 +114,6 @@ TEST_F(PriorState, RestoringPutsTheTreeBackAndRemovesTheJournal)
         if (killed)
             recoverInterruptedImport(Kestlib500::FullKeyPath(Server));
         EXPECT_EQ(dump(), before) << "killed: " << killed;
-        EXPECT_FALSE(std::filesystem::exists(file)) << "killed: " << killed;
+        EXPECT_FALSE(journaled()) << "killed: " << killed;
     }
 }

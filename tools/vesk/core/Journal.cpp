@@ -2,10 +2,11 @@
 
 #include "tools/vesk/core/Failure.h"
 #include "tools/vesk/core/Io.h"
-#include "tools/vesk/core/MachineFolder.h"
+#include "tools/vesk/core/RegEncoding.h"
 #include "tools/vesk/core/PlanApplier.h"
 #include "tools/vesk/core/Text.h"
 #include "tools/vesk/core/TreeReader.h"
+#include "support/registry/CompanyRegistry.h"
 #include "support/registry/KeyPath.h"
 #include "support/registry/NameFold.h"
 #include "support/registry/RegistryKey.h"
@@ -165,6 +166,26 @@ private:
     std::map<std::wstring, Values> values;
 };
 
+// The journal's key, below the company's key beside the servers' keys.
+class JournalRegistry : public Kestlib500::CompanyRegistry {
+public:
+    JournalRegistry() { AppendToPath(L"VeskJournal"); }
+};
+
+// The value of the journal key that holds the journal's .reg text.
+constexpr wchar_t JournalValue[] = L"import";
+
+std::wstring journalKey()
+{
+    return JournalRegistry().GetPath();
+}
+
+// What an operator does when the registry keeps a journal that must go.
+std::string deleteByHand()
+{
+    return "delete the value \"" + toUtf8(JournalValue) + "\" of " + toUtf8(Journal::path());
+}
+
 // `bound` (HKEY_LOCAL_MACHINE\...): the journal writes nothing outside it.
 void applyUndo(const RegDocument& undo, const std::wstring& bound)
 {
@@ -186,10 +207,21 @@ RegDocument priorState(const StepWalk& steps, const std::wstring& root)
     return state.document();
 }
 
-Journal::Journal(const RegDocument& document) : undo(document)
+Journal::Journal(const StepWalk& steps, const std::wstring& root)
 {
-    machineFolder();
-    file.emplace(JournalFile::create(path(), writeRegFile(undo, RegEncoding::Utf16)));
+    const std::string nothingChanged = ": nothing was changed";
+    if (!lock.held())
+        throw Failure(StoreFailure, "another import is running: wait for it to end and try again" + nothingChanged);
+    // Read under the lock: no other import changes it before the first write.
+    undo = priorState(steps, root);
+    key = RegistryKey::Create(journalKey());
+    DWORD type = 0;
+    if (key.IsOpen() && key.QueryType(JournalValue, type))
+        throw Failure(StoreFailure, "an interrupted import left its journal in " + toUtf8(path()) +
+                                        ": run vesk again, which restores it, then import" + nothingChanged);
+    const std::string text = writeRegFile(undo, RegEncoding::Utf16);
+    if (!key.IsOpen() || !key.Set(JournalValue, RawValue{REG_BINARY, {text.begin(), text.end()}}))
+        throw Failure(StoreFailure, "cannot write the recovery journal into " + toUtf8(path()) + nothingChanged);
 }
 
 Journal::~Journal() = default;
@@ -201,39 +233,45 @@ bool Journal::restore()
     } catch (const std::exception&) {
         return false;
     }
-    remove();
-    return true;
+    return key.DeleteValue(JournalValue);
 }
 
 void Journal::remove()
 {
-    if (file)
-        file->remove();
-    file.reset();
+    if (!key.DeleteValue(JournalValue))
+        throw Failure(StoreFailure, "the import landed, but the registry keeps its journal: " + deleteByHand() +
+                                        " before the next vesk run, which would else put back the state before it");
 }
 
 std::wstring Journal::path()
 {
-    return machineFile(L"vesk-journal.reg");
+    return Kestlib500::FullKeyPath(journalKey());
 }
 
 void recoverInterruptedImport(const std::wstring& serverPath)
 {
     if (Kestlib500::RegistryTransaction::IsAtomic())
         return;
-    const std::wstring file = Journal::path();
-    std::optional<JournalFile> found = JournalFile::claim(file);
-    if (!found)
+    // A user who may not write the registry's machine keys cannot restore it.
+    RegistryKey key = RegistryKey::Open(journalKey(), RegistryKey::Access::ReadWrite);
+    RawValue journal;
+    if (!key.IsOpen() || !key.Query(JournalValue, journal))
+        return;
+    const ImportLock lock;
+    // Read again under the lock: the import that held it may have ended meanwhile.
+    if (!lock.held() || !key.Query(JournalValue, journal))
         return;
     try {
-        applyUndo(readRegFile(found->contents()), serverPath);
+        applyUndo(readRegFile(std::string(journal.data.begin(), journal.data.end())), serverPath);
     } catch (const std::exception& error) {
-        throw Failure(StoreFailure, "an interrupted import left the journal " + toUtf8(file) +
+        throw Failure(StoreFailure, "an interrupted import left its journal in " + toUtf8(Journal::path()) +
                                         ", which could not be restored (" + error.what() +
                                         "): it is kept; fix the cause and run vesk again");
     }
-    found->remove();
-    writeErrLine("vesk: an import was interrupted: its keys were restored to their state before it, from " + toUtf8(file));
+    if (!key.DeleteValue(JournalValue))
+        throw Failure(StoreFailure, "an interrupted import's journal was restored, but the registry keeps it: " +
+                                        deleteByHand() + ", or the next run restores it again over later changes");
+    writeErrLine("vesk: an import was interrupted: its keys were restored to their state before it, from " + toUtf8(Journal::path()));
 }
 
 } // namespace vesk_tool

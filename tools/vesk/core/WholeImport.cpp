@@ -46,19 +46,19 @@ void applyAtomically(const std::wstring& file, const StepWalk& steps, Progress& 
 
 #else
 
-// Without transactions the journal stands in: the prior state is on the
-// disk before the first write, and put back when a write fails.
+// Without transactions the journal stands in: the prior state is in the
+// registry before the first write, and put back when a write fails.
 void applyJournaled(const std::wstring& file, const StepWalk& firstWalk, const StepWalk& steps, const std::wstring& root,
                     Progress& progress)
 {
-    Journal journal(priorState(firstWalk, root));
+    Journal journal(firstWalk, root);
     try {
         applyPlan(steps, progress);
     } catch (const ApplyError& error) {
         progress.finish();
         const std::string state = journal.restore()
                                       ? "the tree was restored to its state before the import"
-                                      : "restoring the state before the import failed too: the journal " +
+                                      : "restoring the state before the import failed too: the journal in " +
                                             toUtf8(Journal::path()) + " is kept, and the next vesk run restores it";
         throw Failure(StoreFailure, lineOf(file, error.line) + error.what() + "; " + state);
     }
