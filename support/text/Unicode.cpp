@@ -3,6 +3,7 @@
 #include "support/text/LittleEndian.h"
 
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 namespace vesk_text {
@@ -15,6 +16,9 @@ bool isHigh(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLow(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 char32_t combine(char32_t high, char32_t low) { return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00); }
+
+// Wide text held as UTF-16LE units (Windows): its bytes are the encoding's.
+constexpr bool WideIsUtf16le = sizeof(wchar_t) == 2 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 char32_t unitOf(wchar_t c) { return static_cast<char32_t>(static_cast<std::make_unsigned<wchar_t>::type>(c)); }
 
@@ -140,10 +144,10 @@ namespace {
 template <typename Bytes>
 void putUtf16le(Bytes& out, std::wstring_view text)
 {
-    if constexpr (sizeof(wchar_t) == 2) {
-        // The text is UTF-16 already, unpaired surrogates included: its units as they are.
-        for (const wchar_t unit : text)
-            appendLittleEndian(out, static_cast<std::uint16_t>(unit), 2);
+    if constexpr (WideIsUtf16le) {
+        // The text is UTF-16LE already, unpaired surrogates included: its bytes as they are.
+        const auto* bytes = reinterpret_cast<const char*>(text.data());
+        out.insert(out.end(), bytes, bytes + text.size() * sizeof(wchar_t));
     } else {
         for (std::size_t i = 0; i < text.size();)
             encodeUtf16(nextCodePoint(text, i), [&out](char16_t unit) { appendLittleEndian(out, unit, 2); });
@@ -201,6 +205,19 @@ std::wstring fromUtf16le(std::string_view bytes)
         return static_cast<char32_t>(readLittleEndian(&bytes[2 * unit], 2));
     };
     auto refuse = [](std::size_t unit) { throw DecodeError(2 * unit, "unpaired UTF-16 surrogate"); };
+    if constexpr (WideIsUtf16le) {
+        // The bytes are the text; only its pairs are checked.
+        std::wstring text(bytes.size() / 2, L'\0');
+        std::memcpy(&text[0], bytes.data(), bytes.size());
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (!isSurrogate(unitOf(text[i])))
+                continue;
+            if (!isHigh(unitOf(text[i])) || i + 1 == text.size() || !isLow(unitOf(text[i + 1])))
+                refuse(i);
+            ++i;
+        }
+        return text;
+    }
     return decodeUtf16(bytes.size() / 2, unitAt, refuse);
 }
 
