@@ -107,4 +107,13 @@ std::vector<unsigned char> FramedForSetValue(const std::vector<unsigned char>& d
     return framed;
 }
 
+bool NeedsFrameForSetValue(const RawValue& value)
+{
+    const std::vector<unsigned char>& data = value.data;
+    if (data.empty())
+        return true;
+    const bool text = value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
+    return text && (data.size() % 2 != 0 || data[data.size() - 2] != 0 || data.back() != 0);
+}
+
 } // namespace Kestlib500

@@ -28,5 +28,9 @@ std::vector<unsigned char> TextBytes(const wchar_t* text);
 // one byte, so only a framed copy is stored exactly as given.
 constexpr std::size_t SetValueOffset = 2;
 std::vector<unsigned char> FramedForSetValue(const std::vector<unsigned char>& data);
+// Whether `value` needs that copy: string-typed data that ends mid-unit or
+// in a unit other than NUL, and empty data. The rest (a string with its NUL,
+// any number or binary) is stored as given.
+bool NeedsFrameForSetValue(const RawValue& value);
 
 } // namespace Kestlib500

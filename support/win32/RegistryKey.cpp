@@ -115,9 +115,11 @@ bool RegistryKey::Set(const wchar_t* name, const RawValue& value)
 {
     if (!IsOpen() || !ValueNameFits(name))
         return false;
+    const auto size = static_cast<DWORD>(value.data.size());
+    if (!NeedsFrameForSetValue(value))
+        return RegSetValueExW(handle->key, name, 0, value.type, value.data.data(), size) == ERROR_SUCCESS;
     const std::vector<unsigned char> framed = FramedForSetValue(value.data);
-    return RegSetValueExW(handle->key, name, 0, value.type, framed.data() + SetValueOffset,
-               static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+    return RegSetValueExW(handle->key, name, 0, value.type, framed.data() + SetValueOffset, size) == ERROR_SUCCESS;
 }
 
 bool RegistryKey::DeleteValue(const wchar_t* name)

@@ -118,6 +118,25 @@ TEST_F(RegistryConformance, EveryTypeReadsAsTextAndReportsItsType)
     EXPECT_EQ(untouched, 0xdeadbeefu);
 }
 
+// Data is kept byte for byte as written, whatever its type: no NUL is
+// added to string data lacking one, and nothing around it is read.
+TEST_F(RegistryConformance, DataIsKeptExactlyAsWritten)
+{
+    const std::pair<DWORD, std::vector<unsigned char>> rows[] = {
+        {REG_SZ, {'A', 0}},         {REG_EXPAND_SZ, {'A', 0, 'B'}}, {REG_MULTI_SZ, {'a', 0, 0, 0, 'b', 0}},
+        {REG_SZ, {'A'}},            {REG_SZ, {}},                   {REG_SZ, {'A', 0, 0, 0}},
+        {REG_BINARY, {}},           {REG_DWORD, {1, 2, 3}},
+    };
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const std::wstring name = L"v" + std::to_wstring(i);
+        ASSERT_TRUE(RawRegistry::Set(Path(), name.c_str(), rows[i].first, rows[i].second));
+        Kestlib500::RawValue kept;
+        ASSERT_TRUE(RawRegistry::Get(Path(), name.c_str(), kept));
+        EXPECT_EQ(kept.type, rows[i].first) << "row " << i;
+        EXPECT_EQ(kept.data, rows[i].second) << "row " << i;
+    }
+}
+
 TEST_F(RegistryConformance, ValuesEnumerateEachOnceWithTheirText)
 {
     ScratchKey key(instance);
