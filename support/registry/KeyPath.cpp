@@ -19,9 +19,20 @@ std::size_t UnitsOf(wchar_t c)
     return static_cast<std::size_t>(vesk_text::utf16Units(c, units));
 }
 
+// FoldedName(a) == FoldedName(b), unit by unit: a path is compared with
+// its root for every key an import names.
 bool SameName(std::wstring_view a, std::wstring_view b)
 {
-    return a.size() == b.size() && FoldedName(std::wstring(a)) == FoldedName(std::wstring(b));
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] == b[i])
+            continue;
+        const bool units = static_cast<std::uint32_t>(a[i]) >> 16 == 0 && static_cast<std::uint32_t>(b[i]) >> 16 == 0;
+        if (!units || FoldUnit(static_cast<char16_t>(a[i])) != FoldUnit(static_cast<char16_t>(b[i])))
+            return false;
+    }
+    return true;
 }
 
 } // namespace

@@ -48,7 +48,8 @@ public:
                                          "instance with --instance NAME");
         step.action = key.remove ? ImportStep::Action::DeleteKey : ImportStep::Action::CreateKey;
         step.name.clear();
-        step.value = {};
+        step.value.type = REG_NONE;
+        step.value.data.clear(); // its buffer kept for the next value
         visit(step);
     }
 

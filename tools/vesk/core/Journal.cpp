@@ -97,9 +97,13 @@ private:
     // Whether the key or a key above it is saved or removed whole.
     bool covered(const std::wstring& key) const
     {
-        for (std::wstring at = FoldedPath(key); !at.empty(); at = ParentKeyPath(at))
+        const std::wstring folded = FoldedPath(key);
+        for (std::wstring_view at = folded; !at.empty();) {
             if (savedKeys.count(at) || removedKeys.count(at))
                 return true;
+            const std::size_t slash = at.rfind(L'\\');
+            at = slash == std::wstring_view::npos ? std::wstring_view() : at.substr(0, slash);
+        }
         return false;
     }
 
@@ -110,7 +114,9 @@ private:
         return key;
     }
 
-    static void remember(const std::wstring& key, std::set<std::wstring>& set, std::vector<std::wstring>& list)
+    using FoldedSet = std::set<std::wstring, std::less<>>; // looked up by views too
+
+    static void remember(const std::wstring& key, FoldedSet& set, std::vector<std::wstring>& list)
     {
         if (set.insert(FoldedPath(key)).second)
             list.push_back(key);
@@ -161,7 +167,7 @@ private:
     const std::wstring root;
     std::wstring coveredKey; // the last key found covered, as the steps spell it
     std::map<std::wstring, bool> existing;
-    std::set<std::wstring> savedKeys, removedKeys;
+    FoldedSet savedKeys, removedKeys;
     std::vector<std::wstring> saved, removed, valueKeys;
     std::map<std::wstring, Values> values;
 };
