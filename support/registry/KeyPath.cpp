@@ -19,22 +19,6 @@ std::size_t UnitsOf(wchar_t c)
     return static_cast<std::size_t>(vesk_text::utf16Units(c, units));
 }
 
-// FoldedName(a) == FoldedName(b), unit by unit: a path is compared with
-// its root for every key an import names.
-bool SameName(std::wstring_view a, std::wstring_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] == b[i])
-            continue;
-        const bool units = static_cast<std::uint32_t>(a[i]) >> 16 == 0 && static_cast<std::uint32_t>(b[i]) >> 16 == 0;
-        if (!units || FoldUnit(static_cast<char16_t>(a[i])) != FoldUnit(static_cast<char16_t>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::wstring FullKeyPath(std::wstring_view below) { return JoinKeyPath(HiveName, below); }
@@ -42,7 +26,7 @@ std::wstring FullKeyPath(std::wstring_view below) { return JoinKeyPath(HiveName,
 bool BelowHive(std::wstring_view full, std::wstring& below)
 {
     for (const std::wstring_view hive : {HiveName, HiveShortName}) {
-        if (full.size() < hive.size() || !SameName(full.substr(0, hive.size()), hive))
+        if (full.size() < hive.size() || !SameFoldedName(full.substr(0, hive.size()), hive))
             continue;
         if (full.size() == hive.size() || full[hive.size()] == L'\\') {
             below = full.substr(std::min(full.size(), hive.size() + 1));
@@ -70,7 +54,7 @@ bool IsAtOrBelow(std::wstring_view path, std::wstring_view root)
 {
     if (root.empty())
         return true;
-    return path.size() >= root.size() && SameName(path.substr(0, root.size()), root) &&
+    return path.size() >= root.size() && SameFoldedName(path.substr(0, root.size()), root) &&
            (path.size() == root.size() || path[root.size()] == L'\\');
 }
 

@@ -64,6 +64,20 @@ std::wstring FoldedName(const std::wstring& name)
     return folded;
 }
 
+bool SameFoldedName(std::wstring_view a, std::wstring_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] == b[i])
+            continue;
+        const bool units = static_cast<std::uint32_t>(a[i]) >> 16 == 0 && static_cast<std::uint32_t>(b[i]) >> 16 == 0;
+        if (!units || FoldUnit(static_cast<char16_t>(a[i])) != FoldUnit(static_cast<char16_t>(b[i])))
+            return false;
+    }
+    return true;
+}
+
 std::wstring FoldedPath(const std::wstring& path) { return FoldedName(path); }
 
 } // namespace Kestlib500

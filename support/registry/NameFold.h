@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace Kestlib500 {
 
@@ -27,6 +28,9 @@ inline char16_t FoldUnit(char16_t unit)
 // exactly when their folded names are equal (characters beyond the Basic
 // Multilingual Plane stay as they are).
 std::wstring FoldedName(const std::wstring& name);
+
+// Whether FoldedName(a) == FoldedName(b), without building either.
+bool SameFoldedName(std::wstring_view a, std::wstring_view b);
 
 // A key path folded element by element: two paths name one key exactly
 // when their folded paths are equal (the backslashes stay).

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -32,6 +34,18 @@ TEST(NameFold, MatchesUnitsExactlyAsWinesRegistryDoes)
                           << first[unit];
         }
     }
+}
+
+// Compared in place, names match exactly when their folded names are equal.
+TEST(NameFold, NamesComparedInPlaceMatchAsTheirFoldedNames)
+{
+    const std::pair<std::wstring, std::wstring> pairs[] = {
+        {L"Key\\Sub", L"kEY\\sUB"}, {L"\u00C9", L"\u00E9"}, {L"\u03A3", L"\u03C2"},  {L"a", L"ab"},
+        {L"_", L"a"},               {L"", L""},               {L"\U0001F600", L"\U0001F600"}, {L"\U0001F600", L"\U0001F601"},
+    };
+    for (const auto& [a, b] : pairs)
+        EXPECT_EQ(Kestlib500::SameFoldedName(a, b), Kestlib500::FoldedName(a) == Kestlib500::FoldedName(b))
+            << a.size() << " and " << b.size() << " units";
 }
 
 } // namespace

@@ -15,8 +15,7 @@ using vesk_text::hasUnpairedSurrogate;
 using vesk_text::toUtf16le;
 using vesk_text::toUtf8;
 
-// Registry names compare as the registry compares them (CompareNoCase).
+// Registry names compare as the registry compares them (SameFoldedName).
 bool equalsIgnoreCase(std::wstring_view a, std::wstring_view b);
-bool startsWithIgnoreCase(std::wstring_view text, std::wstring_view prefix);
 
 } // namespace vesk_tool
