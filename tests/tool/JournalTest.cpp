@@ -117,3 +117,20 @@ TEST_F(PriorState, RestoringPutsTheTreeBackAndRemovesTheJournal)
         EXPECT_FALSE(journaled()) << "killed: " << killed;
     }
 }
+
+// A journal that is no .reg text (a hostile or damaged value) is kept, and
+// every run says how to give it up instead of guessing.
+TEST_F(PriorState, AnUnreadableJournalIsKeptAndTheMessageSaysHowToGiveItUp)
+{
+    const std::wstring journalKey = Journal::path().substr(Kestlib500::HiveName.size() + 1);
+    ASSERT_TRUE(RawRegistry::Set(journalKey, L"import", REG_BINARY, {'n', 'o', 't', ' ', 'r', 'e', 'g'}));
+    try {
+        recoverInterruptedImport(Kestlib500::FullKeyPath(Server));
+        ADD_FAILURE() << "an unreadable journal was taken";
+    } catch (const Failure& failure) {
+        EXPECT_NE(std::string(failure.what()).find("delete the value \"import\""), std::string::npos) << failure.what();
+    }
+    Kestlib500::RawValue kept;
+    EXPECT_TRUE(RawRegistry::Get(journalKey, L"import", kept));
+    RawRegistry::DeleteTree(journalKey);
+}

@@ -272,7 +272,8 @@ void recoverInterruptedImport(const std::wstring& serverPath)
     } catch (const std::exception& error) {
         throw Failure(StoreFailure, "an interrupted import left its journal in " + toUtf8(Journal::path()) +
                                         ", which could not be restored (" + error.what() +
-                                        "): it is kept; fix the cause and run vesk again");
+                                        "): it is kept; fix the cause and run vesk again, or " + deleteByHand() +
+                                        " to give up the state it holds");
     }
     if (!key.DeleteValue(JournalValue))
         throw Failure(StoreFailure, "an interrupted import's journal was restored, but the registry keeps it: " +
