@@ -35,7 +35,7 @@ std::wstring quoted(std::wstring_view text)
 }
 
 // Columns count UTF-16 units, as the editor counts them.
-std::size_t columns(std::wstring_view text) { return utf16Bytes(text).size() / 2; }
+std::size_t columns(std::wstring_view text) { return Kestlib500::NameUnits(text); }
 
 std::wstring hexNumber(unsigned long value, const wchar_t* format)
 {
