@@ -71,8 +71,10 @@ TEST(PlanImport, RefusesAnOverlongValueName)
 TEST(PlanImport, EveryWalkHandsOutTheStepsOfTheDocument)
 {
     const std::string from = toUtf8(From);
-    const std::string file = "Windows Registry Editor Version 5.00\n\n[" + from + "]\n\"s\"=\"text\"\n@=dword:2a\n\n[-" +
-                             from + "\\Gone]\n\n[" + from + "\\A]\n\"b\"=hex:01,\\\n  02\n\"s\"=-\n";
+    // A value of 1.2 MB, past the store's blocks, amid small ones.
+    const std::string file = "Windows Registry Editor Version 5.00\n\n[" + from + "]\n\"s\"=\"text\"\n\"big\"=\"" +
+                             std::string(600000, 'x') + "\"\n@=dword:2a\n\n[-" + from + "\\Gone]\n\n[" + from +
+                             "\\A]\n\"b\"=hex:01,\\\n  02\n\"s\"=-\n";
     const auto fields = [](const ImportStep& s) {
         return std::make_tuple(s.action, s.line, s.key, s.name, s.value.type, s.value.data);
     };

@@ -1,5 +1,6 @@
 #include "tools/vesk/core/StepStore.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vesk_tool {
@@ -48,56 +49,72 @@ bool isKeyStep(ImportStep::Action action)
     return action == ImportStep::Action::CreateKey || action == ImportStep::Action::DeleteKey;
 }
 
-} // namespace
-
-void StepStore::putNumber(std::uint32_t number)
+void putNumber(std::vector<unsigned char>& block, std::uint32_t number)
 {
-    const std::size_t at = bytes.size();
-    bytes.resize(at + sizeof number);
-    std::memcpy(&bytes[at], &number, sizeof number);
+    const std::size_t at = block.size();
+    block.resize(at + sizeof number);
+    std::memcpy(&block[at], &number, sizeof number);
 }
 
-void StepStore::putText(const std::wstring& text)
+void putText(std::vector<unsigned char>& block, const std::wstring& text)
 {
-    putNumber(static_cast<std::uint32_t>(text.size()));
-    const std::size_t at = bytes.size();
-    bytes.resize(at + text.size() * sizeof(wchar_t));
+    putNumber(block, static_cast<std::uint32_t>(text.size()));
+    const std::size_t at = block.size();
+    block.resize(at + text.size() * sizeof(wchar_t));
     if (!text.empty())
-        std::memcpy(&bytes[at], text.data(), text.size() * sizeof(wchar_t));
+        std::memcpy(&block[at], text.data(), text.size() * sizeof(wchar_t));
+}
+
+} // namespace
+
+std::vector<unsigned char>& StepStore::room(std::size_t size)
+{
+    constexpr std::size_t BlockBytes = std::size_t(1) << 20;
+    if (blocks.empty() || blocks.back().size() + size > blocks.back().capacity()) {
+        blocks.emplace_back();
+        blocks.back().reserve(std::max(BlockBytes, size));
+    }
+    return blocks.back();
 }
 
 void StepStore::add(const ImportStep& step)
 {
-    bytes.push_back(static_cast<unsigned char>(step.action));
-    putNumber(static_cast<std::uint32_t>(step.line));
-    if (isKeyStep(step.action)) {
-        putText(step.key);
+    const bool keyStep = isKeyStep(step.action);
+    const std::size_t size = 1 + 2 * sizeof(std::uint32_t) +
+                             (keyStep ? step.key.size() * sizeof(wchar_t)
+                                      : step.name.size() * sizeof(wchar_t) + 2 * sizeof(std::uint32_t) + step.value.data.size());
+    std::vector<unsigned char>& block = room(size);
+    block.push_back(static_cast<unsigned char>(step.action));
+    putNumber(block, static_cast<std::uint32_t>(step.line));
+    if (keyStep) {
+        putText(block, step.key);
         return;
     }
-    putText(step.name);
-    putNumber(step.value.type);
-    putNumber(static_cast<std::uint32_t>(step.value.data.size()));
-    bytes.insert(bytes.end(), step.value.data.begin(), step.value.data.end());
+    putText(block, step.name);
+    putNumber(block, step.value.type);
+    putNumber(block, static_cast<std::uint32_t>(step.value.data.size()));
+    block.insert(block.end(), step.value.data.begin(), step.value.data.end());
 }
 
 void StepStore::walk(const std::function<void(const ImportStep&)>& visit) const
 {
     ImportStep step;
-    Reader reader(bytes);
-    while (!reader.done()) {
-        step.action = static_cast<ImportStep::Action>(reader.byte());
-        step.line = static_cast<int>(reader.number());
-        if (isKeyStep(step.action)) {
-            reader.text(step.key);
-            step.name.clear();
-            step.value.type = REG_NONE;
-            step.value.data.clear();
-        } else {
-            reader.text(step.name);
-            step.value.type = reader.number();
-            reader.data(step.value.data);
+    for (const std::vector<unsigned char>& block : blocks) {
+        for (Reader reader(block); !reader.done();) {
+            step.action = static_cast<ImportStep::Action>(reader.byte());
+            step.line = static_cast<int>(reader.number());
+            if (isKeyStep(step.action)) {
+                reader.text(step.key);
+                step.name.clear();
+                step.value.type = REG_NONE;
+                step.value.data.clear();
+            } else {
+                reader.text(step.name);
+                step.value.type = reader.number();
+                reader.data(step.value.data);
+            }
+            visit(step);
         }
-        visit(step);
     }
 }
 
