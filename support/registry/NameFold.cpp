@@ -45,6 +45,15 @@ char16_t Upper(char16_t unit) { return Within(towupper_l(unit, UnicodeLocale()),
 
 #endif
 
+// FoldUnit for one wide character: a character beyond the Basic
+// Multilingual Plane (one wchar_t on Linux, never on Windows) stays as it is.
+wchar_t FoldWide(wchar_t c)
+{
+    if (static_cast<std::uint32_t>(c) >> 16 != 0)
+        return c;
+    return static_cast<wchar_t>(FoldUnit(static_cast<char16_t>(c)));
+}
+
 } // namespace
 
 char16_t FoldBeyondAscii(char16_t unit)
@@ -59,8 +68,7 @@ std::wstring FoldedName(const std::wstring& name)
 {
     std::wstring folded = name;
     for (wchar_t& c : folded)
-        if (static_cast<std::uint32_t>(c) >> 16 == 0) // a UTF-16 unit (always, where wchar_t is one)
-            c = static_cast<wchar_t>(FoldUnit(static_cast<char16_t>(c)));
+        c = FoldWide(c);
     return folded;
 }
 
@@ -68,13 +76,9 @@ bool SameFoldedName(std::wstring_view a, std::wstring_view b)
 {
     if (a.size() != b.size())
         return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] == b[i])
-            continue;
-        const bool units = static_cast<std::uint32_t>(a[i]) >> 16 == 0 && static_cast<std::uint32_t>(b[i]) >> 16 == 0;
-        if (!units || FoldUnit(static_cast<char16_t>(a[i])) != FoldUnit(static_cast<char16_t>(b[i])))
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && FoldWide(a[i]) != FoldWide(b[i]))
             return false;
-    }
     return true;
 }
 

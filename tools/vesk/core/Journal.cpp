@@ -260,11 +260,12 @@ void recoverInterruptedImport(const std::wstring& serverPath)
         return;
     // A user who may not write the registry's machine keys cannot restore it.
     RegistryKey key = RegistryKey::Open(journalKey(), RegistryKey::Access::ReadWrite);
-    RawValue journal;
-    if (!key.IsOpen() || !key.Query(JournalValue, journal))
+    DWORD type = 0;
+    if (!key.IsOpen() || !key.QueryType(JournalValue, type))
         return;
     const ImportLock lock;
-    // Read again under the lock: the import that held it may have ended meanwhile.
+    // Read under the lock: the import that held it may have ended meanwhile.
+    RawValue journal;
     if (!lock.held() || !key.Query(JournalValue, journal))
         return;
     try {

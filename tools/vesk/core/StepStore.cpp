@@ -1,5 +1,7 @@
 #include "tools/vesk/core/StepStore.h"
 
+#include "support/text/LittleEndian.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -17,9 +19,8 @@ public:
 
     std::uint32_t number()
     {
-        std::uint32_t value;
-        std::memcpy(&value, &bytes[at], sizeof value);
-        at += sizeof value;
+        const auto value = static_cast<std::uint32_t>(vesk_text::readLittleEndian(&bytes[at], sizeof(std::uint32_t)));
+        at += sizeof(std::uint32_t);
         return value;
     }
 
@@ -51,9 +52,7 @@ bool isKeyStep(ImportStep::Action action)
 
 void putNumber(std::vector<unsigned char>& block, std::uint32_t number)
 {
-    const std::size_t at = block.size();
-    block.resize(at + sizeof number);
-    std::memcpy(&block[at], &number, sizeof number);
+    vesk_text::appendLittleEndian(block, number, sizeof number);
 }
 
 void putText(std::vector<unsigned char>& block, const std::wstring& text)
