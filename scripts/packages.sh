@@ -3,7 +3,9 @@
 # by purpose, and the one function that installs what is missing.
 #   linux    build the linux presets (configure needs GoogleTest too) and run `vesk`
 #   windows  cross-build the windows preset and run its tests under Wine
-#   fleet    the fleet tests and demo: a local etcd cluster with TLS
+#   fleet    the fleet tests and demo: a local etcd cluster with TLS; procps
+#            (pgrep: the cluster script stops its watchdog's children, the
+#            bench finds the wineserver it pins)
 #   bench    scripts/bench.sh: Google Benchmark; sqlite3, curl (etcd's metrics)
 #            and time (peak memory) beside vesk
 #   package  scripts/package.sh and its checks: vesk(1), the .deb's
@@ -12,7 +14,7 @@
 declare -A vesk_packages=(
   [linux]="cmake make g++ libgtest-dev libsqlite3-dev libssl-dev libcurl4-openssl-dev libcli11-dev nlohmann-json3-dev"
   [windows]="mingw-w64 wine64 googletest"
-  [fleet]="etcd-server etcd-client openssl"
+  [fleet]="etcd-server etcd-client openssl procps"
   [bench]="libbenchmark-dev sqlite3 curl time"
   [package]="help2man dpkg-dev file pkgconf unzip"
 )
